@@ -1,0 +1,1 @@
+// Keeps the library non-empty while it has no other sources.

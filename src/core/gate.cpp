@@ -1,0 +1,64 @@
+#include "core/gate.h"
+
+#include <thread>
+
+namespace af {
+
+bool DownloadControl::pass() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !paused_ || ended_; });
+  return !ended_;
+}
+
+bool DownloadControl::ended() const {
+  std::lock_guard lock(mutex_);
+  return ended_;
+}
+
+bool DownloadControl::paused() const {
+  std::lock_guard lock(mutex_);
+  return paused_ && !ended_;
+}
+
+bool DownloadControl::wait_for(std::chrono::milliseconds duration) {
+  // The clock runs only while not paused, so a pause holds the wait where it is.
+  using clock = std::chrono::steady_clock;
+  std::unique_lock lock(mutex_);
+  auto remaining = std::chrono::duration_cast<clock::duration>(duration);
+  while (!ended_) {
+    if (paused_) {
+      changed_.wait(lock, [this] { return !paused_ || ended_; });
+      continue;
+    }
+    if (remaining <= clock::duration::zero()) return true;
+    auto started = clock::now();
+    changed_.wait_for(lock, remaining, [this] { return paused_ || ended_; });
+    remaining -= clock::now() - started;
+  }
+  return false;
+}
+
+void DownloadControl::pause() {
+  std::lock_guard lock(mutex_);
+  paused_ = true;
+  changed_.notify_all();
+}
+
+void DownloadControl::resume() {
+  std::lock_guard lock(mutex_);
+  paused_ = false;
+  changed_.notify_all();
+}
+
+void DownloadControl::end() {
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  changed_.notify_all();
+}
+
+bool OpenGate::wait_for(std::chrono::milliseconds duration) {
+  if (duration.count() > 0) std::this_thread::sleep_for(duration);
+  return true;
+}
+
+}  // namespace af

@@ -1,0 +1,55 @@
+#pragma once
+// Cooperative pause and end.
+//
+// A Gate is passed before every request, wait, file write, record change and view update
+// of a background job. pass() returns at once while the job runs, blocks while it is
+// paused, and returns false once the job has been ended (the caller then stops without
+// doing anything more). wait_for() is a wait that a pause holds and an end cuts short.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace af {
+
+class Gate {
+ public:
+  virtual ~Gate() = default;
+  // Blocks while paused; false when ended.
+  virtual bool pass() = 0;
+  // Non-blocking: true when ended.
+  virtual bool ended() const = 0;
+  // Non-blocking: true while paused (a transfer is held, not aborted).
+  virtual bool paused() const = 0;
+  // Waits the given time; a pause stops the clock until continue. False when ended.
+  virtual bool wait_for(std::chrono::milliseconds duration) = 0;
+};
+
+// The usual gate: pause(), resume(), end() from any thread.
+class DownloadControl final : public Gate {
+ public:
+  bool pass() override;
+  bool ended() const override;
+  bool paused() const override;
+  bool wait_for(std::chrono::milliseconds duration) override;
+
+  void pause();
+  void resume();
+  void end();
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool paused_ = false;
+  bool ended_ = false;
+};
+
+// A gate that is never paused or ended (album list job, plain tools).
+class OpenGate final : public Gate {
+ public:
+  bool pass() override { return true; }
+  bool ended() const override { return false; }
+  bool paused() const override { return false; }
+  bool wait_for(std::chrono::milliseconds duration) override;
+};
+
+}  // namespace af

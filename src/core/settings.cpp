@@ -1,0 +1,153 @@
+#include "core/settings.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "core/paths.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace af {
+namespace {
+
+// Lines of the file without their line ends; a missing file gives no lines.
+bool read_lines(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  std::string content = buffer.str();
+  std::size_t begin = 0;
+  while (begin < content.size()) {
+    std::size_t end = content.find('\n', begin);
+    std::string line = content.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  return true;
+}
+
+// Section names and keys compare without regard to ASCII case and surrounding blanks,
+// as the profile functions do.
+bool same_name(std::string_view a, std::string_view b) {
+  auto strip = [](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+  };
+  return lower_text(strip(a)) == lower_text(strip(b));
+}
+
+bool section_header(const std::string& line, std::string& name) {
+  std::string_view s = line;
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  if (s.empty() || s.front() != '[') return false;
+  auto close = s.find(']');
+  if (close == std::string_view::npos) return false;
+  name = std::string(s.substr(1, close - 1));
+  return true;
+}
+
+bool key_line(const std::string& line, std::string& key, std::string& value) {
+  auto eq = line.find('=');
+  if (eq == std::string::npos) return false;
+  key = line.substr(0, eq);
+  value = line.substr(eq + 1);
+  return true;
+}
+
+std::string strip_value(std::string value) {
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+  std::size_t b = 0;
+  while (b < value.size() && (value[b] == ' ' || value[b] == '\t')) ++b;
+  value = value.substr(b);
+  // A value wrapped in matching quotes reads without them.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return value;
+}
+
+}  // namespace
+
+std::string settings_path() { return program_file("peizi.ini"); }
+
+std::string settings_section() { return G("全局设置"); }
+std::string record_key() { return G("下载记录"); }
+std::string range_key() { return G("时间段"); }
+
+std::string read_setting(const std::string& section, const std::string& key,
+                         const std::string& default_value) {
+  std::vector<std::string> lines;
+  if (!read_lines(settings_path(), lines)) return default_value;
+  bool in_section = false;
+  for (const auto& line : lines) {
+    std::string name, k, v;
+    if (section_header(line, name)) {
+      in_section = same_name(name, section);
+      continue;
+    }
+    if (in_section && key_line(line, k, v) && same_name(k, key)) return strip_value(v);
+  }
+  return default_value;
+}
+
+void write_setting(const std::string& section, const std::string& key, const std::string& value) {
+  const std::string path = settings_path();
+  std::vector<std::string> lines;
+  read_lines(path, lines);
+
+  bool in_section = false, found_section = false, written = false;
+  std::size_t insert_at = lines.size();  // after the last line of our section
+  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
+    std::string name, k, v;
+    if (section_header(lines[i], name)) {
+      if (in_section) break;  // our section ended without the key
+      in_section = same_name(name, section);
+      if (in_section) {
+        found_section = true;
+        insert_at = i + 1;
+      }
+      continue;
+    }
+    if (!in_section) continue;
+    if (key_line(lines[i], k, v) && same_name(k, key)) {
+      lines[i] = k + "=" + value;
+      written = true;
+    } else if (!trim_text(lines[i]).empty()) {
+      insert_at = i + 1;
+    }
+  }
+  if (!written) {
+    if (found_section) {
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), key + "=" + value);
+    } else {
+      lines.push_back("[" + section + "]");
+      lines.push_back(key + "=" + value);
+    }
+  }
+
+  std::string content;
+  for (const auto& line : lines) content += line + "\r\n";
+
+  // Write beside the file and rename over it: a crash leaves the old file or the new one.
+  const std::string temp = path + ".tmp";
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return;
+  bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  ok = std::fflush(f) == 0 && ok;
+  ok = ::fsync(fileno(f)) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) std::remove(temp.c_str());
+}
+
+bool option_enabled(const std::string& key) {
+  return read_setting(settings_section(), key, "0") == "1";
+}
+
+}  // namespace af

@@ -1,0 +1,27 @@
+#pragma once
+// The settings file "peizi.ini" beside the program: INI text in GBK, CR LF lines.
+//
+// Behaves like the Windows private-profile functions: a missing file, section or key
+// reads as the default; a write creates file, section and key as needed and keeps every
+// other line as it was. Writes go to a temporary file that is renamed into place, so an
+// interrupted write never leaves a damaged file. A failed write is ignored.
+#include <string>
+
+namespace af {
+
+std::string settings_path();  // program_file("peizi.ini")
+
+// Section, key, value and default are GBK texts.
+std::string read_setting(const std::string& section, const std::string& key,
+                         const std::string& default_value);
+void write_setting(const std::string& section, const std::string& key, const std::string& value);
+
+// The program's section and keys, as GBK bytes.
+std::string settings_section();   // 全局设置
+std::string record_key();         // 下载记录
+std::string range_key();          // 时间段
+
+// True only when the stored value is exactly "1".
+bool option_enabled(const std::string& key);
+
+}  // namespace af

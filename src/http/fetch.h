@@ -1,0 +1,79 @@
+#pragma once
+// The two transports: one complete HTTP exchange per call, body returned as bytes.
+// A failed exchange gives the empty byte sequence; nothing is thrown or shown.
+#include <memory>
+#include <string>
+
+#include "http/http_session.h"
+
+namespace af {
+
+class Gate;
+
+// Optional parameters of fetch_page. A pointer left null is "not supplied"; a supplied
+// pointer is read and/or written as the parameter's direction says.
+struct PageRequest {
+  HttpMethod method = 0;
+  std::string body_text;                   // POST/HEAD body when body_bytes is empty
+  std::string* cookie_jar = nullptr;       // in/out; supplied: only the jar is used
+  std::string* received_cookies = nullptr; // out
+  std::string* headers = nullptr;          // in/out, completed in place
+  std::string* response_headers = nullptr; // out, status line first, CR LF
+  bool no_redirect = false;
+  std::string* body_bytes = nullptr;       // in/out for POST/HEAD
+  std::string proxy;                       // host:port, empty = direct
+  Gate* gate = nullptr;                    // held while paused, aborted when ended
+};
+
+// Without a caller's jar the request uses the process-wide CookieStore.
+std::string fetch_page(const std::string& address, const PageRequest& request = {});
+
+// The request object of the timed transport: the members of the Windows request object,
+// each failing silently. A caller may keep one and pass it to several calls, which then
+// reuse its connection.
+class RequestObject {
+ public:
+  RequestObject();
+  ~RequestObject();
+  RequestObject(const RequestObject&) = delete;
+  RequestObject& operator=(const RequestObject&) = delete;
+
+  void set_timeouts(int resolve_ms, int connect_ms, int send_ms, int receive_ms);
+  void set_proxy(int setting, const std::string& proxy);
+  void set_credentials(const std::string& user, const std::string& password, int flag);
+  void open(const std::string& method, const std::string& address, bool async);
+  void set_option(int index, long value);  // 4 certificate errors to ignore, 6 redirects
+  void set_request_header(const std::string& name, const std::string& value);
+  void send(const std::string& body);
+  std::string response_body() const;
+  std::string get_all_response_headers() const;
+  int status() const;
+  void set_gate(Gate* gate);
+
+  struct Impl;
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+struct TimedRequest {
+  HttpMethod method = 0;
+  std::string body_text;
+  std::string* cookie_jar = nullptr;        // in/out
+  std::string* received_cookies = nullptr;  // out
+  std::string* headers = nullptr;           // in/out
+  std::string* response_headers = nullptr;  // out
+  int* status = nullptr;                    // out, 0 when no response
+  bool no_redirect = false;
+  std::string body_bytes;
+  std::string proxy;
+  int timeout_seconds = 0;                  // < 1 gives 15 s, -1 leaves the object's own
+  std::string proxy_user;
+  std::string proxy_password;
+  int credential_flag = 1;
+  RequestObject* request_object = nullptr;  // supplied: reused instead of a new one
+  Gate* gate = nullptr;
+};
+
+std::string fetch_page_timed(const std::string& address, const TimedRequest& request = {});
+
+}  // namespace af

@@ -1,0 +1,57 @@
+#pragma once
+// Photo list paging: one album's photo list, page by page, as PhotoEntry values.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/pacing.h"
+
+namespace af {
+
+class Gate;
+class JsonDocument;
+
+// Where the photo service lives: "http://photo.weibo.com" unless --service-base says
+// otherwise. No trailing slash.
+struct ServiceEndpoints {
+  std::string photo_base = "http://photo.weibo.com";
+};
+
+struct PhotoEntry {
+  std::string photo_id;
+  std::string timestamp;
+  std::string pic_host;
+  std::string pic_name;
+  std::string image_address;  // pic_host + "/large/" + pic_name
+  std::string extension;      // ".gif" when pic_name contains ".gif", else ".jpg"
+  std::string feed_id;
+  std::string caption_render;
+};
+
+PhotoEntry read_photo_entry(const JsonDocument& item);
+
+// album_id/type from the album-id text ("<id>@@<type>"; anything but two pieces keeps the
+// whole text as the id and an empty type).
+void split_album_id(const std::string& album_id_text, std::string& album_id, std::string& type);
+
+// The photo list address, byte for byte, with the given __rnd value.
+std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
+                               const std::string& album_id, const std::string& type, int page,
+                               const std::string& rnd);
+
+struct AlbumWalk {
+  ServiceEndpoints endpoints;
+  std::string user_id;
+  std::string photo_count_text;
+  std::string album_id_text;
+  Pacing pacing;
+  Gate* gate = nullptr;  // passed before every request and wait; an end stops the walk
+};
+
+// Walks the album's pages and calls `on_photo(entry, position)` for each photo, in order;
+// position is the photo's 1-based running number in the album. Returns false when the
+// gate ended the walk, true otherwise. `on_photo` returns false to stop the walk.
+bool walk_album(const AlbumWalk& walk,
+                const std::function<bool(const PhotoEntry&, std::int64_t position)>& on_photo);
+
+}  // namespace af

@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+
+namespace af {
+
+// Undoes backslash escapes and %uXXXX / %XX sequences of an album caption (GBK in and
+// out). A text that cannot be evaluated (a lone line feed, a final backslash) gives "".
+std::string decode_escapes(const std::string& text);
+
+// "0." followed by 15 digits, the last not 0: the __rnd value of a photo list request.
+std::string random_fraction_text();
+
+// Nothing to do off the window's thread; kept so the draw loop reads as specified.
+void process_pending_input();
+
+}  // namespace af

@@ -1,0 +1,58 @@
+#include "core/gate.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace af {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(DownloadControl, PauseHoldsPassUntilResume) {
+  DownloadControl control;
+  std::atomic<bool> passed{false};
+  control.pause();
+  std::thread t([&] { passed = control.pass(); });
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(passed.load());
+  control.resume();
+  t.join();
+  EXPECT_TRUE(passed.load());
+}
+
+TEST(DownloadControl, EndReleasesAPausedWaitAndFailsIt) {
+  DownloadControl control;
+  control.pause();
+  std::atomic<int> result{-1};
+  std::thread t([&] { result = control.wait_for(10ms) ? 1 : 0; });
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(result.load(), -1);  // a pause holds even a short wait
+  control.end();
+  t.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_FALSE(control.pass());
+  EXPECT_TRUE(control.ended());
+}
+
+TEST(DownloadControl, EndCutsALongWaitShort) {
+  DownloadControl control;
+  std::thread ender([&] {
+    std::this_thread::sleep_for(20ms);
+    control.end();
+  });
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(control.wait_for(60s));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+  ender.join();
+}
+
+TEST(DownloadControl, WaitCompletesWhenLeftAlone) {
+  DownloadControl control;
+  EXPECT_TRUE(control.wait_for(1ms));
+  EXPECT_TRUE(control.pass());
+}
+
+}  // namespace
+}  // namespace af

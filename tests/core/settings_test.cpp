@@ -1,0 +1,105 @@
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/paths.h"
+#include "util/codepage.h"
+
+namespace af {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("af_settings_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    set_program_directory(dir_.string());
+  }
+  void TearDown() override {
+    set_program_directory({});
+    fs::remove_all(dir_);
+  }
+  std::string content() {
+    std::ifstream in(settings_path(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void write(const std::string& text) { std::ofstream(settings_path(), std::ios::binary) << text; }
+  fs::path dir_;
+};
+
+TEST_F(SettingsTest, MissingFileGivesDefaultAndCreatesNothing) {
+  EXPECT_EQ(read_setting(settings_section(), record_key(), "0"), "0");
+  EXPECT_FALSE(option_enabled(record_key()));
+  EXPECT_FALSE(option_enabled(range_key()));
+  EXPECT_FALSE(fs::exists(settings_path()));
+}
+
+TEST_F(SettingsTest, OnlyOneMeansOn) {
+  write("[" + settings_section() + "]\r\n" + record_key() + "=1\r\n" + range_key() + "=yes\r\n");
+  EXPECT_TRUE(option_enabled(record_key()));
+  EXPECT_FALSE(option_enabled(range_key()));
+  for (const char* value : {"", "0", "11", "true", " 1x"}) {
+    write("[" + settings_section() + "]\r\n" + record_key() + "=" + value + "\r\n");
+    EXPECT_FALSE(option_enabled(record_key())) << value;
+  }
+}
+
+TEST_F(SettingsTest, WriteCreatesFileSectionAndKeyInGbkWithCrLf) {
+  write_setting(settings_section(), range_key(), "1");
+  EXPECT_EQ(content(), "[" + settings_section() + "]\r\n" + range_key() + "=1\r\n");
+  write_setting(settings_section(), range_key(), "0");
+  EXPECT_EQ(content(), "[" + settings_section() + "]\r\n" + range_key() + "=0\r\n");
+  EXPECT_FALSE(option_enabled(range_key()));
+  EXPECT_FALSE(fs::exists(settings_path() + ".tmp"));
+}
+
+TEST_F(SettingsTest, WriteKeepsEveryOtherLine) {
+  const std::string before = "; comment\r\n[other]\r\nx=1\r\n\r\n[" + settings_section() + "]\r\n" +
+                             record_key() + "=0\r\nextra=keep\r\n\r\n[tail]\r\ny=2\r\n";
+  write(before);
+  write_setting(settings_section(), record_key(), "1");
+  write_setting(settings_section(), range_key(), "1");
+  EXPECT_EQ(content(), "; comment\r\n[other]\r\nx=1\r\n\r\n[" + settings_section() + "]\r\n" + record_key() +
+                           "=1\r\nextra=keep\r\n" + range_key() + "=1\r\n\r\n[tail]\r\ny=2\r\n");
+  EXPECT_EQ(read_setting("other", "x", "d"), "1");
+  EXPECT_EQ(read_setting("tail", "missing", "d"), "d");
+  EXPECT_EQ(read_setting("nosection", "x", "d"), "d");
+}
+
+TEST_F(SettingsTest, FailedWriteIsIgnoredAndKeepsTheFile) {
+  write("[" + settings_section() + "]\r\n" + record_key() + "=1\r\n");
+  // The temporary file cannot be created where a folder of that name stands.
+  fs::create_directories(settings_path() + ".tmp");
+  write_setting(settings_section(), record_key(), "0");
+  EXPECT_TRUE(option_enabled(record_key()));
+  EXPECT_EQ(content(), "[" + settings_section() + "]\r\n" + record_key() + "=1\r\n");
+}
+
+TEST_F(SettingsTest, WriteIntoMissingFolderIsIgnored) {
+  set_program_directory((dir_ / "missing" / "deeper").string());
+  write_setting(settings_section(), record_key(), "1");
+  EXPECT_EQ(read_setting(settings_section(), record_key(), "0"), "0");
+}
+
+TEST(ProgramDirectory, NoTrailingSeparator) {
+  set_program_directory({});
+  std::string dir = program_directory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_NE(dir.back(), '/');
+  EXPECT_TRUE(fs::is_directory(dir));
+  EXPECT_EQ(program_file("peizi.ini"), dir + "/peizi.ini");
+}
+
+}  // namespace
+}  // namespace af

@@ -1,0 +1,47 @@
+#include "util/codepage.h"
+
+#include <gtest/gtest.h>
+
+namespace af {
+namespace {
+
+TEST(Utf8ToGbk, Conversions) {
+  struct Case {
+    std::string utf8, gbk;
+  } cases[] = {
+      {"", ""},
+      {"abc", "abc"},
+      {"\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4"},  // 中文
+      {"a\xFF" "b", "a?b"},                              // invalid byte: U+FFFD, which GBK lacks
+      {"\xE2\x82\xAC", "\x80"},                          // the euro sign of code page 936
+      {"\xF0\x9F\x98\x80x", "?x"},                       // an emoji GBK lacks
+      {"\xE0\xA4\x85", "?"},                             // Devanagari letter A
+      {std::string("ab\0cd", 5), "ab"},                  // cut at the first NUL
+      {"\xE4\xB8", "?"},                                 // truncated sequence
+  };
+  for (const auto& c : cases) EXPECT_EQ(utf8_to_gbk(c.utf8), c.gbk) << c.utf8;
+}
+
+TEST(Gb18030, FourByteCharactersRoundTrip) {
+  // U+20000 (an extension B ideograph) has a four-byte GB18030 form.
+  std::string four = code_point_to_gb18030(0x20000);
+  EXPECT_EQ(four.size(), 4u);
+  EXPECT_EQ(code_point_to_gb18030(0x4E2D), "\xD6\xD0");
+  std::u16string back = gbk_to_utf16(four);
+  EXPECT_EQ(back, std::u16string(u"\U00020000"));
+  EXPECT_EQ(utf16_to_gbk(back), "?");
+  EXPECT_EQ(gbk_to_utf8("\xD6\xD0"), "\xE4\xB8\xAD");
+  EXPECT_EQ(utf8_to_gb18030("\xF0\xA0\x80\x80"), four);
+  EXPECT_EQ(G("全局设置"), "\xC8\xAB\xBE\xD6\xC9\xE8\xD6\xC3");
+}
+
+TEST(Utf16ToGbk, LoneSurrogateBecomesQuestionMark) {
+  std::u16string lone;
+  lone.push_back(u'a');
+  lone.push_back(static_cast<char16_t>(0xD800));
+  lone.push_back(u'b');
+  EXPECT_EQ(utf16_to_gbk(lone), "a?b");
+}
+
+}  // namespace
+}  // namespace af
