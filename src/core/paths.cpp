@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -25,11 +26,36 @@ std::string executable_directory() {
   return exe.parent_path().string();
 }
 
+// An installed program cannot write beside itself; its files then live in the per-user
+// data directory ($XDG_DATA_HOME/AlbumFetcher, else ~/.local/share/AlbumFetcher).
+std::string user_data_directory() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.local/share";
+  } else {
+    return {};
+  }
+  std::string dir = base + "/AlbumFetcher";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return ec ? std::string() : dir;
+}
+
+std::string default_directory() {
+  std::string dir = executable_directory();
+  if (::access(dir.c_str(), W_OK) == 0) return dir;
+  std::string data = user_data_directory();
+  return data.empty() ? dir : data;
+}
+
 }  // namespace
 
 std::string program_directory() {
   std::lock_guard lock(directory_mutex());
-  std::string dir = directory_override().empty() ? executable_directory() : directory_override();
+  if (directory_override().empty()) directory_override() = default_directory();
+  std::string dir = directory_override();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
 }

@@ -5,10 +5,11 @@ namespace af {
 
 // The directory that holds the program file, without a trailing separator (UTF-8 on
 // Linux, as file names are). Every file the program keeps beside itself is named
-// program_directory() + "/" + name.
+// program_directory() + "/" + name. When that directory is not writable (an installed
+// program), the per-user data directory takes its place.
 std::string program_directory();
-// Replaces the program directory for this process (tests, and the per-user data
-// directory of an installed program).
+// Replaces the program directory for this process (tests); an empty text restores the
+// default.
 void set_program_directory(std::string directory);
 
 // program_directory() + "/" + name.
