@@ -1,0 +1,167 @@
+#pragma once
+// SampleService: a small stand-in for the photo service, on 127.0.0.1, for tests, the demo
+// mode and benchmarks.
+//
+//   afsample::SampleService service;          // listens on 127.0.0.1, port chosen by the system
+//   afsample::SampleUser user = afsample::make_user("1234567890", "/u/1234567890", "Title");
+//   user.albums.push_back(afsample::make_album("3558936301234567", "Caption", 12));
+//   service.add_user(user);
+//   fetch(service.base_url() + "/u/1234567890");  // the home page with the id marker
+//
+// It answers with the real service's shapes:
+//   <home page path>                 HTML with "$CONFIG['oid']='<uid>'" and/or "owner_uid: <uid>,"
+//   /albums/get_all?uid=..&count=..  {"result":true,"data":{"album_list":[...],"total":N}}
+//   /photos/get_all?uid=&album_id=&count=&page=&type=&__rnd=
+//                                    {"result":true,"data":{"photo_list":[...],"total":N}}
+//   /large/<pic_name>                JPEG or GIF bytes (distinct per photo)
+//   /<uid>/albums/                   an HTML overview of the user's albums
+//   /login (GET form, POST sets an HttpOnly session cookie), /logout, /
+// Every request is recorded (method, raw target, headers) so tests can check addresses
+// byte for byte. Faults can be switched on per path. All members are thread-safe.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace afsample {
+
+struct SamplePhoto {
+  std::string photo_id;        // about 16 digits
+  std::int64_t timestamp = 1365000000;
+  std::string pic_name;        // "abc.jpg" or "abc.gif"; the image lives at /large/<pic_name>
+  std::string pic_host;        // empty: the service's own base address
+  std::string feed_id;
+  std::string caption_render;  // UTF-8; sent as \u escapes
+  std::size_t image_size = 0;  // bytes of the image answer; 0 = small
+  // Image faults: answer `image_fault_status` (404 or 500) for the first
+  // `image_fault_times` requests, or for every request when it is -1.
+  int image_fault_status = 0;
+  int image_fault_times = 0;
+};
+
+enum class CaptionForm { Escaped, RawUtf8 };
+enum class PastEnd { Empty, RepeatLast };
+
+struct SampleAlbum {
+  std::string album_id;           // about 16 digits
+  std::string caption;            // UTF-8
+  CaptionForm caption_form = CaptionForm::Escaped;
+  // The cover address as sent (escaped slashes added). nullopt: an image of this service,
+  // /large/cover_<album_id>.jpg; "": the empty address.
+  std::optional<std::string> cover_pic;
+  // Raw JSON of the "count" and "type" members; nullopt gives {"photos":<number of photos>}
+  // and "18"; the empty text leaves the member out.
+  std::optional<std::string> count_json;
+  std::optional<std::string> type_json;
+  std::vector<SamplePhoto> photos;
+  int page_size = 100;            // items per photo list page, whatever "count" asks for
+  PastEnd past_end = PastEnd::Empty;
+  bool requires_login = false;    // listed and paged only with the session cookie
+
+  int stated_count() const;       // what count_json says, or the number of photos
+};
+
+enum class IdMarker { Oid, OwnerUid, EmptyOidThenOwnerUid, OwnerUidWithoutBlank, None };
+
+struct SampleUser {
+  std::string uid;
+  std::string path;               // the home page path, "/u/<uid>" or "/<name>"
+  std::string title;              // UTF-8; empty: no <title> element
+  IdMarker marker = IdMarker::Oid;
+  std::vector<SampleAlbum> albums;
+};
+
+enum class FaultKind {
+  Empty,        // 200 with an empty body
+  NotJson,      // 200 with a text that is not JSON
+  Html,         // 200 with an HTML page
+  Redirect,     // 302 to `location`
+  NotFound,     // 404
+  ServerError,  // 500
+  Slow,         // the normal answer after `delay`
+  Drop,         // the normal answer's headers and half its body, then the connection closes
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::Empty;
+  std::string path;             // exact request path ("/photos/get_all", "/large/a.jpg")
+  std::string query_contains;   // applies only when the raw query holds this text
+  int times = -1;               // how many requests it answers; -1 = all
+  std::chrono::milliseconds delay{0};
+  std::string location;         // for Redirect
+};
+
+struct RecordedRequest {
+  std::string method;
+  std::string target;   // raw request target, path and query, exactly as sent
+  std::string path;
+  std::string query;    // raw, without "?"
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  std::string header(const std::string& name) const;  // first value, case-insensitive name
+  bool has_header(const std::string& name) const;
+};
+
+class SampleService {
+ public:
+  // Starts listening on 127.0.0.1 (port 0: any free port) in a background thread.
+  explicit SampleService(int port = 0);
+  ~SampleService();
+  SampleService(const SampleService&) = delete;
+  SampleService& operator=(const SampleService&) = delete;
+
+  int port() const;
+  std::string base_url() const;  // "http://127.0.0.1:<port>", no trailing slash
+  std::string host() const;      // "127.0.0.1:<port>"
+
+  // Scenario. Users are found by uid (album and photo lists) and by path (home page).
+  void add_user(SampleUser user);
+  void set_users(std::vector<SampleUser> users);
+  void add_fault(Fault fault);
+  void clear_faults();
+  // Clears users, faults, sessions, image fault counters and the request record.
+  void reset();
+
+  // The session cookie: its name, the credentials the login form accepts and a session
+  // value that tests may put into a cookie store directly.
+  static constexpr const char* kSessionCookie = "SUB";
+  void set_credentials(std::string user, std::string password);
+  std::string new_session();
+
+  std::vector<RecordedRequest> requests() const;
+  std::vector<RecordedRequest> requests_to(const std::string& path) const;
+  void clear_requests();
+
+  // The image answer for a pic_name (what /large/<pic_name> sends when no fault applies).
+  std::string image_bytes(const std::string& pic_name) const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Scenario builders. Captions and titles are UTF-8.
+SampleUser make_user(std::string uid, std::string path, std::string title,
+                     IdMarker marker = IdMarker::Oid);
+// `photos` photos with ids derived from the album id, names "<photo_id>.jpg" (every
+// `gif_every`-th one ".gif" when > 0) and timestamps one hour apart from 1365000000.
+SampleAlbum make_album(std::string album_id, std::string caption, int photos, int gif_every = 0);
+std::vector<SamplePhoto> make_photos(const std::string& album_id, int count, int gif_every = 0,
+                                     int first = 1);
+
+// The demo scenario (demo mode, the executable): one user at "/u/1234567890" (also at
+// "/demo") with a few albums, one of them listed only after logging in (demo / demo).
+std::vector<SampleUser> demo_users();
+
+// JSON text of `text` (UTF-8): non-ASCII as \u escapes (surrogate pairs above U+FFFF) and
+// "/" as "\/", as the real service writes; with raw_utf8 the non-ASCII bytes stay as they are.
+std::string json_string(const std::string& text, bool raw_utf8 = false);
+
+}  // namespace afsample
