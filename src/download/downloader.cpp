@@ -1,0 +1,294 @@
+#include "download/downloader.h"
+
+#include <algorithm>
+
+#include "core/gate.h"
+#include "core/settings.h"
+#include "download/naming.h"
+#include "download/photo_saver.h"
+#include "download/record_store.h"
+#include "download/step_gate.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace af {
+
+namespace {
+
+constexpr std::string_view kJobSeparator = "--@@--";
+constexpr int kBarLimit = 32767;
+
+}  // namespace
+
+int ProgressBarModel::hold(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, 0, kBarLimit));
+}
+
+std::string percentage_text(int position, int maximum) {
+  if (maximum <= 0) return "100%";
+  return std::to_string(std::int64_t{position} * 100 / maximum) + "%";
+}
+
+std::string album_job_text(const std::string& count_text, const std::string& id_text,
+                           const std::string& name) {
+  std::string job = count_text;
+  job += kJobSeparator;
+  job += id_text;
+  job += kJobSeparator;
+  job += name;
+  return job;
+}
+
+std::vector<std::string> split_album_job(const std::string& job) {
+  std::vector<std::string> pieces;
+  std::size_t from = 0;
+  while (pieces.size() < 2) {
+    std::size_t at = find_text(job, kJobSeparator, from + 1);
+    if (at == 0) break;
+    pieces.push_back(job.substr(from, at - 1 - from));
+    from = at - 1 + kJobSeparator.size();
+  }
+  pieces.push_back(job.substr(from));
+  pieces.resize(3);
+  return pieces;
+}
+
+// Everything one download reads, copied when it starts, and the steps it takes.
+struct Downloader::Worker {
+  Downloader& owner;
+  DownloadView& view;
+  Generation generation;
+  std::shared_ptr<DownloadControl> control;
+  StepGate steps;
+  DownloaderOptions options;
+  std::string user_id;
+  std::string user_title;
+  bool record_enabled = false;
+  bool range_enabled = false;
+  std::vector<TickedAlbum> rows;
+  std::string save_folder;
+  DateTime start_time;
+  DateTime end_time;
+  ProgressBarModel bar;
+
+  Worker(Downloader& owner_, Generation generation_, std::shared_ptr<DownloadControl> control_)
+      : owner(owner_),
+        view(owner_.view_),
+        generation(generation_),
+        control(std::move(control_)),
+        steps(*control, owner_.step_mutex_),
+        options(owner_.options_) {}
+
+  bool log(const std::string& text) {
+    return steps.run([&] { view.append_log(generation, text); });
+  }
+  bool label(DownloadLabel which, const std::string& text) {
+    return steps.run([&] { view.set_label(generation, which, text); });
+  }
+
+  void download_selected();
+  bool download_album(const std::string& count_text, const std::string& id_text, std::string name);
+};
+
+void Downloader::Worker::download_selected() {
+  std::string numbers;
+  std::vector<std::string> jobs;
+  for (const auto& row : rows) {
+    numbers += row.serial + G("、");
+    if (!row.id_text.empty() && !row.count_text.empty())
+      jobs.push_back(album_job_text(row.count_text, row.id_text, trim_text(row.name)));
+  }
+  if (!log(numbers.empty() ? G("当前未选择任何相册") + "\r\n\r\n"
+                           : G("当前被选择相册编号:") + numbers + "\r\n\r\n"))
+    return;
+  if (!label(DownloadLabel::SelectedAlbums,
+             G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
+    return;
+  for (std::size_t k = 1; k <= jobs.size(); ++k) {
+    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册")))
+      return;
+    auto pieces = split_album_job(jobs[k - 1]);
+    if (!download_album(pieces[0], pieces[1], pieces[2])) return;
+  }
+
+  if (!steps.run([&] {
+        owner.state_ = ButtonState::Idle;
+        view.set_buttons(generation, ButtonState::Idle);
+      }))
+    return;
+  if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
+  if (!label(DownloadLabel::PhotoCounter, G("下载完成"))) return;
+  bar.set_position(bar.maximum());
+  if (!steps.run([&] { view.set_progress_position(generation, bar.position()); })) return;
+  if (!label(DownloadLabel::Percentage, "100%")) return;
+  steps.run([&] { view.show_message(generation, G("全部下载完毕")); });
+}
+
+bool Downloader::Worker::download_album(const std::string& count_text, const std::string& id_text,
+                                        std::string name) {
+  DownloadRecord record;
+  record.open_record_store(record_store_path(user_id));
+  SaveOptions save_options;
+  save_options.range = upload_range(range_enabled, start_time, end_time);
+  save_options.record_enabled = record_enabled;
+  save_options.after_photo = options.pacing.after_photo;
+  save_options.sync_files = options.sync_files;
+
+  bar.set_position(0);
+  bar.set_maximum(to_int32(count_text));
+  if (!steps.run([&] {
+        view.set_label(generation, DownloadLabel::Percentage, "");
+        view.set_progress_position(generation, bar.position());
+        view.set_progress_maximum(generation, bar.maximum());
+      }))
+    return false;
+  if (!log(G("准备下载相册《") + name + G("》") + "\r\n\r\n")) return false;
+
+  user_title = sanitize_name(user_title);
+  const AlbumFolder folder = album_folder(save_folder, user_title, name, count_text);
+  name = folder.name;
+  if (!steps.run([&] {
+        make_album_folder(folder.path);
+        remove_temporary_files(folder.path);
+      }))
+    return false;
+
+  PhotoSaver saver(folder.path, record, steps,
+                   [this](const std::string& line) { view.append_log(generation, line); },
+                   save_options);
+  AlbumWalk walk;
+  walk.endpoints = options.endpoints;
+  walk.user_id = user_id;
+  walk.photo_count_text = count_text;
+  walk.album_id_text = id_text;
+  walk.pacing = options.pacing;
+  walk.gate = control.get();
+  const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
+    bar.set_position(position);
+    if (!steps.run([&] {
+          view.set_progress_position(generation, bar.position());
+          view.set_label(generation, DownloadLabel::Percentage,
+                         percentage_text(bar.position(), bar.maximum()));
+          view.set_label(generation, DownloadLabel::PhotoCounter,
+                         count_text + "/" + std::to_string(bar.position()));
+        }))
+      return false;
+    return saver.save_photo(entry, position) != SaveOutcome::Ended;
+  });
+  if (!walked || control->ended()) return false;
+
+  if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
+  if (!label(DownloadLabel::PhotoCounter, "")) return false;
+  record.close_record_store();
+  return true;
+}
+
+Downloader::Downloader(DownloadView& view, DownloaderOptions options)
+    : view_(view), options_(std::move(options)) {}
+
+Downloader::~Downloader() {
+  {
+    std::lock_guard lock(step_mutex_);
+    if (control_) control_->end();
+    current_ = 0;
+  }
+  for (auto& thread : threads_)
+    if (thread.thread.joinable()) thread.thread.join();
+}
+
+bool Downloader::start_download(const std::string& user_id, const std::string& user_title) {
+  {
+    std::lock_guard lock(step_mutex_);
+    if (state_ != ButtonState::Idle) return false;
+  }
+  auto control = std::make_shared<DownloadControl>();
+  auto worker = std::make_shared<Worker>(*this, 0, control);
+  worker->user_id = user_id;
+  worker->user_title = user_title;
+  worker->record_enabled = option_enabled(record_key());
+  worker->range_enabled = option_enabled(range_key());
+  DownloadRecord::create_record_store(record_store_path(user_id));
+  worker->rows = view_.ticked_albums();
+  worker->save_folder = view_.save_folder_text();
+  worker->start_time = view_.range_start();
+  worker->end_time = view_.range_end();
+
+  join_finished_threads();
+  {
+    std::lock_guard lock(step_mutex_);
+    // A worker that is still giving its finishing touches is cut short: its texts would
+    // only land on top of the new download's.
+    if (control_) control_->end();
+    control_ = control;
+    worker->generation = ++counter_;
+    current_ = worker->generation;
+    state_ = ButtonState::Running;
+    view_.set_buttons(kControllerGeneration, ButtonState::Running);
+  }
+
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  threads_.push_back({std::thread([this, worker, done] {
+                        worker->download_selected();
+                        {
+                          std::lock_guard lock(done_mutex_);
+                          *done = true;
+                        }
+                        done_changed_.notify_all();
+                      }),
+                      done});
+  return true;
+}
+
+void Downloader::pause_download() {
+  std::lock_guard lock(step_mutex_);
+  if (state_ != ButtonState::Running || !control_) return;
+  control_->pause();
+  state_ = ButtonState::Paused;
+  view_.set_buttons(kControllerGeneration, ButtonState::Paused);
+}
+
+void Downloader::continue_download() {
+  std::lock_guard lock(step_mutex_);
+  if (state_ != ButtonState::Paused || !control_) return;
+  state_ = ButtonState::Running;
+  view_.set_buttons(kControllerGeneration, ButtonState::Running);
+  control_->resume();
+}
+
+void Downloader::end_download() {
+  std::lock_guard lock(step_mutex_);
+  if (state_ == ButtonState::Idle || !control_) return;
+  control_->end();
+  current_ = ++counter_;  // no download holds this generation: pending updates are stale
+  state_ = ButtonState::Idle;
+  view_.set_buttons(kControllerGeneration, ButtonState::Idle);
+}
+
+ButtonState Downloader::state() const {
+  std::lock_guard lock(step_mutex_);
+  return state_;
+}
+
+bool Downloader::is_current(Generation generation) const {
+  return generation == kControllerGeneration || generation == current_.load();
+}
+
+bool Downloader::wait_for_worker(std::chrono::milliseconds timeout) {
+  if (threads_.empty()) return true;
+  auto done = threads_.back().done;
+  std::unique_lock lock(done_mutex_);
+  return done_changed_.wait_for(lock, timeout, [&] { return done->load(); });
+}
+
+void Downloader::join_finished_threads() {
+  for (auto it = threads_.begin(); it != threads_.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      it = threads_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace af

@@ -1,0 +1,57 @@
+#pragma once
+// Names and bounds of the download: cleaned file and folder names, the album folder, the
+// upload-time bounds. Texts are GBK; paths handed to the file system are UTF-8.
+#include <cstdint>
+#include <string>
+
+namespace af {
+
+// A date-time as the date pickers hold it, taken as China Standard Time (UTC+8).
+struct DateTime {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// Seconds from 1970-01-01 08:00:00 to `value`: Unix time of a China Standard Time
+// date-time, whatever the machine's time zone.
+std::int64_t datetime_to_timestamp(const DateTime& value);
+
+// Upload-time bounds of one album; a photo passes only strictly inside them.
+struct UploadRange {
+  std::int64_t start = 0;
+  std::int64_t end = 9999999999;
+  bool admits(std::int64_t timestamp) const { return start < timestamp && timestamp < end; }
+};
+// Off: 0 and 9999999999. On: the two pickers' timestamps.
+UploadRange upload_range(bool enabled, const DateTime& start, const DateTime& end);
+
+// Removes, in this order, every ":", "\", "/", "?", "*", "<", ">", "|", "：", "、", "？",
+// "。", "（", "）", "·", "！", "，", ".", "...", " ", "&" (GBK-aware).
+std::string sanitize_name(const std::string& text);
+
+// A name part that came from the service, as it goes into a file name: sanitize_name,
+// then every "?" and every space (ASCII and full-width) removed.
+std::string file_caption(const std::string& text);
+
+// "<number>_<caption>_<feed id><extension>"; caption and feed id must be cleaned already.
+std::string photo_file_name(std::int64_t number, const std::string& caption,
+                            const std::string& feed_id, const std::string& extension);
+
+// Where an album goes. `save_folder` is the save box's text (GBK); empty means the
+// program directory.
+struct AlbumFolder {
+  std::string user_folder;  // sanitized user title (GBK)
+  std::string name;         // sanitized album name + photo-count text (GBK)
+  std::string path;         // full folder path, UTF-8, no trailing separator
+};
+AlbumFolder album_folder(const std::string& save_folder, const std::string& user_title,
+                         const std::string& album_name, const std::string& photo_count_text);
+
+// A GBK file or folder name as the file system wants it (UTF-8 on Linux).
+std::string file_system_name(const std::string& gbk_name);
+
+}  // namespace af

@@ -1,0 +1,75 @@
+#pragma once
+// PhotoSaver: filters, fetches, names and writes the photos of one album.
+//
+//   PhotoSaver saver(folder.path, record, steps, log, options);
+//   walk_album(walk, [&](const PhotoEntry& e, std::int64_t pos) {
+//     return saver.save_photo(e, pos) != SaveOutcome::Ended; });
+//
+// A photo is written to a temporary file in the album folder and renamed into place once
+// complete, so no partial photo ever carries a final name. A photo whose image could not
+// be fetched or written is neither kept nor recorded, and a "失败" line is logged; a later
+// download fetches it again.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "download/naming.h"
+
+namespace af {
+
+struct PhotoEntry;
+class DownloadRecord;
+class StepGate;
+
+struct SaveOptions {
+  UploadRange range;
+  bool record_enabled = false;                     // skip photos already in the record
+  std::chrono::milliseconds after_photo{50};       // wait after each image fetch
+  bool sync_files = true;                          // flush each photo to disk before its rename
+  int timeout_seconds = 30;
+};
+
+enum class SaveOutcome {
+  Filtered,           // outside the upload-time bounds
+  Skipped,            // already in the record
+  Saved,              // written under its caption
+  SavedAsIdeographs,  // written under the caption's ideographs after the first name failed
+  FetchFailed,        // no 200 answer in two tries: not written, not recorded, logged
+  WriteFailed,        // neither name could be written: not recorded, logged
+  Ended,              // the download was ended meanwhile; nothing more was done
+};
+
+class PhotoSaver {
+ public:
+  using Log = std::function<void(const std::string&)>;
+  // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
+  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
+             SaveOptions options);
+
+  SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
+
+ private:
+  std::string folder_path_;
+  DownloadRecord& record_;
+  StepGate& steps_;
+  Log log_;
+  SaveOptions options_;
+};
+
+// The temporary name a photo is written under before its rename, in `folder_path`.
+std::string temporary_photo_path(const std::string& folder_path);
+// Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
+// temporary file; the whole file is replaced when it exists. False, with nothing left
+// behind, when the name is refused or the bytes could not be written.
+bool write_photo_file(const std::string& folder_path, const std::string& file_name,
+                      const std::string& bytes, bool sync);
+// Creates the folder and its parents (tried twice). True when it exists afterwards.
+bool make_album_folder(const std::string& folder_path);
+// Removes temporary photo files that an ended or killed download left in `folder_path`.
+void remove_temporary_files(const std::string& folder_path);
+
+// The "失败" line of a photo that could not be saved.
+std::string failure_line(const PhotoEntry& entry);
+
+}  // namespace af
