@@ -1,0 +1,35 @@
+#pragma once
+// The album table: a report-style list with a check box in column 0 of every row.
+//
+// Ticks set through this class's methods are the program's own and raise nothing.
+// Only the operator's tick (a click on a row's check box, or the space bar on the
+// current row) raises operator_toggled, which the window maps to select_checked_row.
+#include <QStringList>
+#include <QTableWidget>
+
+namespace af {
+
+class AlbumTable : public QTableWidget {
+  Q_OBJECT
+ public:
+  explicit AlbumTable(QWidget* parent = nullptr);
+
+  // Appends a row: `cells` fill columns 1 onwards (serial number, name, cover, count,
+  // album id, ...); column 0 carries the check box. Returns the new row's index.
+  int add_album_row(const QStringList& cells, bool ticked);
+  bool row_ticked(int row) const;
+  void set_row_ticked(int row, bool ticked);
+  void remove_all_rows();
+
+ signals:
+  void operator_toggled(int row, bool ticked);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  friend class AlbumCheckDelegate;
+  QTableWidgetItem* check_item(int row) const;
+};
+
+}  // namespace af

@@ -1,0 +1,371 @@
+#include "ui/main_window.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTextCursor>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+#include <algorithm>
+
+#include "core/paths.h"
+#include "core/settings.h"
+#include "ui/album_table.h"
+#include "ui/browser_page.h"
+#include "ui/dialogs.h"
+#include "ui/page_tabs.h"
+#include "ui/qt_text.h"
+
+namespace af {
+namespace {
+
+const char* const kVersion = "1.0";
+
+QFont pixel_font(int pixels, bool bold = false) {
+  QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+// Creates a control with its given name and its place relative to its parent.
+template <typename W, typename... Args>
+W* place(QWidget* parent, const char* name, int left, int top, int width, int height, Args&&... args) {
+  auto* widget = new W(std::forward<Args>(args)..., parent);
+  widget->setObjectName(QString::fromUtf8(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, int left, int top, int width, int height,
+              const QString& caption) {
+  auto* widget = place<QLabel>(parent, name, left, top, width, height, caption);
+  // A label taller than one line wraps its caption, as a static text control does.
+  widget->setWordWrap(height >= 30);
+  widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return widget;
+}
+
+QGroupBox* group(QWidget* parent, const char* name, int left, int top, int width, int height,
+                 const QString& caption = {}) {
+  return place<QGroupBox>(parent, name, left, top, width, height, caption);
+}
+
+void set_width(QWidget* widget, int width) { widget->resize(std::max(0, width), widget->height()); }
+void set_left(QWidget* widget, int left) { widget->move(left, widget->y()); }
+
+}  // namespace
+
+MainWindow::MainWindow(WindowOptions options, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)), dialogs_(std::make_unique<QtDialogs>()) {
+  setObjectName(QStringLiteral("MainWindow"));
+  setWindowTitle(QStringLiteral("Album Fetcher 微博相册下载"));
+  setFont(pixel_font(12));
+  resize(kCreationWidth, kCreationHeight);
+
+  tabs_ = place<PageTabs>(this, "高级选择夹1", 4, 7, 924, 601);
+  tabs_->tab_bar()->setFont(pixel_font(16));
+  build_login_page(tabs_->add_page(QStringLiteral("  第一步：登录   ")));
+  build_album_page(tabs_->add_page(QStringLiteral("    第二步：获取相册   ")));
+  build_settings_page(tabs_->add_page(QStringLiteral("    第三步：设置   ")));
+  tabs_->set_current_index(0);
+
+  connect_events();
+  start_up();
+}
+
+MainWindow::~MainWindow() {
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+  // The page must go before its profile.
+  delete browser_page_;
+  browser_page_ = nullptr;
+}
+
+void MainWindow::build_login_page(QWidget* page) {
+  url_edit_ = place<QLineEdit>(page, "编辑框_url", 12, 59, 560, 32, options_.home);
+  open_button_ = place<QPushButton>(page, "按钮_打开", 575, 58, 93, 32, QStringLiteral("打开"));
+  albums_page_button_ = place<QPushButton>(page, "按钮_专辑页面", 684, 57, 96, 32, QStringLiteral("[查看用户专辑]"));
+  label(page, "标签11", 13, 95, 783, 42,
+        QStringLiteral("关于下载别人设置了密码的相册：首先，你要有该相册访问密码，之后，在上面输入对方主页，"
+                       "点击查看【用户专辑】按钮。\r\n\r\n最后找到有密码的专辑点击，输入密码后，进入了有密码的相册。"
+                       "再进行第二步操作。\r\n"));
+
+  // A persistent profile beside the program, so a login survives a restart.
+  const QString storage = QString::fromStdString(program_file("browser"));
+  profile_ = new QWebEngineProfile(QStringLiteral("albumfetcher"), this);
+  profile_->setPersistentStoragePath(storage);
+  profile_->setCachePath(storage + QStringLiteral("/cache"));
+  profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+
+  browser_ = place<QWebEngineView>(page, "超文本浏览框1", 12, 137, 896, 452);
+  browser_page_ = new BrowserPage(profile_, browser_);
+  browser_page_->set_new_window_handler([this] { keep_in_page(); });
+  browser_->setPage(browser_page_);
+}
+
+void MainWindow::build_album_page(QWidget* page) {
+  command_group_ = group(page, "分组框_zhuye", 8, 44, 902, 59);
+  label(command_group_, "标签1", 9, 23, 69, 24, QStringLiteral("1:用户主页："));
+  home_edit_ = place<QLineEdit>(command_group_, "编辑框_号码", 82, 18, 402, 32);
+  home_edit_->setFont(pixel_font(14));
+  get_albums_button_ = place<QPushButton>(command_group_, "按钮_获取相册封面", 519, 16, 91, 32, QStringLiteral("2：获取相册"));
+  get_albums_button_->setFont(pixel_font(14));
+  download_button_ = place<QPushButton>(command_group_, "按钮_下载选中", 640, 16, 85, 32, QStringLiteral("3：下载选中"));
+  download_button_->setFont(pixel_font(14));
+  pause_button_ = place<QPushButton>(command_group_, "按钮_暂停线程", 694, 16, 67, 32, QStringLiteral("暂停下载"));
+  continue_button_ = place<QPushButton>(command_group_, "按钮_继续下载", 754, 16, 67, 32, QStringLiteral("继续下载"));
+  end_button_ = place<QPushButton>(command_group_, "按钮_结束下载", 828, 16, 64, 32, QStringLiteral("结束下载"));
+  pause_button_->hide();
+  continue_button_->hide();
+  end_button_->hide();
+
+  folder_group_ = group(page, "分组框_weizhi", 8, 104, 902, 50);
+  label(folder_group_, "标签_保存路径", 8, 12, 112, 32, QStringLiteral("保存位置："))->setFont(pixel_font(16));
+  save_folder_edit_ = place<QLineEdit>(folder_group_, "编辑框_保存位置", 84, 12, 480, 27);
+  choose_folder_button_ = place<QPushButton>(folder_group_, "按钮_选择位置", 580, 12, 91, 32, QStringLiteral("选择存放位置"));
+  open_folder_button_ = place<QPushButton>(folder_group_, "按钮_打开目录", 693, 12, 79, 32, QStringLiteral("打开目录"));
+
+  list_group_ = group(page, "分组框_liebiao", 8, 164, 902, 426);
+  select_all_box_ = place<QCheckBox>(list_group_, "选择框_全选", 16, 22, 46, 16, QStringLiteral("全选"));
+  invert_box_ = place<QCheckBox>(list_group_, "选择框_反选", 76, 22, 46, 16, QStringLiteral("反选"));
+  covers_box_ = place<QCheckBox>(list_group_, "选择框_有图", 142, 21, 134, 16, QStringLiteral("有封面图(影响速度)"));
+  covers_box_->setChecked(true);
+  QLabel* status = label(list_group_, "标签_动态", 313, 13, 404, 24, {});
+  status->setFont(pixel_font(12, true));
+  status->setStyleSheet(QStringLiteral("color: blue;"));
+
+  album_table_ = place<AlbumTable>(list_group_, "超级列表框1", 6, 41, 638, 339);
+  album_table_->setFont(pixel_font(14));
+  const QStringList headings = {QStringLiteral("选择"),     QStringLiteral("序号"),   QStringLiteral("相册名称"),
+                                QStringLiteral("封面"),     QStringLiteral("图片数量"), QStringLiteral("相册ID"),
+                                QStringLiteral("相册问题"), QStringLiteral("相册密码")};
+  const int widths[] = {60, 40, 120, 100, 70, 80, 80, 80};
+  album_table_->setColumnCount(static_cast<int>(headings.size()));
+  album_table_->setHorizontalHeaderLabels(headings);
+  for (int column = 0; column < headings.size(); ++column) album_table_->setColumnWidth(column, widths[column]);
+
+  auto* canvas = place<QLabel>(list_group_, "画板1", 455, 107, 112, 88);
+  canvas->hide();
+
+  log_group_ = group(list_group_, "分组框_日志", 656, 36, 236, 345);
+  label(log_group_, "标签3", 8, 12, 88, 19, QStringLiteral("执行操作日志："));
+  log_box_ = place<QPlainTextEdit>(log_group_, "编辑框_操作记录", 12, 45, 208, 292);
+  log_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  label(list_group_, "标签_进度", 7, 384, 56, 35, QStringLiteral("下载进度："));
+  auto* progress = place<QProgressBar>(list_group_, "进度条1", 74, 389, 280, 24);
+  progress->setRange(0, 100);
+  progress->setValue(0);
+  progress->setTextVisible(false);
+  label(list_group_, "标签_进度条比例", 359, 390, 41, 23, {});
+  label(list_group_, "标签_选择了相册数量", 404, 390, 144, 23, {});
+  label(list_group_, "标签_正在下载相册", 554, 390, 110, 23, {});
+  label(list_group_, "标签_第多少张照片", 666, 390, 95, 23, {});
+}
+
+void MainWindow::build_settings_page(QWidget* page) {
+  QGroupBox* outer = group(page, "分组框7", 16, 49, 876, 544);
+  QGroupBox* options = group(outer, "分组框2", 20, 15, 320, 241, QStringLiteral("常用设置："));
+  record_box_ = place<QCheckBox>(options, "选择框_下载记录", 24, 58, 240, 20, QStringLiteral("开启下载记录（已经下载过的不再下载）"));
+  range_box_ = place<QCheckBox>(options, "选择框_时间段", 24, 97, 240, 16, QStringLiteral("开启后，只采集下面时间段上传的图片"));
+  label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："));
+  auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, QDate(2006, 3, 30));
+  label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："));
+  auto* end = place<QDateEdit>(options, "日期框_结束时间", 112, 171, 144, 24, QDate(2025, 12, 30));
+  for (QDateEdit* picker : {start, end}) {
+    picker->setCalendarPopup(true);
+    picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  }
+  label(options, "标签8", 16, 201, 288, 32, QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
+
+  QGroupBox* version = group(outer, "分组框_版本", 359, 18, 484, 238, QStringLiteral("软件版本"));
+  label(version, "标签_当前版本", 24, 40, 80, 24, QStringLiteral("当前版本："));
+  version_label_ = label(version, "标签_banben", 110, 40, 200, 24, {});
+  label(version, "标签_xinbanben", 24, 80, 80, 24, QStringLiteral("最新版本："));
+  latest_version_label_ = label(version, "标签_zxbanben", 110, 80, 200, 24, {});
+  version_result_label_ = label(version, "标签_banbenjieguo", 24, 120, 436, 48, {});
+  check_version_button_ = place<QPushButton>(version, "按钮_checknew", 24, 180, 120, 32, QStringLiteral("检查新版本"));
+}
+
+void MainWindow::connect_events() {
+  connect(tabs_, &PageTabs::current_changed, this, &MainWindow::on_page_changed);
+  connect(get_albums_button_, &QPushButton::clicked, this, &MainWindow::get_albums);
+  connect(albums_page_button_, &QPushButton::clicked, this, &MainWindow::show_user_albums);
+  connect(download_button_, &QPushButton::clicked, this, &MainWindow::start_download);
+  connect(pause_button_, &QPushButton::clicked, this, &MainWindow::pause_download);
+  connect(continue_button_, &QPushButton::clicked, this, &MainWindow::continue_download);
+  connect(end_button_, &QPushButton::clicked, this, &MainWindow::end_download);
+  connect(choose_folder_button_, &QPushButton::clicked, this, &MainWindow::choose_save_folder);
+  connect(open_folder_button_, &QPushButton::clicked, this, &MainWindow::open_save_folder);
+  connect(record_box_, &QCheckBox::clicked, this, [this] { save_option(record_box_, record_key()); });
+  connect(range_box_, &QCheckBox::clicked, this, [this] { save_option(range_box_, range_key()); });
+  connect(album_table_, &AlbumTable::operator_toggled, this, &MainWindow::select_checked_row);
+  connect(select_all_box_, &QCheckBox::clicked, this, &MainWindow::select_all);
+  connect(invert_box_, &QCheckBox::clicked, this, &MainWindow::invert_selection);
+  connect(open_button_, &QPushButton::clicked, this, &MainWindow::open_address);
+  connect(check_version_button_, &QPushButton::clicked, this, &MainWindow::check_version);
+  // The browser's new-window request reaches keep_in_page through BrowserPage.
+}
+
+void MainWindow::start_up() {
+  // Qt's own style serves as the window theme.
+  version_check_started_ = false;
+  set_width(url_edit_, 624);
+  version_label_->setText(QString::fromLatin1(kVersion));
+  record_box_->setChecked(option_enabled(record_key()));
+  range_box_->setChecked(option_enabled(range_key()));
+  for (int column : {5, 6, 7}) album_table_->setColumnWidth(column, 0);
+  save_folder_edit_->setText(QString::fromStdString(program_directory()));
+  // The browser is sent home from a short-lived thread; the address change itself is
+  // carried over to the window's thread. Start-up does not wait for the page.
+  const QString home = options_.home;
+  start_thread([this, home] {
+    QMetaObject::invokeMethod(this, [this, home] { browser_->setUrl(QUrl(home)); }, Qt::QueuedConnection);
+  });
+  QCoreApplication::processEvents();
+}
+
+void MainWindow::start_thread(std::function<void()> entry) {
+  // Threads are joined when the window goes, so none of them outlives what it posts to.
+  threads_.emplace_back(std::move(entry));
+}
+
+void MainWindow::save_option(QCheckBox* box, const std::string& key) {
+  write_setting(settings_section(), key, box->isChecked() ? "1" : "0");
+}
+
+QWebEngineCookieStore* MainWindow::browser_cookie_store() const { return profile_->cookieStore(); }
+
+void MainWindow::set_dialogs(std::unique_ptr<Dialogs> dialogs) {
+  if (dialogs) dialogs_ = std::move(dialogs);
+}
+
+void MainWindow::append_log(const QString& text) {
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QTextCursor cursor(log_box_->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(shown);
+  log_box_->verticalScrollBar()->setValue(log_box_->verticalScrollBar()->maximum());
+}
+
+QImage MainWindow::grab_image() { return grab().toImage(); }
+
+// Engine commands: the album service and the download engine hook in here.
+void MainWindow::get_albums() {}
+void MainWindow::show_user_albums() {}
+void MainWindow::start_download() {}
+void MainWindow::pause_download() {}
+void MainWindow::continue_download() {}
+void MainWindow::end_download() {}
+
+void MainWindow::open_address() {
+  // The typed text goes to the browser as it is: no trimming, no scheme added.
+  browser_->setUrl(QUrl(url_edit_->text()));
+}
+
+void MainWindow::keep_in_page() {
+  browser_->setUrl(QUrl(browser_page_->status_text()));
+}
+
+void MainWindow::select_all() {
+  if (!select_all_box_->isChecked()) return;
+  invert_box_->setChecked(false);
+  for (int row = 0; row < album_table_->rowCount(); ++row) album_table_->set_row_ticked(row, true);
+}
+
+void MainWindow::invert_selection() {
+  if (!invert_box_->isChecked()) return;
+  select_all_box_->setChecked(false);
+  for (int row = 0; row < album_table_->rowCount(); ++row) {
+    album_table_->set_row_ticked(row, !album_table_->row_ticked(row));
+  }
+}
+
+void MainWindow::choose_save_folder() {
+  initial_folder_ = QStringLiteral("/");
+  const QString path = browse_for_folder(QStringLiteral("选择相册的存放位置"), initial_folder_);
+  // A cancel keeps whatever folder the box held; an empty box falls back to the
+  // program directory where the folder is used.
+  if (!path.isEmpty()) save_folder_edit_->setText(path);
+}
+
+QString MainWindow::browse_for_folder(const QString& title, const QString& initial) {
+  const QString chosen = trim_blanks(dialogs_->choose_folder(title, initial));
+  return chosen.isEmpty() ? QString() : folder_path_form(chosen);
+}
+
+void MainWindow::open_save_folder() {
+  QString path = save_folder_edit_->text();
+  if (path.isEmpty()) path = QString::fromStdString(program_directory());
+  dialogs_->open_folder(path);
+}
+
+void MainWindow::select_checked_row(int row, bool) {
+  const QModelIndex index = album_table_->model()->index(row, 0);
+  if (!index.isValid()) return;
+  album_table_->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void MainWindow::relayout() {
+  const int w = width();
+  set_width(tabs_, w - 20);
+  set_width(browser_, w - 40);
+  set_left(albums_page_button_, w - albums_page_button_->width() - 40);
+  set_left(open_button_, w - albums_page_button_->width() - open_button_->width() - 60);
+  set_width(url_edit_, open_button_->x() - 20);
+  set_width(list_group_, tabs_->width() - 20);
+  set_width(folder_group_, tabs_->width() - 20);
+  set_width(command_group_, tabs_->width() - 20);
+  set_width(album_table_, list_group_->width() - log_group_->width() - 20);
+  set_left(log_group_, list_group_->width() - log_group_->width() - 5);
+  set_width(home_edit_, command_group_->width() - get_albums_button_->width() - download_button_->width() - 200);
+  set_left(get_albums_button_, command_group_->width() - get_albums_button_->width() - download_button_->width() - 100);
+  set_left(download_button_, command_group_->width() - download_button_->width() - 80);
+  set_left(pause_button_, download_button_->x());
+  set_left(continue_button_, download_button_->x());
+  set_left(end_button_, download_button_->x() + download_button_->width() + 10);
+  set_width(save_folder_edit_, home_edit_->width());
+  set_left(choose_folder_button_, get_albums_button_->x());
+  set_left(open_folder_button_, download_button_->x());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  relayout();
+}
+
+void MainWindow::on_page_changed(int page) {
+  if (page != kSettingsPage || version_check_started_) return;
+  check_version();
+  version_check_started_ = true;
+}
+
+void MainWindow::check_version() {
+  // The maker publishes no address to ask, so the check shows the running version and
+  // leaves the latest version and the verdict empty: it never claims "up to date".
+  start_thread([this] {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          version_label_->setText(QString::fromLatin1(kVersion));
+          latest_version_label_->clear();
+          version_result_label_->clear();
+        },
+        Qt::QueuedConnection);
+    ++version_checks_finished_;
+  });
+}
+
+}  // namespace af

@@ -1,0 +1,165 @@
+#pragma once
+// The program's one window: a three-page tab control (login browser, album page,
+// settings page) with every control under its given name as objectName.
+//
+// The window runs start-up in its constructor, maps every operator event to its
+// handler, and keeps the values the handlers and background jobs share. Modal
+// exchanges go through Dialogs (set_dialogs lets a test answer them in advance).
+// The engine commands (get_albums ... end_download) are virtual hooks for the engine
+// wiring; the GUI-only handlers are complete here.
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QCheckBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QWebEngineCookieStore;
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace af {
+
+class AlbumTable;
+class BrowserPage;
+class Dialogs;
+class PageTabs;
+
+struct WindowOptions {
+  // Where the login browser starts; also the address box's first content.
+  QString home = QStringLiteral("http://weibo.com");
+  // Base address of the photo service's album and photo endpoints.
+  QString service_base = QStringLiteral("http://photo.weibo.com");
+};
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kCreationWidth = 940;
+  static constexpr int kCreationHeight = 638;
+  static constexpr int kSettingsPage = 2;
+
+  explicit MainWindow(WindowOptions options = {}, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  const WindowOptions& options() const { return options_; }
+  QString home_address() const { return options_.home; }
+  QString service_base() const { return options_.service_base; }
+
+  // Shared values of the handlers and jobs (GBK texts, as the engine keeps them).
+  std::string home_page_address;
+  std::string user_id;
+  std::string user_title;
+  QString initial_folder() const { return initial_folder_; }
+  bool version_check_started() const { return version_check_started_; }
+  // How many version checks have run to their end (for the window's own tests).
+  int version_checks_finished() const { return version_checks_finished_.load(); }
+
+  PageTabs* tabs() const { return tabs_; }
+  AlbumTable* album_table() const { return album_table_; }
+  QWebEngineView* browser() const { return browser_; }
+  BrowserPage* browser_page() const { return browser_page_; }
+  QWebEngineProfile* browser_profile() const { return profile_; }
+  // The browser's cookie store, for the bridge that keeps it in step with the
+  // engine's store.
+  QWebEngineCookieStore* browser_cookie_store() const;
+  QPlainTextEdit* log_box() const { return log_box_; }
+
+  Dialogs& dialogs() const { return *dialogs_; }
+  void set_dialogs(std::unique_ptr<Dialogs> dialogs);
+
+  // Appends to the log box; the log is never cleared during a run.
+  void append_log(const QString& text);
+
+  // Grabs the window as it is drawn now (docs and visual checks).
+  QImage grab_image();
+
+ public slots:
+  // Engine commands; wired to the album service and the download engine.
+  virtual void get_albums();
+  virtual void show_user_albums();
+  virtual void start_download();
+  virtual void pause_download();
+  virtual void continue_download();
+  virtual void end_download();
+
+  // Login page and album table helpers.
+  void open_address();
+  void keep_in_page();
+  void select_all();
+  void invert_selection();
+
+  // Commands of the window itself.
+  void choose_save_folder();
+  QString browse_for_folder(const QString& title, const QString& initial);
+  void open_save_folder();
+  void select_checked_row(int row, bool ticked);
+  void relayout();
+  void on_page_changed(int page);
+  void check_version();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void build_login_page(QWidget* page);
+  void build_album_page(QWidget* page);
+  void build_settings_page(QWidget* page);
+  void connect_events();
+  void start_up();
+  void save_option(QCheckBox* box, const std::string& key);
+  void start_thread(std::function<void()> entry);
+
+  WindowOptions options_;
+  std::unique_ptr<Dialogs> dialogs_;
+  QString initial_folder_ = QStringLiteral("/");
+  bool version_check_started_ = false;
+  std::atomic<int> version_checks_finished_{0};
+  std::vector<std::thread> threads_;
+
+  PageTabs* tabs_ = nullptr;
+  QWebEngineProfile* profile_ = nullptr;
+  BrowserPage* browser_page_ = nullptr;
+  QWebEngineView* browser_ = nullptr;
+  QLineEdit* url_edit_ = nullptr;
+  QPushButton* open_button_ = nullptr;
+  QPushButton* albums_page_button_ = nullptr;
+
+  QGroupBox* command_group_ = nullptr;
+  QLineEdit* home_edit_ = nullptr;
+  QPushButton* get_albums_button_ = nullptr;
+  QPushButton* download_button_ = nullptr;
+  QPushButton* pause_button_ = nullptr;
+  QPushButton* continue_button_ = nullptr;
+  QPushButton* end_button_ = nullptr;
+  QGroupBox* folder_group_ = nullptr;
+  QLineEdit* save_folder_edit_ = nullptr;
+  QPushButton* choose_folder_button_ = nullptr;
+  QPushButton* open_folder_button_ = nullptr;
+  QGroupBox* list_group_ = nullptr;
+  QCheckBox* select_all_box_ = nullptr;
+  QCheckBox* invert_box_ = nullptr;
+  QCheckBox* covers_box_ = nullptr;
+  AlbumTable* album_table_ = nullptr;
+  QGroupBox* log_group_ = nullptr;
+  QPlainTextEdit* log_box_ = nullptr;
+
+  QCheckBox* record_box_ = nullptr;
+  QCheckBox* range_box_ = nullptr;
+  QLabel* version_label_ = nullptr;
+  QLabel* latest_version_label_ = nullptr;
+  QLabel* version_result_label_ = nullptr;
+  QPushButton* check_version_button_ = nullptr;
+};
+
+}  // namespace af

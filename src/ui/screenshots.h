@@ -1,0 +1,14 @@
+#pragma once
+// Pictures of the window for the documentation: each page at the creation size and the
+// album page at 1400 x 900, saved as PNG files into a folder; then the program quits.
+#include <QString>
+
+namespace af {
+
+class MainWindow;
+
+// Schedules the pictures on the event loop (the browser gets a few seconds to draw its
+// page first) and quits the application when they are saved.
+void take_screenshots(MainWindow& window, const QString& folder);
+
+}  // namespace af
