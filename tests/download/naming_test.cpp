@@ -1,0 +1,142 @@
+#include "download/naming.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "core/paths.h"
+#include "temp_folder.h"
+#include "util/codepage.h"
+
+namespace af {
+namespace {
+
+struct SanitizeCase {
+  std::string input;
+  std::string expected;
+};
+
+class SanitizeName : public ::testing::TestWithParam<SanitizeCase> {};
+
+TEST_P(SanitizeName, RemovesTheListedTexts) {
+  EXPECT_EQ(sanitize_name(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SanitizeName,
+    ::testing::Values(
+        SanitizeCase{"", ""}, SanitizeCase{"plain", "plain"},
+        SanitizeCase{"a:b\\c/d?e*f<g>h|i", "abcdefghi"},
+        SanitizeCase{G("春：游、好？吗。（一）·二！三，四"), G("春游好吗一二三四")},
+        SanitizeCase{"a.b c", "abc"}, SanitizeCase{"x...y", "xy"},
+        SanitizeCase{"Tom & Jerry", "TomJerry"},
+        SanitizeCase{"../../etc/passwd", "etcpasswd"},
+        // Full-width spaces stay (only the file caption drops them); tabs stay too.
+        SanitizeCase{G("a　b\tc"), G("a　b\tc")},
+        // A two-byte character whose second byte is "\" or "|" is never cut.
+        SanitizeCase{"\x81\x5c\\\x81\x7c|", "\x81\x5c\x81\x7c"},
+        SanitizeCase{G("《相册》"), G("《相册》")}));
+
+TEST(FileCaption, AlsoDropsQuestionMarksAndEverySpace) {
+  EXPECT_EQ(file_caption(G("春 游　2013?")), G("春游2013"));
+  EXPECT_EQ(file_caption(G("：、？。（）·！，...")), "");
+  EXPECT_EQ(file_caption("a\tb\nc"), "a\tb\nc");
+  EXPECT_EQ(file_caption("3558/../x"), "3558x");
+}
+
+TEST(PhotoFileName, IsNumberCaptionFeedIdExtension) {
+  EXPECT_EQ(photo_file_name(17, "cap", "3558", ".jpg"), "17_cap_3558.jpg");
+  EXPECT_EQ(photo_file_name(3, "", "99", ".gif"), "3__99.gif");
+  // The number is the photo's position, never held at the progress bar's 32767.
+  EXPECT_EQ(photo_file_name(40000, "c", "f", ".jpg"), "40000_c_f.jpg");
+}
+
+struct TimestampCase {
+  DateTime value;
+  std::int64_t expected;
+};
+
+class DatetimeToTimestamp : public ::testing::TestWithParam<TimestampCase> {};
+
+TEST_P(DatetimeToTimestamp, CountsFromChinaStandardTimeEpoch) {
+  EXPECT_EQ(datetime_to_timestamp(GetParam().value), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DatetimeToTimestamp,
+    ::testing::Values(TimestampCase{{1970, 1, 1, 8, 0, 0}, 0},
+                      TimestampCase{{1970, 1, 1, 0, 0, 0}, -28800},
+                      TimestampCase{{2006, 3, 30, 0, 0, 0}, 1143648000},
+                      TimestampCase{{2013, 4, 3, 0, 0, 0}, 1364918400},
+                      TimestampCase{{2025, 12, 30, 0, 0, 0}, 1767024000},
+                      TimestampCase{{2024, 2, 29, 23, 59, 59}, 1709222399}));
+
+TEST(DatetimeToTimestampZone, IgnoresTheMachineTimeZone) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  for (const char* zone : {"UTC", "America/New_York", "Asia/Shanghai", "Pacific/Kiritimati"}) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    EXPECT_EQ(datetime_to_timestamp({2013, 4, 3, 0, 0, 0}), 1364918400) << zone;
+  }
+  if (old) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
+  ::tzset();
+}
+
+TEST(UploadRange, OffGivesTheWideBounds) {
+  const UploadRange range = upload_range(false, {2013, 1, 1}, {2013, 1, 2});
+  EXPECT_EQ(range.start, 0);
+  EXPECT_EQ(range.end, 9999999999);
+  struct Case {
+    std::int64_t t;
+    bool admitted;
+  };
+  for (auto [t, admitted] : {Case{0, false}, Case{-5, false}, Case{1, true},
+                             Case{9999999998, true}, Case{9999999999, false}})
+    EXPECT_EQ(range.admits(t), admitted) << t;
+}
+
+TEST(UploadRange, OnIsStrictAtMidnightBounds) {
+  const UploadRange range = upload_range(true, {2013, 4, 3}, {2013, 4, 5});
+  const std::int64_t start = 1364918400;            // 2013-04-03 00:00:00 CST
+  const std::int64_t end = start + 2 * 86400;       // 2013-04-05 00:00:00 CST
+  EXPECT_EQ(range.start, start);
+  EXPECT_EQ(range.end, end);
+  EXPECT_FALSE(range.admits(start));
+  EXPECT_TRUE(range.admits(start + 1));
+  EXPECT_TRUE(range.admits(end - 1));
+  EXPECT_FALSE(range.admits(end));
+  EXPECT_FALSE(range.admits(end + 3600));  // on the end date itself
+}
+
+TEST(UploadRange, SameDateInBothPickersAdmitsNothing) {
+  const UploadRange range = upload_range(true, {2013, 4, 3}, {2013, 4, 3});
+  for (std::int64_t t = 1364918400 - 2; t <= 1364918400 + 2; ++t) EXPECT_FALSE(range.admits(t));
+}
+
+TEST(AlbumFolder, JoinsSaveBoxUserFolderAndAlbumName) {
+  const AlbumFolder folder = album_folder("/data/photos", G("小明的微博"), "a.b c", "12");
+  EXPECT_EQ(folder.user_folder, G("小明的微博"));
+  EXPECT_EQ(folder.name, "abc12");
+  EXPECT_EQ(folder.path, "/data/photos/" + std::string("小明的微博") + "/abc12");
+}
+
+TEST(AlbumFolder, EmptySaveBoxMeansTheProgramDirectory) {
+  testing::TempFolder temp;
+  temp.use_as_program_directory();
+  const AlbumFolder folder = album_folder("", G("用户: 标题"), G("旅行（一）"), "7");
+  EXPECT_EQ(folder.user_folder, G("用户标题"));
+  EXPECT_EQ(folder.name, G("旅行一7"));
+  EXPECT_EQ(folder.path, temp.path() + "/用户标题/旅行一7");
+}
+
+TEST(AlbumFolder, NothingFromTheServiceClimbsOut) {
+  const AlbumFolder folder = album_folder("/save", "../..", "../x", "/../12");
+  EXPECT_EQ(folder.path, "/save/x12");
+  EXPECT_EQ(folder.path.find(".."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace af

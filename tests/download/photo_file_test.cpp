@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <filesystem>
+#include <string>
+
+#include "download/photo_saver.h"
+#include "service/photo_list.h"
+#include "temp_folder.h"
+#include "util/codepage.h"
+
+namespace af {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::TempFolder;
+
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(WritePhotoFile, WritesTheBytesUnderTheNameAndLeavesNoTemporaryFile) {
+  TempFolder folder;
+  const std::string bytes("\xff\xd8\x00\x01 jpeg", 10);
+  ASSERT_TRUE(write_photo_file(folder.path(), "1_cap_99.jpg", bytes, true));
+  EXPECT_EQ(read_file(folder.file("1_cap_99.jpg")), bytes);
+  EXPECT_EQ(names_in(folder.path()), std::vector<std::string>{"1_cap_99.jpg"});
+}
+
+TEST(WritePhotoFile, ReplacesAnExistingFileWhole) {
+  TempFolder folder;
+  testing::write_file(folder.file("1_a_b.jpg"), std::string(1000, 'x'));
+  ASSERT_TRUE(write_photo_file(folder.path(), "1_a_b.jpg", "short", false));
+  EXPECT_EQ(read_file(folder.file("1_a_b.jpg")), "short");
+}
+
+TEST(WritePhotoFile, EmptyBodyGivesAnEmptyFile) {
+  TempFolder folder;
+  ASSERT_TRUE(write_photo_file(folder.path(), "2__x.gif", "", false));
+  EXPECT_TRUE(fs::exists(folder.file("2__x.gif")));
+  EXPECT_EQ(fs::file_size(folder.file("2__x.gif")), 0u);
+}
+
+TEST(WritePhotoFile, RefusesNamesThatLeaveTheFolder) {
+  TempFolder folder;
+  fs::create_directory(folder.file("album"));
+  for (const char* name : {"../escaped.jpg", "a/b.jpg", "..", ".", ""})
+    EXPECT_FALSE(write_photo_file(folder.file("album"), name, "x", false)) << name;
+  EXPECT_EQ(names_in(folder.path()), std::vector<std::string>{"album"});
+  EXPECT_TRUE(names_in(folder.file("album")).empty());
+}
+
+TEST(WritePhotoFile, ANameTooLongFailsAndLeavesNothing) {
+  TempFolder folder;
+  EXPECT_FALSE(write_photo_file(folder.path(), std::string(300, 'n') + ".jpg", "bytes", false));
+  EXPECT_TRUE(names_in(folder.path()).empty());
+}
+
+TEST(WritePhotoFile, AMissingFolderFails) {
+  TempFolder folder;
+  EXPECT_FALSE(write_photo_file(folder.file("missing"), "1_a_b.jpg", "x", false));
+  EXPECT_FALSE(fs::exists(folder.file("missing")));
+}
+
+TEST(MakeAlbumFolder, CreatesEveryMissingParent) {
+  TempFolder folder;
+  const std::string path = folder.file("save/user/album12");
+  EXPECT_TRUE(make_album_folder(path));
+  EXPECT_TRUE(fs::is_directory(path));
+  EXPECT_TRUE(make_album_folder(path));  // existing: fine
+  testing::write_file(folder.file("file"), "x");
+  EXPECT_FALSE(make_album_folder(folder.file("file/sub")));
+}
+
+TEST(RemoveTemporaryFiles, RemovesOnlyTheDownloadsOwn) {
+  TempFolder folder;
+  testing::write_file(temporary_photo_path(folder.path()), "partial");
+  testing::write_file(folder.file(".albumfetcher-1234.part"), "partial");
+  testing::write_file(folder.file("1_a_b.jpg"), "whole");
+  testing::write_file(folder.file("notes.part"), "mine");
+  remove_temporary_files(folder.path());
+  EXPECT_EQ(names_in(folder.path()), (std::vector<std::string>{"1_a_b.jpg", "notes.part"}));
+  remove_temporary_files(folder.file("missing"));  // no folder: nothing happens
+}
+
+TEST(FailureLine, IsTheFixedTextWithoutSpaces) {
+  PhotoEntry entry;
+  entry.photo_id = "3558936301234567001";
+  entry.feed_id = "3558/..";
+  EXPECT_EQ(failure_line(entry), G("失败") + "3558936301234567001" + G("微博id") + "3558/..\r\n");
+}
+
+}  // namespace
+}  // namespace af

@@ -1,0 +1,246 @@
+#include "download/record_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/paths.h"
+#include "temp_folder.h"
+#include "util/codepage.h"
+
+namespace af {
+namespace {
+
+using testing::TempFolder;
+
+// The ids in the file, in append order, read with SQLite directly.
+std::vector<std::string> stored_ids(const std::string& path) {
+  std::vector<std::string> ids;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT photo_id FROM record ORDER BY rowid", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+      while (sqlite3_step(statement) == SQLITE_ROW)
+        ids.emplace_back(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
+                         static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return ids;
+}
+
+std::string integrity(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string result = "cannot open";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+      result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+TEST(RecordStorePath, IsTheUserIdWithDlrInTheProgramDirectory) {
+  TempFolder folder;
+  folder.use_as_program_directory();
+  EXPECT_EQ(record_store_path("1234567890"), folder.file("1234567890.dlr"));
+}
+
+TEST(RecordStore, CreateMakesTheFileOnlyWhenMissing) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  ASSERT_TRUE(DownloadRecord::create_record_store(path));
+  ASSERT_TRUE(std::filesystem::exists(path));
+  {
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(path));
+    ASSERT_TRUE(record.add_record("3558936301234567"));
+  }
+  // A second creation keeps what the file holds.
+  ASSERT_TRUE(DownloadRecord::create_record_store(path));
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  EXPECT_TRUE(record.is_recorded("3558936301234567"));
+}
+
+TEST(RecordStore, EmptyRecordFindsNothing) {
+  TempFolder folder;
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(folder.file("1.dlr")));
+  EXPECT_FALSE(record.is_recorded("1"));
+  EXPECT_FALSE(record.is_recorded(""));
+}
+
+TEST(RecordStore, LookupConsultsTheWholeRecordAfterAppends) {
+  TempFolder folder;
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(folder.file("1.dlr")));
+  for (const char* id : {"101", "102", "103"}) ASSERT_TRUE(record.add_record(id));
+  // Each id recorded before the last append is still found.
+  EXPECT_TRUE(record.is_recorded("101"));
+  EXPECT_TRUE(record.is_recorded("103"));
+  EXPECT_TRUE(record.is_recorded("102"));
+  EXPECT_TRUE(record.is_recorded("101"));
+  EXPECT_FALSE(record.is_recorded("104"));
+}
+
+TEST(RecordStore, AnIdIsKeptOnceAndIdsStayInAppendOrder) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  {
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(path));
+    for (const char* id : {"30", "10", "20", "10", "30"}) record.add_record(id);
+    record.close_record_store();
+    EXPECT_FALSE(record.is_open());
+  }
+  EXPECT_EQ(stored_ids(path), (std::vector<std::string>{"30", "10", "20"}));
+}
+
+TEST(RecordStore, ComparisonIsExactBytes) {
+  TempFolder folder;
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(folder.file("1.dlr")));
+  const std::string gbk_id = G("相册") + "7";
+  ASSERT_TRUE(record.add_record("abc"));
+  ASSERT_TRUE(record.add_record(gbk_id));
+  struct Case {
+    std::string id;
+    bool found;
+  };
+  const Case cases[] = {{"abc", true},   {"ABC", false}, {"abc ", false}, {" abc", false},
+                        {"ab", false},   {gbk_id, true}, {G("相册"), false}};
+  for (const auto& c : cases) EXPECT_EQ(record.is_recorded(c.id), c.found) << c.id;
+}
+
+TEST(RecordStore, LongIdsAreKeptWhole) {
+  TempFolder folder;
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(folder.file("1.dlr")));
+  const std::string long_id(64, '7');
+  ASSERT_TRUE(record.add_record(long_id));
+  EXPECT_TRUE(record.is_recorded(long_id));
+  EXPECT_FALSE(record.is_recorded(long_id.substr(0, 20)));
+}
+
+TEST(RecordStore, SurvivesCloseAndReopen) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  {
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(path));
+    record.add_record("1");
+  }
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  EXPECT_TRUE(record.is_recorded("1"));
+  // Moving hands the open table over.
+  DownloadRecord moved = std::move(record);
+  EXPECT_TRUE(moved.is_recorded("1"));
+  EXPECT_FALSE(record.is_open());  // NOLINT(bugprone-use-after-move): moved-from is empty
+}
+
+TEST(RecordStore, UsersHaveSeparateFiles) {
+  TempFolder folder;
+  folder.use_as_program_directory();
+  DownloadRecord::create_record_store(record_store_path("111"));
+  DownloadRecord::create_record_store(record_store_path("222"));
+  {
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(record_store_path("111")));
+    record.add_record("5");
+  }
+  DownloadRecord other;
+  ASSERT_TRUE(other.open_record_store(record_store_path("222")));
+  EXPECT_FALSE(other.is_recorded("5"));
+}
+
+TEST(RecordStore, DamagedFileAnswersNotRecordedAndIsLeftAlone) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  const std::string garbage(4096, '\x5a');
+  testing::write_file(path, garbage);
+  ASSERT_TRUE(DownloadRecord::create_record_store(path));  // exists: untouched
+  DownloadRecord record;
+  EXPECT_FALSE(record.open_record_store(path));
+  EXPECT_FALSE(record.is_recorded("1"));
+  EXPECT_FALSE(record.add_record("1"));
+  record.close_record_store();
+  EXPECT_EQ(testing::read_file(path), garbage);
+}
+
+TEST(RecordStore, UnreachableFileAnswersNotRecorded) {
+  TempFolder folder;
+  DownloadRecord record;
+  const std::string path = folder.file("no such folder/1.dlr");
+  EXPECT_FALSE(DownloadRecord::create_record_store(path));
+  EXPECT_FALSE(record.open_record_store(path));
+  EXPECT_FALSE(record.is_recorded("1"));
+  EXPECT_FALSE(record.add_record("1"));
+}
+
+TEST(RecordStore, MissingFileAtOpenIsMadeAnew) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  EXPECT_TRUE(record.add_record("9"));
+  EXPECT_TRUE(record.is_recorded("9"));
+}
+
+// A process killed while it appends leaves a file that opens, passes SQLite's integrity
+// check and holds an unbroken prefix of what was appended.
+TEST(RecordStore, KilledWhileAppendingLeavesAReadableRecord) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  ASSERT_TRUE(DownloadRecord::create_record_store(path));
+  for (int round = 0; round < 3; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      DownloadRecord record;
+      if (!record.open_record_store(path)) ::_exit(2);
+      for (int i = 0;; ++i) {
+        record.add_record(std::to_string(round * 1000000 + i));
+        if (i == 50) (void)!::write(ready[1], "x", 1);
+      }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::usleep(1000 * (round * 7 % 5));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    EXPECT_EQ(integrity(path), "ok");
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(path));
+    auto ids = stored_ids(path);
+    std::size_t this_round = 0;
+    for (const auto& id : ids)
+      if (std::stoll(id) / 1000000 == round) {
+        EXPECT_EQ(id, std::to_string(round * 1000000 + static_cast<int>(this_round)));
+        ++this_round;
+      }
+    EXPECT_GE(this_round, 51u);
+  }
+}
+
+}  // namespace
+}  // namespace af
