@@ -1,0 +1,108 @@
+#include "service/photo_list.h"
+
+#include <set>
+#include <string_view>
+
+#include "core/gate.h"
+#include "http/fetch.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/json_document.h"
+#include "util/text.h"
+
+namespace af {
+namespace {
+
+constexpr int kPageSize = 100;
+constexpr int kTries = 10;
+
+std::string without(std::string_view text, std::string_view piece) { return replace_text(text, piece, ""); }
+
+std::string member_text(const JsonDocument& item, std::string_view name) {
+  return without(item.member(name).to_text(), "\"");
+}
+
+std::string address_part(const JsonDocument& item, std::string_view name) {
+  return without(without(item.member(name).to_text(), "\\"), "\"");
+}
+
+}  // namespace
+
+PhotoEntry read_photo_entry(const JsonDocument& item) {
+  PhotoEntry entry;
+  entry.photo_id = member_text(item, "photo_id");
+  entry.timestamp = member_text(item, "timestamp");
+  entry.pic_host = address_part(item, "pic_host");
+  entry.pic_name = address_part(item, "pic_name");
+  entry.image_address = entry.pic_host + "/large/" + entry.pic_name;
+  entry.extension = contains_text(entry.pic_name, ".gif") ? ".gif" : ".jpg";
+  entry.feed_id = member_text(item, "feed_id");
+  entry.caption_render = member_text(item, "caption_render");
+  return entry;
+}
+
+void split_album_id(const std::string& album_id_text, std::string& album_id, std::string& type) {
+  const std::vector<std::string> pieces = split_text(album_id_text, "@@");
+  if (pieces.size() == 2) {
+    album_id = pieces[0];
+    type = pieces[1];
+  } else {
+    album_id = album_id_text;
+    type.clear();
+  }
+}
+
+std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
+                               const std::string& album_id, const std::string& type, int page,
+                               const std::string& rnd) {
+  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album_id + "&count=" +
+         std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type + "&__rnd=" + rnd;
+}
+
+bool walk_album(const AlbumWalk& walk,
+                const std::function<bool(const PhotoEntry&, std::int64_t position)>& on_photo) {
+  OpenGate open;
+  Gate& gate = walk.gate ? *walk.gate : open;
+  std::string album_id;
+  std::string type;
+  split_album_id(walk.album_id_text, album_id, type);
+  // The stated count only sets how many pages are asked for at least: it is often wrong,
+  // and some albums come in pages shorter than 100. Past those pages the walk goes on
+  // while a page brings photos not seen before, and stops at the first that brings none.
+  const std::int64_t stated_pages = static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
+  std::set<std::string> seen;
+  std::int64_t position = 0;
+  bool brought_new = true;
+  for (int page = 1; page <= stated_pages || brought_new; ++page) {
+    const std::string address =
+        photo_list_address(walk.endpoints, walk.user_id, album_id, type, page, random_fraction_text());
+    std::string text;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+      if (!gate.pass()) return false;
+      PageRequest request;
+      request.gate = walk.gate;
+      text = utf8_to_gbk(fetch_page(address, request));
+      if (gate.ended()) return false;
+      if (!text.empty()) break;
+      if (!gate.wait_for(walk.pacing.empty_page_retry)) return false;
+    }
+
+    JsonDocument root;
+    root.parse(text);
+    const int n = root.member("data").member("photo_list").array_size();
+    brought_new = false;
+    for (int index = 1; index <= n; ++index) {
+      const PhotoEntry entry = read_photo_entry(root.member("data").member("photo_list").element(index - 1));
+      // A photo the album already gave (a repeated page) is not handed on twice.
+      if (!seen.insert(entry.photo_id + '\n' + entry.pic_name).second) continue;
+      brought_new = true;
+      ++position;
+      if (!gate.pass()) return false;
+      if (!on_photo(entry, position)) return true;
+      if (gate.ended()) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace af
