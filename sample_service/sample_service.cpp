@@ -423,6 +423,7 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
   std::unique_lock lock(mutex);
   RecordedRequest record;
   record.method = req.method;
+  record.version = req.version;
   record.target = req.target;
   const std::size_t question = req.target.find('?');
   record.path = req.target.substr(0, question);

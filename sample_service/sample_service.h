@@ -98,6 +98,7 @@ struct Fault {
 
 struct RecordedRequest {
   std::string method;
+  std::string version;  // "HTTP/1.1", "HTTP/1.0"
   std::string target;   // raw request target, path and query, exactly as sent
   std::string path;
   std::string query;    // raw, without "?"

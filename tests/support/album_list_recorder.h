@@ -27,7 +27,12 @@ class RecordingAlbumListView : public af::AlbumListView {
       if (column >= 0 && column < 8) widths_[column] = width;
     });
   }
-  void set_status(const std::string& text) override { note("status", [&] { status_ = text; }); }
+  void set_status(const std::string& text) override {
+    note("status", [&] {
+      status_ = text;
+      statuses_.push_back(text);
+    });
+  }
   void clear_rows() override { note("clear_rows", [&] { rows_.clear(); }); }
   void reset_covers() override { note("reset_covers", [] {}); }
   void add_row(const af::AlbumRow& row) override { note("add_row", [&] { rows_.push_back(row); }); }
@@ -51,6 +56,7 @@ class RecordingAlbumListView : public af::AlbumListView {
   // Snapshots (the job may still be running on another thread).
   std::vector<af::AlbumRow> rows() const { return locked(rows_); }
   std::string status() const { return locked(status_); }
+  std::vector<std::string> statuses() const { return locked(statuses_); }
   std::string log() const { return locked(log_); }
   std::vector<Message> messages() const { return locked(messages_); }
   std::vector<std::string> progress_labels() const { return locked(progress_labels_); }
@@ -81,6 +87,7 @@ class RecordingAlbumListView : public af::AlbumListView {
   std::vector<std::string> calls_;
   std::vector<af::AlbumRow> rows_;
   std::string status_;
+  std::vector<std::string> statuses_;
   std::string log_;
   std::vector<Message> messages_;
   std::vector<std::string> progress_labels_;

@@ -1,0 +1,459 @@
+// The album list job against the sample service: rows, labels, progress, the empty-list
+// box, covers, the cover request, the command front part and the pacing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "core/gate.h"
+#include "http/cookie_store.h"
+#include "http/fetch.h"
+#include "service/album_list.h"
+#include "support/album_list_recorder.h"
+#include "support/sample_service_env.h"
+#include "util/codepage.h"
+
+namespace {
+
+using af::G;
+using aftest::RecordingAlbumListView;
+
+class AlbumListService : public aftest::SampleServiceTest {
+ protected:
+  af::AlbumListJob job(const std::string& uid) {
+    af::AlbumListJob j;
+    j.endpoints = endpoints();
+    j.user_id = uid;
+    j.pacing = af::Pacing::shortened(0);
+    return j;
+  }
+};
+
+TEST(AlbumListAddress, ByteForByte) {
+  EXPECT_EQ(af::album_list_address(af::ServiceEndpoints{}, "1642591402"),
+            "http://photo.weibo.com/albums/get_all?uid=1642591402&count=6355");
+  EXPECT_EQ(af::album_list_address(af::ServiceEndpoints{}, ""), "http://photo.weibo.com/albums/get_all?uid=&count=6355");
+}
+
+TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
+  service().add_user(aftest::user_with_albums("1001", {5, 0, 7}));
+  RecordingAlbumListView view;
+  EXPECT_EQ(af::load_album_list(job("1001"), view), 2);
+
+  const auto rows = view.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].serial, "1");
+  EXPECT_EQ(rows[0].caption, "Album 1");
+  EXPECT_EQ(rows[0].photos, "5");
+  EXPECT_EQ(rows[0].id_and_type, "10010001@@18");
+  EXPECT_FALSE(rows[0].cover.has_value());
+  EXPECT_EQ(rows[1].serial, "2");
+  EXPECT_EQ(rows[1].caption, "Album 3");
+  EXPECT_EQ(rows[1].photos, "7");
+  EXPECT_EQ(rows[1].id_and_type, "10010003@@18");
+
+  EXPECT_EQ(view.status(), G("相册列表获取完毕,共计") + "2" + G("个"));
+  EXPECT_EQ(view.log(), G("-----获取完毕,共计") + "2" + G("个") + "\r\n\r\n");
+  EXPECT_EQ(view.progress_labels(), (std::vector<std::string>{"33%", "66%", "100%"}));
+  EXPECT_EQ(view.progress_maximum(), 3);
+  EXPECT_EQ(view.progress_position(), 3);
+  EXPECT_FALSE(view.canvas_shown());
+  for (int column : {3, 5, 6, 7}) EXPECT_EQ(view.width(column), 0) << column;
+  EXPECT_TRUE(view.messages().empty());
+
+  // The request, as the service saw it.
+  const auto recorded = service().requests_to("/albums/get_all");
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].target, "/albums/get_all?uid=1001&count=6355");
+
+  // Order of the start: canvas, hidden columns, status, emptied table, new cover list.
+  const auto calls = view.calls();
+  ASSERT_GE(calls.size(), 7u);
+  EXPECT_EQ((std::vector<std::string>(calls.begin(), calls.begin() + 7)),
+            (std::vector<std::string>{"show_canvas", "width 5=0", "width 6=0", "width 7=0", "status", "clear_rows",
+                                      "reset_covers"}));
+}
+
+struct MemberCase {
+  const char* name;
+  const char* count_json;  // "" leaves the member out
+  const char* type_json;
+  const char* album_id;
+  bool row;
+  const char* photos;
+  const char* id_and_type;
+};
+
+class AlbumMembers : public AlbumListService, public ::testing::WithParamInterface<MemberCase> {};
+
+TEST_P(AlbumMembers, ReadAsText) {
+  const MemberCase c = GetParam();
+  auto user = afsample::make_user("1001", "/u/1001", "T");
+  auto album = afsample::make_album(c.album_id, "A", 4);
+  album.count_json = c.count_json;
+  album.type_json = c.type_json;
+  user.albums = {album};
+  service().add_user(user);
+  RecordingAlbumListView view;
+  af::load_album_list(job("1001"), view);
+  const auto rows = view.rows();
+  if (!c.row) {
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(view.status(), G("相册列表获取完毕,共计") + "0" + G("个"));
+    EXPECT_EQ(view.progress_labels(), (std::vector<std::string>{"100%"}));
+    return;
+  }
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].photos, c.photos);
+  EXPECT_EQ(rows[0].id_and_type, c.id_and_type);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AlbumMembers,
+    ::testing::Values(
+        MemberCase{"zero_string", "{\"photos\":\"0\"}", "\"18\"", "5", false, "", ""},
+        MemberCase{"zero_number", "{\"photos\":0}", "18", "5", false, "", ""},
+        MemberCase{"id_123_type_3", "{\"photos\":4}", "3", "123", true, "4", "123@@3"},
+        MemberCase{"type_string", "{\"photos\":\"4\"}", "\"3\"", "123", true, "4", "123@@3"},
+        MemberCase{"no_count", "", "\"18\"", "9", true, "null", "9@@18"},
+        MemberCase{"no_photos", "{\"likes\":1}", "\"18\"", "9", true, "null", "9@@18"},
+        MemberCase{"no_type", "{\"photos\":4}", "", "9", true, "4", "9@@null"},
+        MemberCase{"long_id", "{\"photos\":12}", "\"18\"", "3558936301234567", true, "12", "3558936301234567@@18"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AlbumListService, CaptionsEscapedAndRawUtf8BothReadAsGbk) {
+  auto user = afsample::make_user("1001", "/u/1001", "T");
+  auto escaped = afsample::make_album("1", "\xE6\x97\x85\xE8\xA1\x8C/a", 2);  // 旅行/a
+  auto raw = afsample::make_album("2", "\xE5\xAE\xB6\xE4\xBA\xBA", 2);        // 家人
+  raw.caption_form = afsample::CaptionForm::RawUtf8;
+  user.albums = {escaped, raw};
+  service().add_user(user);
+  RecordingAlbumListView view;
+  af::load_album_list(job("1001"), view);
+  const auto rows = view.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].caption, G("旅行") + "/a");
+  // Parsed after conversion from UTF-8, so the raw caption is not garbage.
+  EXPECT_EQ(rows[1].caption, G("家人"));
+}
+
+struct NoListCase {
+  const char* name;
+  afsample::FaultKind kind;
+  bool use_fault;
+  const char* uid;
+};
+
+class NoAlbumList : public AlbumListService, public ::testing::WithParamInterface<NoListCase> {};
+
+TEST_P(NoAlbumList, ShowsTheCountZeroBox) {
+  const NoListCase c = GetParam();
+  auto user = aftest::user_with_albums("1001", {3});
+  service().add_user(user);
+  service().add_user(afsample::make_user("1002", "/u/1002", "Empty"));
+  if (c.use_fault) {
+    afsample::Fault fault;
+    fault.kind = c.kind;
+    fault.path = "/albums/get_all";
+    fault.location = base() + "/login";
+    service().add_fault(fault);
+  }
+  RecordingAlbumListView view;
+  EXPECT_EQ(af::load_album_list(job(c.uid), view), 0);
+  const auto messages = view.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, G("获取到相册个数为：0"));
+  EXPECT_EQ(messages[0].caption, G("温馨提示"));
+  EXPECT_TRUE(view.rows().empty());
+  EXPECT_EQ(view.status(), G("相册获取中，耐心等待..."));
+  EXPECT_TRUE(view.canvas_shown());
+  EXPECT_EQ(view.log(), "");
+  EXPECT_TRUE(view.progress_labels().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NoAlbumList,
+    ::testing::Values(NoListCase{"unknown_user", afsample::FaultKind::Empty, false, "999"},
+                      NoListCase{"empty_user_id", afsample::FaultKind::Empty, false, ""},
+                      NoListCase{"empty_list", afsample::FaultKind::Empty, false, "1002"},
+                      NoListCase{"empty_answer", afsample::FaultKind::Empty, true, "1001"},
+                      NoListCase{"not_json", afsample::FaultKind::NotJson, true, "1001"},
+                      NoListCase{"html", afsample::FaultKind::Html, true, "1001"},
+                      NoListCase{"redirect_to_login", afsample::FaultKind::Redirect, true, "1001"},
+                      NoListCase{"not_found", afsample::FaultKind::NotFound, true, "1001"},
+                      NoListCase{"server_error", afsample::FaultKind::ServerError, true, "1001"},
+                      NoListCase{"dropped", afsample::FaultKind::Drop, true, "1001"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AlbumListService, DataWithoutAlbumListShowsTheBox) {
+  // A service that answers {"result":true,"data":{}}: the user's albums are all locked.
+  auto user = aftest::user_with_albums("1001", {3});
+  user.albums[0].requires_login = true;
+  service().add_user(user);
+  RecordingAlbumListView view;
+  af::load_album_list(job("1001"), view);
+  ASSERT_EQ(view.messages().size(), 1u);
+}
+
+TEST_F(AlbumListService, CoversFetchedPlaceholderForEmptyAndFailedCovers) {
+  auto user = afsample::make_user("1001", "/u/1001", "T");
+  auto fetched = afsample::make_album("11", "Fetched", 2);
+  auto empty = afsample::make_album("12", "Empty", 2);
+  empty.cover_pic = "";
+  auto missing = afsample::make_album("13", "Missing", 2);
+  auto broken = afsample::make_album("14", "Broken", 2);
+  auto after = afsample::make_album("15", "After", 2);
+  user.albums = {fetched, empty, missing, broken, after};
+  service().add_user(user);
+  afsample::Fault not_found;
+  not_found.kind = afsample::FaultKind::NotFound;
+  not_found.path = "/large/cover_13.jpg";
+  service().add_fault(not_found);
+  afsample::Fault html;
+  html.kind = afsample::FaultKind::Html;
+  html.path = "/large/cover_14.jpg";
+  service().add_fault(html);
+
+  RecordingAlbumListView view;
+  view.set_covers_wanted(true);
+  af::load_album_list(job("1001"), view);
+  const auto rows = view.rows();
+  ASSERT_EQ(rows.size(), 5u);
+  for (const auto& row : rows) ASSERT_TRUE(row.cover.has_value()) << row.caption;
+  EXPECT_EQ(*rows[0].cover, service().image_bytes("cover_11.jpg"));
+  EXPECT_FALSE(rows[0].cover_is_placeholder);
+  EXPECT_EQ(*rows[1].cover, af::placeholder_cover());
+  EXPECT_TRUE(rows[1].cover_is_placeholder);
+  // A cover that fails shows the placeholder, not the previous album's cover.
+  EXPECT_EQ(*rows[2].cover, af::placeholder_cover());
+  EXPECT_TRUE(rows[2].cover_is_placeholder);
+  EXPECT_EQ(*rows[3].cover, af::placeholder_cover());
+  EXPECT_EQ(*rows[4].cover, service().image_bytes("cover_15.jpg"));
+  EXPECT_EQ(view.width(3), 100);
+  // No request for the empty address.
+  EXPECT_EQ(service().requests_to("/large/cover_12.jpg").size(), 0u);
+}
+
+TEST_F(AlbumListService, CoverTickIsReadForEveryAlbum) {
+  service().add_user(aftest::user_with_albums("1001", {1, 1}));
+  struct Toggling : RecordingAlbumListView {
+    int asked = 0;
+    bool covers_wanted() override {
+      RecordingAlbumListView::covers_wanted();
+      return ++asked == 1;
+    }
+  } view;
+  af::load_album_list(job("1001"), view);
+  const auto rows = view.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_TRUE(rows[0].cover.has_value());
+  EXPECT_FALSE(rows[1].cover.has_value());
+  EXPECT_EQ(view.width(3), 0);
+  EXPECT_EQ(view.asked, 2);
+}
+
+TEST(Placeholder, IsAJpegOfAboutTheGivenSize) {
+  const std::string& bytes = af::placeholder_cover();
+  ASSERT_TRUE(aftest::is_wellformed_jpeg(bytes));
+  // The frame header (SOF0) holds height then width.
+  const std::size_t sof = bytes.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  EXPECT_EQ((at(sof + 5) << 8) | at(sof + 6), 105);
+  EXPECT_EQ((at(sof + 7) << 8) | at(sof + 8), 158);
+  EXPECT_TRUE(af::looks_like_picture(bytes));
+}
+
+TEST(LooksLikePicture, Signatures) {
+  EXPECT_TRUE(af::looks_like_picture(std::string("\xFF\xD8\xFF\xE0", 4)));
+  EXPECT_TRUE(af::looks_like_picture("GIF89a..."));
+  EXPECT_TRUE(af::looks_like_picture("GIF87a..."));
+  EXPECT_TRUE(af::looks_like_picture(std::string("\x89PNG\r\n\x1A\n....", 12)));
+  EXPECT_FALSE(af::looks_like_picture(""));
+  EXPECT_FALSE(af::looks_like_picture("<html>404</html>"));
+  EXPECT_FALSE(af::looks_like_picture("GIF8"));
+}
+
+TEST_F(AlbumListService, CoverRequestIsPlainHttp10WithoutCookies) {
+  service().add_user(aftest::user_with_albums("1001", {1}));
+  // The shared store holds a cookie for the service; the page fetch sends it, the cover
+  // fetch does not.
+  af::Cookie cookie;
+  cookie.domain = "127.0.0.1";
+  cookie.name = "SUB";
+  cookie.value = "cover-test";
+  af::CookieStore::instance().set_cookie(cookie);
+  af::fetch_page(base() + "/u/1001");
+  const std::string bytes = af::fetch_cover(base() + "/large/cover_10010001.jpg");
+  af::CookieStore::instance().remove_cookie(cookie);
+
+  EXPECT_EQ(bytes, service().image_bytes("cover_10010001.jpg"));
+  const auto page = service().requests_to("/u/1001");
+  ASSERT_EQ(page.size(), 1u);
+  EXPECT_NE(page[0].header("Cookie").find("SUB=cover-test"), std::string::npos);
+  const auto cover = service().requests_to("/large/cover_10010001.jpg");
+  ASSERT_EQ(cover.size(), 1u);
+  EXPECT_EQ(cover[0].version, "HTTP/1.0");
+  EXPECT_EQ(cover[0].header("User-Agent"), "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
+  EXPECT_EQ(cover[0].header("Accept"), "*/*");
+  EXPECT_FALSE(cover[0].has_header("Cookie"));
+}
+
+TEST_F(AlbumListService, CoverBodyWhateverTheStatusAndEmptyOnFailure) {
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::NotFound;
+  fault.path = "/large/x.jpg";
+  service().add_fault(fault);
+  EXPECT_EQ(af::fetch_cover(base() + "/large/x.jpg"), "<html><body>404 Not Found</body></html>");
+  fault.kind = afsample::FaultKind::Drop;
+  fault.path = "/large/cover_1.jpg";
+  service().add_user(aftest::user_with_albums("1", {1}));
+  service().add_fault(fault);
+  EXPECT_EQ(af::fetch_cover(base() + "/large/cover_1.jpg"), "");
+  int closed_port;
+  {
+    afsample::SampleService other;
+    closed_port = other.port();
+  }
+  EXPECT_EQ(af::fetch_cover("http://127.0.0.1:" + std::to_string(closed_port) + "/large/a.jpg"), "");
+}
+
+TEST_F(AlbumListService, LockedAlbumsListOnlyWithTheSessionCookie) {
+  auto user = aftest::user_with_albums("1001", {2, 3});
+  user.albums[1].requires_login = true;
+  service().add_user(user);
+  {
+    RecordingAlbumListView view;
+    af::load_album_list(job("1001"), view);
+    EXPECT_EQ(view.rows().size(), 1u);
+  }
+  af::Cookie cookie;
+  cookie.domain = "127.0.0.1";
+  cookie.name = afsample::SampleService::kSessionCookie;
+  cookie.value = service().new_session();
+  cookie.http_only = true;
+  af::CookieStore::instance().set_cookie(cookie);
+  RecordingAlbumListView view;
+  af::load_album_list(job("1001"), view);
+  af::CookieStore::instance().remove_cookie(cookie);
+  ASSERT_EQ(view.rows().size(), 2u);
+  EXPECT_EQ(view.rows()[1].id_and_type, "10010002@@18");
+}
+
+TEST_F(AlbumListService, ThreeHundredAlbumsFill) {
+  std::vector<int> counts(300, 1);
+  service().add_user(aftest::user_with_albums("1001", counts));
+  RecordingAlbumListView view;
+  EXPECT_EQ(af::load_album_list(job("1001"), view), 300);
+  EXPECT_EQ(view.rows().back().serial, "300");
+  EXPECT_EQ(view.progress_labels().back(), "100%");
+  EXPECT_EQ(view.progress_labels()[2], "1%");  // 3 / 300
+}
+
+TEST_F(AlbumListService, RealPacingWaitsOneSecondThenTwoHundredMsPerAlbum) {
+  service().add_user(aftest::user_with_albums("1001", {1, 0, 1}));
+  af::AlbumListJob real = job("1001");
+  real.pacing = af::Pacing{};
+  ASSERT_EQ(real.pacing.after_album_list, std::chrono::milliseconds(1000));
+  ASSERT_EQ(real.pacing.per_album, std::chrono::milliseconds(200));
+  RecordingAlbumListView view;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(af::load_album_list(real, view), 2);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1000 + 3 * 200));
+  EXPECT_LT(elapsed, std::chrono::seconds(60));
+}
+
+TEST_F(AlbumListService, EndedGateStopsTheJob) {
+  service().add_user(aftest::user_with_albums("1001", {1, 1, 1}));
+  af::DownloadControl control;
+  control.end();
+  af::AlbumListJob ended = job("1001");
+  ended.gate = &control;
+  RecordingAlbumListView view;
+  EXPECT_EQ(af::load_album_list(ended, view), 0);
+  EXPECT_TRUE(view.calls().empty());
+  EXPECT_TRUE(service().requests().empty());
+
+  // Ended during the wait after the list request: nothing more reaches the view.
+  af::DownloadControl later;
+  ended.gate = &later;
+  ended.pacing.after_album_list = std::chrono::milliseconds(60000);
+  RecordingAlbumListView view2;
+  std::thread ender([&] {
+    while (service().requests_to("/albums/get_all").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    later.end();
+  });
+  EXPECT_EQ(af::load_album_list(ended, view2), 0);
+  ender.join();
+  EXPECT_TRUE(view2.rows().empty());
+  EXPECT_TRUE(view2.progress_labels().empty());
+}
+
+class GetAlbumsCommand : public AlbumListService {};
+
+TEST_F(GetAlbumsCommand, EmptyBoxAsksForAnAddress) {
+  auto view = std::make_shared<RecordingAlbumListView>();
+  af::ResolvedUser user;
+  user.user_id = "unchanged";
+  af::AlbumsCommand command{endpoints(), "", af::Pacing::shortened(0), nullptr};
+  std::thread job = af::get_albums(command, view, user);
+  EXPECT_FALSE(job.joinable());
+  ASSERT_EQ(view->messages().size(), 1u);
+  EXPECT_EQ(view->messages()[0].text, G("请输入网址"));
+  EXPECT_EQ(view->messages()[0].caption, G("信息："));
+  EXPECT_EQ(user.user_id, "unchanged");
+  EXPECT_EQ(view->calls(), (std::vector<std::string>{"message"}));
+  EXPECT_TRUE(service().requests().empty());
+}
+
+TEST_F(GetAlbumsCommand, ResolvesThenListsOnItsOwnThread) {
+  auto user_page = aftest::user_with_albums("1001", {5, 0, 7});
+  user_page.title = "\xE6\x96\xB0\xE6\xB5\xAA";  // 新浪
+  service().add_user(user_page);
+  auto view = std::make_shared<RecordingAlbumListView>();
+  af::ResolvedUser user;
+  af::AlbumsCommand command{endpoints(), "  " + service().host() + "/u/1001  ", af::Pacing::shortened(0), nullptr};
+  std::thread job = af::get_albums(command, view, user);
+  ASSERT_TRUE(job.joinable());
+  EXPECT_NE(job.get_id(), std::this_thread::get_id());
+  EXPECT_EQ(user.home_page_address, base() + "/u/1001");
+  EXPECT_EQ(user.user_id, "1001");
+  EXPECT_EQ(user.user_title, "\xD0\xC2\xC0\xCB");
+  job.join();
+  EXPECT_EQ(view->log(), G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n" + G("-----获取完毕,共计") + "2" + G("个") +
+                             "\r\n\r\n");
+  const auto calls = view->calls();
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ(calls[0], "status");
+  EXPECT_EQ(calls[1], "log");
+  EXPECT_EQ(calls[2], "hide_canvas");
+  EXPECT_EQ(calls[3], "show_canvas");
+  EXPECT_EQ(view->rows().size(), 2u);
+  EXPECT_EQ(service().requests_to("/albums/get_all")[0].target, "/albums/get_all?uid=1001&count=6355");
+}
+
+TEST_F(GetAlbumsCommand, StatusTexts) {
+  service().add_user(aftest::user_with_albums("1001", {1}));
+  auto view = std::make_shared<RecordingAlbumListView>();
+  af::ResolvedUser user;
+  af::AlbumsCommand command{endpoints(), base() + "/u/1001", af::Pacing::shortened(0), nullptr};
+  af::get_albums(command, view, user).join();
+  EXPECT_EQ(view->statuses(), (std::vector<std::string>{G("温馨提示：正在获取相册列表..."), G("相册获取中，耐心等待..."),
+                                                        G("相册列表获取完毕,共计") + "1" + G("个")}));
+}
+
+TEST_F(GetAlbumsCommand, PageWithoutIdStillAsksForTheList) {
+  auto view = std::make_shared<RecordingAlbumListView>();
+  af::ResolvedUser user;
+  af::AlbumsCommand command{endpoints(), base() + "/nobody", af::Pacing::shortened(0), nullptr};
+  std::thread job = af::get_albums(command, view, user);
+  job.join();
+  EXPECT_EQ(user.user_id, "");
+  EXPECT_EQ(service().requests_to("/albums/get_all")[0].target, "/albums/get_all?uid=&count=6355");
+  ASSERT_EQ(view->messages().size(), 1u);
+  EXPECT_EQ(view->messages()[0].text, G("获取到相册个数为：0"));
+}
+
+}  // namespace
