@@ -5,6 +5,14 @@
 // it sees the same RFC 6265 cookie engine. The login browser is kept in step with it
 // (see ui/cookie_bridge.h). The store is saved to a Netscape cookie file with mode 0600:
 // persistent cookies survive a restart, session cookies do not.
+//
+//   CookieStore& store = CookieStore::instance();
+//   store.load();                 // at start-up
+//   store.set_listener(...);      // the browser bridge hears what our responses set
+//   ... fetch_page(...) ...       // attaches its easy handle with attach()
+//   store.save();                 // after changes worth keeping
+//
+// Every member may be called from any thread.
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,25 +30,44 @@ struct Cookie {
   long long expires = 0;     // Unix seconds; 0 for a session cookie
   std::string name;
   std::string value;
+
+  bool is_session() const { return expires == 0; }
+  // True when `expires` lies in the past: such a cookie stands for its removal.
+  bool is_expired() const;
 };
 
 class CookieStore {
  public:
+  // Created on first use (which also initialises libcurl once) and never destroyed, so
+  // threads still running at exit can keep using it.
   static CookieStore& instance();
 
-  // Attaches an easy handle to the shared engine.
+  CookieStore(const CookieStore&) = delete;
+  CookieStore& operator=(const CookieStore&) = delete;
+
+  // Attaches an easy handle to the shared engine and switches its cookie engine on.
   void attach(CURL* easy);
 
   // Adds or replaces a cookie (a cookie already expired removes it).
   void set_cookie(const Cookie& cookie);
+  // Removes the cookie of that domain, path and name while it still holds `cookie.value`
+  // (a browser reports an overwritten cookie with its old value; the new one stays).
   void remove_cookie(const Cookie& cookie);
+  // Every cookie that has not expired.
   std::vector<Cookie> all_cookies();
 
-  // Called (on the fetching thread) with each cookie a response of ours set.
+  // Called (on the fetching thread) with each cookie a response of ours set or changed; a
+  // cookie a response removed is reported with `expires` in the past. Setting an empty
+  // listener waits for a call in progress to finish.
   using Listener = std::function<void(const Cookie&)>;
   void set_listener(Listener listener);
+  bool has_listener();
+  // Reports to the listener what changed since `before` (a copy of all_cookies()).
+  void report_changes(const std::vector<Cookie>& before);
 
-  // Load/save the Netscape cookie file (default: program_file("cookies.txt")).
+  // Load/save the Netscape cookie file (default: program_file("cookies.txt")). Only
+  // persistent cookies are saved and loaded; the file is written with mode 0600 and
+  // replaced in one step. A missing or unreadable file loads nothing.
   void load(const std::string& path = {});
   void save(const std::string& path = {});
   std::string default_path() const;
@@ -52,5 +79,9 @@ class CookieStore {
   ~CookieStore();
   Impl* impl_;
 };
+
+// One cookie as a line of the Netscape cookie file ("#HttpOnly_" prefix included), and back.
+std::string netscape_line(const Cookie& cookie);
+bool parse_netscape_line(const std::string& line, Cookie& cookie);
 
 }  // namespace af

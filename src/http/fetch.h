@@ -31,6 +31,19 @@ std::string fetch_page(const std::string& address, const PageRequest& request = 
 // The request object of the timed transport: the members of the Windows request object,
 // each failing silently. A caller may keep one and pass it to several calls, which then
 // reuse its connection.
+//
+// Like the object it stands in for, it has a cookie engine of its own: cookies its answers
+// set are sent with its later requests for as long as the object lives. It does not use
+// the process-wide CookieStore, so image hosts never see the login cookies.
+//
+// Timeouts (milliseconds, 0 = none): resolve and connect bound the connection set-up
+// together; send and receive bound the time without progress while the request goes out
+// and while the answer is awaited or read, a pause of the gate not counted. The defaults
+// are the object's own: resolve none, connect 60 s, send 30 s, receive 30 s.
+//
+// open() accepts only an "http://" or "https://" address (any letter case); with any
+// other the request is not opened and send() does nothing. Requests are always
+// synchronous. set_credentials' flag: 0 the server, 1 the proxy.
 class RequestObject {
  public:
   RequestObject();
@@ -48,7 +61,10 @@ class RequestObject {
   std::string response_body() const;
   std::string get_all_response_headers() const;
   int status() const;
+  // The gate that holds (pause) or aborts (end) the transfers of later sends.
   void set_gate(Gate* gate);
+  // False when the underlying transfer handle could not be created.
+  bool created() const;
 
   struct Impl;
  private:

@@ -1,0 +1,574 @@
+#include "http/fetch.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "core/gate.h"
+#include "http/cookie_store.h"
+#include "http/raw_server.h"
+
+namespace af {
+namespace {
+
+using aftest::http_answer;
+using aftest::RawRequest;
+using aftest::RawServer;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+const std::string kAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+const std::string kType = "application/x-www-form-urlencoded";
+
+std::string ok(const std::string& body, const std::string& headers = {}) {
+  return http_answer("200 OK", headers, body);
+}
+
+class FetchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CookieStore::instance().clear(); }
+  void TearDown() override { CookieStore::instance().clear(); }
+};
+
+int closed_port() {
+  RawServer server([](const RawRequest&) { return ok(""); });
+  return server.port();  // nothing listens once the server is gone
+}
+
+// ----------------------------------------------------------------------------------------
+// What goes on the wire
+
+TEST_F(FetchTest, DefaultGetSendsExactlyTheCompletedBlock) {
+  RawServer server([](const RawRequest&) { return ok("hello"); });
+  std::string address = server.base() + "/Albums/Get?uid=1";
+  EXPECT_EQ(fetch_page(address), "hello");
+  RawRequest r = server.last();
+  EXPECT_EQ(r.request_line(), "GET /Albums/Get?uid=1 HTTP/1.1");
+  EXPECT_EQ(r.header_lines(), (Lines{"Host: 127.0.0.1:" + std::to_string(server.port()), "User-Agent: " + kAgent,
+                                     "Accept: */*", "Referer: " + address, "Accept-Language: zh-cn",
+                                     "Content-Type: " + kType}));
+  EXPECT_EQ(r.body, "");
+}
+
+TEST_F(FetchTest, TimedDefaultGetSendsObjectStyleBlock) {
+  RawServer server([](const RawRequest&) { return ok("hello"); });
+  std::string address = server.base() + "/P/q";
+  int status = -1;
+  TimedRequest request;
+  request.status = &status;
+  EXPECT_EQ(fetch_page_timed(address, request), "hello");
+  EXPECT_EQ(status, 200);
+  RawRequest r = server.last();
+  EXPECT_EQ(r.request_line(), "GET /P/q HTTP/1.1");
+  EXPECT_EQ(r.header_lines(), (Lines{"Host: 127.0.0.1:" + std::to_string(server.port()), "Accept: */*",
+                                     "Referer: " + address, "Accept-Language: zh-cn", "User-Agent: " + kAgent,
+                                     "Content-Type: " + kType}));
+}
+
+TEST_F(FetchTest, CallerHeadersAreCompletedInPlaceAndSentOnce) {
+  RawServer server([](const RawRequest&) { return ok("x"); });
+  std::string headers = "User-Agent: X\r\nX-Extra: 1";
+  PageRequest request;
+  request.headers = &headers;
+  fetch_page(server.base() + "/", request);
+  RawRequest r = server.last();
+  EXPECT_EQ(r.values("User-Agent"), Lines{"X"});
+  EXPECT_EQ(r.values("X-Extra"), Lines{"1"});
+  EXPECT_EQ(r.values("Accept"), Lines{"*/*"});
+  EXPECT_EQ(headers, "User-Agent: X\r\nX-Extra: 1\r\nAccept: */*\r\nReferer: " + server.base() +
+                         "/\r\nAccept-Language: zh-cn\r\nContent-Type: " + kType);
+
+  // A lower-case agent line is the agent itself; curl adds no second one.
+  std::string lower = "user-agent: Y";
+  request.headers = &lower;
+  fetch_page(server.base() + "/", request);
+  EXPECT_EQ(server.last().values("User-Agent"), Lines{"Y"});
+}
+
+TEST_F(FetchTest, TimedLowerCaseAgentGetsDefaultAgentToo) {
+  RawServer server([](const RawRequest&) { return ok("x"); });
+  std::string headers = "user-agent: X";
+  TimedRequest request;
+  request.headers = &headers;
+  fetch_page_timed(server.base() + "/", request);
+  EXPECT_EQ(server.last().values("User-Agent"), (Lines{"X", kAgent}));
+}
+
+struct MethodCase {
+  int method;
+  std::string line;
+};
+
+class MethodTest : public FetchTest, public ::testing::WithParamInterface<MethodCase> {};
+
+TEST_P(MethodTest, BothTransportsMapTheMethod) {
+  RawServer server([](const RawRequest&) { return ok("body"); });
+  PageRequest page;
+  page.method = GetParam().method;
+  fetch_page(server.base() + "/m", page);
+  EXPECT_EQ(server.last().request_line(), GetParam().line);
+  TimedRequest timed;
+  timed.method = GetParam().method;
+  fetch_page_timed(server.base() + "/m", timed);
+  EXPECT_EQ(server.last().request_line(), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, MethodTest,
+                         ::testing::Values(MethodCase{0, "GET /m HTTP/1.1"}, MethodCase{1, "POST /m HTTP/1.1"},
+                                           MethodCase{2, "HEAD /m HTTP/1.1"}, MethodCase{5, "GET /m HTTP/1.1"},
+                                           MethodCase{7, "GET /m HTTP/1.1"}));
+
+TEST_F(FetchTest, PostSendsBodyTextAndFillsBodyBytes) {
+  RawServer server([](const RawRequest&) { return ok("posted"); });
+  std::string bytes;
+  PageRequest request;
+  request.method = 1;
+  request.body_text = "a=1";
+  request.body_bytes = &bytes;
+  EXPECT_EQ(fetch_page(server.base() + "/form", request), "posted");
+  RawRequest r = server.last();
+  EXPECT_EQ(r.request_line(), "POST /form HTTP/1.1");
+  EXPECT_EQ(r.body, "a=1");
+  EXPECT_EQ(r.values("Content-Type"), Lines{kType});
+  EXPECT_EQ(r.values("Content-Length"), Lines{"3"});
+  EXPECT_TRUE(r.values("Expect").empty());
+  EXPECT_EQ(bytes, "a=1");
+
+  // body_bytes wins over body_text, and a large body is sent without "Expect".
+  bytes = std::string(2 * 1024 * 1024, 'z');
+  fetch_page(server.base() + "/form", request);
+  EXPECT_EQ(server.last().body.size(), bytes.size());
+  EXPECT_TRUE(server.last().values("Expect").empty());
+}
+
+TEST_F(FetchTest, GetSendsNoBodyButTimedGetSendsBodyText) {
+  RawServer server([](const RawRequest&) { return ok("x"); });
+  PageRequest page;
+  page.body_text = "ignored";
+  fetch_page(server.base() + "/", page);
+  EXPECT_EQ(server.last().body, "");
+  TimedRequest timed;
+  timed.body_text = "q=1";
+  fetch_page_timed(server.base() + "/", timed);
+  EXPECT_EQ(server.last().request_line(), "GET / HTTP/1.1");
+  EXPECT_EQ(server.last().body, "q=1");
+}
+
+TEST_F(FetchTest, HeadWithBodyReturnsAtOnce) {
+  RawServer server([](const RawRequest& r) {
+    // A HEAD answer announces a length but carries no body.
+    return std::string("HTTP/1.1 200 OK\r\nContent-Length: 50\r\nX-Seen: ") + r.body + "\r\n\r\n";
+  });
+  std::string response;
+  PageRequest request;
+  request.method = 2;
+  request.body_text = "h=1";
+  request.response_headers = &response;
+  auto start = Clock::now();
+  EXPECT_EQ(fetch_page(server.base() + "/h", request), "");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(server.last().request_line(), "HEAD /h HTTP/1.1");
+  EXPECT_EQ(server.last().body, "h=1");
+  EXPECT_NE(response.find("X-Seen: h=1"), std::string::npos);
+}
+
+// ----------------------------------------------------------------------------------------
+// Cookies
+
+Cookie store_cookie(const std::string& name, const std::string& value) {
+  Cookie c;
+  c.domain = "127.0.0.1";
+  c.name = name;
+  c.value = value;
+  return c;
+}
+
+TEST_F(FetchTest, JarIsSentAloneAndMergedAfterTheAnswer) {
+  CookieStore::instance().set_cookie(store_cookie("s", "store"));
+  RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: a=2; path=/\r\n"); });
+  std::string jar = "a=1";
+  std::string received;
+  PageRequest request;
+  request.cookie_jar = &jar;
+  request.received_cookies = &received;
+  fetch_page(server.base() + "/", request);
+  EXPECT_EQ(server.last().values("Cookie"), Lines{"a=1"});
+  EXPECT_EQ(jar, "a=2");
+  EXPECT_EQ(received, "a=2");
+  // The engine was off: the store did not learn a=2.
+  for (const Cookie& c : CookieStore::instance().all_cookies()) EXPECT_NE(c.name, "a");
+}
+
+TEST_F(FetchTest, EmptyJarSendsNoCookieHeaderAtAll) {
+  CookieStore::instance().set_cookie(store_cookie("s", "store"));
+  RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: n=1\r\n"); });
+  std::string jar;
+  PageRequest request;
+  request.cookie_jar = &jar;
+  fetch_page(server.base() + "/", request);
+  EXPECT_TRUE(server.last().values("Cookie").empty());
+  EXPECT_EQ(jar, "n=1");
+}
+
+TEST_F(FetchTest, WithoutJarTheSharedStoreIsUsedBothWays) {
+  CookieStore::instance().set_cookie(store_cookie("s", "store"));
+  RawServer server([](const RawRequest& r) {
+    if (r.request_line().find("/set") != std::string::npos)
+      return ok("x", "Set-Cookie: fresh=1; path=/\r\nSet-Cookie: s=changed; path=/\r\n");
+    return ok("y");
+  });
+  std::string received;
+  PageRequest request;
+  request.received_cookies = &received;
+  fetch_page(server.base() + "/first", request);
+  EXPECT_EQ(server.last().values("Cookie"), Lines{"s=store"});
+  fetch_page(server.base() + "/set", request);
+  EXPECT_EQ(received, "fresh=1; s=changed");  // no jar: no merge, spaces stay
+  fetch_page(server.base() + "/again");
+  Lines cookie = server.last().values("Cookie");
+  ASSERT_EQ(cookie.size(), 1u);
+  EXPECT_NE(cookie[0].find("fresh=1"), std::string::npos);
+  EXPECT_NE(cookie[0].find("s=changed"), std::string::npos);
+}
+
+TEST_F(FetchTest, ListenerHearsCookiesOurResponsesSet) {
+  std::vector<Cookie> heard;
+  std::mutex m;
+  CookieStore::instance().set_listener([&](const Cookie& c) {
+    std::lock_guard g(m);
+    heard.push_back(c);
+  });
+  RawServer server([](const RawRequest& r) {
+    if (r.request_line().find("/del") != std::string::npos)
+      return ok("x", "Set-Cookie: k=; Max-Age=0; path=/\r\n");
+    return ok("x", "Set-Cookie: k=v; path=/; HttpOnly\r\n");
+  });
+  fetch_page(server.base() + "/set");
+  fetch_page(server.base() + "/plain");  // sets k=v again: nothing changed, nothing heard
+  fetch_page(server.base() + "/del");
+  CookieStore::instance().set_listener(nullptr);
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_EQ(heard[0].name, "k");
+  EXPECT_EQ(heard[0].value, "v");
+  EXPECT_TRUE(heard[0].http_only);
+  EXPECT_EQ(heard[0].domain, "127.0.0.1");
+  EXPECT_FALSE(heard[0].is_expired());
+  EXPECT_EQ(heard[1].name, "k");
+  EXPECT_TRUE(heard[1].is_expired());
+}
+
+TEST_F(FetchTest, TimedCookiesFromResponseWithoutJar) {
+  RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: a=1\r\nSet-Cookie: b=2 x\r\n"); });
+  std::string received, response;
+  TimedRequest request;
+  request.received_cookies = &received;
+  request.response_headers = &response;
+  fetch_page_timed(server.base() + "/", request);
+  EXPECT_EQ(received, "a=1;b=2x");
+  EXPECT_EQ(response.find("HTTP/"), std::string::npos);  // header lines only
+  EXPECT_NE(response.find("Set-Cookie: a=1\r\n"), std::string::npos);
+}
+
+TEST_F(FetchTest, TimedJarIsSentAndMerged) {
+  RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: a=2; path=/\r\n"); });
+  std::string jar = "a=1; b = 3";
+  TimedRequest request;
+  request.cookie_jar = &jar;
+  fetch_page_timed(server.base() + "/", request);
+  EXPECT_EQ(server.last().values("Cookie"), Lines{"a=1; b = 3"});
+  EXPECT_EQ(jar, "a=2; b=3");
+}
+
+TEST_F(FetchTest, HugeHeaderBlockKeepsItsCookies) {
+  std::string filler;
+  for (int i = 0; filler.size() < 64 * 1024; ++i) filler += "X-Filler-" + std::to_string(i) + ": " + std::string(200, 'f') + "\r\n";
+  RawServer server([&](const RawRequest&) { return ok("body", filler + "Set-Cookie: big=1; path=/\r\n"); });
+  std::string response, received, jar;
+  PageRequest request;
+  request.response_headers = &response;
+  request.received_cookies = &received;
+  EXPECT_EQ(fetch_page(server.base() + "/", request), "body");
+  EXPECT_GT(response.size(), 64u * 1024);
+  EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(response.substr(response.size() - 4), "\r\n\r\n");
+  EXPECT_EQ(received, "big=1");
+  bool stored = false;
+  for (const Cookie& c : CookieStore::instance().all_cookies()) stored = stored || c.name == "big";
+  EXPECT_TRUE(stored);
+  request.cookie_jar = &jar;
+  fetch_page(server.base() + "/", request);
+  EXPECT_EQ(jar, "big=1");
+}
+
+// ----------------------------------------------------------------------------------------
+// Redirects, empty answers and failures
+
+std::string redirecting(const RawRequest& r) {
+  if (r.request_line().find("/moved") != std::string::npos)
+    return http_answer("302 Found", "Location: /final\r\n", "was moved");
+  return ok("final page");
+}
+
+TEST_F(FetchTest, RedirectFollowedUnlessNoRedirect) {
+  RawServer server(redirecting);
+  std::string response;
+  PageRequest page;
+  page.response_headers = &response;
+  EXPECT_EQ(fetch_page(server.base() + "/moved", page), "final page");
+  EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u);
+  page.no_redirect = true;
+  EXPECT_EQ(fetch_page(server.base() + "/moved", page), "was moved");
+  EXPECT_EQ(response.rfind("HTTP/1.1 302", 0), 0u);
+
+  int status = 0;
+  TimedRequest timed;
+  timed.status = &status;
+  EXPECT_EQ(fetch_page_timed(server.base() + "/moved", timed), "final page");
+  EXPECT_EQ(status, 200);
+  timed.no_redirect = true;
+  EXPECT_EQ(fetch_page_timed(server.base() + "/moved", timed), "was moved");
+  EXPECT_EQ(status, 302);
+}
+
+TEST_F(FetchTest, ErrorPageIsReturnedWithItsStatus) {
+  RawServer server([](const RawRequest&) { return http_answer("404 Not Found", "", "missing"); });
+  int status = 0;
+  TimedRequest timed;
+  timed.status = &status;
+  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "missing");
+  EXPECT_EQ(status, 404);
+  EXPECT_EQ(fetch_page(server.base() + "/"), "missing");
+}
+
+TEST_F(FetchTest, EmptyBodyIsEmptyResult) {
+  RawServer server([](const RawRequest&) { return ok(""); });
+  std::string response;
+  PageRequest request;
+  request.response_headers = &response;
+  EXPECT_EQ(fetch_page(server.base() + "/", request), "");
+  EXPECT_EQ(response.rfind("HTTP/1.1 200 OK", 0), 0u);
+}
+
+TEST_F(FetchTest, UnreachablePortGivesNothing) {
+  std::string address = "http://127.0.0.1:" + std::to_string(closed_port()) + "/";
+  std::string response = "old", received = "old", headers;
+  PageRequest page;
+  page.response_headers = &response;
+  page.received_cookies = &received;
+  page.headers = &headers;
+  EXPECT_EQ(fetch_page(address, page), "");
+  EXPECT_EQ(response, "");
+  EXPECT_EQ(received, "");
+  EXPECT_NE(headers.find("Accept: */*"), std::string::npos);
+
+  int status = -1;
+  TimedRequest timed;
+  timed.status = &status;
+  timed.response_headers = &response;
+  EXPECT_EQ(fetch_page_timed(address, timed), "");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(response, "");
+}
+
+TEST_F(FetchTest, DroppedConnectionGivesNothing) {
+  RawServer server([](const RawRequest&) { return aftest::kDrop; });
+  int status = -1;
+  TimedRequest timed;
+  timed.status = &status;
+  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(fetch_page(server.base() + "/"), "");
+}
+
+TEST_F(FetchTest, StallingServerTimesOut) {
+  RawServer server([](const RawRequest&) { return aftest::kStall; });
+  int status = -1;
+  TimedRequest timed;
+  timed.status = &status;
+  timed.timeout_seconds = 1;
+  auto start = Clock::now();
+  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "");
+  EXPECT_EQ(status, 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1 + 5));
+}
+
+TEST_F(FetchTest, MinusOneKeepsTheObjectsOwnTimeouts) {
+  RawServer server([](const RawRequest&) { return aftest::kStall; });
+  RequestObject object;
+  object.set_timeouts(1000, 1000, 1000, 1000);
+  TimedRequest timed;
+  timed.request_object = &object;
+  timed.timeout_seconds = -1;
+  auto start = Clock::now();
+  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1 + 5));
+}
+
+TEST_F(FetchTest, ReusedObjectKeepsConnectionAndCookies) {
+  RawServer server([](const RawRequest& r) {
+    if (r.request_line().find("/one") != std::string::npos) return ok("1", "Set-Cookie: obj=1; path=/\r\n");
+    return ok("2");
+  });
+  RequestObject object;
+  TimedRequest timed;
+  timed.request_object = &object;
+  EXPECT_EQ(fetch_page_timed(server.base() + "/one", timed), "1");
+  EXPECT_EQ(fetch_page_timed(server.base() + "/two", timed), "2");
+  Lines none;
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].connection, requests[1].connection);
+  EXPECT_EQ(requests[1].values("Cookie"), Lines{"obj=1"});
+  // The object's cookies stay its own.
+  for (const Cookie& c : CookieStore::instance().all_cookies()) EXPECT_NE(c.name, "obj");
+  // A fresh object starts without them, on a new connection.
+  fetch_page_timed(server.base() + "/two");
+  EXPECT_TRUE(server.last().values("Cookie").empty());
+  EXPECT_NE(server.last().connection, requests[0].connection);
+}
+
+TEST_F(FetchTest, ObjectMembersFailSilently) {
+  RequestObject object;
+  object.send("x");  // not opened
+  EXPECT_EQ(object.status(), 0);
+  EXPECT_EQ(object.response_body(), "");
+  object.open("GET", "host.example/no-scheme", false);
+  object.set_request_header("A", "b");
+  object.send("");
+  EXPECT_EQ(object.status(), 0);
+  EXPECT_EQ(object.get_all_response_headers(), "");
+  EXPECT_EQ(fetch_page_timed("host.example/no-scheme"), "");
+}
+
+// ----------------------------------------------------------------------------------------
+// Proxies
+
+TEST_F(FetchTest, ProxyReceivesAbsoluteRequest) {
+  bool challenge = false;
+  RawServer proxy([&](const RawRequest& r) {
+    if (challenge && r.values("Proxy-Authorization").empty())
+      return http_answer("407 Proxy Authentication Required", "Proxy-Authenticate: Basic realm=\"p\"\r\n", "");
+    return ok("via proxy");
+  });
+  std::string target = "http://target.example/p?x=1";
+  PageRequest page;
+  page.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+  EXPECT_EQ(fetch_page(target, page), "via proxy");
+  EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/p?x=1 HTTP/1.1");
+  EXPECT_EQ(proxy.last().values("Referer"), Lines{target});
+
+  TimedRequest timed;
+  timed.proxy = page.proxy;
+  timed.proxy_user = "u";
+  timed.proxy_password = "p";
+  challenge = true;
+  EXPECT_EQ(fetch_page_timed(target, timed), "via proxy");
+  EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/p?x=1 HTTP/1.1");
+  // Basic credentials for the proxy: "u:p".
+  EXPECT_EQ(proxy.last().values("Proxy-Authorization"), Lines{"Basic dTpw"});
+}
+
+// ----------------------------------------------------------------------------------------
+// Pause and end
+
+TEST_F(FetchTest, EndedGateAbortsAStalledTransfer) {
+  RawServer server([](const RawRequest&) { return aftest::kStall; });
+  DownloadControl control;
+  std::thread ender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    control.end();
+  });
+  PageRequest page;
+  page.gate = &control;
+  auto start = Clock::now();
+  EXPECT_EQ(fetch_page(server.base() + "/", page), "");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  ender.join();
+}
+
+TEST_F(FetchTest, PausedGateHoldsTheTransferUntilContinue) {
+  RawServer server([](const RawRequest&) { return ok("held"); });
+  DownloadControl control;
+  control.pause();
+  std::atomic<bool> done{false};
+  std::string body;
+  std::thread fetcher([&] {
+    int status = 0;
+    TimedRequest timed;
+    timed.gate = &control;
+    timed.status = &status;
+    body = fetch_page_timed(server.base() + "/", timed);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(done);
+  EXPECT_TRUE(server.requests().empty());
+  control.resume();
+  fetcher.join();
+  EXPECT_EQ(body, "held");
+
+  // Ended while paused: nothing is fetched.
+  control.pause();
+  std::thread ender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    control.end();
+  });
+  PageRequest page;
+  page.gate = &control;
+  EXPECT_EQ(fetch_page(server.base() + "/", page), "");
+  ender.join();
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// ----------------------------------------------------------------------------------------
+// Certificates
+
+class TlsTest : public FetchTest {
+ protected:
+  void SetUp() override {
+    FetchTest::SetUp();
+    dir_ = std::filesystem::temp_directory_path() / ("af-tls-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    // Self-signed, and named for another host.
+    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other.example -keyout " +
+                          (dir_ / "key.pem").string() + " -out " + (dir_ / "cert.pem").string() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir_);
+    FetchTest::TearDown();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(TlsTest, TimedTransportIgnoresCertificateErrorsPageFetchDoesNot) {
+  httplib::SSLServer server((dir_ / "cert.pem").c_str(), (dir_ / "key.pem").c_str());
+  ASSERT_TRUE(server.is_valid());
+  server.Get("/secure", [](const httplib::Request&, httplib::Response& res) { res.set_content("secret", "text/plain"); });
+  int port = server.bind_to_any_port("127.0.0.1");
+  std::thread runner([&] { server.listen_after_bind(); });
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::string address = "https://127.0.0.1:" + std::to_string(port) + "/secure";
+
+  int status = 0;
+  TimedRequest timed;
+  timed.status = &status;
+  EXPECT_EQ(fetch_page_timed(address, timed), "secret");
+  EXPECT_EQ(status, 200);
+
+  std::string response = "old";
+  PageRequest page;
+  page.response_headers = &response;
+  EXPECT_EQ(fetch_page(address, page), "");
+  EXPECT_EQ(response, "");
+
+  server.stop();
+  runner.join();
+}
+
+}  // namespace
+}  // namespace af
