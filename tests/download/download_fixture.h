@@ -1,0 +1,105 @@
+#pragma once
+// The engine tests' fixture: the sample service, a program directory and a save folder of
+// their own, a recording view, and helpers to run a download and look at what it left.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/settings.h"
+#include "download/downloader.h"
+#include "download/naming.h"
+#include "recording_view.h"
+#include "support/sample_service_env.h"
+#include "temp_folder.h"
+#include "util/codepage.h"
+
+namespace af::testing {
+
+class DownloadTest : public aftest::SampleServiceTest {
+ protected:
+  void SetUp() override {
+    aftest::SampleServiceTest::SetUp();
+    program_.use_as_program_directory();
+    view_.save_folder = save_.path();  // an ASCII path: the same bytes in GBK
+    set_switches(false, false);
+  }
+
+  DownloaderOptions options() {
+    DownloaderOptions o;
+    o.endpoints = endpoints();
+    o.pacing = Pacing::shortened(50);
+    o.sync_files = false;
+    return o;
+  }
+
+  static void set_switches(bool record, bool range) {
+    write_setting(settings_section(), record_key(), record ? "1" : "0");
+    write_setting(settings_section(), range_key(), range ? "1" : "0");
+  }
+
+  // The row the album table shows for an album of the service.
+  static TickedAlbum row_of(int serial, const afsample::SampleAlbum& album,
+                            const std::string& type = "18") {
+    return {std::to_string(serial), G(album.caption), std::to_string(album.stated_count()),
+            album.album_id + "@@" + type};
+  }
+
+  // Starts a download and waits for its worker.
+  void run(const std::string& uid, const std::string& title_utf8) {
+    Downloader downloader(view_, options());
+    ASSERT_TRUE(downloader.start_download(uid, G(title_utf8)));
+    ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
+    EXPECT_EQ(downloader.state(), ButtonState::Idle);
+  }
+
+  // Every file under `root`, by path relative to it, with its bytes.
+  static std::map<std::string, std::string> files_under(const std::string& root) {
+    std::map<std::string, std::string> files;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error))
+      if (it->is_regular_file())
+        files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
+    return files;
+  }
+
+  // The file name a photo gets at `position`.
+  static std::string expected_name(const afsample::SamplePhoto& photo, int position) {
+    const bool gif = photo.pic_name.find(".gif") != std::string::npos;
+    return gbk_to_utf8(photo_file_name(position, file_caption(G(photo.caption_render)),
+                                       file_caption(photo.feed_id), gif ? ".gif" : ".jpg"));
+  }
+
+  std::size_t image_requests(const afsample::SamplePhoto& photo) {
+    return service().requests_to("/large/" + photo.pic_name).size();
+  }
+  std::size_t all_image_requests() {
+    std::size_t n = 0;
+    for (const auto& r : service().requests())
+      if (r.path.rfind("/large/", 0) == 0) ++n;
+    return n;
+  }
+
+  // Polls `condition` for up to 30 s.
+  template <class Condition>
+  static bool eventually(Condition condition) {
+    for (int i = 0; i < 3000; ++i) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+  }
+
+  TempFolder program_;
+  TempFolder save_;
+  RecordingView view_;
+};
+
+}  // namespace af::testing

@@ -1,0 +1,111 @@
+#pragma once
+// RecordingView: a DownloadView that keeps every update in order, for the engine tests.
+// Reads answer what the test set; updates may come from any thread.
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/download_view.h"
+
+namespace af::testing {
+
+struct ViewEvent {
+  enum Kind { Log, Label, Maximum, Position, Buttons, Message } kind;
+  Generation generation = 0;
+  DownloadLabel label = DownloadLabel::SelectedAlbums;
+  std::string text;
+  int value = 0;
+  ButtonState buttons = ButtonState::Idle;
+};
+
+class RecordingView : public DownloadView {
+ public:
+  // What the window shows: set by the test before a start.
+  std::vector<TickedAlbum> rows;
+  std::string save_folder;
+  DateTime start{2006, 3, 30};
+  DateTime end{2025, 12, 30};
+
+  std::vector<TickedAlbum> ticked_albums() override { return rows; }
+  std::string save_folder_text() override { return save_folder; }
+  DateTime range_start() override { return start; }
+  DateTime range_end() override { return end; }
+
+  void append_log(Generation g, const std::string& text) override {
+    add({ViewEvent::Log, g, {}, text});
+  }
+  void set_label(Generation g, DownloadLabel label, const std::string& text) override {
+    add({ViewEvent::Label, g, label, text});
+  }
+  void set_progress_maximum(Generation g, int maximum) override {
+    add({ViewEvent::Maximum, g, {}, {}, maximum});
+  }
+  void set_progress_position(Generation g, int position) override {
+    add({ViewEvent::Position, g, {}, {}, position});
+  }
+  void set_buttons(Generation g, ButtonState state) override {
+    add({ViewEvent::Buttons, g, {}, {}, 0, state});
+  }
+  void show_message(Generation g, const std::string& text) override {
+    add({ViewEvent::Message, g, {}, text});
+  }
+
+  std::vector<ViewEvent> events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::size_t event_count() const {
+    std::lock_guard lock(mutex_);
+    return events_.size();
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+  // The whole log box, as appended.
+  std::string log() const {
+    std::string text;
+    for (const auto& e : events())
+      if (e.kind == ViewEvent::Log) text += e.text;
+    return text;
+  }
+  // Every text the label showed, in order.
+  std::vector<std::string> label_texts(DownloadLabel label) const {
+    std::vector<std::string> texts;
+    for (const auto& e : events())
+      if (e.kind == ViewEvent::Label && e.label == label) texts.push_back(e.text);
+    return texts;
+  }
+  std::string label(DownloadLabel which) const {
+    auto texts = label_texts(which);
+    return texts.empty() ? std::string() : texts.back();
+  }
+  std::vector<ButtonState> button_states() const {
+    std::vector<ButtonState> states;
+    for (const auto& e : events())
+      if (e.kind == ViewEvent::Buttons) states.push_back(e.buttons);
+    return states;
+  }
+  std::vector<std::string> messages() const {
+    std::vector<std::string> texts;
+    for (const auto& e : events())
+      if (e.kind == ViewEvent::Message) texts.push_back(e.text);
+    return texts;
+  }
+  int last(ViewEvent::Kind kind, int fallback = -1) const {
+    int value = fallback;
+    for (const auto& e : events())
+      if (e.kind == kind) value = e.value;
+    return value;
+  }
+
+ private:
+  void add(ViewEvent event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  mutable std::mutex mutex_;
+  std::vector<ViewEvent> events_;
+};
+
+}  // namespace af::testing
