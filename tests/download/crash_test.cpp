@@ -1,0 +1,238 @@
+// A download killed with SIGKILL at several points leaves no partial photo under a final
+// name and a record that opens; a second run with the record on completes the albums with
+// nothing missing and nothing fetched twice.
+//
+// The killed download runs in a child process: this test program started again on the
+// disabled test below, which the parent enables through its command line.
+#include <fcntl.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "download/record_store.h"
+#include "download_fixture.h"
+
+extern char** environ;
+
+namespace af {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DownloadTest;
+using testing::RecordingView;
+
+std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// The child: downloads the albums named in its environment, flushing each photo to disk.
+TEST(DISABLED_CrashChild, Run) {
+  set_program_directory(env("AF_CRASH_PROGRAM"));
+  RecordingView view;
+  view.save_folder = env("AF_CRASH_SAVE");
+  std::istringstream albums(env("AF_CRASH_ALBUMS"));  // "<id> <count> <name>" per line
+  std::string id, count, name;
+  int serial = 0;
+  while (albums >> id >> count >> name)
+    view.rows.push_back({std::to_string(++serial), name, count, id + "@@18"});
+  DownloaderOptions options;
+  options.endpoints.photo_base = env("AF_CRASH_BASE");
+  options.pacing = Pacing::shortened(0);
+  options.pacing.after_photo = std::chrono::milliseconds(std::atoi(env("AF_CRASH_WAIT_MS").c_str()));
+  options.sync_files = true;
+  Downloader downloader(view, options);
+  ASSERT_TRUE(downloader.start_download(env("AF_CRASH_UID"), "T"));
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::minutes(5)));
+}
+
+std::string record_integrity(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string result = "cannot open";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+      result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+class DownloadCrashTest : public DownloadTest {
+ protected:
+  void SetUp() override {
+    DownloadTest::SetUp();
+    user_ = afsample::make_user("7001", "/u/7001", "T");
+    user_.albums.push_back(afsample::make_album("700100000001", "A", 25, 4));
+    user_.albums.push_back(afsample::make_album("700100000002", "B", 25));
+    for (auto& album : user_.albums)
+      for (auto& photo : album.photos) photo.image_size = 60000;
+    service().add_user(user_);
+    set_switches(true, false);
+    for (int a = 0; a < 2; ++a) {
+      view_.rows.push_back(row_of(a + 1, user_.albums[a]));
+      for (std::size_t i = 0; i < user_.albums[a].photos.size(); ++i) {
+        const auto& photo = user_.albums[a].photos[i];
+        expected_["T/" + std::string(a == 0 ? "A25" : "B25") + "/" +
+                  expected_name(photo, static_cast<int>(i) + 1)] = photo;
+      }
+    }
+  }
+
+  // Final-name photos in the save folder (temporary files left out).
+  std::size_t photos_written() {
+    std::size_t n = 0;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(save_.path(), error), end; !error && it != end;
+         it.increment(error))
+      if (it->is_regular_file() &&
+          it->path().filename().string().find(".albumfetcher-") == std::string::npos)
+        ++n;
+    return n;
+  }
+
+  pid_t start_child() {
+    std::vector<std::string> variables;
+    for (char** e = environ; *e; ++e) variables.emplace_back(*e);
+    std::string albums;
+    for (const auto& album : user_.albums)
+      albums += album.album_id + " " + std::to_string(album.photos.size()) + " " + album.caption + "\n";
+    variables.push_back("AF_CRASH_PROGRAM=" + program_.path());
+    variables.push_back("AF_CRASH_SAVE=" + save_.path());
+    variables.push_back("AF_CRASH_BASE=" + base());
+    variables.push_back("AF_CRASH_UID=" + user_.uid);
+    variables.push_back("AF_CRASH_ALBUMS=" + albums);
+    variables.push_back("AF_CRASH_WAIT_MS=20");
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    std::string exe = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=DISABLED_CrashChild.Run";
+    std::string disabled = "--gtest_also_run_disabled_tests";
+    char* argv[] = {exe.data(), filter.data(), disabled.data(), nullptr};
+    int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(null_fd, 1);
+      ::dup2(null_fd, 2);
+      ::execve(exe.c_str(), argv, envp.data());
+      ::_exit(127);
+    }
+    ::close(null_fd);
+    return child;
+  }
+
+  static void kill_child(pid_t child) {
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended first";
+  }
+
+  // What every kill must leave, and the second run that completes the albums.
+  void check_after_kill_and_complete() {
+    const auto files = files_under(save_.path());
+    for (const auto& [name, bytes] : files) {
+      if (name.find(".albumfetcher-") != std::string::npos) continue;
+      ASSERT_TRUE(expected_.count(name)) << name;
+      EXPECT_EQ(bytes, service().image_bytes(expected_.at(name).pic_name)) << "partial: " << name;
+    }
+    const std::string record_path = program_.file("7001.dlr");
+    EXPECT_EQ(record_integrity(record_path), "ok");
+    std::vector<std::string> recorded;
+    {
+      DownloadRecord record;
+      ASSERT_TRUE(record.open_record_store(record_path));
+      for (const auto& [name, photo] : expected_)
+        if (record.is_recorded(photo.photo_id)) {
+          recorded.push_back(photo.photo_id);
+          EXPECT_TRUE(files.count(name)) << "recorded without its file: " << name;
+        }
+    }
+
+    view_.clear();
+    run(user_.uid, "T");
+    std::map<std::string, std::string> want;
+    for (const auto& [name, photo] : expected_) want[name] = service().image_bytes(photo.pic_name);
+    EXPECT_TRUE(files_under(save_.path()) == want) << "missing, partial or temporary files left";
+
+    std::size_t fetched_twice = 0;
+    for (const auto& [name, photo] : expected_) {
+      const std::size_t requests = image_requests(photo);
+      EXPECT_GE(requests, 1u) << name;
+      EXPECT_LE(requests, 2u) << name;
+      if (requests == 2) {
+        ++fetched_twice;
+        EXPECT_EQ(std::count(recorded.begin(), recorded.end(), photo.photo_id), 0)
+            << "fetched again although recorded: " << name;
+      }
+    }
+    // Only the photo under way at the kill may be fetched by both runs.
+    EXPECT_LE(fetched_twice, 1u);
+  }
+
+  afsample::SampleUser user_;
+  std::map<std::string, afsample::SamplePhoto> expected_;
+};
+
+TEST_F(DownloadCrashTest, KilledAfterTheFirstPhoto) {
+  pid_t child = start_child();
+  ASSERT_TRUE(eventually([&] { return photos_written() >= 1; }));
+  kill_child(child);
+  check_after_kill_and_complete();
+}
+
+TEST_F(DownloadCrashTest, KilledInTheMiddleOfTheFirstAlbum) {
+  pid_t child = start_child();
+  ASSERT_TRUE(eventually([&] { return photos_written() >= 12; }));
+  kill_child(child);
+  check_after_kill_and_complete();
+}
+
+TEST_F(DownloadCrashTest, KilledInTheSecondAlbum) {
+  pid_t child = start_child();
+  ASSERT_TRUE(eventually([&] { return photos_written() >= 31; }));
+  kill_child(child);
+  check_after_kill_and_complete();
+}
+
+TEST_F(DownloadCrashTest, KilledWhileAnImageIsInFlight) {
+  const auto& slow_photo = user_.albums[0].photos[7];
+  afsample::Fault slow;
+  slow.kind = afsample::FaultKind::Slow;
+  slow.path = "/large/" + slow_photo.pic_name;
+  slow.times = 1;
+  slow.delay = std::chrono::milliseconds(3000);
+  service().add_fault(slow);
+  pid_t child = start_child();
+  ASSERT_TRUE(eventually([&] { return image_requests(slow_photo) == 1; }));
+  kill_child(child);
+  check_after_kill_and_complete();
+  EXPECT_EQ(image_requests(slow_photo), 2u);
+}
+
+// Kills at moments no poll chooses: somewhere between photos, writes and appends.
+TEST_F(DownloadCrashTest, KilledAtArbitraryMoments) {
+  for (int delay_ms : {37, 151}) {
+    pid_t child = start_child();
+    ASSERT_TRUE(eventually([&] { return all_image_requests() >= 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    kill_child(child);
+    check_after_kill_and_complete();
+    // Start over for the next moment.
+    fs::remove_all(save_.file("T"));
+    fs::remove(program_.file("7001.dlr"));
+    fs::remove(program_.file("7001.dlr-wal"));
+    fs::remove(program_.file("7001.dlr-shm"));
+    service().clear_requests();
+  }
+}
+
+}  // namespace
+}  // namespace af
