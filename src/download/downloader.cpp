@@ -205,8 +205,10 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   auto worker = std::make_shared<Worker>(*this, 0, control);
   worker->user_id = user_id;
   worker->user_title = user_title;
-  worker->record_enabled = option_enabled(record_key());
-  worker->range_enabled = option_enabled(range_key());
+  worker->record_enabled =
+      options_.record_override ? *options_.record_override : option_enabled(record_key());
+  worker->range_enabled =
+      options_.range_override ? *options_.range_override : option_enabled(range_key());
   DownloadRecord::create_record_store(record_store_path(user_id));
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_text();

@@ -21,6 +21,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +63,9 @@ struct DownloaderOptions {
   ServiceEndpoints endpoints;
   Pacing pacing;
   bool sync_files = true;  // flush each photo before its rename (power-cut safety)
+  // Set: used instead of the settings file's 下载记录 / 时间段 switch (command line).
+  std::optional<bool> record_override;
+  std::optional<bool> range_override;
 };
 
 class Downloader {
