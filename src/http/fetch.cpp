@@ -471,6 +471,12 @@ int RequestObject::status() const { return impl_->answered ? impl_->status : 0; 
 
 // ---------------------------------------------------------------------------------------
 
+int timed_timeout_ms(int timeout_seconds) {
+  if (timeout_seconds == -1) return -1;
+  long long ms = timeout_seconds < 1 ? 15000LL : timeout_seconds * 1000LL;
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
 std::string fetch_page_timed(const std::string& address, const TimedRequest& request) {
   const std::string method = method_text(request.method);
   std::unique_ptr<RequestObject> created;
@@ -481,11 +487,7 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
   }
   if (!object->created()) return {};
 
-  if (request.timeout_seconds != -1) {
-    long long ms = request.timeout_seconds < 1 ? 15000LL : request.timeout_seconds * 1000LL;
-    int t = ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-    object->set_timeouts(t, t, t, t);
-  }
+  if (int t = timed_timeout_ms(request.timeout_seconds); t != -1) object->set_timeouts(t, t, t, t);
   if (!request.proxy.empty()) {
     object->set_proxy(2, request.proxy);
     if (!request.proxy_user.empty())

@@ -92,4 +92,8 @@ struct TimedRequest {
 
 std::string fetch_page_timed(const std::string& address, const TimedRequest& request = {});
 
+// The one timeout, in milliseconds, that fetch_page_timed gives all four phases: 15000 for
+// fewer than 1 second, -1 (no call, the object's own stay) for exactly -1.
+int timed_timeout_ms(int timeout_seconds);
+
 }  // namespace af

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -396,6 +397,12 @@ TEST_F(FetchTest, StallingServerTimesOut) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1 + 5));
 }
 
+TEST(TimedTimeout, OneValueForAllFourPhases) {
+  const std::pair<int, int> cases[] = {{0, 15000}, {30, 30000}, {-1, -1}, {-5, 15000}, {1, 1000}, {3000000, INT_MAX}};
+  for (auto [seconds, ms] : cases) EXPECT_EQ(timed_timeout_ms(seconds), ms) << seconds;
+  EXPECT_EQ(timed_timeout_ms(TimedRequest{}.timeout_seconds), 15000);
+}
+
 TEST_F(FetchTest, MinusOneKeepsTheObjectsOwnTimeouts) {
   RawServer server([](const RawRequest&) { return aftest::kStall; });
   RequestObject object;
@@ -565,6 +572,12 @@ TEST_F(TlsTest, TimedTransportIgnoresCertificateErrorsPageFetchDoesNot) {
   page.response_headers = &response;
   EXPECT_EQ(fetch_page(address, page), "");
   EXPECT_EQ(response, "");
+
+  // A plain http address that redirects to the secure one is followed there.
+  RawServer redirect([&](const RawRequest&) { return http_answer("302 Found", "Location: " + address + "\r\n", "to tls"); });
+  status = 0;
+  EXPECT_EQ(fetch_page_timed(redirect.base() + "/go", timed), "secret");
+  EXPECT_EQ(status, 200);
 
   server.stop();
   runner.join();
