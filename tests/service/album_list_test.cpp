@@ -174,7 +174,7 @@ TEST_P(NoAlbumList, ShowsTheCountZeroBox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NoAlbumList,
-    ::testing::Values(NoListCase{"unknown_user", afsample::FaultKind::Empty, false, "999"},
+    ::testing::Values(NoListCase{"unknown_user_data_without_album_list", afsample::FaultKind::Empty, false, "999"},
                       NoListCase{"empty_user_id", afsample::FaultKind::Empty, false, ""},
                       NoListCase{"empty_list", afsample::FaultKind::Empty, false, "1002"},
                       NoListCase{"empty_answer", afsample::FaultKind::Empty, true, "1001"},
@@ -186,8 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NoListCase{"dropped", afsample::FaultKind::Drop, true, "1001"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AlbumListService, DataWithoutAlbumListShowsTheBox) {
-  // A service that answers {"result":true,"data":{}}: the user's albums are all locked.
+TEST_F(AlbumListService, OnlyLockedAlbumsShowTheBoxWithoutLogin) {
   auto user = aftest::user_with_albums("1001", {3});
   user.albums[0].requires_login = true;
   service().add_user(user);
