@@ -95,7 +95,10 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
       record_(record),
       steps_(steps),
       log_(std::move(log)),
-      options_(options) {}
+      options_(options),
+      request_object_(std::make_unique<RequestObject>()) {}
+
+PhotoSaver::~PhotoSaver() = default;
 
 SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t position) {
   // Every part of the name that the service sent is cleaned, so none can leave the folder.
@@ -112,6 +115,7 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
   request.timeout_seconds = options_.timeout_seconds;
   request.status = &status;
   request.gate = &gate;
+  request.request_object = request_object_.get();
   if (!gate.pass()) return SaveOutcome::Ended;
   std::string body = fetch_page_timed(entry.image_address, request);
   if (gate.ended()) return SaveOutcome::Ended;

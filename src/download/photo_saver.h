@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "download/naming.h"
@@ -20,6 +21,7 @@ namespace af {
 
 struct PhotoEntry;
 class DownloadRecord;
+class RequestObject;
 class StepGate;
 
 struct SaveOptions {
@@ -46,6 +48,7 @@ class PhotoSaver {
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
   PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
              SaveOptions options);
+  ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
 
@@ -55,6 +58,8 @@ class PhotoSaver {
   StepGate& steps_;
   Log log_;
   SaveOptions options_;
+  // One request object for the album's images, so that they share a connection.
+  std::unique_ptr<RequestObject> request_object_;
 };
 
 // The temporary name a photo is written under before its rename, in `folder_path`.
