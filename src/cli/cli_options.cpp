@@ -1,0 +1,235 @@
+#include "cli/cli_options.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace af::cli {
+
+namespace {
+
+bool parse_number(const std::string& text, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+bool parse_album_list(const std::string& text, std::vector<int>& albums) {
+  albums.clear();
+  if (text == "all") return true;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', from);
+    const std::string piece = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    int serial = 0;
+    if (!parse_number(piece, serial) || serial < 1) return false;
+    albums.push_back(serial);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  std::sort(albums.begin(), albums.end());
+  albums.erase(std::unique(albums.begin(), albums.end()), albums.end());
+  return true;
+}
+
+bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+}  // namespace
+
+bool parse_date(const std::string& text, DateTime& value) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  int year = 0, month = 0, day = 0;
+  if (!parse_number(text.substr(0, 4), year) || !parse_number(text.substr(5, 2), month) ||
+      !parse_number(text.substr(8, 2), day))
+    return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1970 || month < 1 || month > 12 || day < 1) return false;
+  const int days = kDays[month - 1] + (month == 2 && is_leap(year) ? 1 : 0);
+  if (day > days) return false;
+  value = DateTime{year, month, day, 0, 0, 0};
+  return true;
+}
+
+bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
+                         std::string& error) {
+  options = CliOptions{};
+  if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+      std::find(args.begin(), args.end(), "-h") != args.end()) {
+    options.help = true;
+    return true;
+  }
+  std::vector<std::string> operands;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (options_ended || arg.empty() || arg[0] != '-' || arg == "-") {
+      operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    // "--name=value" is the same as "--name value".
+    std::optional<std::string> inline_value;
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inline_value = arg.substr(eq + 1);
+      arg.erase(eq);
+    }
+    auto value = [&](std::string& out) {
+      if (inline_value) {
+        out = *inline_value;
+        inline_value.reset();
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--list") {
+      options.list_only = true;
+    } else if (arg == "--service-base") {
+      if (!value(v)) return false;
+      while (!v.empty() && v.back() == '/') v.pop_back();
+      if (v.rfind("http://", 0) != 0 && v.rfind("https://", 0) != 0) {
+        error = "--service-base wants an http:// or https:// address, not '" + v + "'";
+        return false;
+      }
+      options.service_base = v;
+    } else if (arg == "--save-dir") {
+      if (!value(v)) return false;
+      if (v.empty()) {
+        error = "--save-dir wants a folder";
+        return false;
+      }
+      options.save_dir = v;
+    } else if (arg == "--albums") {
+      if (!value(v)) return false;
+      if (!parse_album_list(v, options.albums)) {
+        error = "--albums wants 'all' or serial numbers like 1,3,4, not '" + v + "'";
+        return false;
+      }
+    } else if (arg == "--record") {
+      if (!value(v)) return false;
+      if (v != "on" && v != "off") {
+        error = "--record wants on or off, not '" + v + "'";
+        return false;
+      }
+      options.record = v == "on";
+    } else if (arg == "--range") {
+      if (!value(v)) return false;
+      if (v == "off") {
+        options.range = false;
+        continue;
+      }
+      std::string to;
+      if (!value(to)) return false;
+      if (!parse_date(v, options.range_from) || !parse_date(to, options.range_to)) {
+        error = "--range wants two dates YYYY-MM-DD (or off), not '" + v + "' '" + to + "'";
+        return false;
+      }
+      options.range = true;
+    } else if (arg == "--cookies") {
+      if (!value(v)) return false;
+      options.cookies_file = v;
+    } else if (arg == "--program-dir") {
+      if (!value(v)) return false;
+      if (v.empty()) {
+        error = "--program-dir wants a folder";
+        return false;
+      }
+      options.program_dir = v;
+    } else if (arg == "--pace-factor") {
+      if (!value(v)) return false;
+      int factor = 0;
+      if (!parse_number(v, factor)) {
+        error = "--pace-factor wants a whole number, not '" + v + "'";
+        return false;
+      }
+      options.pace_factor = factor;
+    } else {
+      error = "unknown option " + arg;
+      return false;
+    }
+    if (inline_value) {
+      error = "option " + arg + " takes no value";
+      return false;
+    }
+  }
+  if (operands.empty()) {
+    error = "the home page address is missing";
+    return false;
+  }
+  if (operands.size() > 1) {
+    error = "one home page address only, got '" + operands[1] + "' too";
+    return false;
+  }
+  options.home_page_address = operands[0];
+  if (options.home_page_address.find_first_not_of(" \t") == std::string::npos) {
+    error = "the home page address is empty";
+    return false;
+  }
+  return true;
+}
+
+std::string usage_text() {
+  return R"(Usage: albumfetcher-cli [options] HOME_PAGE_ADDRESS
+
+Downloads the photo albums of one user of the photo service, the same way the
+Album Fetcher window does: the user's home page gives the user id, the album
+list gives the albums, and the chosen albums are saved photo by photo into
+SAVE_DIR/<user page title>/<album name><photo count>/.
+
+Options:
+  --list                 Resolve the user, fetch the album list, print it as a
+                         table (serial number, name, photo count) and exit.
+  --albums all|N[,N...]  The serial numbers (as --list shows them) of the
+                         albums to download. Default: all.
+  --save-dir DIR         Where the user folders go. Default: the program
+                         directory.
+  --record on|off        Use the download record (photos already attempted for
+                         this user are skipped) or not. Default: the setting
+                         of the window (peizi.ini).
+  --range FROM TO        Only photos uploaded strictly between midnight (China
+                         Standard Time) of FROM and midnight of TO, dates as
+                         YYYY-MM-DD; photos of the day TO itself are left out.
+  --range off            No upload-time range. Default: the setting of the
+                         window, with its dates 2006-03-30 and 2025-12-30.
+  --cookies FILE         Use the cookies of this Netscape cookie file (as
+                         browsers and curl export them, session cookies
+                         included). Default: the cookies the window keeps in
+                         the program directory, so a login made in the window
+                         counts here too. Cookies are never written back.
+  --service-base URL     Base address of the photo service.
+                         Default: http://photo.weibo.com
+  --program-dir DIR      Use DIR as the program directory (settings file,
+                         download records, cookies), for portable use and
+                         tests.
+  -h, --help             Show this text.
+
+The settings file is read, never written: --record and --range apply to this
+run only.
+
+Output: every line of the window's log goes to standard output (UTF-8); the
+progress goes to standard error (a bar on a terminal, plain lines otherwise),
+together with the texts of the window's message boxes.
+
+Ctrl-C (SIGINT) or SIGTERM ends the download cleanly: no partly written photo
+stays behind and the download record stays intact. A second signal quits at once.
+
+Exit status:
+  0    every wanted photo was saved (or --list printed a non-empty list)
+  1    some photo failed (a "失败" line in the log), or the user could not be
+       resolved, or the album list was empty or could not be fetched
+  2    wrong arguments (also a serial number that the album list lacks, or a
+       cookie file that cannot be read)
+  130  ended by SIGINT (143 by SIGTERM)
+)";
+}
+
+}  // namespace af::cli

@@ -1,0 +1,220 @@
+// albumfetcher-cli: the album list and the download of the window, driven from a terminal.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/terminal_views.h"
+#include "core/gate.h"
+#include "core/pacing.h"
+#include "core/paths.h"
+#include "download/downloader.h"
+#include "http/cookie_store.h"
+#include "service/album_list.h"
+#include "service/user_page.h"
+#include "util/codepage.h"
+
+namespace {
+
+using namespace af;
+using namespace af::cli;
+
+constexpr int kExitSaved = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// SIGINT and SIGTERM are blocked in every thread and taken by one thread with sigwait, so
+// no work is done in a signal handler. The first signal ends the album list job at once
+// (through its gate) and asks the main thread to end the download; a second one quits.
+class SignalWatcher {
+ public:
+  explicit SignalWatcher(DownloadControl& list_gate) : list_gate_(list_gate) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    std::thread([this] { watch(); }).detach();
+  }
+
+  int signal_number() const { return signal_.load(); }
+
+ private:
+  void watch() {
+    for (;;) {
+      int number = 0;
+      if (sigwait(&set_, &number) != 0) continue;
+      if (signal_.exchange(number) != 0) _exit(128 + number);
+      list_gate_.end();
+    }
+  }
+
+  sigset_t set_;
+  DownloadControl& list_gate_;
+  std::atomic<int> signal_{0};
+};
+
+// Loads a Netscape cookie file in full: the cookies the user hands over count for this run,
+// session cookies included. False when the file cannot be read.
+bool load_cookie_file(const std::string& path, int& count) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  CookieStore& store = CookieStore::instance();
+  count = 0;
+  while (std::getline(in, line)) {
+    Cookie cookie;
+    if (!parse_netscape_line(line, cookie) || cookie.is_expired()) continue;
+    store.set_cookie(cookie);
+    ++count;
+  }
+  return true;
+}
+
+std::string table_cell(const std::string& gbk) {
+  std::string text = gbk_to_utf8(gbk);
+  for (char& c : text)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gate,
+        const SignalWatcher& signals) {
+  auto interrupted = [&] { return signals.signal_number() != 0; };
+  auto interrupted_status = [&] {
+    terminal.finish_progress();
+    terminal.note("albumfetcher-cli: ended by signal " + std::to_string(signals.signal_number()));
+    return 128 + signals.signal_number();
+  };
+
+  if (options.program_dir) {
+    std::error_code error;
+    std::filesystem::create_directories(*options.program_dir, error);
+    if (!std::filesystem::is_directory(*options.program_dir, error)) {
+      terminal.note("albumfetcher-cli: --program-dir " + *options.program_dir + " is not a folder");
+      return kExitUsage;
+    }
+    set_program_directory(std::filesystem::absolute(*options.program_dir, error).string());
+  }
+
+  if (options.cookies_file) {
+    int count = 0;
+    if (!load_cookie_file(*options.cookies_file, count)) {
+      terminal.note("albumfetcher-cli: cannot read the cookie file " + *options.cookies_file);
+      return kExitUsage;
+    }
+  } else {
+    CookieStore::instance().load();
+  }
+
+  const Pacing pacing = options.pace_factor ? Pacing::shortened(*options.pace_factor) : Pacing{};
+  ServiceEndpoints endpoints;
+  endpoints.photo_base = options.service_base;
+
+  // "2：获取相册": resolve the user, then the album list job on its own thread.
+  auto list_view = std::make_shared<TerminalAlbumListView>(terminal);
+  ResolvedUser user;
+  AlbumsCommand command{endpoints, utf8_to_gb18030(options.home_page_address), pacing, &list_gate};
+  std::thread job = get_albums(command, list_view, user);
+  if (job.joinable()) job.join();
+  terminal.finish_progress();
+  if (interrupted()) return interrupted_status();
+
+  if (user.user_id.empty()) {
+    terminal.note("albumfetcher-cli: no user id found on the home page " +
+                  gbk_to_utf8(user.home_page_address));
+    return kExitFailed;
+  }
+  const std::vector<AlbumRow> rows = list_view->rows();
+  if (rows.empty()) {
+    terminal.note("albumfetcher-cli: the album list holds no album with photos");
+    return kExitFailed;
+  }
+
+  if (options.list_only) {
+    std::string table = gbk_to_utf8(G("序号") + "\t" + G("相册名称") + "\t" + G("图片数量")) + "\n";
+    for (const AlbumRow& row : rows)
+      table += table_cell(row.serial) + "\t" + table_cell(row.caption) + "\t" + table_cell(row.photos) + "\n";
+    std::fwrite(table.data(), 1, table.size(), stdout);
+    std::fflush(stdout);
+    return kExitSaved;
+  }
+
+  // The ticked rows, in table order.
+  std::vector<TickedAlbum> ticked;
+  for (const AlbumRow& row : rows) {
+    const bool wanted =
+        options.albums.empty() ||
+        std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
+    if (wanted) ticked.push_back({row.serial, row.caption, row.photos, row.id_and_type});
+  }
+  for (int serial : options.albums) {
+    if (serial > static_cast<int>(rows.size())) {
+      terminal.note("albumfetcher-cli: there is no album " + std::to_string(serial) +
+                    " (the list holds 1 to " + std::to_string(rows.size()) + ")");
+      return kExitUsage;
+    }
+  }
+
+  // "3：下载选中" with the window's date pickers at their start values unless --range says.
+  DateTime from{2006, 3, 30};
+  DateTime to{2025, 12, 30};
+  if (options.range.value_or(false)) {
+    from = options.range_from;
+    to = options.range_to;
+  }
+  const std::string save_dir =
+      options.save_dir ? *options.save_dir : program_directory();
+  TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
+  DownloaderOptions download_options;
+  download_options.endpoints = endpoints;
+  download_options.pacing = pacing;
+  download_options.record_override = options.record;
+  download_options.range_override = options.range;
+  Downloader downloader(view, download_options);
+  if (!downloader.start_download(user.user_id, user.user_title)) return kExitFailed;
+  while (!downloader.wait_for_worker(std::chrono::milliseconds(100))) {
+    if (interrupted()) {
+      downloader.end_download();  // no update comes from the worker after this returns
+      downloader.wait_for_worker(std::chrono::hours(1));
+      return interrupted_status();
+    }
+  }
+  terminal.finish_progress();
+  if (interrupted() && !view.finished()) return interrupted_status();
+  return view.failures() > 0 || !view.finished() ? kExitFailed : kExitSaved;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // Before any thread exists, so that every thread inherits the blocked signals.
+  // Never destroyed: the watching thread may still hold them while the process exits.
+  auto* list_gate = new DownloadControl;
+  auto* signals = new SignalWatcher(*list_gate);
+  ::signal(SIGPIPE, SIG_IGN);  // a closed output stream must not kill a download
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  CliOptions options;
+  std::string error;
+  if (!parse_cli_arguments(args, options, error)) {
+    std::fprintf(stderr, "albumfetcher-cli: %s\nTry 'albumfetcher-cli --help'.\n", error.c_str());
+    return kExitUsage;
+  }
+  if (options.help) {
+    const std::string text = usage_text();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitSaved;
+  }
+  Terminal terminal(::isatty(STDERR_FILENO) == 1);
+  return run(options, terminal, *list_gate, *signals);
+}

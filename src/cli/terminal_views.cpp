@@ -1,0 +1,253 @@
+#include "cli/terminal_views.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/codepage.h"
+
+namespace af::cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// Writes everything; a closed or failing stream is given up quietly.
+void write_fd(int fd, const std::string& bytes) {
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+// The window's CR LF line ends as a terminal's LF.
+std::string unix_lines(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+Terminal::Terminal(bool bar_mode) : bar_mode_(bar_mode) {}
+
+void Terminal::write_err(const std::string& utf8) { write_fd(STDERR_FILENO, utf8); }
+
+void Terminal::clear_bar() {
+  if (bar_shown_) write_err("\r\033[K");
+}
+
+void Terminal::draw_bar() {
+  if (!bar_mode_) return;
+  const int filled = maximum_ <= 0 ? kBarWidth
+                                   : static_cast<int>(std::min<long long>(
+                                         kBarWidth, static_cast<long long>(position_) * kBarWidth /
+                                                        maximum_));
+  std::string line = "\r";
+  if (!heading_.empty()) line += gbk_to_utf8(heading_) + " ";
+  line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
+          std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
+  if (!percentage_.empty()) line += " " + gbk_to_utf8(percentage_);
+  if (!counter_.empty()) line += " " + gbk_to_utf8(counter_);
+  line += "\033[K";
+  write_err(line);
+  bar_shown_ = true;
+}
+
+void Terminal::plain_progress_line() {
+  std::string line;
+  if (!heading_.empty()) line += gbk_to_utf8(heading_) + " ";
+  line += counter_.empty() ? std::to_string(position_) + "/" + std::to_string(maximum_)
+                           : gbk_to_utf8(counter_);
+  if (!percentage_.empty()) line += " " + gbk_to_utf8(percentage_);
+  write_err(line + "\n");
+}
+
+void Terminal::log(const std::string& gbk_text) {
+  std::lock_guard lock(mutex_);
+  // The bar and the log may share one terminal: the log line goes above the bar.
+  clear_bar();
+  write_fd(STDOUT_FILENO, unix_lines(gbk_to_utf8(gbk_text)));
+  if (bar_shown_) draw_bar();
+}
+
+void Terminal::message(const std::string& gbk_text, const std::string& gbk_caption) {
+  std::string caption = gbk_caption.empty() ? G("信息：") : gbk_caption;
+  if (!caption.ends_with(G("："))) caption += G("：");
+  note(gbk_to_utf8(caption + gbk_text));
+}
+
+void Terminal::status(const std::string& gbk_text) { note(gbk_to_utf8(gbk_text)); }
+
+void Terminal::note(const std::string& utf8_text) {
+  std::lock_guard lock(mutex_);
+  clear_bar();
+  write_err(unix_lines(utf8_text) + "\n");
+  if (bar_shown_) draw_bar();
+}
+
+void Terminal::set_heading(const std::string& gbk_text) {
+  std::lock_guard lock(mutex_);
+  heading_ = gbk_text;
+  if (bar_shown_) draw_bar();
+}
+
+void Terminal::set_maximum(int maximum) {
+  std::lock_guard lock(mutex_);
+  maximum_ = maximum;
+}
+
+void Terminal::set_position(int position) {
+  std::lock_guard lock(mutex_);
+  position_ = position;
+  draw_bar();
+}
+
+void Terminal::set_percentage(const std::string& gbk_text) {
+  std::lock_guard lock(mutex_);
+  percentage_ = gbk_text;
+  if (bar_shown_) draw_bar();
+}
+
+void Terminal::set_counter(const std::string& gbk_text) {
+  std::lock_guard lock(mutex_);
+  counter_ = gbk_text;
+  if (bar_mode_) {
+    draw_bar();
+  } else if (!counter_.empty()) {
+    plain_progress_line();
+  }
+}
+
+void Terminal::finish_progress() {
+  std::lock_guard lock(mutex_);
+  if (bar_shown_) write_err("\n");
+  bar_shown_ = false;
+  heading_.clear();
+  counter_.clear();
+  percentage_.clear();
+  maximum_ = 100;
+  position_ = 0;
+}
+
+// ---- album list ----
+
+void TerminalAlbumListView::set_status(const std::string& text) {
+  terminal_.status(text);
+  terminal_.set_heading(text);
+}
+
+void TerminalAlbumListView::clear_rows() {
+  std::lock_guard lock(mutex_);
+  rows_.clear();
+}
+
+void TerminalAlbumListView::add_row(const AlbumRow& row) {
+  std::lock_guard lock(mutex_);
+  rows_.push_back(row);
+}
+
+void TerminalAlbumListView::set_progress_maximum(int maximum) {
+  {
+    std::lock_guard lock(mutex_);
+    maximum_ = maximum;
+  }
+  terminal_.set_maximum(maximum);
+}
+
+void TerminalAlbumListView::set_progress_position(int position) {
+  {
+    std::lock_guard lock(mutex_);
+    position_ = position;
+  }
+  terminal_.set_position(position);
+}
+
+// The window shows only the percentage; the terminal adds "<album>/<albums>".
+void TerminalAlbumListView::set_progress_label(const std::string& text) {
+  std::string counter;
+  {
+    std::lock_guard lock(mutex_);
+    counter = std::to_string(position_) + "/" + std::to_string(maximum_);
+  }
+  terminal_.set_percentage(text);
+  terminal_.set_counter(counter);
+}
+
+void TerminalAlbumListView::append_log(const std::string& text) { terminal_.log(text); }
+
+void TerminalAlbumListView::show_message(const std::string& text, const std::string& caption) {
+  terminal_.finish_progress();
+  terminal_.message(text, caption);
+}
+
+std::vector<AlbumRow> TerminalAlbumListView::rows() {
+  std::lock_guard lock(mutex_);
+  return rows_;
+}
+
+// ---- download ----
+
+void TerminalDownloadView::append_log(Generation, const std::string& text) {
+  if (text.starts_with(G("失败"))) {
+    std::lock_guard lock(mutex_);
+    ++failures_;
+  }
+  terminal_.log(text);
+}
+
+void TerminalDownloadView::set_label(Generation, DownloadLabel label, const std::string& text) {
+  switch (label) {
+    case DownloadLabel::SelectedAlbums:
+      terminal_.status(text);
+      break;
+    case DownloadLabel::CurrentAlbum:
+      terminal_.set_heading(text);
+      terminal_.status(text);
+      break;
+    case DownloadLabel::PhotoCounter:
+      terminal_.set_counter(text);
+      break;
+    case DownloadLabel::Percentage:
+      terminal_.set_percentage(text);
+      break;
+  }
+}
+
+void TerminalDownloadView::set_progress_maximum(Generation, int maximum) {
+  terminal_.set_maximum(maximum);
+}
+
+void TerminalDownloadView::set_progress_position(Generation, int position) {
+  terminal_.set_position(position);
+}
+
+void TerminalDownloadView::show_message(Generation, const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  terminal_.finish_progress();
+  terminal_.message(text, {});
+}
+
+int TerminalDownloadView::failures() const {
+  std::lock_guard lock(mutex_);
+  return failures_;
+}
+
+bool TerminalDownloadView::finished() const {
+  std::lock_guard lock(mutex_);
+  return finished_;
+}
+
+}  // namespace af::cli

@@ -1,0 +1,121 @@
+#pragma once
+// The window's view interfaces implemented on a terminal.
+//
+// Log lines go to standard output in UTF-8, in call order, each flushed at once, with the
+// window's CR LF line ends written as LF. Progress, status texts and message boxes go to
+// standard error: a redrawn bar when standard error is a terminal, plain lines otherwise.
+// Every member may be called from any thread (the album list job and the download worker
+// call from their own threads).
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/download_view.h"
+#include "service/album_list.h"
+
+namespace af::cli {
+
+class Terminal {
+ public:
+  explicit Terminal(bool bar_mode);
+
+  void log(const std::string& gbk_text);
+  // A message box as one line: "<caption><text>" (caption "信息：" unless given).
+  void message(const std::string& gbk_text, const std::string& gbk_caption);
+  // A status text (标签_动态, the selected-albums label) as a line of its own.
+  void status(const std::string& gbk_text);
+  // A plain UTF-8 line on standard error (the program's own notes and errors).
+  void note(const std::string& utf8_text);
+
+  // The progress display: the heading (which album), the bar, the counter and percentage.
+  void set_heading(const std::string& gbk_text);
+  void set_maximum(int maximum);
+  void set_position(int position);
+  void set_percentage(const std::string& gbk_text);
+  // Sets the counter and, in plain mode, prints the progress line when it is not empty.
+  void set_counter(const std::string& gbk_text);
+  // Ends a bar line on the terminal so that later output starts on a line of its own.
+  void finish_progress();
+
+ private:
+  void write_err(const std::string& utf8);
+  void clear_bar();
+  void draw_bar();
+  void plain_progress_line();
+
+  std::mutex mutex_;
+  bool bar_mode_;
+  bool bar_shown_ = false;
+  std::string heading_;
+  std::string counter_;
+  std::string percentage_;
+  int maximum_ = 100;
+  int position_ = 0;
+};
+
+// The album table as the terminal keeps it: the rows, and what the job said.
+class TerminalAlbumListView final : public AlbumListView {
+ public:
+  explicit TerminalAlbumListView(Terminal& terminal) : terminal_(terminal) {}
+
+  bool covers_wanted() override { return false; }
+  void show_canvas(bool) override {}
+  void set_column_width(int, int) override {}
+  void set_status(const std::string& text) override;
+  void clear_rows() override;
+  void reset_covers() override {}
+  void add_row(const AlbumRow& row) override;
+  void set_progress_maximum(int maximum) override;
+  void set_progress_position(int position) override;
+  void set_progress_label(const std::string& text) override;
+  void append_log(const std::string& text) override;
+  void show_message(const std::string& text, const std::string& caption) override;
+
+  std::vector<AlbumRow> rows();
+
+ private:
+  Terminal& terminal_;
+  std::mutex mutex_;
+  std::vector<AlbumRow> rows_;
+  int maximum_ = 0;
+  int position_ = 0;
+};
+
+// What the download reads (fixed before it starts) and shows.
+class TerminalDownloadView final : public DownloadView {
+ public:
+  TerminalDownloadView(Terminal& terminal, std::vector<TickedAlbum> albums,
+                       std::string save_folder, DateTime start, DateTime end)
+      : terminal_(terminal),
+        albums_(std::move(albums)),
+        save_folder_(std::move(save_folder)),
+        start_(start),
+        end_(end) {}
+
+  std::vector<TickedAlbum> ticked_albums() override { return albums_; }
+  std::string save_folder_text() override { return save_folder_; }
+  DateTime range_start() override { return start_; }
+  DateTime range_end() override { return end_; }
+
+  void append_log(Generation generation, const std::string& text) override;
+  void set_label(Generation generation, DownloadLabel label, const std::string& text) override;
+  void set_progress_maximum(Generation generation, int maximum) override;
+  void set_progress_position(Generation generation, int position) override;
+  void set_buttons(Generation, ButtonState) override {}
+  void show_message(Generation generation, const std::string& text) override;
+
+  int failures() const;
+  bool finished() const;
+
+ private:
+  Terminal& terminal_;
+  const std::vector<TickedAlbum> albums_;
+  const std::string save_folder_;
+  const DateTime start_;
+  const DateTime end_;
+  mutable std::mutex mutex_;
+  int failures_ = 0;
+  bool finished_ = false;
+};
+
+}  // namespace af::cli
