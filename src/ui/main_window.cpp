@@ -143,7 +143,9 @@ void MainWindow::build_album_page(QWidget* page) {
   covers_box_->setChecked(true);
   QLabel* status = label(list_group_, "标签_动态", 313, 13, 404, 24, {});
   status->setFont(pixel_font(12, true));
-  status->setStyleSheet(QStringLiteral("color: blue;"));
+  QPalette blue = status->palette();
+  blue.setColor(QPalette::WindowText, Qt::blue);
+  status->setPalette(blue);
 
   album_table_ = place<AlbumTable>(list_group_, "超级列表框1", 6, 41, 638, 339);
   album_table_->setFont(pixel_font(14));

@@ -18,6 +18,7 @@ PageTabs::PageTabs(QWidget* parent) : QWidget(parent), bar_(new QTabBar(this)) {
 
 QWidget* PageTabs::add_page(const QString& caption) {
   auto* page = new QWidget(this);
+  page->setObjectName(objectName() + QStringLiteral("_page") + QString::number(pages_.size()));
   page->setGeometry(rect());
   pages_.push_back(page);
   bar_->addTab(caption);
