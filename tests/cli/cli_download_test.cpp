@@ -1,0 +1,243 @@
+// albumfetcher-cli downloads: the chosen albums and their file tree, the log on standard
+// output, the two options of the settings file overridden for one run (and the file left
+// alone), cookies that unlock an album, and the exit status of failed photos.
+#include <ctime>
+
+#include "cli_fixture.h"
+#include "core/settings.h"
+#include "download/record_store.h"
+
+namespace aftest::cli {
+namespace {
+
+using afsample::make_album;
+using afsample::make_user;
+
+class CliDownloadTest : public CliTest {
+ protected:
+  static void write_switches(const char* record, const char* range) {
+    af::write_setting(af::settings_section(), af::record_key(), record);
+    af::write_setting(af::settings_section(), af::range_key(), range);
+  }
+};
+
+TEST_F(CliDownloadTest, ChosenAlbumsAreSavedInTheWindowsTreeWithTheWindowsLog) {
+  auto user = make_user("2001", "/u/2001", "Some One's page");
+  user.albums.push_back(make_album("3558936311000001", "Trip. 2013", 3));
+  user.albums.push_back(make_album("3558936311000002", "Skipped", 4));
+  user.albums.push_back(make_album("3558936311000003", "\xE5\xAE\xB6\xE4\xBA\xBA", 5, 2));  // 家人, GIFs
+  service().add_user(user);
+
+  const CliResult result = run_with({"--albums", "3,1", home(user)});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "正努力获取相册列表，耐心等待哈！\n\n"
+            "-----获取完毕,共计3个\n\n"
+            "当前被选择相册编号:1、3、\n\n"
+            "准备下载相册《Trip. 2013》\n\n"
+            "---完成相册《Trip20133》下载\n\n"
+            "准备下载相册《家人》\n\n"
+            "---完成相册《家人5》下载\n\n"
+            "-------全部下载完毕--------\n\n");
+  EXPECT_NE(result.err.find("信息：全部下载完毕"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("总共需下载[2]个相册"), std::string::npos) << result.err;
+
+  auto expected = album_files(user, user.albums[0]);
+  expected.merge(album_files(user, user.albums[2]));
+  EXPECT_EQ(files_under(save_.path()), expected);
+  EXPECT_TRUE(service().requests_to("/large/" + user.albums[1].photos[0].pic_name).empty());
+}
+
+TEST_F(CliDownloadTest, AllAlbumsGoToTheProgramDirectoryByDefault) {
+  auto user = make_user("2002", "/u/2002", "Title");
+  user.albums.push_back(make_album("3558936312000001", "A", 2));
+  user.albums.push_back(make_album("3558936312000002", "B", 3));
+  service().add_user(user);
+
+  std::vector<std::string> args = base_args();
+  args.push_back(home(user));
+  const CliResult result = run(args);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_NE(result.out.find("当前被选择相册编号:1、2、\n"), std::string::npos) << result.out;
+  auto expected = album_files(user, user.albums[0]);
+  expected.merge(album_files(user, user.albums[1]));
+  for (const auto& [path, bytes] : expected) {
+    EXPECT_TRUE(std::filesystem::exists(program_.file(path))) << path;
+    EXPECT_EQ(read_file(program_.file(path)), bytes) << path;
+  }
+}
+
+TEST_F(CliDownloadTest, RecordOptionOverridesTheSettingsFileWhichStaysUntouched) {
+  auto user = make_user("2003", "/u/2003", "T");
+  user.albums.push_back(make_album("3558936313000001", "A", 4));
+  service().add_user(user);
+  write_switches("1", "0");
+  const std::string settings = read_file(af::settings_path());
+
+  // First run: everything fetched and recorded.
+  ASSERT_EQ(run_with({home(user)}).exit_code, 0);
+  EXPECT_EQ(image_requests(), 4u);
+  // The settings file says record on: nothing is fetched again.
+  service().clear_requests();
+  ASSERT_EQ(run_with({home(user)}).exit_code, 0);
+  EXPECT_EQ(image_requests(), 0u);
+  // --record off wins over the file.
+  service().clear_requests();
+  ASSERT_EQ(run_with({"--record", "off", home(user)}).exit_code, 0);
+  EXPECT_EQ(image_requests(), 4u);
+
+  write_switches("0", "0");
+  const std::string off_settings = read_file(af::settings_path());
+  // The file says off; --record on wins.
+  service().clear_requests();
+  ASSERT_EQ(run_with({"--record", "on", home(user)}).exit_code, 0);
+  EXPECT_EQ(image_requests(), 0u);
+  EXPECT_EQ(read_file(af::settings_path()), off_settings);
+  EXPECT_NE(settings, off_settings);
+}
+
+TEST_F(CliDownloadTest, SettingsFileIsNeverWritten) {
+  auto user = make_user("2004", "/u/2004", "T");
+  user.albums.push_back(make_album("3558936314000001", "A", 2));
+  service().add_user(user);
+
+  // No file: none appears, whatever the options.
+  ASSERT_EQ(run_with({"--record", "on", "--range", "2013-04-01", "2013-05-01", home(user)}).exit_code, 0);
+  EXPECT_FALSE(std::filesystem::exists(af::settings_path()));
+
+  // A file: the same bytes and the same modification time afterwards.
+  write_switches("1", "1");
+  const std::string before = read_file(af::settings_path());
+  const auto time_before = std::filesystem::last_write_time(af::settings_path());
+  ASSERT_EQ(run_with({"--record", "off", "--range", "off", home(user)}).exit_code, 0);
+  EXPECT_EQ(read_file(af::settings_path()), before);
+  EXPECT_EQ(std::filesystem::last_write_time(af::settings_path()), time_before);
+}
+
+struct RangeCase {
+  const char* name;
+  const char* range_setting;         // the settings file's 时间段
+  std::vector<std::string> options;  // before the address
+  af::DateTime from;                 // the bounds that must apply, when on
+  af::DateTime to;
+  bool on;
+};
+
+class CliRangeTest : public CliDownloadTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
+  const RangeCase& c = GetParam();
+  auto user = make_user("2005", "/u/2005", "T");
+  auto album = make_album("3558936315000001", "A", 30);  // hourly from 2013-04-03 22:40 CST
+  album.photos.back().timestamp = 1780000000;             // 2026-05-28, after the window's end date
+  user.albums.push_back(album);
+  service().add_user(user);
+  write_switches("0", c.range_setting);
+
+  std::vector<std::string> args = c.options;
+  args.push_back(home(user));
+  const CliResult result = run_with(args);
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+
+  const af::UploadRange bounds = af::upload_range(c.on, c.from, c.to);
+  std::map<std::string, std::string> expected;
+  for (std::size_t i = 0; i < album.photos.size(); ++i)
+    if (bounds.admits(album.photos[i].timestamp))
+      expected[album_path(user, album) + "/" + photo_name(album.photos[i], static_cast<int>(i + 1))] =
+          service().image_bytes(album.photos[i].pic_name);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(files_under(save_.path()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliRangeTest,
+    ::testing::Values(
+        // One day: 2013-04-04 00:40 to 23:40 pass; the photo at 22:40 the day before and
+        // those of the end date itself do not.
+        RangeCase{"OptionOverSettingOff", "0", {"--range", "2013-04-04", "2013-04-05"},
+                  {2013, 4, 4}, {2013, 4, 5}, true},
+        RangeCase{"OptionOverSettingOn", "1", {"--range", "2013-04-04", "2013-04-05"},
+                  {2013, 4, 4}, {2013, 4, 5}, true},
+        RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
+        // The setting alone: the window's date pickers at their start values.
+        RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, {2025, 12, 30}, true},
+        RangeCase{"SettingOff", "0", {}, {}, {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class CliCookieTest : public CliDownloadTest {
+ protected:
+  afsample::SampleUser locked_user() {
+    auto user = make_user("2006", "/u/2006", "T");
+    user.albums.push_back(make_album("3558936316000001", "Open", 2));
+    auto locked = make_album("3558936316000002", "Locked", 3);
+    locked.requires_login = true;
+    user.albums.push_back(locked);
+    return user;
+  }
+};
+
+TEST_F(CliCookieTest, WithoutCookiesTheLockedAlbumIsNotListed) {
+  auto user = locked_user();
+  service().add_user(user);
+  const CliResult result = run_with({"--list", home(user)});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out.find("Locked"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("1\tOpen\t2\n"), std::string::npos) << result.out;
+}
+
+TEST_F(CliCookieTest, CookieFileUnlocksTheAlbumForListAndDownload) {
+  auto user = locked_user();
+  service().add_user(user);
+  // As a browser exports it: a session cookie, HttpOnly.
+  const std::string cookies = output_.file("exported.txt");
+  write_file(cookies, "# Netscape HTTP Cookie File\n\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\t" +
+                          std::string(afsample::SampleService::kSessionCookie) + "\t" +
+                          service().new_session() + "\n");
+  const std::string cookie_bytes = read_file(cookies);
+
+  const CliResult list = run_with({"--cookies", cookies, "--list", home(user)});
+  EXPECT_EQ(list.exit_code, 0) << list.err;
+  EXPECT_NE(list.out.find("2\tLocked\t3\n"), std::string::npos) << list.out;
+
+  const CliResult download = run_with({"--cookies", cookies, "--albums", "2", home(user)});
+  EXPECT_EQ(download.exit_code, 0) << download.err;
+  EXPECT_EQ(files_under(save_.path()), album_files(user, user.albums[1]));
+  // The file is read, never written; the program's own store is not created either.
+  EXPECT_EQ(read_file(cookies), cookie_bytes);
+  EXPECT_FALSE(std::filesystem::exists(program_.file("cookies.txt")));
+}
+
+TEST_F(CliCookieTest, TheWindowsSavedLoginCountsByDefault) {
+  auto user = locked_user();
+  service().add_user(user);
+  // The store the window saves in the program directory keeps persistent cookies.
+  const long long tomorrow = static_cast<long long>(std::time(nullptr)) + 86400;
+  write_file(program_.file("cookies.txt"), "127.0.0.1\tFALSE\t/\tFALSE\t" + std::to_string(tomorrow) + "\t" +
+                                               afsample::SampleService::kSessionCookie + "\t" +
+                                               service().new_session() + "\n");
+  const CliResult result = run_with({"--list", home(user)});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_NE(result.out.find("2\tLocked\t3\n"), std::string::npos) << result.out;
+}
+
+TEST_F(CliDownloadTest, FailedPhotoLogsItsLineAndExitsWithOne) {
+  auto user = make_user("2007", "/u/2007", "T");
+  auto album = make_album("3558936317000001", "A", 4);
+  album.photos[1].image_fault_status = 404;
+  album.photos[1].image_fault_times = -1;
+  user.albums.push_back(album);
+  service().add_user(user);
+
+  const CliResult result = run_with({home(user)});
+  EXPECT_EQ(result.exit_code, 1) << result.err;
+  const std::string failure = "失败" + album.photos[1].photo_id + "微博id" + album.photos[1].feed_id + "\n";
+  EXPECT_NE(result.out.find(failure), std::string::npos) << result.out;
+  // The log goes on to the end, in the window's order.
+  EXPECT_LT(result.out.find(failure), result.out.find("---完成相册《A4》下载"));
+  auto expected = album_files(user, album);
+  expected.erase(album_path(user, album) + "/" + photo_name(album.photos[1], 2));
+  EXPECT_EQ(files_under(save_.path()), expected);
+}
+
+}  // namespace
+}  // namespace aftest::cli

@@ -1,0 +1,99 @@
+// albumfetcher-cli ended by SIGINT or SIGTERM in the middle of a download: it ends the
+// download the way the window's end button does, leaves no partly written photo and no
+// temporary file, keeps the record readable, and says so in its exit status.
+#include "cli_fixture.h"
+#include "download/record_store.h"
+
+namespace aftest::cli {
+namespace {
+
+using afsample::make_album;
+using afsample::make_user;
+
+struct SignalCase {
+  const char* name;
+  int signal;
+};
+
+class CliInterruptTest : public CliTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CliInterruptTest, SignalMidDownloadLeavesOnlyCompletePhotos) {
+  auto user = make_user("3001", "/u/3001", "T");
+  // Big enough pictures and the real 50 ms pause after each: the download takes far
+  // longer than it takes to see its first photos and send the signal.
+  auto album = make_album("3558936321000001", "Big", 300);
+  for (auto& photo : album.photos) photo.image_size = 200000;
+  user.albums.push_back(album);
+  service().add_user(user);
+
+  std::vector<std::string> args = {"--program-dir", program_.path(), "--pace-factor", "1",
+                                   "--service-base", base(),         "--save-dir",    save_.path(),
+                                   "--record",       "on",           home(user)};
+  CliProcess child(args, output_.path());
+  ASSERT_TRUE(child.started());
+
+  const std::string folder = save_.path() + "/" + album_path(user, album);
+  auto photos_on_disk = [&] {
+    std::size_t n = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+      if (it->path().filename().string().front() != '.') ++n;
+    return n;
+  };
+  bool started = false;
+  for (int i = 0; i < 6000 && !started; ++i) {
+    started = photos_on_disk() >= 3;
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(started) << "the download never got going";
+  child.send(GetParam().signal);
+  const auto sent = std::chrono::steady_clock::now();
+  const CliResult result = child.wait(std::chrono::seconds(60));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(35));
+
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_code, 128 + GetParam().signal) << result.err;
+  EXPECT_EQ(result.out.find("全部下载完毕"), std::string::npos) << result.out;
+  EXPECT_EQ(result.err.find("全部下载完毕"), std::string::npos) << result.err;
+
+  // Every file there is a complete photo under its final name; nothing else is left.
+  std::map<std::string, std::string> wanted;
+  for (std::size_t i = 0; i < album.photos.size(); ++i)
+    wanted[photo_name(album.photos[i], static_cast<int>(i + 1))] = service().image_bytes(album.photos[i].pic_name);
+  const auto files = files_under(folder);
+  EXPECT_GE(files.size(), 3u);
+  EXPECT_LT(files.size(), album.photos.size());
+  for (const auto& [name, bytes] : files) {
+    ASSERT_TRUE(wanted.count(name)) << "unexpected file " << name;
+    EXPECT_EQ(bytes.size(), wanted[name].size()) << name;
+    EXPECT_TRUE(bytes == wanted[name]) << name;
+  }
+
+  // The record opens, and every photo it holds is on disk.
+  af::DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(af::record_store_path(user.uid)));
+  std::size_t recorded = 0;
+  for (std::size_t i = 0; i < album.photos.size(); ++i) {
+    if (!record.is_recorded(album.photos[i].photo_id)) continue;
+    ++recorded;
+    EXPECT_TRUE(files.count(photo_name(album.photos[i], static_cast<int>(i + 1)))) << i;
+  }
+  EXPECT_GE(recorded, 3u);
+  record.close_record_store();
+
+  // A second run with the record on takes up where the first stopped and completes it.
+  service().clear_requests();
+  std::vector<std::string> again = args;
+  again[3] = "0";  // no waits
+  const CliResult rest = run(again);
+  EXPECT_EQ(rest.exit_code, 0) << rest.err;
+  EXPECT_EQ(image_requests(), album.photos.size() - recorded);
+  EXPECT_EQ(files_under(folder).size(), album.photos.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
+                         ::testing::Values(SignalCase{"Interrupt", SIGINT}, SignalCase{"Terminate", SIGTERM}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace aftest::cli
