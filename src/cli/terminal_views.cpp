@@ -106,16 +106,16 @@ void Terminal::set_maximum(int maximum) {
   maximum_ = maximum;
 }
 
+// Position and percentage come just before the counter of the same photo (or album), which
+// draws them all at once.
 void Terminal::set_position(int position) {
   std::lock_guard lock(mutex_);
   position_ = position;
-  draw_bar();
 }
 
 void Terminal::set_percentage(const std::string& gbk_text) {
   std::lock_guard lock(mutex_);
   percentage_ = gbk_text;
-  if (bar_shown_) draw_bar();
 }
 
 void Terminal::set_counter(const std::string& gbk_text) {
