@@ -13,7 +13,8 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption home({QStringLiteral("home")}, QStringLiteral("Start page of the login browser."),
                                 QStringLiteral("URL"));
   const QCommandLineOption service_base({QStringLiteral("service-base")},
-                                        QStringLiteral("Base address of the photo service."), QStringLiteral("URL"));
+                                        QStringLiteral("Base address of the photo service."),
+                                        QStringLiteral("URL"));
   const QCommandLineOption screenshot({QStringLiteral("screenshot")},
                                       QStringLiteral("Save a picture of every page into DIR, then quit."),
                                       QStringLiteral("DIR"));

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace af {
 
@@ -67,6 +68,21 @@ bool AlbumTable::row_ticked(int row) const {
 
 void AlbumTable::set_row_ticked(int row, bool ticked) {
   if (QTableWidgetItem* box = check_item(row)) box->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+void AlbumTable::set_row_cover(int row, const QPixmap& cover) {
+  if (row < 0 || row >= rowCount()) return;
+  QTableWidgetItem* cell = item(row, 3);
+  if (cell == nullptr) {
+    cell = new QTableWidgetItem;
+    cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    setItem(row, 3, cell);
+  }
+  cell->setData(Qt::DecorationRole, cover);
+  if (!cover.isNull()) {
+    setIconSize(iconSize().expandedTo(cover.size()));
+    setRowHeight(row, std::max(rowHeight(row), cover.height() + 4));
+  }
 }
 
 void AlbumTable::remove_all_rows() { setRowCount(0); }

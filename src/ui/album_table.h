@@ -4,6 +4,7 @@
 // Ticks set through this class's methods are the program's own and raise nothing.
 // Only the operator's tick (a click on a row's check box, or the space bar on the
 // current row) raises operator_toggled, which the window maps to select_checked_row.
+#include <QPixmap>
 #include <QStringList>
 #include <QTableWidget>
 
@@ -19,6 +20,8 @@ class AlbumTable : public QTableWidget {
   int add_album_row(const QStringList& cells, bool ticked);
   bool row_ticked(int row) const;
   void set_row_ticked(int row, bool ticked);
+  // Shows a cover thumbnail in column 3 of `row`; the row grows to the picture's height.
+  void set_row_cover(int row, const QPixmap& cover);
   void remove_all_rows();
 
  signals:

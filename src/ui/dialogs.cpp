@@ -17,9 +17,7 @@ void QtDialogs::show_message(const QString& text, const QString& caption) {
   box.exec();
 }
 
-void QtDialogs::open_folder(const QString& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
+void QtDialogs::open_folder(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 QString PresetDialogs::choose_folder(const QString& title, const QString& initial) {
   folder_questions_.push_back({title, initial});

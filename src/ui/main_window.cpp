@@ -95,11 +95,13 @@ MainWindow::~MainWindow() {
 void MainWindow::build_login_page(QWidget* page) {
   url_edit_ = place<QLineEdit>(page, "编辑框_url", 12, 59, 560, 32, options_.home);
   open_button_ = place<QPushButton>(page, "按钮_打开", 575, 58, 93, 32, QStringLiteral("打开"));
-  albums_page_button_ = place<QPushButton>(page, "按钮_专辑页面", 684, 57, 96, 32, QStringLiteral("[查看用户专辑]"));
+  albums_page_button_ =
+      place<QPushButton>(page, "按钮_专辑页面", 684, 57, 96, 32, QStringLiteral("[查看用户专辑]"));
   label(page, "标签11", 13, 95, 783, 42,
-        QStringLiteral("关于下载别人设置了密码的相册：首先，你要有该相册访问密码，之后，在上面输入对方主页，"
-                       "点击查看【用户专辑】按钮。\r\n\r\n最后找到有密码的专辑点击，输入密码后，进入了有密码的相册。"
-                       "再进行第二步操作。\r\n"));
+        QStringLiteral(
+            "关于下载别人设置了密码的相册：首先，你要有该相册访问密码，之后，在上面输入对方主页，"
+            "点击查看【用户专辑】按钮。\r\n\r\n最后找到有密码的专辑点击，输入密码后，进入了有密码的相册。"
+            "再进行第二步操作。\r\n"));
 
   // A persistent profile beside the program, so a login survives a restart.
   const QString storage = QString::fromStdString(program_file("browser"));
@@ -119,27 +121,36 @@ void MainWindow::build_album_page(QWidget* page) {
   label(command_group_, "标签1", 9, 23, 69, 24, QStringLiteral("1:用户主页："));
   home_edit_ = place<QLineEdit>(command_group_, "编辑框_号码", 82, 18, 402, 32);
   home_edit_->setFont(pixel_font(14));
-  get_albums_button_ = place<QPushButton>(command_group_, "按钮_获取相册封面", 519, 16, 91, 32, QStringLiteral("2：获取相册"));
+  get_albums_button_ =
+      place<QPushButton>(command_group_, "按钮_获取相册封面", 519, 16, 91, 32, QStringLiteral("2：获取相册"));
   get_albums_button_->setFont(pixel_font(14));
-  download_button_ = place<QPushButton>(command_group_, "按钮_下载选中", 640, 16, 85, 32, QStringLiteral("3：下载选中"));
+  download_button_ =
+      place<QPushButton>(command_group_, "按钮_下载选中", 640, 16, 85, 32, QStringLiteral("3：下载选中"));
   download_button_->setFont(pixel_font(14));
-  pause_button_ = place<QPushButton>(command_group_, "按钮_暂停线程", 694, 16, 67, 32, QStringLiteral("暂停下载"));
-  continue_button_ = place<QPushButton>(command_group_, "按钮_继续下载", 754, 16, 67, 32, QStringLiteral("继续下载"));
-  end_button_ = place<QPushButton>(command_group_, "按钮_结束下载", 828, 16, 64, 32, QStringLiteral("结束下载"));
+  pause_button_ =
+      place<QPushButton>(command_group_, "按钮_暂停线程", 694, 16, 67, 32, QStringLiteral("暂停下载"));
+  continue_button_ =
+      place<QPushButton>(command_group_, "按钮_继续下载", 754, 16, 67, 32, QStringLiteral("继续下载"));
+  end_button_ =
+      place<QPushButton>(command_group_, "按钮_结束下载", 828, 16, 64, 32, QStringLiteral("结束下载"));
   pause_button_->hide();
   continue_button_->hide();
   end_button_->hide();
 
   folder_group_ = group(page, "分组框_weizhi", 8, 104, 902, 50);
-  label(folder_group_, "标签_保存路径", 8, 12, 112, 32, QStringLiteral("保存位置："))->setFont(pixel_font(16));
+  label(folder_group_, "标签_保存路径", 8, 12, 112, 32, QStringLiteral("保存位置："))
+      ->setFont(pixel_font(16));
   save_folder_edit_ = place<QLineEdit>(folder_group_, "编辑框_保存位置", 84, 12, 480, 27);
-  choose_folder_button_ = place<QPushButton>(folder_group_, "按钮_选择位置", 580, 12, 91, 32, QStringLiteral("选择存放位置"));
-  open_folder_button_ = place<QPushButton>(folder_group_, "按钮_打开目录", 693, 12, 79, 32, QStringLiteral("打开目录"));
+  choose_folder_button_ =
+      place<QPushButton>(folder_group_, "按钮_选择位置", 580, 12, 91, 32, QStringLiteral("选择存放位置"));
+  open_folder_button_ =
+      place<QPushButton>(folder_group_, "按钮_打开目录", 693, 12, 79, 32, QStringLiteral("打开目录"));
 
   list_group_ = group(page, "分组框_liebiao", 8, 164, 902, 426);
   select_all_box_ = place<QCheckBox>(list_group_, "选择框_全选", 16, 22, 46, 16, QStringLiteral("全选"));
   invert_box_ = place<QCheckBox>(list_group_, "选择框_反选", 76, 22, 46, 16, QStringLiteral("反选"));
-  covers_box_ = place<QCheckBox>(list_group_, "选择框_有图", 142, 21, 134, 16, QStringLiteral("有封面图(影响速度)"));
+  covers_box_ =
+      place<QCheckBox>(list_group_, "选择框_有图", 142, 21, 134, 16, QStringLiteral("有封面图(影响速度)"));
   covers_box_->setChecked(true);
   QLabel* status = label(list_group_, "标签_动态", 313, 13, 404, 24, {});
   status->setFont(pixel_font(12, true));
@@ -149,13 +160,15 @@ void MainWindow::build_album_page(QWidget* page) {
 
   album_table_ = place<AlbumTable>(list_group_, "超级列表框1", 6, 41, 638, 339);
   album_table_->setFont(pixel_font(14));
-  const QStringList headings = {QStringLiteral("选择"),     QStringLiteral("序号"),   QStringLiteral("相册名称"),
-                                QStringLiteral("封面"),     QStringLiteral("图片数量"), QStringLiteral("相册ID"),
+  const QStringList headings = {QStringLiteral("选择"),     QStringLiteral("序号"),
+                                QStringLiteral("相册名称"), QStringLiteral("封面"),
+                                QStringLiteral("图片数量"), QStringLiteral("相册ID"),
                                 QStringLiteral("相册问题"), QStringLiteral("相册密码")};
   const int widths[] = {60, 40, 120, 100, 70, 80, 80, 80};
   album_table_->setColumnCount(static_cast<int>(headings.size()));
   album_table_->setHorizontalHeaderLabels(headings);
-  for (int column = 0; column < headings.size(); ++column) album_table_->setColumnWidth(column, widths[column]);
+  for (int column = 0; column < headings.size(); ++column)
+    album_table_->setColumnWidth(column, widths[column]);
 
   auto* canvas = place<QLabel>(list_group_, "画板1", 455, 107, 112, 88);
   canvas->hide();
@@ -179,8 +192,10 @@ void MainWindow::build_album_page(QWidget* page) {
 void MainWindow::build_settings_page(QWidget* page) {
   QGroupBox* outer = group(page, "分组框7", 16, 49, 876, 544);
   QGroupBox* options = group(outer, "分组框2", 20, 15, 320, 241, QStringLiteral("常用设置："));
-  record_box_ = place<QCheckBox>(options, "选择框_下载记录", 24, 58, 240, 20, QStringLiteral("开启下载记录（已经下载过的不再下载）"));
-  range_box_ = place<QCheckBox>(options, "选择框_时间段", 24, 97, 240, 16, QStringLiteral("开启后，只采集下面时间段上传的图片"));
+  record_box_ = place<QCheckBox>(options, "选择框_下载记录", 24, 58, 240, 20,
+                                 QStringLiteral("开启下载记录（已经下载过的不再下载）"));
+  range_box_ = place<QCheckBox>(options, "选择框_时间段", 24, 97, 240, 16,
+                                QStringLiteral("开启后，只采集下面时间段上传的图片"));
   label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："));
   auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, QDate(2006, 3, 30));
   label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："));
@@ -189,7 +204,8 @@ void MainWindow::build_settings_page(QWidget* page) {
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
   }
-  label(options, "标签8", 16, 201, 288, 32, QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
+  label(options, "标签8", 16, 201, 288, 32,
+        QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
 
   QGroupBox* version = group(outer, "分组框_版本", 359, 18, 484, 238, QStringLiteral("软件版本"));
   label(version, "标签_当前版本", 24, 40, 80, 24, QStringLiteral("当前版本："));
@@ -197,7 +213,8 @@ void MainWindow::build_settings_page(QWidget* page) {
   label(version, "标签_xinbanben", 24, 80, 80, 24, QStringLiteral("最新版本："));
   latest_version_label_ = label(version, "标签_zxbanben", 110, 80, 200, 24, {});
   version_result_label_ = label(version, "标签_banbenjieguo", 24, 120, 436, 48, {});
-  check_version_button_ = place<QPushButton>(version, "按钮_checknew", 24, 180, 120, 32, QStringLiteral("检查新版本"));
+  check_version_button_ =
+      place<QPushButton>(version, "按钮_checknew", 24, 180, 120, 32, QStringLiteral("检查新版本"));
 }
 
 void MainWindow::connect_events() {
@@ -233,7 +250,8 @@ void MainWindow::start_up() {
   // carried over to the window's thread. Start-up does not wait for the page.
   const QString home = options_.home;
   start_thread([this, home] {
-    QMetaObject::invokeMethod(this, [this, home] { browser_->setUrl(QUrl(home)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, home] { browser_->setUrl(QUrl(home)); }, Qt::QueuedConnection);
   });
   QCoreApplication::processEvents();
 }
@@ -277,9 +295,7 @@ void MainWindow::open_address() {
   browser_->setUrl(QUrl(url_edit_->text()));
 }
 
-void MainWindow::keep_in_page() {
-  browser_->setUrl(QUrl(browser_page_->status_text()));
-}
+void MainWindow::keep_in_page() { browser_->setUrl(QUrl(browser_page_->status_text())); }
 
 void MainWindow::select_all() {
   if (!select_all_box_->isChecked()) return;
@@ -332,8 +348,10 @@ void MainWindow::relayout() {
   set_width(command_group_, tabs_->width() - 20);
   set_width(album_table_, list_group_->width() - log_group_->width() - 20);
   set_left(log_group_, list_group_->width() - log_group_->width() - 5);
-  set_width(home_edit_, command_group_->width() - get_albums_button_->width() - download_button_->width() - 200);
-  set_left(get_albums_button_, command_group_->width() - get_albums_button_->width() - download_button_->width() - 100);
+  set_width(home_edit_,
+            command_group_->width() - get_albums_button_->width() - download_button_->width() - 200);
+  set_left(get_albums_button_,
+           command_group_->width() - get_albums_button_->width() - download_button_->width() - 100);
   set_left(download_button_, command_group_->width() - download_button_->width() - 80);
   set_left(pause_button_, download_button_->x());
   set_left(continue_button_, download_button_->x());

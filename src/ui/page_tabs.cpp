@@ -53,7 +53,8 @@ void PageTabs::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   QStyleOptionTabWidgetFrame frame;
   frame.initFrom(this);
-  const int top = bar_->sizeHint().height() - style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
+  const int top =
+      bar_->sizeHint().height() - style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
   frame.rect = rect().adjusted(0, top, 0, 0);
   frame.shape = QTabBar::RoundedNorth;
   frame.tabBarSize = bar_->sizeHint();

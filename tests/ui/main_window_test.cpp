@@ -27,7 +27,8 @@ using af::test::layout_parent_of;
 namespace {
 
 const QString kHelpText = QStringLiteral(
-    "关于下载别人设置了密码的相册：首先，你要有该相册访问密码，之后，在上面输入对方主页，点击查看【用户专辑】按钮。"
+    "关于下载别人设置了密码的相册：首先，你要有该相册访问密码，之后，在上面输入对方主页，点击查看【用户专辑】"
+    "按钮。"
     "\r\n\r\n最后找到有密码的专辑点击，输入密码后，进入了有密码的相册。再进行第二步操作。\r\n");
 
 // The settings file as raw bytes (GBK, CR LF).
@@ -123,13 +124,15 @@ class MainWindowTest : public QObject {
     // Settings page.
     row("分组框7", "高级选择夹1", {16, 49, 876, 544}, none);
     row("分组框2", "分组框7", {20, 15, 320, 241}, QStringLiteral("常用设置："));
-    row("选择框_下载记录", "分组框2", {24, 58, 240, 20}, QStringLiteral("开启下载记录（已经下载过的不再下载）"));
+    row("选择框_下载记录", "分组框2", {24, 58, 240, 20},
+        QStringLiteral("开启下载记录（已经下载过的不再下载）"));
     row("选择框_时间段", "分组框2", {24, 97, 240, 16}, QStringLiteral("开启后，只采集下面时间段上传的图片"));
     row("标签2", "分组框2", {40, 128, 56, 32}, QStringLiteral("开始时间："));
     row("日期框_开始时间", "分组框2", {112, 132, 144, 24}, none);
     row("标签4", "分组框2", {40, 167, 56, 32}, QStringLiteral("结束时间："));
     row("日期框_结束时间", "分组框2", {112, 171, 144, 24}, none);
-    row("标签8", "分组框2", {16, 201, 288, 32}, QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
+    row("标签8", "分组框2", {16, 201, 288, 32},
+        QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
     row("分组框_版本", "分组框7", {359, 18, 484, 238}, QStringLiteral("软件版本"));
   }
 
@@ -148,8 +151,8 @@ class MainWindowTest : public QObject {
   void version_group() {
     MainWindow window;
     auto* group = control(window, QStringLiteral("分组框_版本"));
-    for (const char* name : {"标签_当前版本", "标签_banben", "标签_xinbanben", "标签_zxbanben", "标签_banbenjieguo",
-                             "按钮_checknew"}) {
+    for (const char* name : {"标签_当前版本", "标签_banben", "标签_xinbanben", "标签_zxbanben",
+                             "标签_banbenjieguo", "按钮_checknew"}) {
       QCOMPARE(layout_parent_of(control(window, QString::fromUtf8(name))), group->objectName());
     }
     QCOMPARE(caption_of(control(window, QStringLiteral("标签_当前版本"))), QStringLiteral("当前版本："));
@@ -180,7 +183,9 @@ class MainWindowTest : public QObject {
     for (QWidget* widget : window.findChildren<QWidget*>()) {
       const QString name = widget->objectName();
       // The window's own controls carry Chinese names; Qt's inner widgets do not.
-      if (name.isEmpty() || name.front().unicode() < 0x80 || name.startsWith(QStringLiteral("高级选择夹1_page"))) continue;
+      if (name.isEmpty() || name.front().unicode() < 0x80 ||
+          name.startsWith(QStringLiteral("高级选择夹1_page")))
+        continue;
       QCOMPARE(widget->isHidden(), hidden.contains(name));
       ++checked;
     }
@@ -191,7 +196,8 @@ class MainWindowTest : public QObject {
     MainWindow window;
     const auto boxes = window.findChildren<QCheckBox*>();
     QCOMPARE(boxes.size(), 5);
-    for (QCheckBox* box : boxes) QCOMPARE(box->isChecked(), box->objectName() == QStringLiteral("选择框_有图"));
+    for (QCheckBox* box : boxes)
+      QCOMPARE(box->isChecked(), box->objectName() == QStringLiteral("选择框_有图"));
     QCOMPARE(control<QDateEdit>(window, QStringLiteral("日期框_开始时间"))->date(), QDate(2006, 3, 30));
     QCOMPARE(control<QDateEdit>(window, QStringLiteral("日期框_结束时间"))->date(), QDate(2025, 12, 30));
     QCOMPARE(control<QProgressBar>(window, QStringLiteral("进度条1"))->value(), 0);
@@ -203,8 +209,9 @@ class MainWindowTest : public QObject {
     MainWindow window;
     auto* table = control<af::AlbumTable>(window, QStringLiteral("超级列表框1"));
     QCOMPARE(table->rowCount(), 0);
-    const QStringList headings = {QStringLiteral("选择"),     QStringLiteral("序号"),     QStringLiteral("相册名称"),
-                                  QStringLiteral("封面"),     QStringLiteral("图片数量"), QStringLiteral("相册ID"),
+    const QStringList headings = {QStringLiteral("选择"),     QStringLiteral("序号"),
+                                  QStringLiteral("相册名称"), QStringLiteral("封面"),
+                                  QStringLiteral("图片数量"), QStringLiteral("相册ID"),
                                   QStringLiteral("相册问题"), QStringLiteral("相册密码")};
     const int widths[] = {60, 40, 120, 100, 70, 0, 0, 0};
     QCOMPARE(table->columnCount(), 8);
@@ -267,11 +274,16 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("range");
     QTest::addColumn<bool>("record_on");
     QTest::addColumn<bool>("range_on");
-    QTest::newRow("1 and yes") << "1" << "yes" << true << false;
-    QTest::newRow("0 and 1") << "0" << "1" << false << true;
-    QTest::newRow("both 1") << "1" << "1" << true << true;
-    QTest::newRow("empty and 11") << "" << "11" << false << false;
-    QTest::newRow("true and 2") << "true" << "2" << false << false;
+    QTest::newRow("1 and yes") << "1"
+                               << "yes" << true << false;
+    QTest::newRow("0 and 1") << "0"
+                             << "1" << false << true;
+    QTest::newRow("both 1") << "1"
+                            << "1" << true << true;
+    QTest::newRow("empty and 11") << ""
+                                  << "11" << false << false;
+    QTest::newRow("true and 2") << "true"
+                                << "2" << false << false;
   }
 
   void start_values() {
@@ -279,8 +291,8 @@ class MainWindowTest : public QObject {
     QFETCH(QString, range);
     QFETCH(bool, record_on);
     QFETCH(bool, range_on);
-    write_settings_file(section_line() + G("下载记录") + "=" + record.toStdString() + "\r\n" + G("时间段") + "=" +
-                        range.toStdString() + "\r\n");
+    write_settings_file(section_line() + G("下载记录") + "=" + record.toStdString() + "\r\n" + G("时间段") +
+                        "=" + range.toStdString() + "\r\n");
     MainWindow window;
     QCOMPARE(control<QCheckBox>(window, QStringLiteral("选择框_下载记录"))->isChecked(), record_on);
     QCOMPARE(control<QCheckBox>(window, QStringLiteral("选择框_时间段"))->isChecked(), range_on);
@@ -326,8 +338,8 @@ class MainWindowTest : public QObject {
     control<QCheckBox>(window, QStringLiteral("选择框_时间段"))->click();
     const std::string after = read_settings_file();
     for (const std::string& line :
-         {std::string("; kept comment\r\n"), std::string("[other]\r\nname=value\r\n"), "extra=" + G("中文") + "\r\n",
-          section_line()}) {
+         {std::string("; kept comment\r\n"), std::string("[other]\r\nname=value\r\n"),
+          "extra=" + G("中文") + "\r\n", section_line()}) {
       QVERIFY2(after.find(line) != std::string::npos, line.c_str());
     }
     QVERIFY(after.find(G("时间段") + "=1\r\n") != std::string::npos);

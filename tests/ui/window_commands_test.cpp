@@ -50,8 +50,8 @@ PresetDialogs* preset_dialogs(MainWindow& window) {
 
 void fill_rows(AlbumTable* table, const QList<bool>& ticks) {
   for (int i = 0; i < ticks.size(); ++i) {
-    table->add_album_row({QString::number(i + 1), QStringLiteral("相册%1").arg(i + 1), {}, QStringLiteral("3")},
-                         ticks[i]);
+    table->add_album_row(
+        {QString::number(i + 1), QStringLiteral("相册%1").arg(i + 1), {}, QStringLiteral("3")}, ticks[i]);
   }
 }
 
@@ -91,7 +91,7 @@ class WindowCommandsTest : public QObject {
   void every_command_reaches_its_handler() {
     RecordingWindow window;
     const QList<std::pair<const char*, const char*>> map = {
-        {"按钮_获取相册封面", "get_albums"},   {"按钮_专辑页面", "show_user_albums"},
+        {"按钮_获取相册封面", "get_albums"},    {"按钮_专辑页面", "show_user_albums"},
         {"按钮_下载选中", "start_download"},    {"按钮_暂停线程", "pause_download"},
         {"按钮_继续下载", "continue_download"}, {"按钮_结束下载", "end_download"},
     };
@@ -219,18 +219,47 @@ class WindowCommandsTest : public QObject {
     QCOMPARE(ticks_of(table), (QList<bool>{true, true, true}));
   }
 
+  void album_rows_and_covers() {
+    MainWindow window;
+    auto* table = window.album_table();
+    QCOMPARE(
+        table->add_album_row(
+            {QStringLiteral("1"), QStringLiteral("旅行"), {}, QStringLiteral("12"), QStringLiteral("301@@3")},
+            true),
+        0);
+    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("旅行"));
+    QCOMPARE(table->item(0, 5)->text(), QStringLiteral("301@@3"));
+    QVERIFY(table->row_ticked(0));
+    QPixmap cover(80, 60);
+    cover.fill(Qt::red);
+    table->set_row_cover(0, cover);
+    QCOMPARE(table->item(0, 3)->data(Qt::DecorationRole).value<QPixmap>().size(), QSize(80, 60));
+    QVERIFY(table->rowHeight(0) >= 60);
+    table->set_row_cover(5, cover);  // no such row: nothing happens
+    QVERIFY(!table->row_ticked(5));
+    table->remove_all_rows();
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(table->columnCount(), 8);
+  }
+
   // --- save folder ---
 
   void chooser_result_data() {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("folder") << "/data/photos" << "/data/photos";
-    QTest::newRow("trailing separator dropped") << "/data/photos/" << "/data/photos";
+    QTest::newRow("folder") << "/data/photos"
+                            << "/data/photos";
+    QTest::newRow("trailing separator dropped") << "/data/photos/"
+                                                << "/data/photos";
     QTest::newRow("blanks trimmed") << QStringLiteral("  /data/相册\u3000") << QStringLiteral("/data/相册");
-    QTest::newRow("root keeps separator") << "/" << "/";
-    QTest::newRow("drive root keeps separator") << "C:\\" << "C:\\";
-    QTest::newRow("drive folder") << "D:\\pics\\" << "D:\\pics";
-    QTest::newRow("inner blanks stay") << "/my photos " << "/my photos";
+    QTest::newRow("root keeps separator") << "/"
+                                          << "/";
+    QTest::newRow("drive root keeps separator") << "C:\\"
+                                                << "C:\\";
+    QTest::newRow("drive folder") << "D:\\pics\\"
+                                  << "D:\\pics";
+    QTest::newRow("inner blanks stay") << "/my photos "
+                                       << "/my photos";
   }
 
   void chooser_result() {
