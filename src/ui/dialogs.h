@@ -17,6 +17,8 @@ class Dialogs {
   virtual QString choose_folder(const QString& title, const QString& initial) = 0;
   // A modal message with one OK button and no owner window.
   virtual void show_message(const QString& text, const QString& caption) = 0;
+  // The same with the program's usual caption "信息：".
+  void show_message(const QString& text) { show_message(text, QStringLiteral("信息：")); }
   // Shows `path` in the desktop's file manager. A folder that does not exist is the
   // desktop's business (its own error); nothing is reported back.
   virtual void open_folder(const QString& path) = 0;
@@ -25,6 +27,7 @@ class Dialogs {
 class QtDialogs final : public Dialogs {
  public:
   QString choose_folder(const QString& title, const QString& initial) override;
+  using Dialogs::show_message;
   void show_message(const QString& text, const QString& caption) override;
   void open_folder(const QString& path) override;
 };
@@ -45,6 +48,7 @@ class PresetDialogs final : public Dialogs {
   void answer_folder(const QString& path) { folder_answers_.push_back(path); }
 
   QString choose_folder(const QString& title, const QString& initial) override;
+  using Dialogs::show_message;
   void show_message(const QString& text, const QString& caption) override;
   void open_folder(const QString& path) override;
 

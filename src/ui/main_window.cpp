@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -66,7 +67,10 @@ void set_left(QWidget* widget, int left) { widget->move(left, widget->y()); }
 }  // namespace
 
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)), dialogs_(std::make_unique<QtDialogs>()) {
+    : QWidget(parent),
+      options_(std::move(options)),
+      dialogs_(std::make_unique<QtDialogs>()),
+      initial_folder_(QDir::rootPath()) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Album Fetcher 微博相册下载"));
   setFont(pixel_font(12));
@@ -312,7 +316,7 @@ void MainWindow::invert_selection() {
 }
 
 void MainWindow::choose_save_folder() {
-  initial_folder_ = QStringLiteral("/");
+  initial_folder_ = QDir::rootPath();
   const QString path = browse_for_folder(QStringLiteral("选择相册的存放位置"), initial_folder_);
   // A cancel keeps whatever folder the box held; an empty box falls back to the
   // program directory where the folder is used.

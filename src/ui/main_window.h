@@ -122,7 +122,8 @@ class MainWindow : public QWidget {
 
   WindowOptions options_;
   std::unique_ptr<Dialogs> dialogs_;
-  QString initial_folder_ = QStringLiteral("/");
+  // The chooser opens at the file system root, the nearest thing to "c:\".
+  QString initial_folder_;
   bool version_check_started_ = false;
   std::atomic<int> version_checks_finished_{0};
   std::vector<std::thread> threads_;

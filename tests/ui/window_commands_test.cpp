@@ -1,6 +1,7 @@
 // The operator commands of the window: event map, selection helpers, row selection,
 // folder commands, relayout and the version check.
 #include <QCheckBox>
+#include <QDir>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -272,8 +273,8 @@ class WindowCommandsTest : public QObject {
     QCOMPARE(control<QLineEdit>(window, QStringLiteral("编辑框_保存位置"))->text(), shown);
     QCOMPARE(dialogs->folder_questions().size(), std::size_t{1});
     QCOMPARE(dialogs->folder_questions()[0].title, QStringLiteral("选择相册的存放位置"));
-    QCOMPARE(dialogs->folder_questions()[0].initial, QStringLiteral("/"));
-    QCOMPARE(window.initial_folder(), QStringLiteral("/"));
+    QCOMPARE(dialogs->folder_questions()[0].initial, QDir::rootPath());
+    QCOMPARE(window.initial_folder(), QDir::rootPath());
   }
 
   void chooser_cancel_keeps_the_folder() {
@@ -318,6 +319,17 @@ class WindowCommandsTest : public QObject {
     QCOMPARE(dialogs->opened_folders(),
              (QStringList{program_directory, QStringLiteral("/no/such/folder"), program_directory}));
     QVERIFY(dialogs->messages().empty());
+  }
+
+  void messages_go_through_the_dialogs() {
+    PresetDialogs dialogs;
+    af::Dialogs& any = dialogs;
+    any.show_message(QStringLiteral("全部下载完毕"));
+    any.show_message(QStringLiteral("text"), QStringLiteral("caption"));
+    QCOMPARE(dialogs.messages().size(), std::size_t{2});
+    QCOMPARE(dialogs.messages()[0].caption, QStringLiteral("信息："));
+    QCOMPARE(dialogs.messages()[0].text, QStringLiteral("全部下载完毕"));
+    QCOMPARE(dialogs.messages()[1].caption, QStringLiteral("caption"));
   }
 
   // --- relayout ---
