@@ -20,11 +20,17 @@
 
 #include "core/paths.h"
 #include "core/settings.h"
+#include "download/downloader.h"
+#include "http/cookie_store.h"
+#include "service/album_list.h"
+#include "service/user_page.h"
 #include "ui/album_table.h"
 #include "ui/browser_page.h"
+#include "ui/cookie_bridge.h"
 #include "ui/dialogs.h"
 #include "ui/page_tabs.h"
 #include "ui/qt_text.h"
+#include "ui/qt_window_bridge.h"
 
 namespace af {
 namespace {
@@ -83,14 +89,25 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   build_settings_page(tabs_->add_page(QStringLiteral("    第三步：设置   ")));
   tabs_->set_current_index(0);
 
+  bridge_ = QtWindowBridge::create(this);
+  make_downloader();
   connect_events();
   start_up();
 }
 
 MainWindow::~MainWindow() {
+  // Album jobs still running stop at their next step and show nothing more; the
+  // download is ended and its worker (which never waits for this thread) joined.
+  bridge_->close();
+  downloader_.reset();
+  bridge_.reset();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
+  // The login is kept for the next start even when no change was pending.
+  delete cookie_bridge_;
+  cookie_bridge_ = nullptr;
+  CookieStore::instance().save();
   // The page must go before its profile.
   delete browser_page_;
   browser_page_ = nullptr;
@@ -250,6 +267,11 @@ void MainWindow::start_up() {
   range_box_->setChecked(option_enabled(range_key()));
   for (int column : {5, 6, 7}) album_table_->setColumnWidth(column, 0);
   save_folder_edit_->setText(QString::fromStdString(program_directory()));
+  home_edit_->setText(options_.home_page_box);
+  // The engine's requests share the login browser's cookies, both ways; a login saved by
+  // an earlier run is given to the browser before its first page.
+  CookieStore::instance().load();
+  cookie_bridge_ = new CookieBridge(browser_cookie_store(), this);
   // The browser is sent home from a short-lived thread; the address change itself is
   // carried over to the window's thread. Start-up does not wait for the page.
   const QString home = options_.home;
@@ -286,13 +308,53 @@ void MainWindow::append_log(const QString& text) {
 
 QImage MainWindow::grab_image() { return grab().toImage(); }
 
-// Engine commands: the album service and the download engine hook in here.
-void MainWindow::get_albums() {}
-void MainWindow::show_user_albums() {}
-void MainWindow::start_download() {}
-void MainWindow::pause_download() {}
-void MainWindow::continue_download() {}
-void MainWindow::end_download() {}
+void MainWindow::make_downloader() {
+  DownloaderOptions download_options;
+  download_options.endpoints.photo_base = options_.service_base.toStdString();
+  download_options.pacing = options_.pacing;
+  downloader_ = std::make_unique<Downloader>(*bridge_, download_options);
+}
+
+void MainWindow::set_pacing(const Pacing& pacing) {
+  options_.pacing = pacing;
+  if (downloader_->state() == ButtonState::Idle) make_downloader();
+}
+
+void MainWindow::get_albums() {
+  AlbumsCommand command;
+  command.endpoints.photo_base = options_.service_base.toStdString();
+  command.box_text = to_gbk(home_edit_->text());
+  command.pacing = options_.pacing;
+  command.gate = &bridge_->job_gate();
+  ResolvedUser user{home_page_address, user_id, user_title};
+  // Resolving the user is one page fetch on this thread; the list itself is the job's.
+  std::thread job = af::get_albums(command, bridge_, user);
+  home_page_address = user.home_page_address;
+  user_id = user.user_id;
+  user_title = user.user_title;
+  if (job.joinable()) job.detach();
+}
+
+void MainWindow::show_user_albums() {
+  ResolvedUser user{home_page_address, user_id, user_title};
+  ServiceEndpoints endpoints;
+  endpoints.photo_base = options_.service_base.toStdString();
+  const std::string overview = af::show_user_albums(endpoints, to_gbk(url_edit_->text()), user);
+  home_page_address = user.home_page_address;
+  user_id = user.user_id;
+  browser_->setUrl(QUrl(from_gbk(overview)));
+}
+
+void MainWindow::start_download() {
+  // The worker keeps its own copies: a later get_albums changes only the next download.
+  const std::string id = user_id;
+  const std::string title = user_title;
+  downloader_->start_download(id, title);
+}
+
+void MainWindow::pause_download() { downloader_->pause_download(); }
+void MainWindow::continue_download() { downloader_->continue_download(); }
+void MainWindow::end_download() { downloader_->end_download(); }
 
 void MainWindow::open_address() {
   // The typed text goes to the browser as it is: no trimming, no scheme added.

@@ -5,8 +5,9 @@
 // The window runs start-up in its constructor, maps every operator event to its
 // handler, and keeps the values the handlers and background jobs share. Modal
 // exchanges go through Dialogs (set_dialogs lets a test answer them in advance).
-// The engine commands (get_albums ... end_download) are virtual hooks for the engine
-// wiring; the GUI-only handlers are complete here.
+// The engine commands (get_albums ... end_download) drive the album service and the
+// window's one Downloader; background work reports back through QtWindowBridge, and the
+// window never waits for a background thread.
 #include <QString>
 #include <QWidget>
 #include <atomic>
@@ -15,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "core/pacing.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -32,14 +35,21 @@ namespace af {
 
 class AlbumTable;
 class BrowserPage;
+class CookieBridge;
 class Dialogs;
+class Downloader;
 class PageTabs;
+class QtWindowBridge;
 
 struct WindowOptions {
   // Where the login browser starts; also the address box's first content.
   QString home = QStringLiteral("http://weibo.com");
   // Base address of the photo service's album and photo endpoints.
   QString service_base = QStringLiteral("http://photo.weibo.com");
+  // What 编辑框_号码 holds at start (the demo puts its sample user there).
+  QString home_page_box;
+  // The waits of the album list job and the download (tests shorten them).
+  Pacing pacing;
 };
 
 class MainWindow : public QWidget {
@@ -74,6 +84,13 @@ class MainWindow : public QWidget {
   // engine's store.
   QWebEngineCookieStore* browser_cookie_store() const;
   QPlainTextEdit* log_box() const { return log_box_; }
+
+  // The download controller; its updates are shown while it counts them as current.
+  const Downloader* downloader() const { return downloader_.get(); }
+  // Replaces the waits of later album lists and downloads. A download under way keeps
+  // its own; the new ones apply from the next start.
+  void set_pacing(const Pacing& pacing);
+  const Pacing& pacing() const { return options_.pacing; }
 
   Dialogs& dialogs() const { return *dialogs_; }
   void set_dialogs(std::unique_ptr<Dialogs> dialogs);
@@ -119,6 +136,7 @@ class MainWindow : public QWidget {
   void start_up();
   void save_option(QCheckBox* box, const std::string& key);
   void start_thread(std::function<void()> entry);
+  void make_downloader();
 
   WindowOptions options_;
   std::unique_ptr<Dialogs> dialogs_;
@@ -127,6 +145,9 @@ class MainWindow : public QWidget {
   bool version_check_started_ = false;
   std::atomic<int> version_checks_finished_{0};
   std::vector<std::thread> threads_;
+  std::shared_ptr<QtWindowBridge> bridge_;
+  std::unique_ptr<Downloader> downloader_;
+  CookieBridge* cookie_bridge_ = nullptr;
 
   PageTabs* tabs_ = nullptr;
   QWebEngineProfile* profile_ = nullptr;

@@ -3,17 +3,41 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/page_tabs.h"
 
 namespace af {
 
-void take_screenshots(MainWindow& window, const QString& folder) {
+namespace {
+
+// Calls `done` once `ready` holds (checked every 200 ms), or after `tries` checks anyway.
+void when_ready(MainWindow& window, std::function<bool()> ready, std::function<void()> done, int tries = 300) {
+  if (ready() || tries <= 0) {
+    done();
+    return;
+  }
+  QTimer::singleShot(200, &window, [&window, ready = std::move(ready), done = std::move(done), tries]() mutable {
+    when_ready(window, std::move(ready), std::move(done), tries - 1);
+  });
+}
+
+QString text_of(MainWindow& window, const char* label) {
+  auto* found = window.findChild<QLabel*>(QString::fromUtf8(label));
+  return found == nullptr ? QString() : found->text();
+}
+
+}  // namespace
+
+void take_screenshots(MainWindow& window, const QString& folder, bool with_demo) {
   QDir().mkpath(folder);
   struct Shot {
     int page;
@@ -27,22 +51,59 @@ void take_screenshots(MainWindow& window, const QString& folder) {
       {2, MainWindow::kCreationWidth, MainWindow::kCreationHeight, QStringLiteral("page-settings.png")},
       {1, 1400, 900, QStringLiteral("albums-1400x900.png")},
   });
+  auto save = [&window, folder](const QString& name) { window.grab_image().save(QDir(folder).filePath(name)); };
+
+  // The demo's download, pictured while its second album is under way.
+  auto download = [&window, save] {
+    window.resize(MainWindow::kCreationWidth, MainWindow::kCreationHeight);
+    window.tabs()->set_current_index(1);
+    window.findChild<QPushButton*>(QStringLiteral("按钮_下载选中"))->click();
+    when_ready(
+        window,
+        [&window] {
+          auto* bar = window.findChild<QProgressBar*>(QStringLiteral("进度条1"));
+          return text_of(window, "标签_正在下载相册") == QStringLiteral("下载到第[2]个相册") &&
+                 bar != nullptr && bar->value() >= 20;
+        },
+        [&window, save] {
+          // Let the last updates draw before the picture is taken.
+          QTimer::singleShot(300, &window, [save] {
+            save(QStringLiteral("demo-download.png"));
+            QApplication::quit();
+          });
+        });
+  };
+
   auto next = std::make_shared<std::function<void(std::size_t)>>();
-  *next = [&window, folder, shots, next](std::size_t i) {
+  *next = [&window, shots, next, save, download, with_demo](std::size_t i) {
     if (i == shots->size()) {
-      QApplication::quit();
+      if (with_demo) download();
+      else QApplication::quit();
       return;
     }
     const Shot& shot = (*shots)[i];
     window.resize(shot.width, shot.height);
     window.tabs()->set_current_index(shot.page);
     // Let the page and the new size settle before the picture is taken.
-    QTimer::singleShot(1500, &window, [&window, folder, shots, next, i] {
-      window.grab_image().save(QDir(folder).filePath((*shots)[i].name));
+    QTimer::singleShot(1500, &window, [shots, next, save, i] {
+      save((*shots)[i].name);
       (*next)(i + 1);
     });
   };
-  QTimer::singleShot(4000, &window, [next] { (*next)(0); });
+
+  if (with_demo) {
+    // Nothing modal may stop the pictures; the demo's album list fills the album page.
+    window.set_dialogs(std::make_unique<PresetDialogs>());
+    QTimer::singleShot(4000, &window, [&window, next] {
+      window.tabs()->set_current_index(1);
+      window.findChild<QPushButton*>(QStringLiteral("按钮_获取相册封面"))->click();
+      when_ready(
+          window, [&window] { return text_of(window, "标签_动态").startsWith(QStringLiteral("相册列表获取完毕")); },
+          [next] { (*next)(0); });
+    });
+  } else {
+    QTimer::singleShot(4000, &window, [next] { (*next)(0); });
+  }
 }
 
 }  // namespace af
