@@ -7,7 +7,9 @@
 #include <QString>
 #include <QTest>
 #include <QWidget>
+#include <memory>
 
+#include "ui/dialogs.h"
 #include "ui/main_window.h"
 
 namespace af::test {
@@ -35,6 +37,31 @@ inline QString layout_parent_of(QWidget* widget) {
     parent = parent->parentWidget();
   }
   return parent == nullptr ? QString() : parent->objectName();
+}
+
+// Installs preset dialogs (nothing modal ever opens) and returns them for inspection.
+inline PresetDialogs* install_preset_dialogs(MainWindow& window) {
+  auto dialogs = std::make_unique<PresetDialogs>();
+  PresetDialogs* raw = dialogs.get();
+  window.set_dialogs(std::move(dialogs));
+  return raw;
+}
+
+// The caption of the label with the given name.
+inline QString label_text(const MainWindow& window, const QString& name) {
+  return control<QLabel>(window, name)->text();
+}
+
+// Whether the window shows, of 按钮_下载选中, 按钮_暂停线程, 按钮_继续下载 and
+// 按钮_结束下载, exactly the ones marked "1" in `shown` ("1000" is the idle window).
+inline QString buttons_shown(const MainWindow& window) {
+  QString shown;
+  for (const char* name : {"按钮_下载选中", "按钮_暂停线程", "按钮_继续下载", "按钮_结束下载"}) {
+    // Hidden by the program itself, whichever page is on top.
+    shown += control<QAbstractButton>(window, QString::fromUtf8(name))->isHidden() ? QLatin1Char('0')
+                                                                                  : QLatin1Char('1');
+  }
+  return shown;
 }
 
 }  // namespace af::test
