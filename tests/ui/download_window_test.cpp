@@ -1,0 +1,328 @@
+// "3：下载选中" and its pause, continue and end buttons in the real window against the
+// sample photo service; the Qt bridge's rules for what reaches the window; the demo.
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "core/paths.h"
+#include "download/downloader.h"
+#include "http/cookie_store.h"
+#include "sample_service.h"
+#include "ui/album_table.h"
+#include "ui/demo_mode.h"
+#include "ui/qt_text.h"
+#include "ui/qt_window_bridge.h"
+#include "util/codepage.h"
+#include "window_support.h"
+
+using af::MainWindow;
+using af::PresetDialogs;
+using af::test::buttons_shown;
+using af::test::control;
+using af::test::label_text;
+
+namespace {
+
+constexpr int kWait = 60000;
+
+const QString kIdle = QStringLiteral("1000");
+const QString kRunning = QStringLiteral("0101");
+const QString kPaused = QStringLiteral("0011");
+
+QPushButton* button(MainWindow& window, const char* name) {
+  return control<QPushButton>(window, QString::fromUtf8(name));
+}
+
+// Every file under `folder` (recursively), as its bytes, keyed by its path.
+std::map<QString, QByteArray> files_under(const QString& folder) {
+  std::map<QString, QByteArray> files;
+  QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) files[path] = file.readAll();
+  }
+  return files;
+}
+
+bool has_message(const PresetDialogs& dialogs, const QString& text) {
+  for (const auto& message : dialogs.messages())
+    if (message.text == text) return true;
+  return false;
+}
+
+std::size_t image_requests(const afsample::SampleService& service) {
+  std::size_t n = 0;
+  for (const auto& request : service.requests())
+    if (request.path.rfind("/large/", 0) == 0 && request.path.find("cover_") == std::string::npos) ++n;
+  return n;
+}
+
+}  // namespace
+
+class DownloadWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir home_;
+  std::unique_ptr<afsample::SampleService> service_;
+
+  std::unique_ptr<MainWindow> make_window(const af::Pacing& pacing = af::Pacing::shortened(0)) {
+    af::WindowOptions options;
+    options.home = QStringLiteral("about:blank");
+    options.service_base = QString::fromStdString(service_->base_url());
+    options.pacing = pacing;
+    auto window = std::make_unique<MainWindow>(options);
+    window->show();
+    return window;
+  }
+
+  // Lists the albums of the user at `path` and waits for the table.
+  void list_albums(MainWindow& window, const std::string& path, int rows) {
+    control<QLineEdit>(window, QStringLiteral("编辑框_号码"))->setText(QString::fromStdString(service_->base_url() + path));
+    button(window, "按钮_获取相册封面")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(window.album_table()->rowCount(), rows, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")), kWait);
+  }
+
+  void set_save_folder(MainWindow& window, const QString& folder) {
+    control<QLineEdit>(window, QStringLiteral("编辑框_保存位置"))->setText(folder);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(home_.isValid());
+    af::set_program_directory(home_.path().toStdString());
+    af::CookieStore::instance().clear();
+    service_ = std::make_unique<afsample::SampleService>();
+  }
+
+  void init() { service_->reset(); }
+
+  void whole_download_ends_with_the_box_and_the_files() {
+    afsample::SampleUser user = afsample::make_user("7000000001", "/u/7000000001", "Downloader");
+    user.albums.push_back(afsample::make_album("3558936320000001", "first", 4));
+    user.albums.push_back(afsample::make_album("3558936320000002", "second", 3, 2));
+    service_->add_user(user);
+    auto window = make_window();
+    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
+    QTemporaryDir save;
+    set_save_folder(*window, save.path());
+    list_albums(*window, "/u/7000000001", 2);
+    QCOMPARE(buttons_shown(*window), kIdle);
+
+    button(*window, "按钮_下载选中")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(has_message(*dialogs, QStringLiteral("全部下载完毕")), kWait);
+    QCOMPARE(dialogs->messages().back().caption, QStringLiteral("信息："));
+    QCOMPARE(dialogs->messages().size(), std::size_t(1));
+    QCOMPARE(buttons_shown(*window), kIdle);
+    QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), QStringLiteral("下载完成"));
+    QCOMPARE(label_text(*window, QStringLiteral("标签_进度条比例")), QStringLiteral("100%"));
+    QCOMPARE(label_text(*window, QStringLiteral("标签_选择了相册数量")), QStringLiteral("总共需下载[2]个相册"));
+    QCOMPARE(label_text(*window, QStringLiteral("标签_正在下载相册")), QStringLiteral("下载到第[2]个相册"));
+    auto* bar = control<QProgressBar>(*window, QStringLiteral("进度条1"));
+    QCOMPARE(bar->maximum(), 3);
+    QCOMPARE(bar->value(), 3);
+    const QString log = window->log_box()->toPlainText();
+    QVERIFY(log.contains(QStringLiteral("当前被选择相册编号:1、2、\n\n")));
+    QVERIFY(log.contains(QStringLiteral("准备下载相册《first》\n\n")));
+    QVERIFY(log.contains(QStringLiteral("---完成相册《second3》下载\n\n")));
+    QVERIFY(log.endsWith(QStringLiteral("-------全部下载完毕--------\n\n")));
+
+    // Every photo on disk, byte for byte what the service sent.
+    std::multiset<QByteArray> served;
+    for (const auto& album : user.albums)
+      for (const auto& photo : album.photos) {
+        const std::string bytes = service_->image_bytes(photo.pic_name);
+        served.insert(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+      }
+    std::multiset<QByteArray> written;
+    for (const auto& [path, bytes] : files_under(save.path())) written.insert(bytes);
+    QCOMPARE(written.size(), std::size_t(7));
+    QVERIFY(written == served);
+  }
+
+  void pause_continue_and_end_with_the_window_answering() {
+    afsample::SampleUser user = afsample::make_user("7000000002", "/u/7000000002", "Pausing");
+    user.albums.push_back(afsample::make_album("3558936320000011", "long", 30));
+    user.albums.push_back(afsample::make_album("3558936320000012", "skipped", 2));
+    user.albums.push_back(afsample::make_album("3558936320000013", "last", 2));
+    service_->add_user(user);
+    // The wait after each photo is kept long enough to pause in the middle of the album.
+    af::Pacing pacing = af::Pacing::shortened(0);
+    pacing.after_photo = std::chrono::milliseconds(200);
+    auto window = make_window(pacing);
+    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
+    QTemporaryDir save;
+    set_save_folder(*window, save.path());
+    list_albums(*window, "/u/7000000002", 3);
+    window->album_table()->set_row_ticked(1, false);
+
+    // The window answers throughout: a timer on its thread keeps firing.
+    std::atomic<int> ticks{0};
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(10);
+
+    button(*window, "按钮_下载选中")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kRunning, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(window->log_box()->toPlainText().contains(QStringLiteral("当前被选择相册编号:1、3、\n\n")),
+                             kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_) >= 2, kWait);
+
+    button(*window, "按钮_暂停线程")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kPaused, kWait);
+    QTest::qWait(300);  // updates posted before the pause land
+    const std::size_t requested = image_requests(*service_);
+    const QString log = window->log_box()->toPlainText();
+    const QString counter = label_text(*window, QStringLiteral("标签_第多少张照片"));
+    const int ticks_before = ticks;
+    QTest::qWait(1000);
+    QCOMPARE(image_requests(*service_), requested);
+    QCOMPARE(window->log_box()->toPlainText(), log);
+    QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), counter);
+    QVERIFY(ticks > ticks_before);
+
+    button(*window, "按钮_继续下载")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kRunning, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_) > requested, kWait);
+
+    button(*window, "按钮_结束下载")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
+    QCOMPARE(window->downloader()->state(), af::ButtonState::Idle);
+    QTest::qWait(300);
+    const std::size_t at_end = image_requests(*service_);
+    const QString log_at_end = window->log_box()->toPlainText();
+    const int ticks_at_end = ticks;
+    QTest::qWait(1000);
+    QCOMPARE(image_requests(*service_), at_end);
+    QCOMPARE(window->log_box()->toPlainText(), log_at_end);
+    QVERIFY(ticks > ticks_at_end);
+    QVERIFY(!has_message(*dialogs, QStringLiteral("全部下载完毕")));
+    QCOMPARE(buttons_shown(*window), kIdle);
+    QVERIFY(at_end < 30u);  // ended inside the first album
+
+    // A new start after the end downloads the same albums to their end.
+    window->set_pacing(af::Pacing::shortened(0));
+    button(*window, "按钮_下载选中")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(has_message(*dialogs, QStringLiteral("全部下载完毕")), kWait);
+    QCOMPARE(buttons_shown(*window), kIdle);
+    QCOMPARE(files_under(save.path()).size(), std::size_t(32));
+  }
+
+  void bridge_drops_updates_of_an_ended_download() {
+    auto window = make_window();
+    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
+    auto bridge = af::QtWindowBridge::create(window.get());
+    const af::Generation stale = 987654;
+    QVERIFY(!window->downloader()->is_current(stale));
+    bridge->append_log(stale, af::G("不应显示"));
+    bridge->set_label(stale, af::DownloadLabel::PhotoCounter, "12/3");
+    bridge->set_buttons(stale, af::ButtonState::Running);
+    bridge->show_message(stale, af::G("全部下载完毕"));
+    bridge->append_log(af::kControllerGeneration, af::G("显示") + "\r\n");
+    bridge->show_message(af::kControllerGeneration, af::G("全部下载完毕"));
+    // Posted, never shown from inside the caller.
+    QVERIFY(dialogs->messages().empty());
+    QTRY_COMPARE_WITH_TIMEOUT(window->log_box()->toPlainText(), QStringLiteral("显示\n"), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs->messages().size(), std::size_t(1), kWait);
+    QCOMPARE(dialogs->messages()[0].text, QStringLiteral("全部下载完毕"));
+    QCOMPARE(dialogs->messages()[0].caption, QStringLiteral("信息："));
+    QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), QString());
+    QCOMPARE(buttons_shown(*window), kIdle);
+  }
+
+  void bridge_progress_bar_rules_data() {
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("shown_maximum");
+    QTest::addColumn<int>("shown_value");
+    QTest::newRow("inside") << 1234 << 150 << 1234 << 150;
+    QTest::newRow("beyond the maximum: full") << 100 << 130 << 100 << 100;
+    QTest::newRow("maximum 0: full") << 0 << 0 << 1 << 1;
+    QTest::newRow("maximum 0, position 5: full") << 0 << 5 << 1 << 1;
+    QTest::newRow("held at 32767") << 32767 << 32767 << 32767 << 32767;
+    QTest::newRow("position 0") << 7 << 0 << 7 << 0;
+  }
+
+  void bridge_progress_bar_rules() {
+    QFETCH(int, maximum);
+    QFETCH(int, position);
+    QFETCH(int, shown_maximum);
+    QFETCH(int, shown_value);
+    auto window = make_window();
+    auto bridge = af::QtWindowBridge::create(window.get());
+    auto* bar = control<QProgressBar>(*window, QStringLiteral("进度条1"));
+    // From a worker thread, as the download sends them.
+    std::thread worker([&] {
+      bridge->set_progress_position(af::kControllerGeneration, 0);
+      bridge->set_progress_maximum(af::kControllerGeneration, maximum);
+      bridge->set_progress_position(af::kControllerGeneration, position);
+    });
+    worker.join();
+    QTRY_COMPARE_WITH_TIMEOUT(bar->maximum(), shown_maximum, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(bar->value(), shown_value, kWait);
+    QCOMPARE(bar->minimum(), 0);
+  }
+
+  void bridge_reads_the_cover_box_from_any_thread() {
+    auto window = make_window();
+    auto bridge = af::QtWindowBridge::create(window.get());
+    auto* box = control<QCheckBox>(*window, QStringLiteral("选择框_有图"));
+    for (bool ticked : {true, false, true}) {
+      box->setChecked(ticked);
+      QCOMPARE(bridge->covers_wanted(), ticked);  // on the window's thread: read directly
+      std::atomic<int> answer{-1};
+      std::thread job([&] { answer = bridge->covers_wanted() ? 1 : 0; });
+      // The job waits for this thread to answer; the window keeps running meanwhile.
+      QTRY_VERIFY_WITH_TIMEOUT(answer != -1, kWait);
+      job.join();
+      QCOMPARE(answer.load(), ticked ? 1 : 0);
+    }
+  }
+
+  void demo_lists_and_downloads_offline() {
+    af::DemoService demo;
+    af::WindowOptions options;
+    options.pacing = af::Pacing::shortened(0);
+    MainWindow window(demo.window_options(options));
+    PresetDialogs* dialogs = af::test::install_preset_dialogs(window);
+    QCOMPARE(control<QLineEdit>(window, QStringLiteral("编辑框_号码"))->text(),
+             QString::fromStdString(demo.base_url() + "/u/1234567890"));
+    QCOMPARE(window.service_base(), QString::fromStdString(demo.base_url()));
+    QCOMPARE(window.home_address(), QString::fromStdString(demo.base_url() + "/"));
+    QTemporaryDir save;
+    set_save_folder(window, save.path());
+
+    button(window, "按钮_获取相册封面")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        label_text(window, QStringLiteral("标签_动态")) == QStringLiteral("相册列表获取完毕,共计3个"), kWait);
+    QCOMPARE(window.album_table()->item(0, 2)->text(), QStringLiteral("旅行"));
+    QCOMPARE(window.album_table()->item(1, 2)->text(), QStringLiteral("微博配图"));
+    QCOMPARE(window.album_table()->item(2, 2)->text(), QStringLiteral("家人"));
+    for (int row = 0; row < 3; ++row) {
+      const QPixmap cover = window.album_table()->item(row, 3)->data(Qt::DecorationRole).value<QPixmap>();
+      QCOMPARE(cover.size(), QSize(100, 100));
+    }
+
+    button(window, "按钮_下载选中")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(has_message(*dialogs, QStringLiteral("全部下载完毕")), kWait);
+    // 12 + 45 (pages of 30, beyond the stated count's first page) + 3.
+    QCOMPARE(files_under(save.path()).size(), std::size_t(60));
+    QCOMPARE(buttons_shown(window), kIdle);
+  }
+};
+
+QTEST_MAIN(DownloadWindowTest)
+#include "download_window_test.moc"
