@@ -80,11 +80,11 @@ class AlbumListWindowTest : public QObject {
   QTemporaryDir home_;
   std::unique_ptr<afsample::SampleService> service_;
 
-  std::unique_ptr<MainWindow> make_window() {
+  std::unique_ptr<MainWindow> make_window(const af::Pacing& pacing = af::Pacing::shortened(0)) {
     af::WindowOptions options;
     options.home = QStringLiteral("about:blank");
     options.service_base = QString::fromStdString(service_->base_url());
-    options.pacing = af::Pacing::shortened(0);
+    options.pacing = pacing;
     return std::make_unique<MainWindow>(options);
   }
 
@@ -118,8 +118,11 @@ class AlbumListWindowTest : public QObject {
     user.albums.push_back(third);
     service_->add_user(user);
 
-    auto window = make_window();
+    // The real waits: 1 s after the list, 200 ms before each album.
+    auto window = make_window(af::Pacing{});
     PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
+    QElapsedTimer clock;
+    clock.start();
     fetch_albums(*window, home_of("/u/1111111111"));
     // The user is resolved on the window's thread before the job starts.
     QCOMPARE(window->user_id, std::string("1111111111"));
@@ -127,6 +130,7 @@ class AlbumListWindowTest : public QObject {
     QCOMPARE(window->home_page_address, service_->base_url() + "/u/1111111111");
 
     QTRY_VERIFY_WITH_TIMEOUT(finished(*window), kWait);
+    QVERIFY(clock.elapsed() >= 1000 + 3 * 200);
     QCOMPARE(label_text(*window, QStringLiteral("标签_动态")), QStringLiteral("相册列表获取完毕,共计2个"));
     QCOMPARE(window->album_table()->rowCount(), 2);
     QCOMPARE(cell_text(*window, 0, 1), QStringLiteral("1"));
