@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "download/record_store.h"
@@ -46,23 +49,55 @@ bool is_plain_file_name(const std::string& name) {
 
 }  // namespace
 
-std::string temporary_photo_path(const std::string& folder_path) {
-  return folder_path + "/" + std::string(kTemporaryPrefix) + std::to_string(::getpid()) +
-         std::string(kTemporarySuffix);
+std::string temporary_photo_path(const std::string& folder_path, std::uint64_t serial) {
+  return folder_path + "/" + std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
+         std::to_string(serial) + std::string(kTemporarySuffix);
+}
+
+TemporaryPhoto::TemporaryPhoto(const std::string& folder_path, const std::string& bytes)
+    : folder_path_(folder_path) {
+  // Two downloads of one process may share an album folder for a moment (an ended one
+  // still finishing a step), so every photo gets a name of its own.
+  static std::atomic<std::uint64_t> serial{0};
+  path_ = temporary_photo_path(folder_path, ++serial);
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) return;
+  written_ = write_all(fd_, bytes);
+  if (!written_) discard();
+}
+
+TemporaryPhoto::~TemporaryPhoto() {
+  if (!placed_) discard();
+}
+
+bool TemporaryPhoto::finish(bool sync) {
+  if (fd_ < 0) return finished_;
+  bool ok = !sync || ::fdatasync(fd_) == 0;
+  if (::close(fd_) != 0) ok = false;
+  fd_ = -1;
+  finished_ = ok && written_;
+  return finished_;
+}
+
+bool TemporaryPhoto::put_in_place(const std::string& file_name) {
+  if (!finished_ || placed_ || !is_plain_file_name(file_name)) return false;
+  placed_ = std::rename(path_.c_str(), (folder_path_ + "/" + file_name).c_str()) == 0;
+  return placed_;
+}
+
+void TemporaryPhoto::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!placed_ && !path_.empty()) ::unlink(path_.c_str());
+  written_ = false;
+  finished_ = false;
 }
 
 bool write_photo_file(const std::string& folder_path, const std::string& file_name,
                       const std::string& bytes, bool sync) {
   if (!is_plain_file_name(file_name)) return false;
-  const std::string temporary = temporary_photo_path(folder_path);
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = write_all(fd, bytes);
-  if (ok && sync) ok = ::fdatasync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = std::rename(temporary.c_str(), (folder_path + "/" + file_name).c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  TemporaryPhoto photo(folder_path, bytes);
+  return photo.written() && photo.finish(sync) && photo.put_in_place(file_name);
 }
 
 bool make_album_folder(const std::string& folder_path) {
@@ -101,10 +136,6 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
 PhotoSaver::~PhotoSaver() = default;
 
 SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t position) {
-  // Every part of the name that the service sent is cleaned, so none can leave the folder.
-  std::string caption = file_caption(entry.caption_render);
-  const std::string feed_id = file_caption(entry.feed_id);
-
   if (!options_.range.admits(to_integer(entry.timestamp))) return SaveOutcome::Filtered;
   if (options_.record_enabled && record_.is_recorded(entry.photo_id)) return SaveOutcome::Skipped;
 
@@ -125,33 +156,71 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
     body = fetch_page_timed(entry.image_address, request);
     if (gate.ended()) return SaveOutcome::Ended;
   }
-  if (!gate.wait_for(options_.after_photo)) return SaveOutcome::Ended;
 
-  SaveOutcome outcome = SaveOutcome::FetchFailed;
-  const bool ran = steps_.run([&] {
-    if (status == 200) {
-      if (write_photo_file(folder_path_,
-                           file_system_name(photo_file_name(position, caption, feed_id,
-                                                            entry.extension)),
-                           body, options_.sync_files)) {
+  if (!options_.save_during_wait) {
+    if (!gate.wait_for(options_.after_photo)) return SaveOutcome::Ended;
+    return keep_photo(entry, position, status, body);
+  }
+  // The wait runs from the end of the fetch; saving takes its time out of it. A pause
+  // during the save counts as waiting: the service still sees the whole wait between two
+  // image requests.
+  const auto fetched = std::chrono::steady_clock::now();
+  const SaveOutcome outcome = keep_photo(entry, position, status, body);
+  if (outcome == SaveOutcome::Ended) return outcome;
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - fetched);
+  const auto left = std::max(options_.after_photo - spent, std::chrono::milliseconds::zero());
+  if (!gate.wait_for(left)) return SaveOutcome::Ended;
+  return outcome;
+}
+
+SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
+                                   const std::string& body) {
+  // Every part of the name that the service sent is cleaned, so none can leave the folder.
+  const std::string caption = file_caption(entry.caption_render);
+  const std::string feed_id = file_caption(entry.feed_id);
+  const auto name_with = [&](const std::string& shown_caption) {
+    return file_system_name(photo_file_name(position, shown_caption, feed_id, entry.extension));
+  };
+
+  SaveOutcome outcome = status == 200 ? SaveOutcome::WriteFailed : SaveOutcome::FetchFailed;
+  std::optional<TemporaryPhoto> photo;
+  const auto place_and_record = [&] {
+    if (photo) {
+      if (photo->put_in_place(name_with(caption))) {
         outcome = SaveOutcome::Saved;
-      } else {
+      } else if (photo->put_in_place(name_with(ideographs_only(caption)))) {
         // A name the file system refuses: once more with the caption's ideographs only.
-        caption = ideographs_only(caption);
-        outcome = write_photo_file(folder_path_,
-                                   file_system_name(photo_file_name(position, caption, feed_id,
-                                                                    entry.extension)),
-                                   body, options_.sync_files)
-                      ? SaveOutcome::SavedAsIdeographs
-                      : SaveOutcome::WriteFailed;
+        outcome = SaveOutcome::SavedAsIdeographs;
+      } else {
+        photo->discard();
       }
     }
+    // Recorded only once the photo is in place under its final name.
     if (outcome == SaveOutcome::Saved || outcome == SaveOutcome::SavedAsIdeographs) {
       if (!record_.is_recorded(entry.photo_id)) record_.add_record(entry.photo_id);
     } else {
       log_(failure_line(entry));
     }
-  });
+  };
+
+  bool ran = false;
+  if (status == 200 && options_.sync_files) {
+    if (!steps_.run([&] { photo.emplace(folder_path_, body); })) return SaveOutcome::Ended;
+    // The flush runs between two steps, so that pause and end never wait for the disk.
+    // After an end the temporary file is removed with `photo`.
+    if (photo->written()) photo->finish(true);
+    ran = steps_.run(place_and_record);
+  } else {
+    // Without a flush nothing is slow: the whole photo is one step.
+    ran = steps_.run([&] {
+      if (status == 200) {
+        photo.emplace(folder_path_, body);
+        if (photo->written()) photo->finish(false);
+      }
+      place_and_record();
+    });
+  }
   return ran ? outcome : SaveOutcome::Ended;
 }
 

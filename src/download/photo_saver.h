@@ -5,10 +5,17 @@
 //   walk_album(walk, [&](const PhotoEntry& e, std::int64_t pos) {
 //     return saver.save_photo(e, pos) != SaveOutcome::Ended; });
 //
-// A photo is written to a temporary file in the album folder and renamed into place once
-// complete, so no partial photo ever carries a final name. A photo whose image could not
-// be fetched or written is neither kept nor recorded, and a "失败" line is logged; a later
+// A photo is written to a temporary file in the album folder, flushed to disk (when
+// `sync_files`) and renamed into place, and only then recorded, so no partial photo ever
+// carries a final name, not even after a power cut. A photo whose image could not be
+// fetched or written is neither kept nor recorded, and a "失败" line is logged; a later
 // download fetches it again.
+//
+// The wait after each image fetch is measured from the end of the fetch, and the photo is
+// saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
+// no time of its own, while the service still sees at least the whole wait between two
+// image requests. At most one photo is ever fetched and not yet recorded, so a crash costs
+// at most that one photo a second fetch.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -29,6 +36,9 @@ struct SaveOptions {
   bool record_enabled = false;                     // skip photos already in the record
   std::chrono::milliseconds after_photo{50};       // wait after each image fetch
   bool sync_files = true;                          // flush each photo to disk before its rename
+  // Save the photo while its wait runs; false: wait first, then save (the time to save
+  // comes on top of the wait).
+  bool save_during_wait = true;
   int timeout_seconds = 30;
 };
 
@@ -53,6 +63,10 @@ class PhotoSaver {
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
 
  private:
+  // Writes, flushes, names and records the fetched photo, or logs its failure.
+  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
+                         const std::string& body);
+
   std::string folder_path_;
   DownloadRecord& record_;
   StepGate& steps_;
@@ -62,8 +76,42 @@ class PhotoSaver {
   std::unique_ptr<RequestObject> request_object_;
 };
 
-// The temporary name a photo is written under before its rename, in `folder_path`.
-std::string temporary_photo_path(const std::string& folder_path);
+// A photo's bytes under a temporary name in the album folder, not yet in place. The
+// destructor removes the temporary file unless it was put in place.
+//
+//   TemporaryPhoto photo(folder_path, bytes);
+//   if (photo.written() && photo.finish(sync) && photo.put_in_place(name)) ...
+class TemporaryPhoto {
+ public:
+  TemporaryPhoto(const std::string& folder_path, const std::string& bytes);
+  ~TemporaryPhoto();
+  TemporaryPhoto(const TemporaryPhoto&) = delete;
+  TemporaryPhoto& operator=(const TemporaryPhoto&) = delete;
+
+  // False when the temporary file could not be created or written (nothing is left).
+  bool written() const { return written_; }
+  // Flushes the bytes to disk (when `sync`) and closes the file. False on any error.
+  bool finish(bool sync);
+  // Renames the finished file to `file_name` (UTF-8, no separators) in the folder,
+  // replacing a file of that name. False, the file still temporary, when the name is
+  // refused; it may then be tried under another name.
+  bool put_in_place(const std::string& file_name);
+  // Removes the temporary file now.
+  void discard();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string folder_path_;
+  std::string path_;
+  int fd_ = -1;
+  bool written_ = false;
+  bool finished_ = false;
+  bool placed_ = false;
+};
+
+// A temporary name for a photo before its rename, in `folder_path`: unique within the
+// process for each `serial`, and recognised by remove_temporary_files.
+std::string temporary_photo_path(const std::string& folder_path, std::uint64_t serial = 0);
 // Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
 // temporary file; the whole file is replaced when it exists. False, with nothing left
 // behind, when the name is refused or the bytes could not be written.

@@ -23,6 +23,9 @@ using Clock = std::chrono::steady_clock;
 constexpr long kPageConnectMs = 60000;
 constexpr long kPageIdleMs = 60000;
 constexpr long kMaxRedirects = 30;
+// A body's announced length is trusted for its buffer up to this size; a larger one grows
+// as it arrives.
+constexpr curl_off_t kMaxReservedBody = 64 * 1024 * 1024;
 constexpr std::string_view kObjectAgent = "Mozilla/4.0 (compatible; Win32; WinHttp.WinHttpRequest.5)";
 
 class EasyHandle {
@@ -60,7 +63,12 @@ bool starts_with_ignore_case(std::string_view text, std::string_view prefix) {
 
 // The state of one transfer, shared with curl's callbacks.
 struct Exchange {
-  std::string body;
+  // The body goes to `body`: this exchange's own string, or a buffer the caller keeps
+  // between transfers so that its capacity is reused.
+  std::string own_body;
+  std::string* body = &own_body;
+  CURL* easy = nullptr;
+  bool body_sized = false;  // room for the announced length made on the first chunk
   std::string header_block;  // raw block of the latest response, status line first
   bool saw_set_cookie = false;
   int block_status = 0;
@@ -82,7 +90,17 @@ struct Exchange {
   bool stopped_after_headers = false;
 
   static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self) {
-    static_cast<Exchange*>(self)->body.append(data, size * count);
+    auto* ex = static_cast<Exchange*>(self);
+    if (!ex->body_sized) {
+      // Growing by doubling would copy the body several times and, beyond the allocator's
+      // mmap threshold, fault in fresh pages for every transfer.
+      ex->body_sized = true;
+      curl_off_t length = -1;
+      if (ex->easy && curl_easy_getinfo(ex->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+          length > 0 && length <= kMaxReservedBody)
+        ex->body->reserve(ex->body->size() + static_cast<std::size_t>(length));
+    }
+    ex->body->append(data, size * count);
     return size * count;
   }
 
@@ -92,6 +110,7 @@ struct Exchange {
     if (line.substr(0, 5) == "HTTP/") {
       // A new response (after an interim answer or a redirect) replaces the block.
       ex->header_block.clear();
+      ex->body_sized = false;
       ex->block_status = 0;
       std::size_t space = line.find(' ');
       if (space != std::string_view::npos) ex->block_status = to_int32(line.substr(space + 1, 3));
@@ -144,16 +163,17 @@ struct Exchange {
     return 1;
   }
 
-  void install(CURL* easy) {
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Exchange::on_body);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Exchange::on_header);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Exchange::on_connected);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Exchange::on_progress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  void install(CURL* handle) {
+    easy = handle;
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Exchange::on_body);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Exchange::on_header);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &Exchange::on_connected);
+    curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Exchange::on_progress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   }
 
   // Runs the transfer. True when an answer arrived (the status line of a response was read
@@ -279,7 +299,7 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   if (request.received_cookies) *request.received_cookies = received;
   if (report && ex.saw_set_cookie) store.report_changes(before);
   if (!answered) return {};
-  return std::move(ex.body);
+  return std::move(ex.own_body);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -443,15 +463,18 @@ void RequestObject::send(const std::string& body) {
   ex.send_idle_ms = s.send_ms;
   ex.receive_idle_ms = s.receive_ms;
   ex.follows_redirects = s.redirects;
+  ex.body = &s.body;  // kept between sends, so its capacity serves the next answer
   body_options(h, s.method, body, ex);
   ex.install(h);
-  if (!ex.perform(h)) return;
+  if (!ex.perform(h)) {
+    s.body.clear();
+    return;
+  }
 
   long code = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
   s.answered = true;
   s.status = static_cast<int>(code);
-  s.body = std::move(ex.body);
   // All header lines of the final answer, without its status line and closing blank line.
   std::string block = std::move(ex.header_block);
   std::size_t first_end = block.find("\r\n");
