@@ -69,6 +69,7 @@ int main(int argc, char* argv[]) {
 
   af::MainWindow window(options);
   window.show();
-  if (parser.isSet(screenshot)) af::take_screenshots(window, parser.value(screenshot), demo_service != nullptr);
+  if (parser.isSet(screenshot))
+    af::take_screenshots(window, parser.value(screenshot), demo_service != nullptr);
   return app.exec();
 }

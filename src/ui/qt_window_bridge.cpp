@@ -24,8 +24,7 @@ namespace {
 constexpr int kThumbnailSide = 100;
 
 QImage decode(const std::string& bytes) {
-  return QImage::fromData(
-      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  return QImage::fromData(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 template <typename W>
@@ -35,10 +34,14 @@ W* named(MainWindow* window, const char* name) {
 
 const char* label_name(DownloadLabel label) {
   switch (label) {
-    case DownloadLabel::SelectedAlbums: return "标签_选择了相册数量";
-    case DownloadLabel::CurrentAlbum: return "标签_正在下载相册";
-    case DownloadLabel::PhotoCounter: return "标签_第多少张照片";
-    case DownloadLabel::Percentage: return "标签_进度条比例";
+    case DownloadLabel::SelectedAlbums:
+      return "标签_选择了相册数量";
+    case DownloadLabel::CurrentAlbum:
+      return "标签_正在下载相册";
+    case DownloadLabel::PhotoCounter:
+      return "标签_第多少张照片";
+    case DownloadLabel::Percentage:
+      return "标签_进度条比例";
   }
   return "";
 }
@@ -61,10 +64,9 @@ QImage cover_thumbnail(const std::string& bytes) {
   // Bytes that are no picture (a server's error page, a cut-off file) show the
   // placeholder, never another album's cover.
   if (picture.isNull()) picture = decode(placeholder_cover());
-  QImage thumbnail = picture
-                         .scaled(kThumbnailSide, kThumbnailSide, Qt::IgnoreAspectRatio,
-                                 Qt::SmoothTransformation)
-                         .convertToFormat(QImage::Format_ARGB32);
+  QImage thumbnail =
+      picture.scaled(kThumbnailSide, kThumbnailSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+          .convertToFormat(QImage::Format_ARGB32);
   for (int y = 0; y < thumbnail.height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(thumbnail.scanLine(y));
     for (int x = 0; x < thumbnail.width(); ++x) {
@@ -77,8 +79,10 @@ QImage cover_thumbnail(const std::string& bytes) {
 std::shared_ptr<QtWindowBridge> QtWindowBridge::create(MainWindow* window) {
   return std::shared_ptr<QtWindowBridge>(new QtWindowBridge(window), [](QtWindowBridge* bridge) {
     // The last owner may be an album job's thread; the object goes on its own thread.
-    if (QThread::currentThread() == bridge->thread()) delete bridge;
-    else bridge->deleteLater();
+    if (QThread::currentThread() == bridge->thread())
+      delete bridge;
+    else
+      bridge->deleteLater();
   });
 }
 
@@ -164,8 +168,8 @@ void QtWindowBridge::add_row(const AlbumRow& row) {
   // Decoding and scaling need no widget, so they are done on the caller's thread.
   std::optional<QImage> thumbnail;
   if (row.cover) thumbnail = cover_thumbnail(*row.cover);
-  const QStringList cells = {from_gbk(row.serial), from_gbk(row.caption), QString(),
-                             from_gbk(row.photos), from_gbk(row.id_and_type)};
+  const QStringList cells = {from_gbk(row.serial), from_gbk(row.caption), QString(), from_gbk(row.photos),
+                             from_gbk(row.id_and_type)};
   post([cells, thumbnail](MainWindow* window) {
     AlbumTable* table = window->album_table();
     // Ticked by the program: no operator event, so no row becomes selected.

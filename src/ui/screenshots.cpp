@@ -20,14 +20,16 @@ namespace af {
 namespace {
 
 // Calls `done` once `ready` holds (checked every 200 ms), or after `tries` checks anyway.
-void when_ready(MainWindow& window, std::function<bool()> ready, std::function<void()> done, int tries = 300) {
+void when_ready(MainWindow& window, std::function<bool()> ready, std::function<void()> done,
+                int tries = 300) {
   if (ready() || tries <= 0) {
     done();
     return;
   }
-  QTimer::singleShot(200, &window, [&window, ready = std::move(ready), done = std::move(done), tries]() mutable {
-    when_ready(window, std::move(ready), std::move(done), tries - 1);
-  });
+  QTimer::singleShot(200, &window,
+                     [&window, ready = std::move(ready), done = std::move(done), tries]() mutable {
+                       when_ready(window, std::move(ready), std::move(done), tries - 1);
+                     });
 }
 
 QString text_of(MainWindow& window, const char* label) {
@@ -51,7 +53,9 @@ void take_screenshots(MainWindow& window, const QString& folder, bool with_demo)
       {2, MainWindow::kCreationWidth, MainWindow::kCreationHeight, QStringLiteral("page-settings.png")},
       {1, 1400, 900, QStringLiteral("albums-1400x900.png")},
   });
-  auto save = [&window, folder](const QString& name) { window.grab_image().save(QDir(folder).filePath(name)); };
+  auto save = [&window, folder](const QString& name) {
+    window.grab_image().save(QDir(folder).filePath(name));
+  };
 
   // The demo's download, pictured while its second album is under way.
   auto download = [&window, save] {
@@ -77,8 +81,10 @@ void take_screenshots(MainWindow& window, const QString& folder, bool with_demo)
   auto next = std::make_shared<std::function<void(std::size_t)>>();
   *next = [&window, shots, next, save, download, with_demo](std::size_t i) {
     if (i == shots->size()) {
-      if (with_demo) download();
-      else QApplication::quit();
+      if (with_demo)
+        download();
+      else
+        QApplication::quit();
       return;
     }
     const Shot& shot = (*shots)[i];
@@ -98,7 +104,8 @@ void take_screenshots(MainWindow& window, const QString& folder, bool with_demo)
       window.tabs()->set_current_index(1);
       window.findChild<QPushButton*>(QStringLiteral("按钮_获取相册封面"))->click();
       when_ready(
-          window, [&window] { return text_of(window, "标签_动态").startsWith(QStringLiteral("相册列表获取完毕")); },
+          window,
+          [&window] { return text_of(window, "标签_动态").startsWith(QStringLiteral("相册列表获取完毕")); },
           [next] { (*next)(0); });
     });
   } else {

@@ -88,7 +88,9 @@ class AlbumListWindowTest : public QObject {
     return std::make_unique<MainWindow>(options);
   }
 
-  QString home_of(const std::string& path) const { return QString::fromStdString(service_->base_url() + path); }
+  QString home_of(const std::string& path) const {
+    return QString::fromStdString(service_->base_url() + path);
+  }
 
   void fetch_albums(MainWindow& window, const QString& address) {
     control<QLineEdit>(window, QStringLiteral("编辑框_号码"))->setText(address);
@@ -196,17 +198,18 @@ class AlbumListWindowTest : public QObject {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     QVERIFY(picture.save(&buffer, "PNG"));
-    const QImage thumbnail = af::cover_thumbnail(std::string(png.constData(), static_cast<std::size_t>(png.size())));
+    const QImage thumbnail =
+        af::cover_thumbnail(std::string(png.constData(), static_cast<std::size_t>(png.size())));
     QCOMPARE(thumbnail.size(), QSize(100, 100));
-    QCOMPARE(qAlpha(thumbnail.pixel(10, 50)), 0);     // white: transparent
-    QCOMPARE(qAlpha(thumbnail.pixel(90, 50)), 255);   // red: kept
+    QCOMPARE(qAlpha(thumbnail.pixel(10, 50)), 0);    // white: transparent
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 50)), 255);  // red: kept
     QCOMPARE(qRed(thumbnail.pixel(90, 50)), 200);
 
     const QImage placeholder = af::cover_thumbnail(af::placeholder_cover());
     QCOMPARE(placeholder.size(), QSize(100, 100));
-    for (const std::string& bytes : {std::string(), std::string("not a picture"),
-                                     std::string("\xFF\xD8\xFF\xE0", 4) + std::string(50, 'z'),
-                                     std::string("GIF89a")}) {
+    for (const std::string& bytes :
+         {std::string(), std::string("not a picture"),
+          std::string("\xFF\xD8\xFF\xE0", 4) + std::string(50, 'z'), std::string("GIF89a")}) {
       QCOMPARE(af::cover_thumbnail(bytes), placeholder);
     }
   }
@@ -300,7 +303,8 @@ class AlbumListWindowTest : public QObject {
 
     QCOMPARE(window->album_table()->rowCount(), 300);
     QCOMPARE(cell_text(*window, 299, 1), QStringLiteral("300"));
-    const auto partial = std::count_if(sizes_seen.begin(), sizes_seen.end(), [](int n) { return n > 0 && n < 300; });
+    const auto partial =
+        std::count_if(sizes_seen.begin(), sizes_seen.end(), [](int n) { return n > 0 && n < 300; });
     QVERIFY2(partial >= 10, qPrintable(QStringLiteral("partial table sizes seen: %1").arg(partial)));
     // Generous: the job takes seconds; the window never stood still for a second of it.
     QVERIFY2(longest_gap < 1000, qPrintable(QStringLiteral("longest gap %1 ms").arg(longest_gap)));

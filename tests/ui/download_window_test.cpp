@@ -89,11 +89,13 @@ class DownloadWindowTest : public QObject {
 
   // Lists the albums of the user at `path` and waits for the table.
   void list_albums(MainWindow& window, const std::string& path, int rows) {
-    control<QLineEdit>(window, QStringLiteral("编辑框_号码"))->setText(QString::fromStdString(service_->base_url() + path));
+    control<QLineEdit>(window, QStringLiteral("编辑框_号码"))
+        ->setText(QString::fromStdString(service_->base_url() + path));
     button(window, "按钮_获取相册封面")->click();
     QTRY_COMPARE_WITH_TIMEOUT(window.album_table()->rowCount(), rows, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(
-        label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")), kWait);
+        label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")),
+        kWait);
   }
 
   void set_save_folder(MainWindow& window, const QString& folder) {
@@ -129,7 +131,8 @@ class DownloadWindowTest : public QObject {
     QCOMPARE(buttons_shown(*window), kIdle);
     QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), QStringLiteral("下载完成"));
     QCOMPARE(label_text(*window, QStringLiteral("标签_进度条比例")), QStringLiteral("100%"));
-    QCOMPARE(label_text(*window, QStringLiteral("标签_选择了相册数量")), QStringLiteral("总共需下载[2]个相册"));
+    QCOMPARE(label_text(*window, QStringLiteral("标签_选择了相册数量")),
+             QStringLiteral("总共需下载[2]个相册"));
     QCOMPARE(label_text(*window, QStringLiteral("标签_正在下载相册")), QStringLiteral("下载到第[2]个相册"));
     auto* bar = control<QProgressBar>(*window, QStringLiteral("进度条1"));
     QCOMPARE(bar->maximum(), 3);
@@ -177,8 +180,8 @@ class DownloadWindowTest : public QObject {
 
     button(*window, "按钮_下载选中")->click();
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kRunning, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(window->log_box()->toPlainText().contains(QStringLiteral("当前被选择相册编号:1、3、\n\n")),
-                             kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        window->log_box()->toPlainText().contains(QStringLiteral("当前被选择相册编号:1、3、\n\n")), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_) >= 2, kWait);
 
     button(*window, "按钮_暂停线程")->click();

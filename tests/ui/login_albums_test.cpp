@@ -26,7 +26,8 @@ constexpr int kWait = 30000;
 
 QStringList album_names(MainWindow& window) {
   QStringList names;
-  for (int row = 0; row < window.album_table()->rowCount(); ++row) names << window.album_table()->item(row, 2)->text();
+  for (int row = 0; row < window.album_table()->rowCount(); ++row)
+    names << window.album_table()->item(row, 2)->text();
   return names;
 }
 
@@ -85,10 +86,10 @@ class LoginAlbumsTest : public QObject {
     QCOMPARE(album_names(window), QStringList{QStringLiteral("open")});
 
     // The operator logs in on the service's own page, in the window's browser.
-    window.browser()->page()->runJavaScript(QStringLiteral(
-        "document.getElementById('username').value = 'demo';"
-        "document.getElementById('password').value = 'demo';"
-        "document.getElementById('submit').click();"));
+    window.browser()->page()->runJavaScript(
+        QStringLiteral("document.getElementById('username').value = 'demo';"
+                       "document.getElementById('password').value = 'demo';"
+                       "document.getElementById('submit').click();"));
     QTRY_COMPARE_WITH_TIMEOUT(window.browser()->title(), QStringLiteral("Logged in"), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(store_has(afsample::SampleService::kSessionCookie), kWait);
 
@@ -97,8 +98,8 @@ class LoginAlbumsTest : public QObject {
     // The album list request carried the browser's session cookie.
     const auto requests = service.requests_to("/albums/get_all");
     QVERIFY(!requests.empty());
-    QVERIFY(requests.back().header("Cookie").find(std::string(afsample::SampleService::kSessionCookie) + "=") !=
-            std::string::npos);
+    QVERIFY(requests.back().header("Cookie").find(std::string(afsample::SampleService::kSessionCookie) +
+                                                  "=") != std::string::npos);
     // Nothing was asked of the operator.
     QVERIFY(dialogs->messages().empty());
     QVERIFY(dialogs->folder_questions().empty());

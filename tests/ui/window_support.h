@@ -59,7 +59,7 @@ inline QString buttons_shown(const MainWindow& window) {
   for (const char* name : {"按钮_下载选中", "按钮_暂停线程", "按钮_继续下载", "按钮_结束下载"}) {
     // Hidden by the program itself, whichever page is on top.
     shown += control<QAbstractButton>(window, QString::fromUtf8(name))->isHidden() ? QLatin1Char('0')
-                                                                                  : QLatin1Char('1');
+                                                                                   : QLatin1Char('1');
   }
   return shown;
 }
