@@ -1,6 +1,8 @@
 // A login made in the window's own browser counts for "2：获取相册": the sample service's
 // login form is filled and sent in the real browser, and the albums that need the login
 // are listed afterwards without the program asking for anything.
+#include <QDateTime>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -103,6 +105,26 @@ class LoginAlbumsTest : public QObject {
     // Nothing was asked of the operator.
     QVERIFY(dialogs->messages().empty());
     QVERIFY(dialogs->folder_questions().empty());
+  }
+
+  void cookie_store_saved_when_the_window_goes() {
+    const QString file = QString::fromStdString(af::program_file("cookies.txt"));
+    QFile::remove(file);
+    {
+      af::WindowOptions options;
+      options.home = QStringLiteral("about:blank");
+      MainWindow window(options);
+      af::Cookie kept;
+      kept.domain = "127.0.0.1";
+      kept.name = "kept";
+      kept.value = "yes";
+      kept.expires = QDateTime::currentSecsSinceEpoch() + 86400;
+      af::CookieStore::instance().set_cookie(kept);
+    }
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().contains("\tkept\tyes"));
+    QCOMPARE(saved.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
   }
 };
 
