@@ -1,22 +1,37 @@
 // Download benchmark (not a test): 2,000 photos of about 100 KB from the sample service on
-// loopback. Prints the program's time per photo beyond the 50 ms wait, the same figure for
-// the curl command fetching the same addresses one after another in one process, their
-// ratio, and the peak memory at 200 and at 2,000 photos.
+// loopback. For each way of saving it prints the program's time per photo beyond the 50 ms
+// wait, the same figure for the curl command fetching the same addresses one after another
+// in one process (run right after it, so both see the same machine), their ratio, and the
+// peak memory at 200 and at 2,000 photos.
 //
-//   download_bench [--photos N] [--size BYTES] [--wait-ms MS] [--no-sync]
+//   download_bench [--photos N] [--size BYTES] [--wait-ms MS] [--runs during,after,nosync]
+//                  [--paced]
+//
+// Ways of saving (--runs, default "during,after"):
+//   during  each photo flushed to disk, saved within the wait after its fetch (the default)
+//   after   each photo flushed to disk, saved after the wait (the order before)
+//   nosync  no flush, saved within the wait
+// --paced adds a second baseline: libcurl in this process, fetching the addresses with the
+// same wait after each, so that what the service itself pays for the pauses is seen.
 //
 // The service runs in a child process, so the figures are the downloader's alone.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <curl/curl.h>
+#include <sys/prctl.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/paths.h"
@@ -62,19 +77,87 @@ class BenchView : public af::DownloadView {
   std::string save_;
 };
 
+struct Way {
+  std::string key;
+  std::string text;
+  bool sync;
+  bool during_wait;
+};
+
+const Way kWays[] = {
+    {"during", "flush on, saved within the wait (default)", true, true},
+    {"after", "flush on, saved after the wait (previous order)", true, false},
+    {"nosync", "flush off, saved within the wait", false, true},
+};
+
+// Resets the peak memory figure, so that each run reports its own.
+void reset_peak_rss() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+std::size_t files_under(const std::string& root) {
+  std::size_t n = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file()) ++n;
+  return n;
+}
+
+std::size_t to_buffer(char* data, std::size_t size, std::size_t count, void* buffer) {
+  static_cast<std::string*>(buffer)->append(data, size * count);
+  return size * count;
+}
+
+// libcurl in this process, one handle, the given wait after each fetch.
+double paced_curl_seconds(const std::vector<std::string>& addresses, int wait_ms) {
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);  // as the download worker does
+  CURL* easy = curl_easy_init();
+  std::string buffer;
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &to_buffer);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &buffer);
+  const auto start = Clock::now();
+  for (const auto& address : addresses) {
+    buffer.clear();
+    curl_easy_setopt(easy, CURLOPT_URL, address.c_str());
+    curl_easy_perform(easy);
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  curl_easy_cleanup(easy);
+  return seconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int photos = 2000;
   std::size_t size = 100 * 1024;
   int wait_ms = 50;
-  bool sync = true;
+  std::string runs = "during,after";
+  bool paced = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--photos" && i + 1 < argc) photos = std::atoi(argv[++i]);
     else if (arg == "--size" && i + 1 < argc) size = std::strtoul(argv[++i], nullptr, 10);
     else if (arg == "--wait-ms" && i + 1 < argc) wait_ms = std::atoi(argv[++i]);
-    else if (arg == "--no-sync") sync = false;
+    else if (arg == "--runs" && i + 1 < argc) runs = argv[++i];
+    else if (arg == "--no-sync") runs = "nosync";
+    else if (arg == "--paced") paced = true;
+    else {
+      std::fprintf(stderr, "usage: download_bench [--photos N] [--size BYTES] [--wait-ms MS] "
+                           "[--runs during,after,nosync] [--paced]\n");
+      return 2;
+    }
+  }
+  std::vector<const Way*> ways;
+  std::stringstream keys(runs);
+  for (std::string key; std::getline(keys, key, ',');) {
+    auto way = std::find_if(std::begin(kWays), std::end(kWays), [&](const Way& w) { return w.key == key; });
+    if (way == std::end(kWays)) {
+      std::fprintf(stderr, "unknown run: %s\n", key.c_str());
+      return 2;
+    }
+    ways.push_back(&*way);
   }
 
   const std::string uid = "8001";
@@ -105,49 +188,65 @@ int main(int argc, char** argv) {
   const std::string work = ::mkdtemp(pattern);
   af::set_program_directory(work);
 
-  // The program: the whole album through the download engine.
-  BenchView view({{"1", "Bench", std::to_string(photos), album_id + "@@18"}}, work + "/save");
-  af::DownloaderOptions options;
-  options.endpoints.photo_base = base;
-  options.pacing.after_photo = std::chrono::milliseconds(wait_ms);
-  options.sync_files = sync;
-  double program_seconds = 0;
-  {
-    af::Downloader downloader(view, options);
-    const auto start = Clock::now();
-    downloader.start_download(uid, "Bench");
-    downloader.wait_for_worker(std::chrono::hours(2));
-    program_seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  }
-  const long rss_at_end = peak_rss_kib();
-  std::size_t written = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(work + "/save"))
-    if (entry.is_regular_file()) ++written;
-
-  // The baseline: curl fetching the same addresses one after another in one process.
+  std::vector<std::string> addresses;
   const std::string config = work + "/urls.txt";
   {
     std::ofstream out(config);
-    for (const auto& photo : album.photos)
-      out << "url = \"" << base << "/large/" << photo.pic_name << "\"\noutput = \"/dev/null\"\n";
+    for (const auto& photo : album.photos) {
+      addresses.push_back(base + "/large/" + photo.pic_name);
+      out << "url = \"" << addresses.back() << "\"\noutput = \"/dev/null\"\n";
+    }
   }
-  const auto curl_start = Clock::now();
-  const int curl_status = std::system(("curl -s -K " + config).c_str());
-  const double curl_seconds = std::chrono::duration<double>(Clock::now() - curl_start).count();
+  // The baseline: curl fetching the same addresses one after another in one process.
+  const auto curl_ms = [&] {
+    const auto start = Clock::now();
+    const int status = std::system(("curl -s -K " + config).c_str());
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / photos;
+    return status == 0 ? ms : -1.0;
+  };
+
+  std::printf("photos: %d of %zu bytes, wait %d ms\n", photos, size, wait_ms);
+  for (const Way* way : ways) {
+    // The program: the whole album through the download engine.
+    const std::string save = work + "/save-" + way->key;
+    BenchView view({{"1", "Bench", std::to_string(photos), album_id + "@@18"}}, save);
+    af::DownloaderOptions options;
+    options.endpoints.photo_base = base;
+    options.pacing.after_photo = std::chrono::milliseconds(wait_ms);
+    options.sync_files = way->sync;
+    options.save_during_wait = way->during_wait;
+    reset_peak_rss();
+    double program_seconds = 0;
+    {
+      af::Downloader downloader(view, options);
+      const auto start = Clock::now();
+      downloader.start_download(uid, "Bench");
+      downloader.wait_for_worker(std::chrono::hours(2));
+      program_seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    const long rss_at_end = peak_rss_kib();
+    const std::size_t written = files_under(save);
+    fs::remove_all(save);
+    const double curl = curl_ms();
+    const double program_ms = program_seconds * 1000 / photos - wait_ms;
+    std::printf("%s\n", way->text.c_str());
+    std::printf("  program: %.3f ms per photo beyond the %d ms wait (%zu written%s)\n", program_ms,
+                wait_ms, written,
+                view.log_.find("\xCA\xA7\xB0\xDC") == std::string::npos ? "" : ", failures logged");
+    std::printf("  curl:    %.3f ms per photo\n", curl);
+    std::printf("  ratio:   %.2f (goal: at most 1.2)\n", program_ms / curl);
+    std::printf("  peak memory: %ld KiB at 200 photos, %ld KiB at %d photos\n", view.rss_at_200,
+                rss_at_end, photos);
+    std::fflush(stdout);
+  }
+  if (paced) {
+    const double seconds = paced_curl_seconds(addresses, wait_ms);
+    std::printf("libcurl in this process with the same wait: %.3f ms per photo beyond the wait\n",
+                seconds * 1000 / photos - wait_ms);
+  }
 
   ::kill(server, SIGKILL);
   ::waitpid(server, nullptr, 0);
   fs::remove_all(work);
-
-  const double program_ms = program_seconds * 1000 / photos - wait_ms;
-  const double curl_ms = curl_seconds * 1000 / photos;
-  std::printf("photos: %d of %zu bytes, %zu written%s\n", photos, size, written,
-              view.log_.find("\xCA\xA7\xB0\xDC") == std::string::npos ? "" : " (failures logged)");
-  std::printf("program: %.3f ms per photo beyond the %d ms wait (%s)\n", program_ms, wait_ms,
-              sync ? "each photo flushed to disk" : "no flush");
-  std::printf("curl:    %.3f ms per photo (exit status %d)\n", curl_ms, curl_status);
-  std::printf("ratio:   %.2f (goal: at most 1.2)\n", program_ms / curl_ms);
-  std::printf("peak memory: %ld KiB at 200 photos, %ld KiB at %d photos\n", view.rss_at_200,
-              rss_at_end, photos);
   return 0;
 }

@@ -1,5 +1,9 @@
 #include "download/downloader.h"
 
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
 #include <algorithm>
 
 #include "core/gate.h"
@@ -17,6 +21,15 @@ namespace {
 
 constexpr std::string_view kJobSeparator = "--@@--";
 constexpr int kBarLimit = 32767;
+
+// The worker's waits are the fixed pacing waits, at most some twenty a second. The kernel's
+// default timer slack (50 µs) would lengthen each of them for the sake of batching
+// wake-ups, which at this rate saves nothing.
+void use_exact_timers() {
+#if defined(__linux__)
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+}
 
 }  // namespace
 
@@ -133,6 +146,7 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   save_options.record_enabled = record_enabled;
   save_options.after_photo = options.pacing.after_photo;
   save_options.sync_files = options.sync_files;
+  save_options.save_during_wait = options.save_during_wait;
 
   bar.set_position(0);
   bar.set_maximum(to_int32(count_text));
@@ -230,6 +244,7 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
 
   auto done = std::make_shared<std::atomic<bool>>(false);
   threads_.push_back({std::thread([this, worker, done] {
+                        use_exact_timers();
                         worker->download_selected();
                         {
                           std::lock_guard lock(done_mutex_);

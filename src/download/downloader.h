@@ -63,6 +63,8 @@ struct DownloaderOptions {
   ServiceEndpoints endpoints;
   Pacing pacing;
   bool sync_files = true;  // flush each photo before its rename (power-cut safety)
+  // Save each photo within the wait after its fetch; false: after the wait (benchmarks).
+  bool save_during_wait = true;
   // Set: used instead of the settings file's 下载记录 / 时间段 switch (command line).
   std::optional<bool> record_override;
   std::optional<bool> range_override;

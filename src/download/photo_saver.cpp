@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <thread>
 
 #include "download/record_store.h"
 #include "download/step_gate.h"
@@ -167,10 +168,12 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
   const auto fetched = std::chrono::steady_clock::now();
   const SaveOutcome outcome = keep_photo(entry, position, status, body);
   if (outcome == SaveOutcome::Ended) return outcome;
-  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - fetched);
-  const auto left = std::max(options_.after_photo - spent, std::chrono::milliseconds::zero());
-  if (!gate.wait_for(left)) return SaveOutcome::Ended;
+  // The gate waits whole milliseconds; the fraction that remains is slept after it.
+  const auto until = fetched + options_.after_photo;
+  const auto left = std::chrono::floor<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  if (!gate.wait_for(std::max(left, std::chrono::milliseconds::zero()))) return SaveOutcome::Ended;
+  std::this_thread::sleep_until(until);
+  if (!gate.pass()) return SaveOutcome::Ended;
   return outcome;
 }
 
