@@ -1,6 +1,9 @@
 #include "core/settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <cstdio>
 #include <fstream>
@@ -16,6 +19,8 @@ namespace {
 
 // Lines of the file without their line ends; a missing file gives no lines.
 bool read_lines(const std::string& path, std::vector<std::string>& lines) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::stringstream buffer;
@@ -98,9 +103,22 @@ std::string read_setting(const std::string& section, const std::string& key,
 }
 
 void write_setting(const std::string& section, const std::string& key, const std::string& value) {
-  const std::string path = settings_path();
+  std::string path = settings_path();
+  // A link is written through to the file it names, so the link itself stays.
+  std::error_code ec;
+  if (std::filesystem::is_symlink(path, ec)) {
+    auto target = std::filesystem::canonical(path, ec);
+    if (ec) return;
+    path = target.string();
+  }
+  struct stat existing {};
+  const bool exists = ::stat(path.c_str(), &existing) == 0;
+  // A read-only file refuses the write, as it would on Windows, whoever we are.
+  if (exists && (existing.st_mode & S_IWUSR) == 0) return;
   std::vector<std::string> lines;
-  read_lines(path, lines);
+  // A file that is there but cannot be read must not be replaced by one holding only
+  // this key: every other line would be lost.
+  if (!read_lines(path, lines) && exists) return;
 
   bool in_section = false, found_section = false, written = false;
   std::size_t insert_at = lines.size();  // after the last line of our section
@@ -139,6 +157,7 @@ void write_setting(const std::string& section, const std::string& key, const std
   const std::string temp = path + ".tmp";
   FILE* f = std::fopen(temp.c_str(), "wb");
   if (!f) return;
+  if (exists) ::fchmod(fileno(f), existing.st_mode & 07777);
   bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
   ok = std::fflush(f) == 0 && ok;
   ok = ::fsync(fileno(f)) == 0 && ok;

@@ -103,3 +103,40 @@ TEST(ProgramDirectory, NoTrailingSeparator) {
 
 }  // namespace
 }  // namespace af
+
+namespace af {
+namespace {
+
+class SettingsFileStateTest : public SettingsTest {};
+
+TEST_F(SettingsFileStateTest, ReadOnlyFileIsLeftAlone) {
+  write("[" + settings_section() + "]\r\n" + record_key() + "=1\r\n");
+  ::chmod(settings_path().c_str(), 0444);
+  write_setting(settings_section(), record_key(), "0");
+  EXPECT_TRUE(option_enabled(record_key()));
+  ::chmod(settings_path().c_str(), 0644);
+}
+
+TEST_F(SettingsFileStateTest, UnreadableFileIsNotReplaced) {
+  // A folder where the file should be cannot be read as a file; nothing may replace it.
+  fs::create_directories(settings_path());
+  write_setting(settings_section(), record_key(), "1");
+  EXPECT_TRUE(fs::is_directory(settings_path()));
+}
+
+TEST_F(SettingsFileStateTest, LinkIsWrittenThroughAndModeKept) {
+  const auto real = dir_ / "real.ini";
+  std::ofstream(real, std::ios::binary) << "[x]\r\ny=2\r\n";
+  ::chmod(real.c_str(), 0600);
+  fs::create_symlink(real, settings_path());
+  write_setting(settings_section(), range_key(), "1");
+  EXPECT_TRUE(fs::is_symlink(settings_path()));
+  EXPECT_TRUE(option_enabled(range_key()));
+  EXPECT_EQ(read_setting("x", "y", ""), "2");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+}  // namespace
+}  // namespace af
