@@ -67,6 +67,69 @@ TEST(WritePhotoFile, AMissingFolderFails) {
   EXPECT_FALSE(fs::exists(folder.file("missing")));
 }
 
+TEST(TemporaryPhoto, IsWrittenFlushedAndPutInPlace) {
+  TempFolder folder;
+  TemporaryPhoto photo(folder.path(), "bytes of a photo");
+  ASSERT_TRUE(photo.written());
+  EXPECT_EQ(read_file(photo.path()), "bytes of a photo");
+  EXPECT_EQ(fs::path(photo.path()).parent_path(), fs::path(folder.path()));
+  EXPECT_FALSE(photo.put_in_place("1_a_b.jpg"));  // not before it is finished
+  ASSERT_TRUE(photo.finish(true));
+  ASSERT_TRUE(photo.put_in_place("1_a_b.jpg"));
+  EXPECT_EQ(names_in(folder.path()), std::vector<std::string>{"1_a_b.jpg"});
+  EXPECT_EQ(read_file(folder.file("1_a_b.jpg")), "bytes of a photo");
+}
+
+TEST(TemporaryPhoto, ARefusedNameLeavesItTemporaryForAnotherName) {
+  TempFolder folder;
+  {
+    TemporaryPhoto photo(folder.path(), "x");
+    ASSERT_TRUE(photo.finish(false));
+    EXPECT_FALSE(photo.put_in_place(std::string(300, 'n') + ".jpg"));
+    EXPECT_FALSE(photo.put_in_place("../escaped.jpg"));
+    EXPECT_TRUE(fs::exists(photo.path()));
+    EXPECT_TRUE(photo.put_in_place("short.jpg"));
+    EXPECT_FALSE(photo.put_in_place("again.jpg"));  // once in place it stays there
+  }
+  EXPECT_EQ(names_in(folder.path()), std::vector<std::string>{"short.jpg"});
+}
+
+TEST(TemporaryPhoto, OneNeverPutInPlaceIsRemoved) {
+  TempFolder folder;
+  std::string first, second;
+  {
+    TemporaryPhoto a(folder.path(), "a");
+    TemporaryPhoto b(folder.path(), "b");
+    first = a.path();
+    second = b.path();
+    EXPECT_NE(first, second);  // every photo has a name of its own
+    ASSERT_TRUE(a.finish(true));
+    EXPECT_EQ(names_in(folder.path()).size(), 2u);
+    b.discard();
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_FALSE(b.finish(true));
+    EXPECT_FALSE(b.put_in_place("b.jpg"));
+  }
+  EXPECT_TRUE(names_in(folder.path()).empty());
+}
+
+TEST(TemporaryPhoto, AMissingFolderIsNotWritten) {
+  TempFolder folder;
+  TemporaryPhoto photo(folder.file("missing"), "x");
+  EXPECT_FALSE(photo.written());
+  EXPECT_FALSE(photo.finish(true));
+  EXPECT_FALSE(photo.put_in_place("1_a_b.jpg"));
+  EXPECT_TRUE(names_in(folder.path()).empty());
+}
+
+TEST(TemporaryPhoto, ItsNamesAreTheOnesRemovedAsLeftovers) {
+  TempFolder folder;
+  TemporaryPhoto photo(folder.path(), "x");
+  ASSERT_TRUE(photo.written());
+  remove_temporary_files(folder.path());
+  EXPECT_TRUE(names_in(folder.path()).empty());
+}
+
 TEST(MakeAlbumFolder, CreatesEveryMissingParent) {
   TempFolder folder;
   const std::string path = folder.file("save/user/album12");
