@@ -9,13 +9,33 @@ bool is_lead(unsigned char c) { return c >= 0x80; }
 
 char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Compares `needle` with the text at a character start `at`. With ignore case only a byte
+// that is a single-byte character of the text folds; both bytes of a two-byte character
+// compare exactly.
 bool equal_at(std::string_view text, std::size_t at, std::string_view needle, bool ignore_case) {
   if (at + needle.size() > text.size()) return false;
-  for (std::size_t k = 0; k < needle.size(); ++k) {
-    char a = text[at + k], b = needle[k];
-    if (ignore_case ? fold(a) != fold(b) : a != b) return false;
+  if (!ignore_case) return text.compare(at, needle.size(), needle) == 0;
+  std::size_t k = 0;
+  while (k < needle.size()) {
+    std::size_t n = (at + k + 1 < text.size() && is_lead(static_cast<unsigned char>(text[at + k]))) ? 2 : 1;
+    if (n == 1) {
+      if (fold(text[at + k]) != fold(needle[k])) return false;
+    } else {
+      if (k + 1 >= needle.size()) return text[at + k] == needle[k];
+      if (text[at + k] != needle[k] || text[at + k + 1] != needle[k + 1]) return false;
+    }
+    k += n;
   }
   return true;
+}
+
+// The first match at or after the 0-based character start `from`; npos when absent.
+std::size_t find_from_boundary(std::string_view text, std::string_view needle, std::size_t from,
+                               bool ignore_case) {
+  for (std::size_t i = from; i < text.size(); i += char_length(text, i)) {
+    if (equal_at(text, i, needle, ignore_case)) return i;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace
@@ -28,13 +48,13 @@ std::size_t char_length(std::string_view text, std::size_t i) {
 std::size_t find_text(std::string_view text, std::string_view needle, std::size_t start,
                       bool ignore_case) {
   std::size_t from = start <= 1 ? 0 : start - 1;
-  if (needle.empty()) return from < text.size() || (from == 0) ? from + 1 : 0;
-  // Walk character by character so a match never begins on a second byte.
-  for (std::size_t i = 0; i < text.size(); i += char_length(text, i)) {
-    if (i < from) continue;
-    if (equal_at(text, i, needle, ignore_case)) return i + 1;
-  }
-  return 0;
+  if (needle.empty()) return from <= text.size() ? from + 1 : 0;
+  // Find the first character start at or after `from`, so a match never begins on a
+  // second byte, then search from there.
+  std::size_t i = 0;
+  while (i < from && i < text.size()) i += char_length(text, i);
+  std::size_t found = find_from_boundary(text, needle, i, ignore_case);
+  return found == std::string_view::npos ? 0 : found + 1;
 }
 
 std::size_t find_last_text(std::string_view text, std::string_view needle, bool ignore_case) {
@@ -47,33 +67,21 @@ std::size_t find_last_text(std::string_view text, std::string_view needle, bool 
 }
 
 std::string trim_text(std::string_view text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e) {
-    if (text[b] == ' ') ++b;
-    else if (text.substr(b, 2) == kFullWidthSpace) b += 2;
-    else break;
-  }
-  // From the end: only strip a full-width space that is a whole character, so find the
-  // character boundaries first.
-  while (e > b) {
-    if (text[e - 1] == ' ') {
-      // A trailing 0x20 can only be the second byte of a two-byte character if that
-      // character starts at e-2; GBK trail bytes are 0x40 or above, so 0x20 is always whole.
-      --e;
-      continue;
-    }
-    if (e - b >= 2 && text.substr(e - 2, 2) == kFullWidthSpace) {
-      // Make sure e-2 is a character start.
-      std::size_t i = b;
-      while (i < e - 2) i += char_length(text, i);
-      if (i == e - 2) {
-        e -= 2;
-        continue;
-      }
-    }
-    break;
-  }
-  return std::string(text.substr(b, e - b));
+  // Character starts of the text, so both ends strip whole characters only.
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size(); i += char_length(text, i)) starts.push_back(i);
+  auto is_space = [&](std::size_t k) {
+    std::size_t at = starts[k];
+    std::size_t n = char_length(text, at);
+    return (n == 1 && text[at] == ' ') || (n == 2 && text.substr(at, 2) == kFullWidthSpace);
+  };
+  std::size_t b = 0, e = starts.size();
+  while (b < e && is_space(b)) ++b;
+  while (e > b && is_space(e - 1)) --e;
+  if (b == e) return {};
+  std::size_t begin = starts[b];
+  std::size_t end = e < starts.size() ? starts[e] : text.size();
+  return std::string(text.substr(begin, end - begin));
 }
 
 std::string remove_spaces(std::string_view text) {
@@ -108,12 +116,13 @@ std::vector<std::string> split_text(std::string_view text, std::string_view sepa
     pieces.emplace_back(text);
     return pieces;
   }
-  std::size_t begin = 0;  // 0-based start of the current piece
+  // `begin` always sits on a character start: it follows a whole separator match.
+  std::size_t begin = 0;
   for (;;) {
-    std::size_t pos = find_text(text, separator, begin + 1);
-    if (pos == 0) break;
-    pieces.emplace_back(text.substr(begin, pos - 1 - begin));
-    begin = pos - 1 + separator.size();
+    std::size_t pos = find_from_boundary(text, separator, begin, false);
+    if (pos == std::string_view::npos) break;
+    pieces.emplace_back(text.substr(begin, pos - begin));
+    begin = pos + separator.size();
   }
   if (begin < text.size()) pieces.emplace_back(text.substr(begin));
   return pieces;
@@ -190,10 +199,10 @@ std::string text_between(std::string_view text, std::string_view start_marker,
   const std::string end = replace_text(end_marker, kQuoteMarker, "\"");
   std::size_t i = find_text(text, begin, start, ignore_case);
   if (i == 0) return {};
-  i += begin.size();
-  std::size_t j = find_text(text, end, i, ignore_case);
-  if (j == 0 || j < i) return {};
-  return std::string(text.substr(i - 1, j - i));
+  std::size_t after = i - 1 + begin.size();  // 0-based, a character start
+  std::size_t j = find_from_boundary(text, end, after, ignore_case);
+  if (j == std::string_view::npos) return {};
+  return std::string(text.substr(after, j - after));
 }
 
 }  // namespace af

@@ -19,6 +19,15 @@ TEST(FindText, NeverStartsOnSecondByte) {
   EXPECT_EQ(find_text("\xB0\x41", "A"), 0u);
 }
 
+TEST(FindText, IgnoreCaseNeverFoldsASecondByte) {
+  // 0x81 0x61 and 0x81 0x41 are two different characters.
+  EXPECT_EQ(find_text("\x81\x61", "\x81\x41", 1, true), 0u);
+  EXPECT_EQ(find_text("\x81\x41", "\x81\x41", 1, true), 1u);
+  EXPECT_EQ(replace_text("\x81\x61" "A", "\x81\x41", "x", true), "\x81\x61" "A");
+  // A start position on a second byte moves to the next character.
+  EXPECT_EQ(find_text("\x81\x5C\\", "\\", 2), 3u);
+}
+
 TEST(FindText, StartAndCase) {
   struct Case {
     std::string text, needle;
@@ -40,6 +49,9 @@ TEST(TrimText, RemovesOnlyBothKindsOfSpace) {
   // A1 A1 that is not a whole character at the end stays: B0 A1 is one character.
   EXPECT_EQ(trim_text("\xB0\xA1\xA1"), "\xB0\xA1\xA1");
   EXPECT_EQ(trim_text("   "), "");
+  // 0x20 after a lead byte is that character's second byte, not a space.
+  EXPECT_EQ(trim_text("a\x81 "), "a\x81 ");
+  EXPECT_EQ(trim_text("\xA1\xA1\xA1\xA1"), "");
   EXPECT_EQ(remove_spaces(" a\xA1\xA1 b "), "ab");
 }
 
