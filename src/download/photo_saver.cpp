@@ -48,6 +48,15 @@ bool is_plain_file_name(const std::string& name) {
          name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
+// Makes the names in `folder_path` durable (a rename is a change of its folder).
+bool sync_folder(const std::string& folder_path) {
+  int fd = ::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  return ok;
+}
+
 }  // namespace
 
 std::string temporary_photo_path(const std::string& folder_path, std::uint64_t serial) {
@@ -188,32 +197,46 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
 
   SaveOutcome outcome = status == 200 ? SaveOutcome::WriteFailed : SaveOutcome::FetchFailed;
   std::optional<TemporaryPhoto> photo;
-  const auto place_and_record = [&] {
-    if (photo) {
-      if (photo->put_in_place(name_with(caption))) {
-        outcome = SaveOutcome::Saved;
-      } else if (photo->put_in_place(name_with(ideographs_only(caption)))) {
-        // A name the file system refuses: once more with the caption's ideographs only.
-        outcome = SaveOutcome::SavedAsIdeographs;
-      } else {
-        photo->discard();
-      }
-    }
-    // Recorded only once the photo is in place under its final name.
-    if (outcome == SaveOutcome::Saved || outcome == SaveOutcome::SavedAsIdeographs) {
-      if (!record_.is_recorded(entry.photo_id)) record_.add_record(entry.photo_id);
+  // Puts the written photo under its name; true when it is in place.
+  const auto place = [&] {
+    if (!photo) return false;
+    if (photo->put_in_place(name_with(caption))) {
+      outcome = SaveOutcome::Saved;
+    } else if (photo->put_in_place(name_with(ideographs_only(caption)))) {
+      // A name the file system refuses: once more with the caption's ideographs only.
+      outcome = SaveOutcome::SavedAsIdeographs;
     } else {
-      log_(failure_line(entry));
+      photo->discard();
+      return false;
     }
+    return true;
+  };
+  // Recorded only once the photo is in place under its final name.
+  const auto record = [&] {
+    if (!record_.is_recorded(entry.photo_id)) record_.add_record(entry.photo_id);
+  };
+  const auto place_and_record = [&] {
+    if (place()) record();
+    else log_(failure_line(entry));
   };
 
   bool ran = false;
   if (status == 200 && options_.sync_files) {
     if (!steps_.run([&] { photo.emplace(folder_path_, body); })) return SaveOutcome::Ended;
-    // The flush runs between two steps, so that pause and end never wait for the disk.
-    // After an end the temporary file is removed with `photo`.
+    // The flushes run between steps, so that pause and end never wait for the disk. After
+    // an end the temporary file is removed with `photo`.
     if (photo->written()) photo->finish(true);
-    ran = steps_.run(place_and_record);
+    bool placed = false;
+    if (!steps_.run([&] {
+          placed = place();
+          if (!placed) log_(failure_line(entry));
+        }))
+      return SaveOutcome::Ended;
+    // The record is kept only once the new name is on disk too: after a power cut a
+    // recorded photo is never missing. An end before the record leaves the photo in place,
+    // to be fetched again by a download with the record on.
+    ran = true;
+    if (placed && sync_folder(folder_path_)) ran = steps_.run(record);
   } else {
     // Without a flush nothing is slow: the whole photo is one step.
     ran = steps_.run([&] {

@@ -6,8 +6,9 @@
 //     return saver.save_photo(e, pos) != SaveOutcome::Ended; });
 //
 // A photo is written to a temporary file in the album folder, flushed to disk (when
-// `sync_files`) and renamed into place, and only then recorded, so no partial photo ever
-// carries a final name, not even after a power cut. A photo whose image could not be
+// `sync_files`) and renamed into place, and recorded only once the new name is on disk
+// too, so no partial photo ever carries a final name and no recorded photo is missing,
+// not even after a power cut. A photo whose image could not be
 // fetched or written is neither kept nor recorded, and a "失败" line is logged; a later
 // download fetches it again.
 //

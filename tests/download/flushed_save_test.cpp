@@ -1,5 +1,6 @@
 // Saving with each photo flushed to disk (the program's default): a photo is written to a
-// temporary file, flushed, renamed into place and only then recorded, all within the wait
+// temporary file, flushed, renamed into place, its folder flushed, and only then recorded,
+// all within the wait
 // after its fetch; pause holds the save, end leaves no temporary file and no record without
 // its photo, and the download's finish comes only once every photo is in place.
 #include <gtest/gtest.h>
@@ -64,21 +65,26 @@ class FlushedSaveTest : public DownloadTest {
     return ids;
   }
 
-  // Every photo file is whole and recorded, every recorded photo has its file, and no
-  // temporary file is left.
+  // Every photo file is whole, every recorded photo has its file, at most `unrecorded`
+  // files are not recorded (ended between the rename and the record), and no temporary
+  // file is left.
   void expect_files_match_record(const std::string& uid, const afsample::SampleAlbum& album,
-                                 const std::string& folder) {
+                                 const std::string& folder, std::size_t unrecorded = 0) {
     const auto files = files_under(save_.path());
     const auto ids = recorded(uid, album);
+    std::size_t files_without_record = 0;
     for (std::size_t i = 0; i < album.photos.size(); ++i) {
       const auto& photo = album.photos[i];
       const std::string name = folder + "/" + expected_name(photo, static_cast<int>(i) + 1);
       const bool has_file = files.count(name) > 0;
-      EXPECT_EQ(has_file, ids.count(photo.photo_id) > 0) << name;
+      const bool is_recorded = ids.count(photo.photo_id) > 0;
+      EXPECT_TRUE(has_file || !is_recorded) << "recorded without its photo: " << name;
+      if (has_file && !is_recorded) ++files_without_record;
       if (has_file) {
         EXPECT_EQ(files.at(name), service().image_bytes(photo.pic_name)) << name;
       }
     }
+    EXPECT_LE(files_without_record, unrecorded);
     EXPECT_EQ(temporary_files(), 0u);
   }
 };
@@ -216,7 +222,7 @@ TEST_F(FlushedSaveTest, PauseHoldsTheSaveAndContinueCompletes) {
   EXPECT_EQ(service().requests().size(), requests);
   EXPECT_EQ(photo_files(), files);
   EXPECT_EQ(recorded("9104", user.albums[0]), ids);
-  EXPECT_EQ(ids.size(), files.size());
+  EXPECT_LE(files.size() - ids.size(), 1u);  // the photo whose record was next
 
   downloader.continue_download();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
@@ -226,7 +232,8 @@ TEST_F(FlushedSaveTest, PauseHoldsTheSaveAndContinueCompletes) {
 }
 
 // Ended at many moments (while running and while paused): no temporary file remains, every
-// photo file is whole and recorded, and nothing is recorded without its file.
+// photo file is whole, nothing is recorded without its file, and at most the photo under
+// way is in place without its record (a later download fetches it again).
 TEST_F(FlushedSaveTest, EndAtAnyMomentLeavesNoTemporaryFileAndNoRecordWithoutItsPhoto) {
   auto user = afsample::make_user("9105", "/u/9105", "T");
   user.albums.push_back(afsample::make_album("910500000001", "A", 30));
@@ -254,7 +261,7 @@ TEST_F(FlushedSaveTest, EndAtAnyMomentLeavesNoTemporaryFileAndNoRecordWithoutIts
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30)));
     EXPECT_EQ(view_.event_count(), events);
     EXPECT_TRUE(view_.messages().empty());
-    expect_files_match_record("9105", user.albums[0], "T/A30");
+    expect_files_match_record("9105", user.albums[0], "T/A30", 1);
 
     fs::remove_all(save_.file("T"));
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(program_.file(std::string("9105.dlr") + suffix));
