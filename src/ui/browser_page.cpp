@@ -1,15 +1,35 @@
 #include "ui/browser_page.h"
 
+#include <QWebEngineNewWindowRequest>
+
 namespace af {
+
+QUrl browser_address(const QString& text) {
+  QUrl url(text);
+  if (!text.isEmpty() && url.scheme().isEmpty()) url = QUrl::fromUserInput(text);
+  return url;
+}
 
 BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
   connect(this, &QWebEnginePage::linkHovered, this, [this](const QString& url) { status_text_ = url; });
+  // createWindow makes no page, so the engine offers the request (with its address) here
+  // instead; it is answered in place and never opened in a page of its own.
+  connect(this, &QWebEnginePage::newWindowRequested, this,
+          [this](QWebEngineNewWindowRequest& request) { keep_in_page(request.requestedUrl()); });
 }
 
-QWebEnginePage* BrowserPage::createWindow(WebWindowType) {
+void BrowserPage::set_address(const QString& text) { setUrl(browser_address(text)); }
+
+void BrowserPage::keep_in_page(const QUrl& requested) {
   ++refused_windows_;
-  if (new_window_handler_) new_window_handler_();
-  return nullptr;
+  // The link under the pointer comes first, as it always has; a window opened by a
+  // script, a form or the keyboard has no link under the pointer, and then the request's
+  // own address is shown. With neither, the page stays as it is.
+  const QUrl target = status_text_.isEmpty() ? requested : QUrl(status_text_);
+  if (target.isEmpty() || !new_window_handler_) return;
+  new_window_handler_(target);
 }
+
+QWebEnginePage* BrowserPage::createWindow(WebWindowType) { return nullptr; }
 
 }  // namespace af

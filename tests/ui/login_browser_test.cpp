@@ -32,12 +32,18 @@ class PageServer {
           "<a id='popup' href='/second' target='_blank' "
           "style='display:block;width:400px;height:200px;background:#cde'>open in a new window</a>"
           "<a id='plain' href='/third' style='display:block;width:400px;height:100px'>plain</a>"
+          "<form id='form' action='/second' method='get' target='_blank'>"
+          "<input name='from' value='form'></form>"
           "</body></html>",
           "text/html");
     });
     server_.Get("/second", [this](const httplib::Request& request, httplib::Response& response) {
       record(request.path);
       response.set_content("<html><head><title>second</title></head><body>second</body></html>", "text/html");
+    });
+    server_.Get("/third", [this](const httplib::Request& request, httplib::Response& response) {
+      record(request.path);
+      response.set_content("<html><head><title>third</title></head><body>third</body></html>", "text/html");
     });
     server_.Get("/typed", [this](const httplib::Request& request, httplib::Response& response) {
       record(request.path);
@@ -52,6 +58,8 @@ class PageServer {
     thread_.join();
   }
   QString url(const char* path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path); }
+  // The address as a person types it: no scheme.
+  QString typed(const char* path) const { return QStringLiteral("127.0.0.1:%1%2").arg(port_).arg(path); }
   QStringList paths() const {
     std::lock_guard lock(mutex_);
     return paths_;
@@ -74,6 +82,20 @@ class PageServer {
 
 class LoginBrowserTest : public QObject {
   Q_OBJECT
+
+  // A window whose browser shows the server's first page, loaded, with nothing in the
+  // status bar.
+  std::unique_ptr<MainWindow> window_on_first_page(const PageServer& server) {
+    af::WindowOptions options;
+    options.home = server.url("/");
+    auto window = std::make_unique<MainWindow>(options);
+    window->show();
+    QSignalSpy loaded(window->browser(), &QWebEngineView::loadFinished);
+    if (!QTest::qWaitFor([&] { return loaded.count() >= 1; }, 30000)) qFatal("the first page did not load");
+    if (window->browser()->url() != QUrl(server.url("/"))) qFatal("the first page is not shown");
+    if (!window->browser_page()->status_text().isEmpty()) qFatal("the status bar is not empty");
+    return window;
+  }
 
  private slots:
   void initTestCase() {
@@ -149,6 +171,101 @@ class LoginBrowserTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(window.browser()->title(), QStringLiteral("typed"), 30000);
     QCOMPARE(window.browser_page()->refused_windows(), 1);
     QVERIFY(!server.paths().contains(QStringLiteral("/second")));
+  }
+
+  // With nothing in the status bar (a script's window.open, a form aimed at a new window,
+  // a link followed from the keyboard, the pointer already gone from the link), the page
+  // the new window asks for is shown in place; the page is never blanked.
+  void new_window_request_without_status_text_opens_its_address_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("script") << QStringLiteral("window.open('/second', '_blank');") << QStringLiteral("second")
+                            << QStringLiteral("/second");
+    QTest::newRow("form") << QStringLiteral("document.getElementById('form').submit();")
+                          << QStringLiteral("second") << QStringLiteral("/second?from=form");
+    QTest::newRow("pointer left the link") << QStringLiteral("window.open('/third', '_blank');")
+                                           << QStringLiteral("third") << QStringLiteral("/third");
+  }
+
+  void new_window_request_without_status_text_opens_its_address() {
+    QFETCH(QString, action);
+    QFETCH(QString, title);
+    QFETCH(QString, address);
+    PageServer server;
+    auto window = window_on_first_page(server);
+    const int top_levels = static_cast<int>(QApplication::topLevelWidgets().size());
+    if (QString::fromUtf8(QTest::currentDataTag()) == QStringLiteral("pointer left the link")) {
+      emit window->browser_page()->linkHovered(server.url("/second"));
+      emit window->browser_page()->linkHovered(QString());
+    }
+    window->browser_page()->runJavaScript(action);
+    QTRY_COMPARE_WITH_TIMEOUT(window->browser()->title(), title, 30000);
+    QCOMPARE(window->browser()->url(), QUrl(server.url(address.toUtf8().constData())));
+    QCOMPARE(window->browser_page()->refused_windows(), 1);
+    QCOMPARE(static_cast<int>(QApplication::topLevelWidgets().size()), top_levels);
+  }
+
+  // Focus puts the link's address into the status bar, as the pointer does.
+  void link_followed_from_the_keyboard_into_a_new_window_stays_in_page() {
+    PageServer server;
+    auto window = window_on_first_page(server);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    bool ok = false;
+    window->browser_page()->runJavaScript(
+        QStringLiteral("document.getElementById('popup').focus(); "
+                       "document.activeElement.id;"),
+        [&](const QVariant& id) { ok = id.toString() == QStringLiteral("popup"); });
+    QTRY_VERIFY_WITH_TIMEOUT(ok, 30000);
+    QWidget* surface = window->browser()->focusProxy();
+    QVERIFY(surface != nullptr);
+    surface->setFocus();
+    QTest::keyClick(surface, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(window->browser()->title(), QStringLiteral("second"), 30000);
+    QCOMPARE(window->browser()->url(), QUrl(server.url("/second")));
+    QCOMPARE(window->browser_page()->refused_windows(), 1);
+  }
+
+  // What the browser makes of a text, as an address bar does.
+  void browser_address_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QUrl>("address");
+    QTest::newRow("host only") << QStringLiteral("weibo.com") << QUrl(QStringLiteral("http://weibo.com"));
+    QTest::newRow("host and path") << QStringLiteral("weibo.com/u/1")
+                                   << QUrl(QStringLiteral("http://weibo.com/u/1"));
+    QTest::newRow("address and port")
+        << QStringLiteral("127.0.0.1:8080/typed") << QUrl(QStringLiteral("http://127.0.0.1:8080/typed"));
+    QTest::newRow("http kept") << QStringLiteral("http://photo.weibo.com/x?a=1")
+                               << QUrl(QStringLiteral("http://photo.weibo.com/x?a=1"));
+    QTest::newRow("https kept") << QStringLiteral("https://weibo.com")
+                                << QUrl(QStringLiteral("https://weibo.com"));
+    QTest::newRow("about kept") << QStringLiteral("about:blank") << QUrl(QStringLiteral("about:blank"));
+    QTest::newRow("empty stays empty") << QString() << QUrl();
+  }
+
+  void browser_address() {
+    QFETCH(QString, text);
+    QFETCH(QUrl, address);
+    QCOMPARE(af::browser_address(text), address);
+  }
+
+  void typed_address_without_scheme_is_opened() {
+    PageServer server;
+    auto window = window_on_first_page(server);
+    control<QLineEdit>(*window, QStringLiteral("编辑框_url"))->setText(server.typed("/typed"));
+    control<QPushButton>(*window, QStringLiteral("按钮_打开"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(window->browser()->title(), QStringLiteral("typed"), 30000);
+    QCOMPARE(window->browser()->url(), QUrl(server.url("/typed")));
+    QCOMPARE(control<QLineEdit>(*window, QStringLiteral("编辑框_url"))->text(), server.typed("/typed"));
+  }
+
+  void start_page_without_scheme_is_opened() {
+    PageServer server;
+    af::WindowOptions options;
+    options.home = server.typed("/typed");
+    MainWindow window(options);
+    QTRY_COMPARE_WITH_TIMEOUT(window.browser()->title(), QStringLiteral("typed"), 30000);
+    QCOMPARE(window.browser()->url(), QUrl(server.url("/typed")));
   }
 
  private:
