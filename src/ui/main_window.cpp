@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateEdit>
@@ -17,6 +18,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <algorithm>
+#include <chrono>
 
 #include "core/paths.h"
 #include "core/settings.h"
@@ -37,8 +39,10 @@ namespace {
 
 const char* const kVersion = "1.0";
 
+// The application's own font family at the pixel size the layout asks for: the system's
+// font configuration then picks a face that has the Chinese captions' characters.
 QFont pixel_font(int pixels, bool bold = false) {
-  QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+  QFont font = QApplication::font();
   font.setPixelSize(pixels);
   font.setBold(bold);
   return font;
@@ -70,7 +74,34 @@ QGroupBox* group(QWidget* parent, const char* name, int left, int top, int width
 void set_width(QWidget* widget, int width) { widget->resize(std::max(0, width), widget->height()); }
 void set_left(QWidget* widget, int left) { widget->move(left, widget->y()); }
 
+// How long closing the window waits for an ended download's worker to return.
+constexpr std::chrono::milliseconds kWorkerCloseWait{2000};
+
+// Downloaders handed over to a thread of their own because their worker was still busy
+// when they were let go.
+std::atomic<int> downloads_finishing{0};
+
 }  // namespace
+
+int MainWindow::downloads_still_finishing() { return downloads_finishing.load(); }
+
+void MainWindow::let_go_of_downloader(std::shared_ptr<Downloader> downloader,
+                                      std::shared_ptr<QtWindowBridge> bridge,
+                                      std::chrono::milliseconds wait) {
+  if (!downloader) return;
+  downloader->end_download();
+  // An ended worker returns at its next step; only a step that the disk holds up (a
+  // flush) keeps it longer. It is never waited for without bound on this thread: it is
+  // left to finish on a thread of its own, which keeps what it reports to alive. Its
+  // updates are stale from now on, so none of them reaches the window.
+  if (downloader->wait_for_worker(wait)) return;
+  ++downloads_finishing;
+  std::thread([downloader = std::move(downloader), bridge = std::move(bridge)]() mutable {
+    downloader.reset();
+    bridge.reset();
+    --downloads_finishing;
+  }).detach();
+}
 
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     : QWidget(parent),
@@ -97,12 +128,13 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
 
 MainWindow::~MainWindow() {
   // Album jobs still running stop at their next step and show nothing more; the
-  // download is ended and its worker (which never waits for this thread) joined.
+  // download is ended and its worker given a short while to return.
   bridge_->close();
-  downloader_.reset();
+  let_go_of_downloader(std::move(downloader_), bridge_, kWorkerCloseWait);
   bridge_.reset();
-  for (std::thread& thread : threads_) {
-    if (thread.joinable()) thread.join();
+  // The window's own short-lived threads post to the window, so they must be done first.
+  for (WindowThread& thread : threads_) {
+    if (thread.thread.joinable()) thread.thread.join();
   }
   // The login is kept for the next start even when no change was pending.
   delete cookie_bridge_;
@@ -133,7 +165,7 @@ void MainWindow::build_login_page(QWidget* page) {
 
   browser_ = place<QWebEngineView>(page, "超文本浏览框1", 12, 137, 896, 452);
   browser_page_ = new BrowserPage(profile_, browser_);
-  browser_page_->set_new_window_handler([this] { keep_in_page(); });
+  browser_page_->set_new_window_handler([this](const QUrl& address) { keep_in_page(address); });
   browser_->setPage(browser_page_);
 }
 
@@ -277,14 +309,29 @@ void MainWindow::start_up() {
   const QString home = options_.home;
   start_thread([this, home] {
     QMetaObject::invokeMethod(
-        this, [this, home] { browser_->setUrl(QUrl(home)); }, Qt::QueuedConnection);
+        this, [this, home] { browser_page_->set_address(home); }, Qt::QueuedConnection);
   });
   QCoreApplication::processEvents();
 }
 
 void MainWindow::start_thread(std::function<void()> entry) {
-  // Threads are joined when the window goes, so none of them outlives what it posts to.
-  threads_.emplace_back(std::move(entry));
+  // Threads are joined when the window goes, so none of them outlives what it posts to;
+  // those already finished are joined now, so that repeated clicks do not pile them up.
+  join_finished_threads();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  threads_.push_back({std::thread([entry = std::move(entry), done] {
+                        entry();
+                        done->store(true);
+                      }),
+                      done});
+}
+
+void MainWindow::join_finished_threads() {
+  std::erase_if(threads_, [](WindowThread& thread) {
+    if (!thread.done->load()) return false;
+    thread.thread.join();
+    return true;
+  });
 }
 
 void MainWindow::save_option(QCheckBox* box, const std::string& key) {
@@ -312,7 +359,9 @@ void MainWindow::make_downloader() {
   DownloaderOptions download_options;
   download_options.endpoints.photo_base = options_.service_base.toStdString();
   download_options.pacing = options_.pacing;
-  downloader_ = std::make_unique<Downloader>(*bridge_, download_options);
+  // An ended download whose worker still finishes a step is not waited for.
+  let_go_of_downloader(std::move(downloader_), bridge_, std::chrono::milliseconds(0));
+  downloader_ = std::make_shared<Downloader>(*bridge_, download_options);
 }
 
 void MainWindow::set_pacing(const Pacing& pacing) {
@@ -342,7 +391,7 @@ void MainWindow::show_user_albums() {
   const std::string overview = af::show_user_albums(endpoints, to_gbk(url_edit_->text()), user);
   home_page_address = user.home_page_address;
   user_id = user.user_id;
-  browser_->setUrl(QUrl(from_gbk(overview)));
+  browser_page_->set_address(from_gbk(overview));
 }
 
 void MainWindow::start_download() {
@@ -357,11 +406,12 @@ void MainWindow::continue_download() { downloader_->continue_download(); }
 void MainWindow::end_download() { downloader_->end_download(); }
 
 void MainWindow::open_address() {
-  // The typed text goes to the browser as it is: no trimming, no scheme added.
-  browser_->setUrl(QUrl(url_edit_->text()));
+  // The typed text goes to the browser as it is; the browser reads it as an address bar
+  // does.
+  browser_page_->set_address(url_edit_->text());
 }
 
-void MainWindow::keep_in_page() { browser_->setUrl(QUrl(browser_page_->status_text())); }
+void MainWindow::keep_in_page(const QUrl& address) { browser_->setUrl(address); }
 
 void MainWindow::select_all() {
   if (!select_all_box_->isChecked()) return;

@@ -9,8 +9,10 @@
 // window's one Downloader; background work reports back through QtWindowBridge, and the
 // window never waits for a background thread.
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -101,6 +103,13 @@ class MainWindow : public QWidget {
   // Grabs the window as it is drawn now (docs and visual checks).
   QImage grab_image();
 
+  // The window's own short-lived threads not yet joined (finished ones are joined when
+  // the next one starts, and all of them when the window goes).
+  int kept_threads() const { return static_cast<int>(threads_.size()); }
+  // Ended downloads of any window whose worker was still busy when the window let go of
+  // them; each finishes on a thread of its own. The program need not wait for them.
+  static int downloads_still_finishing();
+
  public slots:
   // Engine commands; wired to the album service and the download engine.
   virtual void get_albums();
@@ -112,7 +121,8 @@ class MainWindow : public QWidget {
 
   // Login page and album table helpers.
   void open_address();
-  void keep_in_page();
+  // Shows `address` in the login browser in place of a new window.
+  void keep_in_page(const QUrl& address);
   void select_all();
   void invert_selection();
 
@@ -137,6 +147,11 @@ class MainWindow : public QWidget {
   void save_option(QCheckBox* box, const std::string& key);
   void start_thread(std::function<void()> entry);
   void make_downloader();
+  void join_finished_threads();
+  // Ends `downloader`'s download and waits up to `wait` for its worker; a worker still
+  // busy then is left to finish on a thread of its own, which keeps `bridge` alive.
+  static void let_go_of_downloader(std::shared_ptr<Downloader> downloader,
+                                   std::shared_ptr<QtWindowBridge> bridge, std::chrono::milliseconds wait);
 
   WindowOptions options_;
   std::unique_ptr<Dialogs> dialogs_;
@@ -144,9 +159,14 @@ class MainWindow : public QWidget {
   QString initial_folder_;
   bool version_check_started_ = false;
   std::atomic<int> version_checks_finished_{0};
-  std::vector<std::thread> threads_;
+  struct WindowThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<WindowThread> threads_;
   std::shared_ptr<QtWindowBridge> bridge_;
-  std::unique_ptr<Downloader> downloader_;
+  // Shared so that a download still finishing when the window goes can outlive it.
+  std::shared_ptr<Downloader> downloader_;
   CookieBridge* cookie_bridge_ = nullptr;
 
   PageTabs* tabs_ = nullptr;

@@ -1,12 +1,15 @@
 // The window as created and as start-up leaves it, and the two persistent options.
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QFile>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <memory>
@@ -173,6 +176,42 @@ class MainWindowTest : public QObject {
     QVERIFY(status->font().bold());
     QCOMPARE(status->palette().color(QPalette::WindowText), QColor(Qt::blue));
     QVERIFY(!control(window, QStringLiteral("标签3"))->font().bold());
+  }
+
+  // The window keeps the application's font family (no face that may be missing is named)
+  // and its Chinese captions are drawn with real glyphs, the system's fallback supplying
+  // the characters the family lacks.
+  void fonts_keep_the_application_family_and_draw_chinese() {
+    const QFont application = QApplication::font();
+    QFont latin_only(QStringLiteral("DejaVu Sans"));
+    latin_only.setPointSize(application.pointSize());
+    QApplication::setFont(latin_only);
+    const QString family = QApplication::font().family();
+    {
+      MainWindow window;
+      for (const char* name : {"编辑框_号码", "标签_保存路径", "标签_动态", "标签3", "按钮_checknew"})
+        QCOMPARE(control(window, QString::fromUtf8(name))->font().family(), family);
+      QCOMPARE(window.font().family(), family);
+      QCOMPARE(window.font().pixelSize(), 12);
+      QCOMPARE(window.tabs()->tab_bar()->font().family(), family);
+
+      for (const char* name : {"标签_保存路径", "按钮_下载选中", "选择框_有图"}) {
+        QWidget* widget = control(window, QString::fromUtf8(name));
+        QTextLayout layout(caption_of(widget), widget->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        int glyphs = 0;
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+          for (quint32 index : run.glyphIndexes()) {
+            QVERIFY2(index != 0, name);  // 0: the font's "missing glyph" box
+            ++glyphs;
+          }
+        }
+        QVERIFY(glyphs >= 4);
+      }
+    }
+    QApplication::setFont(application);
   }
 
   void hidden_at_creation() {

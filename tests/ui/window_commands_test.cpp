@@ -453,6 +453,28 @@ class WindowCommandsTest : public QObject {
     QVERIFY(!window.version_check_started());
   }
 
+  // Finished checks are joined when the next one starts: clicks do not pile up threads.
+  void repeated_checks_keep_no_finished_threads() {
+    MainWindow window;
+    auto* check = control<QPushButton>(window, QStringLiteral("按钮_checknew"));
+    constexpr int kClicks = 20;
+    for (int i = 1; i <= kClicks; ++i) {
+      check->click();
+      QTRY_COMPARE(window.version_checks_finished(), i);
+    }
+    // The last thread may still be on its way out when its count is seen; the next
+    // click joins every one that is done.
+    int clicks = kClicks;
+    for (int tries = 0; tries < 100; ++tries) {
+      check->click();
+      ++clicks;
+      if (window.kept_threads() <= 2) break;
+      QTest::qWait(50);
+    }
+    QVERIFY2(window.kept_threads() <= 2, qPrintable(QString::number(window.kept_threads())));
+    QTRY_COMPARE(window.version_checks_finished(), clicks);
+  }
+
   // --- text edges ---
 
   void text_edges() {
