@@ -7,7 +7,8 @@
 // exchanges go through Dialogs (set_dialogs lets a test answer them in advance).
 // The engine commands (get_albums ... end_download) drive the album service and the
 // window's one Downloader; background work reports back through QtWindowBridge, and the
-// window never waits for a background thread.
+// window never waits for a background thread, except for a bounded moment when it lets go
+// of an ended download (a worker still busy then finishes on a thread of its own).
 #include <QString>
 #include <QUrl>
 #include <QWidget>
