@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <memory>
 #include <utility>
 
@@ -118,7 +119,8 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     view.set_progress_maximum(n);
     ++position;
     view.set_progress_position(position);
-    const auto percent = static_cast<long long>(static_cast<double>(position) / n * 100);
+    // Whole numbers, as the download does: 29 of 100 is "29%", never a rounded-down 28.
+    const std::int64_t percent = std::int64_t{position} * 100 / n;
     view.set_progress_label(std::to_string(percent) + "%");
 
     const JsonDocument album = root.member("data").member("album_list").element(i - 1);
@@ -167,9 +169,11 @@ std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListVi
     return {};
   }
   user.home_page_address = normalize_address(command.box_text);
-  const UserPage page = resolve_user(user.home_page_address);
+  // The command's gate reaches the home-page fetch too, so an end does not wait for a slow page.
+  const UserPage page = resolve_user(user.home_page_address, command.gate);
   user.user_id = page.user_id;
   user.user_title = page.title;
+  if (command.gate && command.gate->ended()) return {};
   view->set_status(G("温馨提示：正在获取相册列表..."));
   view->append_log(G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n");
   // The canvas is hidden before the job starts, so the job's own show/hide decides.

@@ -95,14 +95,15 @@ struct AlbumsCommand {
   ServiceEndpoints endpoints;
   std::string box_text;
   Pacing pacing;
-  Gate* gate = nullptr;  // handed to the job
+  Gate* gate = nullptr;  // the home-page fetch and the job
 };
 
 // Empty box: shows "请输入网址" (caption "信息：") and returns an empty thread with `user`
 // untouched. Otherwise resolves the user on the calling thread (one page fetch), writes
 // home_page_address, user_id and user_title into `user`, shows the status and log lines,
 // hides the canvas and returns the started album list job (detach or join it). The job
-// keeps `view` alive while it runs.
+// keeps `view` alive while it runs. When the gate ends during the home-page fetch, that
+// fetch is aborted and an empty thread returned, with nothing shown.
 std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view,
                        ResolvedUser& user);
 

@@ -20,9 +20,11 @@ std::string user_id_from_page(std::string_view page) {
 
 std::string title_from_page(std::string_view page) { return text_between(page, "<title>", "</title>"); }
 
-UserPage resolve_user(const std::string& address) {
+UserPage resolve_user(const std::string& address, Gate* gate) {
   UserPage result;
-  result.page = utf8_to_gbk(fetch_page(address));
+  PageRequest request;
+  request.gate = gate;
+  result.page = utf8_to_gbk(fetch_page(address, request));
   result.user_id = user_id_from_page(result.page);
   result.title = title_from_page(result.page);
   return result;

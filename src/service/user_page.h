@@ -7,6 +7,8 @@
 
 namespace af {
 
+class Gate;
+
 // The values the two user commands leave behind for the album list and the download.
 struct ResolvedUser {
   std::string home_page_address;  // the normalized address last fetched
@@ -29,8 +31,9 @@ struct UserPage {
 };
 
 // Fetches `address` with fetch_page at its defaults (shared cookie store), converts the
-// body with utf8_to_gbk and cuts id and title out of it. Never fails.
-UserPage resolve_user(const std::string& address);
+// body with utf8_to_gbk and cuts id and title out of it. Never fails. A supplied `gate`
+// holds the fetch while paused and aborts it when ended (the result is then empty).
+UserPage resolve_user(const std::string& address, Gate* gate = nullptr);
 
 // The "[查看用户专辑]" command: resolves the address typed in 编辑框_url, writes
 // home_page_address and user_id into `user` (user_title untouched) and returns the

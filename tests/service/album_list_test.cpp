@@ -350,6 +350,18 @@ TEST_F(AlbumListService, ThreeHundredAlbumsFill) {
   EXPECT_EQ(view.progress_labels()[2], "1%");  // 3 / 300
 }
 
+TEST_F(AlbumListService, PercentageIsExactWholeNumbers) {
+  // 29 / 100 and 57 / 100 come out one short in floating point (28.999..., 56.999...).
+  std::vector<int> counts(100, 1);
+  service().add_user(aftest::user_with_albums("1001", counts));
+  RecordingAlbumListView view;
+  EXPECT_EQ(af::load_album_list(job("1001"), view), 100);
+  const auto labels = view.progress_labels();
+  ASSERT_EQ(labels.size(), 100u);
+  for (int position = 1; position <= 100; ++position)
+    EXPECT_EQ(labels[position - 1], std::to_string(position) + "%") << position;
+}
+
 TEST_F(AlbumListService, RealPacingWaitsOneSecondThenTwoHundredMsPerAlbum) {
   service().add_user(aftest::user_with_albums("1001", {1, 0, 1}));
   af::AlbumListJob real = job("1001");
@@ -441,6 +453,35 @@ TEST_F(GetAlbumsCommand, StatusTexts) {
   af::get_albums(command, view, user).join();
   EXPECT_EQ(view->statuses(), (std::vector<std::string>{G("温馨提示：正在获取相册列表..."), G("相册获取中，耐心等待..."),
                                                         G("相册列表获取完毕,共计") + "1" + G("个")}));
+}
+
+TEST_F(GetAlbumsCommand, EndDuringTheHomePageFetchAbortsIt) {
+  service().add_user(aftest::user_with_albums("1001", {1}));
+  afsample::Fault slow;
+  slow.kind = afsample::FaultKind::Slow;
+  slow.path = "/u/1001";
+  slow.times = 1;
+  slow.delay = std::chrono::seconds(15);
+  service().add_fault(slow);
+  af::DownloadControl control;
+  auto view = std::make_shared<RecordingAlbumListView>();
+  af::ResolvedUser user;
+  af::AlbumsCommand command{endpoints(), base() + "/u/1001", af::Pacing::shortened(0), &control};
+  std::thread ender([&] {
+    while (service().requests_to("/u/1001").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    control.end();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::thread job = af::get_albums(command, view, user);
+  const auto took = std::chrono::steady_clock::now() - start;
+  ender.join();
+  // The page would take 15 s; the end cuts it short.
+  EXPECT_LT(took, std::chrono::seconds(10));
+  EXPECT_FALSE(job.joinable());
+  if (job.joinable()) job.join();
+  EXPECT_EQ(user.user_id, "");
+  EXPECT_TRUE(view->calls().empty());
+  EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
 }
 
 TEST_F(GetAlbumsCommand, PageWithoutIdStillAsksForTheList) {
