@@ -67,15 +67,18 @@ bool walk_album(const AlbumWalk& walk,
   std::string type;
   split_album_id(walk.album_id_text, album_id, type);
   // The stated count only sets how many pages are asked for at least: it is often wrong,
-  // and some albums come in pages shorter than 100. Past those pages the walk goes on
-  // while a page brings photos not seen before, and stops at the first that brings none.
+  // and some albums come in pages shorter than 100. Within those pages every item is handed
+  // on, so that on full pages the running number stays (page - 1) x 100 + index. Past them
+  // the walk goes on while a page brings photos not seen before (only those are handed on),
+  // and stops after the first page (stated or not) that brings none.
   const std::int64_t stated_pages = static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
   std::set<std::string> seen;
   std::int64_t position = 0;
   bool brought_new = true;
-  for (int page = 1; page <= stated_pages || brought_new; ++page) {
-    const std::string address =
-        photo_list_address(walk.endpoints, walk.user_id, album_id, type, page, random_fraction_text());
+  for (std::int64_t page = 1; page <= stated_pages || brought_new; ++page) {
+    const bool stated = page <= stated_pages;
+    const std::string address = photo_list_address(walk.endpoints, walk.user_id, album_id, type,
+                                                   static_cast<int>(page), random_fraction_text());
     std::string text;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
       if (!gate.pass()) return false;
@@ -93,9 +96,11 @@ bool walk_album(const AlbumWalk& walk,
     brought_new = false;
     for (int index = 1; index <= n; ++index) {
       const PhotoEntry entry = read_photo_entry(root.member("data").member("photo_list").element(index - 1));
-      // A photo the album already gave (a repeated page) is not handed on twice.
-      if (!seen.insert(entry.photo_id + '\n' + entry.pic_name).second) continue;
-      brought_new = true;
+      const bool is_new = seen.insert(entry.photo_id + '\n' + entry.pic_name).second;
+      brought_new = brought_new || is_new;
+      // Past the stated pages a repeat (the service giving its last page again) is not
+      // handed on twice.
+      if (!stated && !is_new) continue;
       ++position;
       if (!gate.pass()) return false;
       if (!on_photo(entry, position)) return true;

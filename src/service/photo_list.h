@@ -49,8 +49,11 @@ struct AlbumWalk {
 };
 
 // Walks the album's pages and calls `on_photo(entry, position)` for each photo, in order;
-// position is the photo's 1-based running number in the album. Returns false when the
-// gate ended the walk, true otherwise. `on_photo` returns false to stop the walk.
+// position is the photo's 1-based running number in the album. Every item of the pages the
+// stated count calls for is handed on (on full pages position is (page - 1) x 100 + index);
+// later pages are asked for while a page brings new photos, and only those are handed on.
+// Returns false when the gate ended the walk, true otherwise. `on_photo` returns false to
+// stop the walk.
 bool walk_album(const AlbumWalk& walk,
                 const std::function<bool(const PhotoEntry&, std::int64_t position)>& on_photo);
 
