@@ -210,6 +210,9 @@ Options:
   --program-dir DIR      Use DIR as the program directory (settings file,
                          download records, cookies), for portable use and
                          tests.
+  --pace-factor N        For tests only: divide the program's fixed waits by N
+                         (0 removes them). Keep the waits against the real
+                         service.
   -h, --help             Show this text.
 
 The settings file is read, never written: --record and --range apply to this

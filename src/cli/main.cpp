@@ -18,6 +18,7 @@
 #include "core/gate.h"
 #include "core/pacing.h"
 #include "core/paths.h"
+#include "core/settings.h"
 #include "download/downloader.h"
 #include "http/cookie_store.h"
 #include "service/album_list.h"
@@ -78,6 +79,13 @@ bool load_cookie_file(const std::string& path, int& count) {
     ++count;
   }
   return true;
+}
+
+// "YYYY-MM-DD".
+std::string date_text(const DateTime& date) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+  return text;
 }
 
 std::string table_cell(const std::string& gbk) {
@@ -171,6 +179,13 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   if (options.range.value_or(false)) {
     from = options.range_from;
     to = options.range_to;
+  }
+  if (!options.range && option_enabled(range_key())) {
+    // The window's pickers start at fixed dates; without --range those are the bounds, and
+    // photos since the end date are silently left out unless the user is told.
+    terminal.note("albumfetcher-cli: upload-time range on in peizi.ini: only photos uploaded after " +
+                  date_text(from) + " and before " + date_text(to) +
+                  " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
   }
   const std::string save_dir =
       options.save_dir ? *options.save_dir : program_directory();

@@ -147,6 +147,15 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
           service().image_bytes(album.photos[i].pic_name);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(files_under(save_.path()), expected);
+
+  // A range that comes from the settings file alone is named on standard error, so that the
+  // window's fixed end date never leaves newer photos out unnoticed.
+  const std::string note = "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before 2025-12-30";
+  if (c.on && c.options.empty())
+    EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
+  else
+    EXPECT_EQ(result.err.find("upload-time range"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out.find("upload-time range"), std::string::npos) << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -91,6 +91,38 @@ TEST_P(CliInterruptTest, SignalMidDownloadLeavesOnlyCompletePhotos) {
   EXPECT_EQ(files_under(folder).size(), album.photos.size());
 }
 
+TEST_F(CliTest, SignalDuringTheHomePageFetchEndsAtOnce) {
+  auto user = make_user("3002", "/u/3002", "T");
+  user.albums.push_back(make_album("3558936322000001", "A", 2));
+  service().add_user(user);
+  afsample::Fault slow;
+  slow.kind = afsample::FaultKind::Slow;
+  slow.path = user.path;
+  slow.times = 1;
+  slow.delay = std::chrono::seconds(15);
+  service().add_fault(slow);
+
+  std::vector<std::string> args = base_args();
+  args.insert(args.end(), {"--save-dir", save_.path(), home(user)});
+  CliProcess child(args, output_.path());
+  ASSERT_TRUE(child.started());
+  bool asked = false;
+  for (int i = 0; i < 6000 && !asked; ++i) {
+    asked = !service().requests_to(user.path).empty();
+    if (!asked) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(asked) << "the home page was never asked for";
+  child.send(SIGINT);
+  const auto sent = std::chrono::steady_clock::now();
+  const CliResult result = child.wait(std::chrono::seconds(60));
+  // The page would take 15 s; the signal cuts it short.
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));
+  EXPECT_EQ(result.exit_code, 128 + SIGINT) << result.err;
+  EXPECT_TRUE(result.out.empty()) << result.out;
+  EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
+  EXPECT_TRUE(files_under(save_.path()).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
                          ::testing::Values(SignalCase{"Interrupt", SIGINT}, SignalCase{"Terminate", SIGTERM}),
                          [](const auto& info) { return std::string(info.param.name); });

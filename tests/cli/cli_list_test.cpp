@@ -149,7 +149,7 @@ TEST_F(CliListTest, HelpNamesEveryOptionAndTheExitStatuses) {
   const CliResult result = run({"--help"});
   EXPECT_EQ(result.exit_code, 0);
   for (const char* word : {"HOME_PAGE_ADDRESS", "--list", "--albums", "--save-dir", "--record", "--range",
-                           "--cookies", "--service-base", "--program-dir", "SIGINT", "Exit status"})
+                           "--cookies", "--service-base", "--program-dir", "--pace-factor", "SIGINT", "Exit status"})
     EXPECT_NE(result.out.find(word), std::string::npos) << word;
   EXPECT_TRUE(service().requests().empty());
 }
