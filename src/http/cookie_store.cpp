@@ -192,12 +192,20 @@ bool CookieStore::has_listener() {
 }
 
 void CookieStore::report_changes(const std::vector<Cookie>& before) {
+  report_changes(before, [](const Cookie&) { return true; });
+}
+
+void CookieStore::report_changes(const std::vector<Cookie>& before,
+                                 const std::function<bool(const Cookie&)>& concerns) {
   std::lock_guard guard(impl_->listener_mutex);
   if (!impl_->listener) return;
   std::map<std::string, const Cookie*> earlier;
-  for (const Cookie& c : before) earlier[cookie_key(c)] = &c;
+  for (const Cookie& c : before) {
+    if (concerns(c)) earlier[cookie_key(c)] = &c;
+  }
   std::vector<Cookie> now = impl_->list();
   for (const Cookie& c : now) {
+    if (!concerns(c)) continue;
     auto found = earlier.find(cookie_key(c));
     if (found == earlier.end() || !same_cookie(*found->second, c)) impl_->listener(c);
     if (found != earlier.end()) earlier.erase(found);

@@ -64,6 +64,9 @@ class CookieStore {
   bool has_listener();
   // Reports to the listener what changed since `before` (a copy of all_cookies()).
   void report_changes(const std::vector<Cookie>& before);
+  // The same, limited to the cookies for which `concerns` is true (those a response set):
+  // what others changed in the store meanwhile is not reported as this response's doing.
+  void report_changes(const std::vector<Cookie>& before, const std::function<bool(const Cookie&)>& concerns);
 
   // Load/save the Netscape cookie file (default: program_file("cookies.txt")). Only
   // persistent cookies are saved and loaded; the file is written with mode 0600 and

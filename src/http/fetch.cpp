@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <climits>
+#include <memory>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -23,6 +25,8 @@ using Clock = std::chrono::steady_clock;
 constexpr long kPageConnectMs = 60000;
 constexpr long kPageIdleMs = 60000;
 constexpr long kMaxRedirects = 30;
+// The request object follows at most this many redirects, as the one it stands in for.
+constexpr long kMaxObjectRedirects = 10;
 // A body's announced length is trusted for its buffer up to this size; a larger one grows
 // as it arrives.
 constexpr curl_off_t kMaxReservedBody = 64 * 1024 * 1024;
@@ -61,6 +65,21 @@ bool starts_with_ignore_case(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && lower_text(text.substr(0, prefix.size())) == lower_text(prefix);
 }
 
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+std::string_view trim_spaces(std::string_view text) {
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// How a transfer ended.
+enum class Outcome {
+  None,      // nothing answered: refused, unreachable, timed out, ended through the gate
+  Partial,   // a status line arrived, but the answer broke off (or redirects ran out)
+  Complete,  // the whole answer arrived
+};
+
 // The state of one transfer, shared with curl's callbacks.
 struct Exchange {
   // The body goes to `body`: this exchange's own string, or a buffer the caller keeps
@@ -70,7 +89,6 @@ struct Exchange {
   CURL* easy = nullptr;
   bool body_sized = false;  // room for the announced length made on the first chunk
   std::string header_block;  // raw block of the latest response, status line first
-  bool saw_set_cookie = false;
   int block_status = 0;
 
   Gate* gate = nullptr;
@@ -86,7 +104,6 @@ struct Exchange {
   // A HEAD request with a body is sent as a custom method; curl would then wait for a body
   // the server never sends, so the transfer stops after the final header block.
   bool stop_after_headers = false;
-  bool follows_redirects = false;
   bool stopped_after_headers = false;
 
   static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self) {
@@ -108,7 +125,7 @@ struct Exchange {
     auto* ex = static_cast<Exchange*>(self);
     std::string_view line(data, size * count);
     if (line.substr(0, 5) == "HTTP/") {
-      // A new response (after an interim answer or a redirect) replaces the block.
+      // A new response (after an interim answer) replaces the block.
       ex->header_block.clear();
       ex->body_sized = false;
       ex->block_status = 0;
@@ -116,12 +133,9 @@ struct Exchange {
       if (space != std::string_view::npos) ex->block_status = to_int32(line.substr(space + 1, 3));
     }
     ex->header_block.append(line);
-    if (starts_with_ignore_case(line, "set-cookie")) ex->saw_set_cookie = true;
     if (ex->stop_after_headers && (line == "\r\n" || line == "\n")) {
       bool interim = ex->block_status >= 100 && ex->block_status < 200;
-      bool redirect = ex->follows_redirects && ex->block_status >= 300 && ex->block_status < 400 &&
-                      contains_text(ex->header_block, "\nLocation:", true);
-      if (!interim && !redirect) {
+      if (!interim) {
         ex->stopped_after_headers = true;
         return 0;
       }
@@ -176,37 +190,56 @@ struct Exchange {
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   }
 
-  // Runs the transfer. True when an answer arrived (the status line of a response was read
-  // and nothing aborted it).
-  bool perform(CURL* easy) {
-    if (gate && !gate->pass()) return false;
+  // Each request of a redirect chain starts from nothing; only its final answer counts.
+  void start_request() {
+    body->clear();
+    body_sized = false;
+    header_block.clear();
+    block_status = 0;
+    stopped_after_headers = false;
+    last_down = -1;
+    last_up = -1;
+  }
+
+  Outcome perform(CURL* handle) {
+    if (gate && !gate->pass()) return Outcome::None;
     last_progress = Clock::now();
-    CURLcode result = curl_easy_perform(easy);
-    if (aborted) return false;
-    if (result == CURLE_OK) return true;
-    if (stopped_after_headers && result == CURLE_WRITE_ERROR) return true;
+    CURLcode result = curl_easy_perform(handle);
+    if (aborted) return Outcome::None;
+    if (result == CURLE_OK) return Outcome::Complete;
+    if (stopped_after_headers && result == CURLE_WRITE_ERROR) return Outcome::Complete;
     long code = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-    return code > 0 && !header_block.empty();
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+    return code > 0 && !header_block.empty() ? Outcome::Partial : Outcome::None;
   }
 };
 
-void common_options(CURL* easy, const std::string& url) {
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+void common_options(CURL* easy) {
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // Redirects are followed here, request by request (see run_exchange).
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  // Only the proxy the caller names; none from the environment.
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+}
+
+// The proxy text as curl takes it. A bare "host:port" is an http proxy; a text that
+// names its own scheme is used as it is.
+std::string proxy_option(const std::string& proxy) {
+  if (proxy.empty() || contains_text(proxy, "://")) return proxy;
+  return "http://" + proxy;
 }
 
 // The request body for a method: GET without a body stays a plain GET, HEAD without one
 // a plain HEAD; any other combination sends the body with the method's name.
 void body_options(CURL* easy, const std::string& method, const std::string& body, Exchange& ex) {
-  if (method == "GET" && body.empty()) {
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    return;
-  }
+  // What the previous request of a redirect chain set is undone first.
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  ex.stop_after_headers = false;
+  if (method == "GET" && body.empty()) return;
   if (method == "HEAD" && body.empty()) {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     return;
@@ -219,12 +252,210 @@ void body_options(CURL* easy, const std::string& method, const std::string& body
   if (method == "HEAD") ex.stop_after_headers = true;
 }
 
-bool block_has_header(std::string_view block, std::string_view name) {
-  std::string prefix = lower_text(name) + ":";
-  for (const std::string& line : split_text(block, "\r\n")) {
-    if (lower_text(trim_text(line)).rfind(prefix, 0) == 0) return true;
+// True when curl takes `line` for a header called `name`: the name, in any letter case,
+// directly followed by ":" or ";".
+bool names_header(std::string_view line, std::string_view name) {
+  return line.size() > name.size() && starts_with_ignore_case(line, name) &&
+         (line[name.size()] == ':' || line[name.size()] == ';');
+}
+
+bool lines_name(const std::vector<std::string>& lines, std::string_view name) {
+  for (const std::string& line : lines) {
+    if (names_header(line, name)) return true;
   }
   return false;
+}
+
+// One header line as curl must be given it to send it unchanged: curl reads "Name:" with
+// nothing after the colon as "leave Name out", and sends "Name;" as "Name:".
+std::string wire_line(const std::string& line) {
+  std::size_t colon = line.find(':');
+  if (colon == std::string::npos || colon == 0 || !trim_spaces(std::string_view(line).substr(colon + 1)).empty())
+    return line;
+  return line.substr(0, colon) + ";";
+}
+
+// Headers curl would add on its own unless the block names them. A line "Name:" tells curl
+// to leave its own out and is not sent.
+void suppress_own_headers(std::vector<std::string>& lines) {
+  for (std::string_view name : {"Accept", "Content-Type", "Expect"}) {
+    if (!lines_name(lines, name)) lines.push_back(std::string(name) + ":");
+  }
+}
+
+// Where one request of an exchange goes.
+struct Hop {
+  std::string url;     // what curl connects to and keeps its cookies by
+  std::string target;  // the request line's target, sent exactly; empty: curl's own from url
+  std::string scheme;
+  std::string host;
+  long port = 0;
+};
+
+constexpr unsigned kFollowFlags = CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS;
+
+// A copy of `path` that curl's address parser accepts. curl keeps cookie paths and
+// resolves relative redirects by it; the request line carries the path itself.
+std::string parsable_path(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : path) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F || std::string_view("\"<>\\^`{|}").find(ch) != std::string_view::npos) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+// The first request of an exchange: the connection goes to url_host at url_port (port 0,
+// as the platform does, meaning the scheme's own) and the request line carries url_path
+// exactly as the address holds it. Through a proxy a plain http request names the whole
+// address on its request line; a secure one goes through a tunnel.
+Hop first_hop(std::string_view address, bool through_proxy) {
+  Hop hop;
+  const bool secure = is_secure_address(address);
+  hop.scheme = secure ? "https" : "http";
+  hop.host = url_host(address);
+  const long standard = secure ? 443 : 80;
+  hop.port = url_port(address);
+  if (hop.port == 0) hop.port = standard;
+  std::string origin = hop.scheme + "://" + hop.host;
+  if (hop.port != standard) origin += ":" + std::to_string(hop.port);
+  const std::string path = url_path(address);
+  hop.url = origin + parsable_path(path);
+  hop.target = through_proxy && !secure ? origin + path : path;
+  return hop;
+}
+
+std::string url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
+  char* text = nullptr;
+  if (curl_url_get(url, part, &text, flags) != CURLUE_OK || !text) return {};
+  std::string result(text);
+  curl_free(text);
+  return result;
+}
+
+// The request a redirect leads to: `location` resolved against the address of the
+// request it answered, as curl itself would. False when it cannot be followed.
+bool resolve_location(const std::string& base, const std::string& location, Hop& next) {
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) != CURLUE_OK ||
+      curl_url_set(url.get(), CURLUPART_URL, location.c_str(), kFollowFlags) != CURLUE_OK)
+    return false;
+  next.scheme = lower_text(url_part(url.get(), CURLUPART_SCHEME));
+  if (next.scheme != "http" && next.scheme != "https") return false;
+  next.host = lower_text(url_part(url.get(), CURLUPART_HOST));
+  next.port = to_int32(url_part(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT));
+  next.url = url_part(url.get(), CURLUPART_URL);
+  next.target.clear();
+  return !next.url.empty() && !next.host.empty();
+}
+
+// The value of the first header `name` in a raw response block.
+std::string response_header(std::string_view block, std::string_view name) {
+  for (const std::string& line : split_text(block, "\r\n")) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos || lower_text(trim_spaces(std::string_view(line).substr(0, colon))) != lower_text(name))
+      continue;
+    return std::string(trim_spaces(std::string_view(line).substr(colon + 1)));
+  }
+  return {};
+}
+
+// A cookie a response set: the host that answered and the cookie's name.
+struct CookieSet {
+  std::string host;
+  std::string name;
+};
+
+void note_set_cookies(std::string_view block, const std::string& host, std::vector<CookieSet>& set) {
+  for (const std::string& line : split_text(block, "\r\n")) {
+    if (!starts_with_ignore_case(line, "set-cookie:")) continue;
+    std::string_view rest = std::string_view(line).substr(11);
+    std::size_t end = rest.find_first_of("=;");
+    std::string_view name = trim_spaces(rest.substr(0, end));
+    if (!name.empty()) set.push_back({host, std::string(name)});
+  }
+}
+
+// True when a stored cookie is one of those the responses set.
+bool set_by(const Cookie& cookie, const std::vector<CookieSet>& set) {
+  std::string domain = lower_text(cookie.domain);
+  for (const CookieSet& s : set) {
+    if (s.name != cookie.name) continue;
+    if (domain == s.host) return true;
+    if (!domain.empty() && domain[0] == '.' &&
+        (s.host == domain.substr(1) ||
+         (s.host.size() > domain.size() && s.host.compare(s.host.size() - domain.size(), domain.size(), domain) == 0)))
+      return true;
+  }
+  return false;
+}
+
+bool is_followed_status(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// What one exchange sends, request after request.
+struct Plan {
+  std::string method;
+  std::string body;
+  std::vector<std::string> lines;  // header lines as curl is given them
+  bool follow = true;
+  long max_redirects = 0;
+  // Server credentials, for the first request's host only.
+  const std::string* user = nullptr;
+  const std::string* password = nullptr;
+};
+
+// Runs the exchange: the first request, then, unless switched off, the redirects it
+// meets, each a request of its own on the same handle (and so on the same connections and
+// cookies). The request line of the first carries the caller's path exactly; the header
+// block goes with every request, except that Cookie, Authorization and Host lines stay with
+// the first request's host, port and scheme. A POST answered by 301, 302 or 303, and any
+// method but GET and HEAD answered by 303, goes on as a GET without body. Cookies that the
+// answers set are noted in `set` (with the host that set them) when it is given.
+Outcome run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std::vector<CookieSet>* set) {
+  Hop hop = first;
+  for (long redirects = 0;; ++redirects) {
+    const bool first_origin = hop.scheme == first.scheme && hop.host == first.host && hop.port == first.port;
+    HeaderList list;
+    for (const std::string& line : plan.lines) {
+      if (!first_origin && (names_header(line, "Cookie") || names_header(line, "Authorization") ||
+                            names_header(line, "Host")))
+        continue;
+      list.add(line);
+    }
+    curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
+    curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, hop.target.empty() ? nullptr : hop.target.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
+    if (plan.user) {
+      curl_easy_setopt(h, CURLOPT_USERNAME, first_origin ? plan.user->c_str() : nullptr);
+      curl_easy_setopt(h, CURLOPT_PASSWORD, first_origin ? plan.password->c_str() : nullptr);
+    }
+    body_options(h, plan.method, plan.body, ex);
+    ex.start_request();
+    Outcome outcome = ex.perform(h);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);  // the list ends with this request
+    if (set && outcome != Outcome::None) note_set_cookies(ex.header_block, hop.host, *set);
+
+    if (outcome != Outcome::Complete || !plan.follow || !is_followed_status(ex.block_status)) return outcome;
+    std::string location = response_header(ex.header_block, "Location");
+    Hop next;
+    if (location.empty() || !resolve_location(hop.url, location, next)) return outcome;
+    if (redirects >= plan.max_redirects) return Outcome::Partial;
+    const int status = ex.block_status;
+    if (((status == 301 || status == 302) && plan.method == "POST") ||
+        (status == 303 && plan.method != "GET" && plan.method != "HEAD"))
+      plan.method = "GET";
+    if (plan.method == "GET") plan.body.clear();
+    hop = std::move(next);
+  }
 }
 
 }  // namespace
@@ -234,38 +465,28 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   const std::string method = method_text(request.method);
   const bool secure = is_secure_address(address);
   const std::string agent = choose_user_agent(request.headers ? *request.headers : std::string());
-  const std::string host = url_host(address);
-  if (host.empty()) return {};  // no host to connect to
+  if (url_host(address).empty()) return {};  // no host to connect to
   EasyHandle easy;
   if (!easy.get()) return {};
   CURL* h = easy.get();
 
-  // The connection goes to url_host at url_port and asks for url_path, as the address is
-  // split; the address itself is not re-encoded.
-  const int port = url_port(address);
-  std::string url = std::string(secure ? "https://" : "http://") + host;
-  if (port != (secure ? 443 : 80)) url += ":" + std::to_string(port);
-  url += url_path(address);
-  common_options(h, url);
+  common_options(h);
   curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.no_redirect ? 0L : 1L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kPageConnectMs);
-  // A plain http request names its proxy for the http scheme only.
-  curl_easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
-  if (!request.proxy.empty() && !secure) curl_easy_setopt(h, CURLOPT_PROXY, ("http://" + request.proxy).c_str());
+  // A plain http request names its proxy for the http scheme; a secure one takes the text
+  // as it is (curl reads a bare "host:port" as an http proxy either way).
+  curl_easy_setopt(h, CURLOPT_PROXY, (secure ? request.proxy : proxy_option(request.proxy)).c_str());
 
   std::string own_headers;
   std::string& headers = request.headers ? *request.headers : own_headers;
   complete_headers(headers, address, request.cookie_jar ? *request.cookie_jar : std::string(), HeaderStyle::Inet);
-  HeaderList list;
+  Plan plan;
   for (const std::string& line : split_text(headers, "\r\n")) {
-    if (!line.empty()) list.add(line);
+    if (!line.empty()) plan.lines.push_back(wire_line(line));
   }
-  // curl would announce large bodies with "Expect: 100-continue"; the request carries only
-  // the completed block.
-  if (!block_has_header(headers, "Expect")) list.add("Expect:");
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
+  // The request carries the completed block and nothing curl would add of its own (a
+  // second Accept, a form Content-Type, "Expect: 100-continue").
+  suppress_own_headers(plan.lines);
 
   // With a caller's jar the engine stays off: only the jar's Cookie line goes out.
   if (!request.cookie_jar) store.attach(h);
@@ -274,22 +495,25 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   ex.gate = request.gate;
   ex.receive_idle_ms = kPageIdleMs;
   ex.send_idle_ms = kPageIdleMs;
-  ex.follows_redirects = !request.no_redirect;
-  std::string body;
   if (method != "GET") {
     std::string own_bytes;
     std::string& bytes = request.body_bytes ? *request.body_bytes : own_bytes;
     if (bytes.empty()) bytes = request.body_text;
-    body = bytes;
+    plan.body = bytes;
   }
-  body_options(h, method, body, ex);
+  plan.method = method;
+  plan.follow = !request.no_redirect;
+  plan.max_redirects = kMaxRedirects;
   ex.install(h);
 
   const bool report = !request.cookie_jar && store.has_listener();
   std::vector<Cookie> before;
   if (report) before = store.all_cookies();
 
-  bool answered = ex.perform(h);
+  std::vector<CookieSet> set;
+  Outcome outcome = run_exchange(h, ex, first_hop(address, !request.proxy.empty()), std::move(plan), &set);
+  // An answer that broke off is returned as far as it arrived, as the platform's reads do.
+  const bool answered = outcome != Outcome::None;
 
   // The whole header block of the final response is kept, however long it is.
   std::string response_headers = answered ? ex.header_block : std::string();
@@ -297,7 +521,9 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   if (request.response_headers) *request.response_headers = response_headers;
   if (request.cookie_jar) merge_cookies(*request.cookie_jar, received);
   if (request.received_cookies) *request.received_cookies = received;
-  if (report && ex.saw_set_cookie) store.report_changes(before);
+  // Only what these answers set goes back to the browser; whatever else changed in the
+  // store meanwhile was changed by someone else.
+  if (report && !set.empty()) store.report_changes(before, [&](const Cookie& c) { return set_by(c, set); });
   if (!answered) return {};
   return std::move(ex.own_body);
 }
@@ -416,11 +642,9 @@ void RequestObject::send(const std::string& body) {
 
   // Connections and cookies survive the reset; every option is set anew.
   curl_easy_reset(h);
-  common_options(h, s.url);
+  common_options(h);
   curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
   if (!s.cookie.empty()) curl_easy_setopt(h, CURLOPT_COOKIE, s.cookie.c_str());
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, s.redirects ? 1L : 0L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
   // Resolving and connecting share one bound; 0 leaves curl's own.
   long connect_budget = s.connect_ms > 0 ? s.connect_ms + s.resolve_ms : 0;
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connect_budget);
@@ -431,57 +655,61 @@ void RequestObject::send(const std::string& body) {
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, trust_any ? 0L : 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, (s.ignore_flags & 0x1000) ? 0L : 2L);
 
-  curl_easy_setopt(h, CURLOPT_PROXY, s.proxy.empty() ? "" : ("http://" + s.proxy).c_str());
+  const std::string proxy = proxy_option(s.proxy);
+  curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
   if (!s.proxy.empty() && s.proxy_credentials) {
     curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, s.proxy_user.c_str());
     curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, s.proxy_password.c_str());
     curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
   }
+  Plan plan;
   if (s.server_credentials) {
-    curl_easy_setopt(h, CURLOPT_USERNAME, s.server_user.c_str());
-    curl_easy_setopt(h, CURLOPT_PASSWORD, s.server_password.c_str());
+    plan.user = &s.server_user;
+    plan.password = &s.server_password;
     curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
 
-  HeaderList list;
-  bool has_agent = false, has_accept = false, has_expect = false;
   for (const auto& [name, value] : s.headers) {
-    std::string lower = lower_text(name);
-    has_agent = has_agent || lower == "user-agent";
-    has_accept = has_accept || lower == "accept";
-    has_expect = has_expect || lower == "expect";
     // "Name;" is curl's spelling of a header with an empty value.
-    list.add(value.empty() ? name + ";" : name + ": " + value);
+    plan.lines.push_back(value.empty() ? name + ";" : name + ": " + value);
   }
-  if (!has_agent) curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
-  if (!has_accept) list.add("Accept:");
-  if (!has_expect) list.add("Expect:");
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
+  if (!lines_name(plan.lines, "User-Agent")) curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
+  suppress_own_headers(plan.lines);
 
   Exchange ex;
   ex.gate = s.gate;
   ex.send_idle_ms = s.send_ms;
   ex.receive_idle_ms = s.receive_ms;
-  ex.follows_redirects = s.redirects;
   ex.body = &s.body;  // kept between sends, so its capacity serves the next answer
-  body_options(h, s.method, body, ex);
   ex.install(h);
-  if (!ex.perform(h)) {
-    s.body.clear();
-    return;
-  }
+  plan.method = s.method;
+  plan.body = body;
+  plan.follow = s.redirects;
+  plan.max_redirects = kMaxObjectRedirects;
+  Outcome outcome = run_exchange(h, ex, first_hop(s.url, !s.proxy.empty()), std::move(plan), nullptr);
 
-  long code = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-  s.answered = true;
-  s.status = static_cast<int>(code);
-  // All header lines of the final answer, without its status line and closing blank line.
-  std::string block = std::move(ex.header_block);
-  std::size_t first_end = block.find("\r\n");
-  block = first_end == std::string::npos ? std::string() : block.substr(first_end + 2);
-  while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0) block.resize(block.size() - 2);
-  if (block == "\r\n") block.clear();
-  s.response_headers = std::move(block);
+  // Only a whole answer counts: one that broke off (a body shorter than announced, a
+  // connection closed mid-chunk) or a redirect chain that ran out is a failed send, with no
+  // body, no headers and status 0, so that a caller never takes a cut-off body for the
+  // real one.
+  if (outcome == Outcome::Complete) {
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    s.answered = true;
+    s.status = static_cast<int>(code);
+    // All header lines of the final answer, without its status line and closing blank line.
+    std::string block = std::move(ex.header_block);
+    std::size_t first_end = block.find("\r\n");
+    block = first_end == std::string::npos ? std::string() : block.substr(first_end + 2);
+    while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0) block.resize(block.size() - 2);
+    if (block == "\r\n") block.clear();
+    s.response_headers = std::move(block);
+  } else {
+    s.body.clear();
+  }
+  // The handle outlives this call; it keeps no pointer to the exchange, the header list or
+  // the texts of this send (its connections and cookies stay).
+  curl_easy_reset(h);
 }
 
 std::string RequestObject::response_body() const { return impl_->answered ? impl_->body : std::string(); }

@@ -25,7 +25,9 @@ struct PageRequest {
   Gate* gate = nullptr;                    // held while paused, aborted when ended
 };
 
-// Without a caller's jar the request uses the process-wide CookieStore.
+// Without a caller's jar the request uses the process-wide CookieStore. The request line
+// carries url_path(address) byte for byte; port 0 means the scheme's own port. An answer
+// that breaks off is returned as far as it arrived.
 std::string fetch_page(const std::string& address, const PageRequest& request = {});
 
 // The request object of the timed transport: the members of the Windows request object,
@@ -44,6 +46,10 @@ std::string fetch_page(const std::string& address, const PageRequest& request = 
 // open() accepts only an "http://" or "https://" address (any letter case); with any
 // other the request is not opened and send() does nothing. Requests are always
 // synchronous. set_credentials' flag: 0 the server, 1 the proxy.
+//
+// send() counts only a whole answer: one that breaks off (fewer body bytes than announced,
+// a chunked body cut short) or a redirect chain longer than 10 leaves no body, no headers
+// and status 0, as a send that got no answer at all.
 class RequestObject {
  public:
   RequestObject();
