@@ -140,7 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"Space", "/a b?q=c d"}, PathCase{"Fragment", "/p?x=1#frag"},
                       PathCase{"AlreadyEscaped", "/a%20b/%E4%B8%AD?x=%2F"},
                       PathCase{"DotSegments", "/a/../b/./c"}, PathCase{"Capitals", "/Albums/Get?UID=1"},
-                      PathCase{"Brackets", "/x?a[]=1&b={2}|3"}),
+                      PathCase{"Brackets", "/x?a[]=1&b={2}|3"}, PathCase{"BrokenEscapes", "/a%zz/%?q=%"},
+                      PathCase{"BackslashAndQuotes", "/a\\b\"c'd<e>^`"},
+                      PathCase{"TabAndDelete", "/a\tb\x7F"}, PathCase{"AtAndColon", "/u@h:1/x"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(TransportEdgeTest, StoredCookieWithAPathGoesToThatPathOnly) {
@@ -326,6 +328,22 @@ TEST_F(TransportEdgeTest, ProxyNamedWithItsSchemeIsUsedAsGiven) {
   timed.proxy = page.proxy;
   EXPECT_EQ(fetch_page_timed("http://target.example/q", timed), "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/q HTTP/1.1");
+}
+
+TEST_F(TransportEdgeTest, RedirectThroughAProxyNamesTheWholeAddress) {
+  RawServer proxy([](const RawRequest& r) {
+    if (r.request_line().find("/old") != std::string::npos)
+      return http_answer("302 Found", "Location: /new?\xD6\xD0\r\n", "");
+    return ok("new");
+  });
+  PageRequest page;
+  page.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+  EXPECT_EQ(fetch_page("http://target.example/old", page), "new");
+  auto requests = proxy.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].request_line(), "GET http://target.example/old HTTP/1.1");
+  // A redirect's address is taken as curl takes it: bytes outside ASCII escaped.
+  EXPECT_EQ(requests[1].request_line(), "GET http://target.example/new?%d6%d0 HTTP/1.1");
 }
 
 // ----------------------------------------------------------------------------------------
