@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "core/paths.h"
-#include "util/codepage.h"
 
 namespace af {
 
@@ -45,7 +47,34 @@ sqlite3* open_database(const std::string& path, bool create) {
 }  // namespace
 
 std::string record_store_path(const std::string& user_id) {
-  return program_file(gbk_to_utf8(user_id) + ".dlr");
+  return program_file(record_file_stem(user_id) + ".dlr");
+}
+
+std::string record_file_stem(const std::string& user_id) {
+  // The id is cut from a page the service sends; it is meant to be digits. Anything else
+  // must not steer the file (or SQLite's -wal and -shm beside it) out of the program
+  // directory, so only letters, digits, "_" and "-" are kept as they are.
+  const auto plain = [](unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           c == '_' || c == '-';
+  };
+  constexpr std::size_t kLongestPlainId = 64;
+  if (!user_id.empty() && user_id.size() <= kLongestPlainId &&
+      std::all_of(user_id.begin(), user_id.end(), plain))
+    return user_id;
+  // Other bytes become "_", and a hash of the whole id follows, so that two different ids
+  // never share a record.
+  std::string stem;
+  for (std::size_t i = 0; i < user_id.size() && stem.size() < kLongestPlainId; ++i)
+    stem += plain(static_cast<unsigned char>(user_id[i])) ? user_id[i] : '_';
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : user_id) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return stem + "~" + hex;
 }
 
 DownloadRecord::~DownloadRecord() { reset(); }

@@ -19,8 +19,12 @@ struct sqlite3_stmt;
 
 namespace af {
 
-// program_file(<user id>.dlr); the GBK user id becomes a UTF-8 file name.
+// program_file(<record_file_stem(user_id)>.dlr).
 std::string record_store_path(const std::string& user_id);
+// The user id as the record's file name: the id itself when it is letters, digits, "_"
+// and "-" only (a service id is digits); otherwise the id with every other byte made "_",
+// then "~" and a hash of the whole id. Never empty, never "." or "..", never a separator.
+std::string record_file_stem(const std::string& user_id);
 
 class DownloadRecord {
  public:

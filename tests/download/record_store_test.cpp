@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,48 @@ TEST(RecordStorePath, IsTheUserIdWithDlrInTheProgramDirectory) {
   TempFolder folder;
   folder.use_as_program_directory();
   EXPECT_EQ(record_store_path("1234567890"), folder.file("1234567890.dlr"));
+}
+
+// An id cut from a page is meant to be digits; whatever else it holds, its record (and
+// SQLite's side files) stays inside the program directory.
+TEST(RecordStorePath, AnIdThatIsNotPlainStaysInsideTheProgramDirectory) {
+  namespace fs = std::filesystem;
+  TempFolder outer;
+  const std::string program = outer.file("a/b/program");
+  fs::create_directories(program);
+  set_program_directory(program);
+  const std::vector<std::string> ids = {"../../x", "../x", "a/b", "/etc/x", "..", ".", "",
+                                        "..\\..\\x", "x/../../y", std::string(300, '.') + "/z",
+                                        G("用户")};
+  std::set<std::string> stems;
+  for (const auto& id : ids) {
+    const std::string stem = record_file_stem(id);
+    EXPECT_FALSE(stem.empty()) << id;
+    EXPECT_NE(stem, ".");
+    EXPECT_NE(stem, "..");
+    EXPECT_EQ(stem.find_first_of("/\\"), std::string::npos) << id;
+    EXPECT_LE(stem.size() + 4, 255u) << id;
+    stems.insert(stem);
+    const std::string path = record_store_path(id);
+    EXPECT_EQ(fs::path(path).parent_path(), fs::path(program)) << id;
+    ASSERT_TRUE(DownloadRecord::create_record_store(path)) << id;
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(path)) << id;
+    EXPECT_TRUE(record.add_record("7"));
+    EXPECT_TRUE(record.is_recorded("7"));
+  }
+  EXPECT_EQ(stems.size(), ids.size());  // different ids never share a record
+  // Nothing was made anywhere but in the program directory.
+  for (const auto& entry : fs::recursive_directory_iterator(outer.path())) {
+    if (entry.is_directory()) continue;
+    EXPECT_EQ(entry.path().parent_path(), fs::path(program)) << entry.path();
+  }
+  set_program_directory("");
+}
+
+TEST(RecordStorePath, PlainIdsAreKeptAsTheyAre) {
+  for (const char* id : {"1234567890", "abc_DEF-9"}) EXPECT_EQ(record_file_stem(id), id);
+  EXPECT_NE(record_file_stem("a.b"), record_file_stem("a_b"));
 }
 
 TEST(RecordStore, CreateMakesTheFileOnlyWhenMissing) {
