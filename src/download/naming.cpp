@@ -43,6 +43,28 @@ std::string photo_file_name(std::int64_t number, const std::string& caption,
 
 std::string file_system_name(const std::string& gbk_name) { return gbk_to_utf8(gbk_name); }
 
+std::string fitted_photo_file_name(std::int64_t number, const std::string& caption,
+                                   const std::string& feed_id, const std::string& extension) {
+  const std::string head = file_system_name(std::to_string(number) + "_");
+  const std::string tail = file_system_name("_" + feed_id + extension);
+  std::string shown = file_system_name(caption);
+  const std::size_t fixed = head.size() + tail.size();
+  const std::size_t room = fixed < kLongestFileName ? kLongestFileName - fixed : 0;
+  if (shown.size() > room) {
+    // Cut before the character that does not fit whole (never inside a UTF-8 sequence).
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
+    shown.resize(cut);
+  }
+  return head + shown + tail;
+}
+
+bool photo_file_name_fits_in_characters(std::int64_t number, const std::string& caption,
+                                        const std::string& feed_id, const std::string& extension) {
+  return gbk_to_utf16(photo_file_name(number, caption, feed_id, extension)).size() <=
+         kLongestFileName;
+}
+
 AlbumFolder album_folder(const std::string& save_folder, const std::string& user_title,
                          const std::string& album_name, const std::string& photo_count_text) {
   AlbumFolder folder;

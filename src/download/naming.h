@@ -1,6 +1,7 @@
 #pragma once
 // Names and bounds of the download: cleaned file and folder names, the album folder, the
 // upload-time bounds. Texts are GBK; paths handed to the file system are UTF-8.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,20 @@ std::string file_caption(const std::string& text);
 // "<number>_<caption>_<feed id><extension>"; caption and feed id must be cleaned already.
 std::string photo_file_name(std::int64_t number, const std::string& caption,
                             const std::string& feed_id, const std::string& extension);
+
+// The longest file name the file system takes, in bytes of UTF-8 (Linux: 255 bytes, some
+// eighty-five ideographs, where Windows takes 255 characters).
+inline constexpr std::size_t kLongestFileName = 255;
+
+// photo_file_name as the file system wants it (UTF-8), the caption shortened at a character
+// boundary so that the whole name fits in kLongestFileName bytes; number, feed id and
+// extension are kept whole (a name too long even with no caption stays too long).
+std::string fitted_photo_file_name(std::int64_t number, const std::string& caption,
+                                   const std::string& feed_id, const std::string& extension);
+// Whether photo_file_name(...) with this caption is at most 255 characters: a name that a
+// file system counting characters takes whole.
+bool photo_file_name_fits_in_characters(std::int64_t number, const std::string& caption,
+                                        const std::string& feed_id, const std::string& extension);
 
 // Where an album goes. `save_folder` is the save box's text (GBK); empty means the
 // program directory.

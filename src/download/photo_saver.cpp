@@ -192,15 +192,20 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   const std::string caption = file_caption(entry.caption_render);
   const std::string feed_id = file_caption(entry.feed_id);
   const auto name_with = [&](const std::string& shown_caption) {
-    return file_system_name(photo_file_name(position, shown_caption, feed_id, entry.extension));
+    return fitted_photo_file_name(position, shown_caption, feed_id, entry.extension);
   };
+  // A name of more than 255 characters is refused whole where names are counted in
+  // characters, and the caption's ideographs are tried next; a name within 255 characters
+  // is kept, its caption shortened only as far as the UTF-8 name's 255 bytes require.
+  const bool caption_fits =
+      photo_file_name_fits_in_characters(position, caption, feed_id, entry.extension);
 
   SaveOutcome outcome = status == 200 ? SaveOutcome::WriteFailed : SaveOutcome::FetchFailed;
   std::optional<TemporaryPhoto> photo;
   // Puts the written photo under its name; true when it is in place.
   const auto place = [&] {
     if (!photo) return false;
-    if (photo->put_in_place(name_with(caption))) {
+    if (caption_fits && photo->put_in_place(name_with(caption))) {
       outcome = SaveOutcome::Saved;
     } else if (photo->put_in_place(name_with(ideographs_only(caption)))) {
       // A name the file system refuses: once more with the caption's ideographs only.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "download/photo_saver.h"
@@ -331,14 +332,10 @@ TEST_F(DownloadTest, EmptySaveBoxMeansTheProgramDirectory) {
 TEST_F(DownloadTest, RefusedCaptionIsRetriedWithItsIdeographs) {
   auto user = afsample::make_user("4002", "/u/4002", "T");
   auto album = afsample::make_album("400200000001", "A", 2);
-  // Too long for a file name as it is; short enough with its ideographs only.
+  // More than 255 characters as it is; short enough with its ideographs only.
   album.photos[0].caption_render = std::string(250, 'x') + "2013年春游";
-  // Too long even with its ideographs only.
-  album.photos[1].caption_render = [] {
-    std::string text;
-    for (int i = 0; i < 90; ++i) text += "春";
-    return text;
-  }();
+  // A feed id that leaves no room for any name: refused under both names.
+  album.photos[1].feed_id = std::string(300, '7');
   user.albums.push_back(album);
   service().add_user(user);
   view_.rows = {row_of(1, album)};
@@ -356,6 +353,43 @@ TEST_F(DownloadTest, RefusedCaptionIsRetriedWithItsIdeographs) {
   ASSERT_TRUE(record.open_record_store(record_store_path("4002")));
   EXPECT_TRUE(record.is_recorded(album.photos[0].photo_id));
   EXPECT_FALSE(record.is_recorded(album.photos[1].photo_id));
+}
+
+// A caption within 255 characters but beyond 255 bytes of UTF-8 (ideographs take three
+// each) is shortened at a character boundary; number, feed id and extension stay whole.
+TEST_F(DownloadTest, ALongCaptionIsShortenedToFitTheFileName) {
+  auto user = afsample::make_user("4004", "/u/4004", "T");
+  auto album = afsample::make_album("400400000001", "A", 2);
+  std::string long_caption;
+  for (int i = 0; i < 200; ++i) long_caption += i % 2 ? "游" : "春";
+  album.photos[0].caption_render = long_caption;
+  album.photos[1].caption_render = "ab" + long_caption.substr(0, 85 * 3);  // 87 characters
+  user.albums.push_back(album);
+  service().add_user(user);
+  view_.rows = {row_of(1, album)};
+  run("4004", "T");
+  const auto files = files_under(save_.file("T/A2"));
+  ASSERT_EQ(files.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    const auto& photo = album.photos[i];
+    const std::string head = std::to_string(i + 1) + "_";
+    const std::string tail = "_" + photo.feed_id + ".jpg";
+    auto it = std::find_if(files.begin(), files.end(), [&](const auto& file) {
+      return file.first.starts_with(head) && file.first.ends_with(tail);
+    });
+    ASSERT_NE(it, files.end()) << i;
+    EXPECT_LE(it->first.size(), 255u);
+    EXPECT_GT(it->first.size(), 255u - 3);  // shortened no further than needed
+    const std::string shown = it->first.substr(head.size(), it->first.size() - head.size() - tail.size());
+    const std::string full = i == 0 ? long_caption : "ab" + long_caption.substr(0, 85 * 3);
+    EXPECT_TRUE(full.starts_with(shown)) << i;
+    EXPECT_EQ(it->second, service().image_bytes(photo.pic_name));
+  }
+  EXPECT_EQ(view_.log().find(G("失败")), std::string::npos);
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(record_store_path("4004")));
+  EXPECT_TRUE(record.is_recorded(album.photos[0].photo_id));
+  EXPECT_TRUE(record.is_recorded(album.photos[1].photo_id));
 }
 
 TEST_F(DownloadTest, NamePartsFromTheServiceCannotLeaveTheAlbumFolder) {

@@ -140,3 +140,58 @@ TEST(AlbumFolder, NothingFromTheServiceClimbsOut) {
 
 }  // namespace
 }  // namespace af
+
+namespace af {
+namespace {
+
+struct FittedNameCase {
+  std::string caption;  // UTF-8
+  std::string feed_id;
+  std::string expected;  // UTF-8
+};
+
+class FittedPhotoFileName : public ::testing::TestWithParam<FittedNameCase> {};
+
+TEST_P(FittedPhotoFileName, ShortensOnlyTheCaptionAtACharacterBoundary) {
+  const auto& c = GetParam();
+  const std::string name = fitted_photo_file_name(12, G(c.caption.c_str()), c.feed_id, ".jpg");
+  EXPECT_EQ(name, c.expected);
+  EXPECT_LE(name.size(), kLongestFileName);
+}
+
+std::string repeated(const std::string& text, int times) {
+  std::string result;
+  for (int i = 0; i < times; ++i) result += text;
+  return result;
+}
+
+// "12_" + caption + "_" + 16-digit feed id + ".jpg": 24 bytes around the caption, 231 left.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FittedPhotoFileName,
+    ::testing::Values(
+        FittedNameCase{"春游", "3560000000000001", "12_春游_3560000000000001.jpg"},
+        FittedNameCase{"", "3560000000000001", "12__3560000000000001.jpg"},
+        FittedNameCase{std::string(231, 'x'), "3560000000000001",
+                       "12_" + std::string(231, 'x') + "_3560000000000001.jpg"},
+        FittedNameCase{std::string(232, 'x'), "3560000000000001",
+                       "12_" + std::string(231, 'x') + "_3560000000000001.jpg"},
+        // 77 ideographs are 231 bytes; the 78th does not fit, nor a part of it.
+        FittedNameCase{repeated("春", 200), "3560000000000001",
+                       "12_" + repeated("春", 77) + "_3560000000000001.jpg"},
+        FittedNameCase{"x" + repeated("春", 200), "3560000000000001",
+                       "12_x" + repeated("春", 76) + "_3560000000000001.jpg"},
+        // The fixed parts are never cut, even when nothing of the caption fits.
+        FittedNameCase{"春", std::string(246, '7'), "12__" + std::string(246, '7') + ".jpg"}));
+
+TEST(FittedPhotoFileName, AFeedIdTooLongLeavesTheNameTooLong) {
+  EXPECT_GT(fitted_photo_file_name(1, "a", std::string(300, '7'), ".jpg").size(), kLongestFileName);
+}
+
+TEST(PhotoFileNameFitsInCharacters, CountsCharactersNotBytes) {
+  // 200 ideographs: more than 255 bytes of UTF-8, but within 255 characters.
+  EXPECT_TRUE(photo_file_name_fits_in_characters(1, G(repeated("春", 200).c_str()), "99", ".jpg"));
+  EXPECT_FALSE(photo_file_name_fits_in_characters(1, std::string(250, 'x'), "99", ".jpg"));
+}
+
+}  // namespace
+}  // namespace af
