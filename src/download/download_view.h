@@ -43,6 +43,8 @@ struct TickedAlbum {
 // controller's own updates on the GUI thread, which are always current.
 using Generation = std::uint64_t;
 inline constexpr Generation kControllerGeneration = 0;
+// The highest maximum and position of 进度条1.
+inline constexpr int kProgressLimit = 32767;
 
 class DownloadView {
  public:
@@ -62,6 +64,12 @@ class DownloadView {
   // drawn as a full bar.
   virtual void set_progress_maximum(Generation generation, int maximum) = 0;
   virtual void set_progress_position(Generation generation, int position) = 0;
+  // Fills 进度条1 whatever its maximum (which may have been set by something other than this
+  // download, such as the album list). The default sets the highest position, which a
+  // view drawing a position beyond the maximum as a full bar shows as full.
+  virtual void fill_progress(Generation generation) {
+    set_progress_position(generation, kProgressLimit);
+  }
   virtual void set_buttons(Generation generation, ButtonState state) = 0;
   // A message box with an OK button and the default caption, shown by the GUI thread
   // without blocking the caller.

@@ -20,7 +20,7 @@ namespace af {
 namespace {
 
 constexpr std::string_view kJobSeparator = "--@@--";
-constexpr int kBarLimit = 32767;
+constexpr int kBarLimit = kProgressLimit;
 
 // The worker's waits are the fixed pacing waits, at most some twenty a second. The kernel's
 // default timer slack (50 µs) would lengthen each of them for the sake of batching
@@ -131,8 +131,10 @@ void Downloader::Worker::download_selected() {
     return;
   if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
   if (!label(DownloadLabel::PhotoCounter, G("下载完成"))) return;
+  // The bar is filled whatever its maximum: with no album run, the window's bar still has
+  // the maximum something else gave it.
   bar.set_position(bar.maximum());
-  if (!steps.run([&] { view.set_progress_position(generation, bar.position()); })) return;
+  if (!steps.run([&] { view.fill_progress(generation); })) return;
   if (!label(DownloadLabel::Percentage, "100%")) return;
   steps.run([&] { view.show_message(generation, G("全部下载完毕")); });
 }

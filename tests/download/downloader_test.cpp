@@ -93,6 +93,7 @@ TEST_F(DownloadTest, WholeDownloadOfSeveralAlbums) {
   EXPECT_EQ(view_.label(DownloadLabel::PhotoCounter), G("下载完成"));
   EXPECT_EQ(view_.label(DownloadLabel::Percentage), "100%");
   EXPECT_EQ(view_.last(ViewEvent::Position), 120);
+  EXPECT_EQ(view_.events()[view_.event_count() - 3].kind, ViewEvent::Fill);  // then "100%", the box
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 120);
   EXPECT_EQ(view_.button_states(), (std::vector<ButtonState>{ButtonState::Running, ButtonState::Idle}));
   EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
@@ -118,7 +119,8 @@ TEST_F(DownloadTest, PerPhotoProgressTexts) {
   std::vector<int> positions;
   for (const auto& e : view_.events())
     if (e.kind == ViewEvent::Position) positions.push_back(e.value);
-  EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3, 4, 5, 5}));
+    else if (e.kind == ViewEvent::Fill) positions.push_back(-1);
+  EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3, 4, 5, -1}));
 }
 
 TEST_F(DownloadTest, TickedRowsTwoAndFive) {
@@ -156,6 +158,48 @@ TEST_F(DownloadTest, NoRowTickedStillFinishes) {
   EXPECT_TRUE(service().requests().empty());
   // The record file is made at start all the same.
   EXPECT_TRUE(fs::exists(program_.file("1005.dlr")));
+}
+
+// With no album run the bar keeps the maximum something else gave it (an album list of
+// 300 albums); the finish fills it all the same, never leaving it part-filled at "100%".
+TEST_F(DownloadTest, TheFinishFillsTheBarWhateverItsMaximum) {
+  for (const auto& rows : {std::vector<TickedAlbum>{},
+                           std::vector<TickedAlbum>{{"1", "X", "3", ""}, {"2", "Y", "", "5@@18"}}}) {
+    view_.clear();
+    view_.set_progress_maximum(kControllerGeneration, 300);
+    view_.set_progress_position(kControllerGeneration, 120);
+    view_.rows = rows;
+    run("1005", "T");
+    const auto events = view_.events();
+    std::vector<ViewEvent::Kind> bar;
+    for (const auto& e : events)
+      if (e.kind == ViewEvent::Maximum || e.kind == ViewEvent::Position || e.kind == ViewEvent::Fill)
+        bar.push_back(e.kind);
+    EXPECT_EQ(bar, (std::vector<ViewEvent::Kind>{ViewEvent::Maximum, ViewEvent::Position,
+                                                 ViewEvent::Fill}));
+    EXPECT_EQ(view_.label(DownloadLabel::Percentage), "100%");
+  }
+}
+
+// A view that keeps the default fill sets the highest position, drawn as a full bar.
+TEST(DownloadView, DefaultFillSetsTheHighestPosition) {
+  struct PositionOnly : DownloadView {
+    std::vector<TickedAlbum> ticked_albums() override { return {}; }
+    std::string save_folder_text() override { return {}; }
+    DateTime range_start() override { return {}; }
+    DateTime range_end() override { return {}; }
+    void append_log(Generation, const std::string&) override {}
+    void set_label(Generation, DownloadLabel, const std::string&) override {}
+    void set_progress_maximum(Generation, int) override {}
+    void set_progress_position(Generation g, int position) override {
+      positions.emplace_back(g, position);
+    }
+    void set_buttons(Generation, ButtonState) override {}
+    void show_message(Generation, const std::string&) override {}
+    std::vector<std::pair<Generation, int>> positions;
+  } view;
+  view.fill_progress(7);
+  EXPECT_EQ(view.positions, (std::vector<std::pair<Generation, int>>{{7, 32767}}));
 }
 
 TEST_F(DownloadTest, StatedCountOf1234ShowsTwelvePercentAt150) {

@@ -10,7 +10,7 @@
 namespace af::testing {
 
 struct ViewEvent {
-  enum Kind { Log, Label, Maximum, Position, Buttons, Message } kind;
+  enum Kind { Log, Label, Maximum, Position, Fill, Buttons, Message } kind;
   Generation generation = 0;
   DownloadLabel label = DownloadLabel::SelectedAlbums;
   std::string text;
@@ -43,6 +43,7 @@ class RecordingView : public DownloadView {
   void set_progress_position(Generation g, int position) override {
     add({ViewEvent::Position, g, {}, {}, position});
   }
+  void fill_progress(Generation g) override { add({ViewEvent::Fill, g}); }
   void set_buttons(Generation g, ButtonState state) override {
     add({ViewEvent::Buttons, g, {}, {}, 0, state});
   }
