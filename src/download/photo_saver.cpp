@@ -1,6 +1,7 @@
 #include "download/photo_saver.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +56,24 @@ bool sync_folder(const std::string& folder_path) {
   bool ok = ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   return ok;
+}
+
+// Whether the temporary file `name` (".albumfetcher-<pid>-<serial>.part") belongs to another
+// process that is still running: another download of the same album (the window and the
+// command line, or two command lines), whose rename must still find its file. A name
+// without a process id is a leftover.
+bool held_by_another_process(const std::string& name) {
+  const std::size_t from = kTemporaryPrefix.size();
+  const std::size_t to = name.find('-', from);
+  if (to == std::string::npos || to == from || to - from > 9) return false;
+  pid_t pid = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    pid = pid * 10 + (name[i] - '0');
+  }
+  if (pid <= 0 || pid == ::getpid()) return false;
+  // EPERM: alive, though another user's.
+  return ::kill(pid, 0) == 0 || errno != ESRCH;
 }
 
 }  // namespace
@@ -123,7 +142,8 @@ void remove_temporary_files(const std::string& folder_path) {
   std::error_code error;
   for (fs::directory_iterator it(folder_path, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
-    if (name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix)) {
+    if (name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix) &&
+        !held_by_another_process(name)) {
       std::error_code ignored;
       fs::remove(it->path(), ignored);
     }

@@ -120,7 +120,9 @@ bool write_photo_file(const std::string& folder_path, const std::string& file_na
                       const std::string& bytes, bool sync);
 // Creates the folder and its parents (tried twice). True when it exists afterwards.
 bool make_album_folder(const std::string& folder_path);
-// Removes temporary photo files that an ended or killed download left in `folder_path`.
+// Removes temporary photo files that an ended or killed download left in `folder_path`:
+// this process's own and those of processes no longer running; another running process's
+// are left to it.
 void remove_temporary_files(const std::string& folder_path);
 
 // The "失败" line of a photo that could not be saved.

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -149,6 +152,41 @@ TEST(RemoveTemporaryFiles, RemovesOnlyTheDownloadsOwn) {
   remove_temporary_files(folder.path());
   EXPECT_EQ(names_in(folder.path()), (std::vector<std::string>{"1_a_b.jpg", "notes.part"}));
   remove_temporary_files(folder.file("missing"));  // no folder: nothing happens
+}
+
+// Another download of the same album in another running process (the window and the
+// command line) keeps its temporary files: its rename must still find them. A process that
+// is gone leaves only leftovers.
+TEST(RemoveTemporaryFiles, LeavesThoseOfAnotherRunningProcess) {
+  TempFolder folder;
+  const pid_t live = ::fork();
+  ASSERT_GE(live, 0);
+  if (live == 0) {
+    ::pause();  // until killed below
+    ::_exit(0);
+  }
+  const pid_t dead = ::fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(dead, &status, 0), dead);  // reaped: the id names no process now
+
+  const auto named = [&](pid_t pid) {
+    return ".albumfetcher-" + std::to_string(pid) + "-7.part";
+  };
+  testing::write_file(folder.file(named(live)), "the other download's photo");
+  testing::write_file(folder.file(named(dead)), "a leftover");
+  testing::write_file(temporary_photo_path(folder.path(), 3), "our own leftover");
+  remove_temporary_files(folder.path());
+  const auto names = names_in(folder.path());
+
+  ::kill(live, SIGKILL);
+  ::waitpid(live, &status, 0);
+  EXPECT_EQ(names, std::vector<std::string>{named(live)});
+  EXPECT_EQ(read_file(folder.file(named(live))), "the other download's photo");
+  // Once that process is gone, its file is a leftover too.
+  remove_temporary_files(folder.path());
+  EXPECT_TRUE(names_in(folder.path()).empty());
 }
 
 TEST(FailureLine, IsTheFixedTextWithoutSpaces) {
