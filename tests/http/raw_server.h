@@ -64,6 +64,11 @@ inline std::string http_answer(const std::string& status, const std::string& hea
   return text;
 }
 
+// A "200 OK" answer with the given body and extra header lines.
+inline std::string ok(const std::string& body, const std::string& headers = {}) {
+  return http_answer("200 OK", headers, body);
+}
+
 class RawServer {
  public:
   using Handler = std::function<std::string(const RawRequest&)>;

@@ -16,6 +16,7 @@ namespace af {
 namespace {
 
 using aftest::http_answer;
+using aftest::ok;
 using aftest::RawRequest;
 using aftest::RawServer;
 using Clock = std::chrono::steady_clock;
@@ -23,10 +24,6 @@ using Lines = std::vector<std::string>;
 
 const std::string kAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 const std::string kType = "application/x-www-form-urlencoded";
-
-std::string ok(const std::string& body, const std::string& headers = {}) {
-  return http_answer("200 OK", headers, body);
-}
 
 class TransportEdgeTest : public ::testing::Test {
  protected:

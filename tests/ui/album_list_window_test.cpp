@@ -81,11 +81,7 @@ class AlbumListWindowTest : public QObject {
   std::unique_ptr<afsample::SampleService> service_;
 
   std::unique_ptr<MainWindow> make_window(const af::Pacing& pacing = af::Pacing::shortened(0)) {
-    af::WindowOptions options;
-    options.home = QStringLiteral("about:blank");
-    options.service_base = QString::fromStdString(service_->base_url());
-    options.pacing = pacing;
-    return std::make_unique<MainWindow>(options);
+    return af::test::window_on_service(service_->base_url(), pacing);
   }
 
   QString home_of(const std::string& path) const {

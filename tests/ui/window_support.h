@@ -8,11 +8,23 @@
 #include <QTest>
 #include <QWidget>
 #include <memory>
+#include <string>
+
+#include "core/pacing.h"
 
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 
 namespace af::test {
+
+// A window whose photo service is the sample service at `base_url`, browser on a blank page.
+inline std::unique_ptr<MainWindow> window_on_service(const std::string& base_url, const af::Pacing& pacing) {
+  af::WindowOptions options;
+  options.home = QStringLiteral("about:blank");
+  options.service_base = QString::fromStdString(base_url);
+  options.pacing = pacing;
+  return std::make_unique<MainWindow>(options);
+}
 
 template <typename W = QWidget>
 W* control(const MainWindow& window, const QString& name) {
