@@ -20,8 +20,7 @@ namespace {
 
 bool equal_ignore_case(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
 }
 
@@ -71,11 +70,20 @@ std::string html_escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out.push_back(c);
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   return out;
@@ -126,12 +134,24 @@ std::string json_string(const std::string& text, bool raw_utf8) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
       switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '/':
+          out += "\\/";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
         default:
           if (c < 0x20) {
             append_u_escape(out, c);
@@ -189,6 +209,7 @@ struct SampleService::Impl {
 
   mutable std::mutex mutex;
   std::vector<SampleUser> users;
+  ServiceProfile profile = ServiceProfile::Classic;
   std::vector<Fault> faults;
   std::map<std::string, int> image_faults_served;
   std::set<std::string> sessions;
@@ -330,7 +351,8 @@ void SampleService::Impl::album_list(const std::map<std::string, std::string>& q
       list += ",\"type\":" + *album.type_json;
     }
     if (!album.count_json) {
-      list += ",\"count\":{\"photos\":" + std::to_string(album.photos.size()) + ",\"likes\":0,\"comments\":0}";
+      list +=
+          ",\"count\":{\"photos\":" + std::to_string(album.photos.size()) + ",\"likes\":0,\"comments\":0}";
     } else if (!album.count_json->empty()) {
       list += ",\"count\":" + *album.count_json;
     }
@@ -338,8 +360,8 @@ void SampleService::Impl::album_list(const std::map<std::string, std::string>& q
     list += ",\"updated_at\":\"1365000000\"}";
     ++total;
   }
-  res.set_content("{\"result\":true,\"data\":{\"album_list\":[" + list + "],\"total\":" + std::to_string(total) +
-                      "},\"code\":0}",
+  res.set_content("{\"result\":true,\"data\":{\"album_list\":[" + list +
+                      "],\"total\":" + std::to_string(total) + "},\"code\":0}",
                   "application/json; charset=utf-8");
 }
 
@@ -371,10 +393,12 @@ void SampleService::Impl::photo_list(const std::map<std::string, std::string>& q
     list += "{\"photo_id\":" + json_string(p.photo_id) + ",\"album_id\":" + json_string(album->album_id) +
             ",\"uid\":" + json_string(user->uid) + ",\"timestamp\":" + std::to_string(p.timestamp) +
             ",\"pic_host\":" + json_string(p.pic_host.empty() ? base() : p.pic_host) +
-            ",\"pic_name\":" + json_string(p.pic_name) + ",\"pic_pid\":" +
-            json_string(p.pic_name.substr(0, p.pic_name.find('.'))) + ",\"feed_id\":" + json_string(p.feed_id) +
-            ",\"caption_render\":" + json_string(p.caption_render) + ",\"caption\":" +
-            json_string(p.caption_render) + ",\"is_favorited\":false,\"count\":{\"likes\":0,\"comments\":0}}";
+            ",\"pic_name\":" + json_string(p.pic_name) +
+            ",\"pic_pid\":" + json_string(p.pic_name.substr(0, p.pic_name.find('.'))) +
+            ",\"feed_id\":" + json_string(p.feed_id) +
+            ",\"caption_render\":" + json_string(p.caption_render) +
+            ",\"caption\":" + json_string(p.caption_render) +
+            ",\"is_favorited\":false,\"count\":{\"likes\":0,\"comments\":0}}";
   }
   res.set_content("{\"result\":true,\"data\":{\"album_id\":" + json_string(album->album_id) +
                       ",\"photo_list\":[" + list + "],\"total\":" + std::to_string(album->photos.size()) +
@@ -448,8 +472,9 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
         res.set_content("result:true data:{album_list:[", "text/plain");
         return;
       case FaultKind::Html:
-        res.set_content("<!DOCTYPE html><html><head><title>Busy</title></head><body>Try again later</body></html>",
-                        "text/html; charset=utf-8");
+        res.set_content(
+            "<!DOCTYPE html><html><head><title>Busy</title></head><body>Try again later</body></html>",
+            "text/html; charset=utf-8");
         return;
       case FaultKind::Redirect:
         res.status = 302;
@@ -484,7 +509,8 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
   } else if (path.rfind("/large/", 0) == 0) {
     found = image(path.substr(7), res);
   } else if (path == "/login" && req.method == "POST") {
-    if (form_value(req.body, "username") == login_user && form_value(req.body, "password") == login_password) {
+    if (form_value(req.body, "username") == login_user &&
+        form_value(req.body, "password") == login_password) {
       char token[33];
       std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(random()),
                     static_cast<unsigned long long>(random()));
@@ -492,7 +518,8 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
       res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly");
       res.set_content(
           "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Logged in</title></head>"
-          "<body><p id=\"welcome\">Logged in as " + html_escape(login_user) + "</p><a href=\"/\">Home</a></body></html>",
+          "<body><p id=\"welcome\">Logged in as " +
+              html_escape(login_user) + "</p><a href=\"/\">Home</a></body></html>",
           "text/html; charset=utf-8");
     } else {
       res.status = 200;
@@ -543,16 +570,15 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
     auto body = std::make_shared<std::string>(res.body);
     const std::string type = res.get_header_value("Content-Type");
     res.body.clear();
-    res.set_content_provider(
-        body->size(), type,
-        [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-          const std::size_t half = body->size() / 2;
-          if (offset < half) {
-            sink.write(body->data() + offset, half - offset);
-            return true;
-          }
-          return false;
-        });
+    res.set_content_provider(body->size(), type,
+                             [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                               const std::size_t half = body->size() / 2;
+                               if (offset < half) {
+                                 sink.write(body->data() + offset, half - offset);
+                                 return true;
+                               }
+                               return false;
+                             });
   }
 }
 
@@ -592,6 +618,16 @@ void SampleService::set_users(std::vector<SampleUser> users) {
   std::lock_guard lock(impl_->mutex);
   impl_->users = std::move(users);
   impl_->image_faults_served.clear();
+}
+
+void SampleService::set_profile(ServiceProfile profile) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->profile = profile;
+}
+
+ServiceProfile SampleService::profile() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->profile;
 }
 
 void SampleService::add_fault(Fault fault) {
@@ -673,7 +709,8 @@ std::vector<SamplePhoto> make_photos(const std::string& album_id, int count, int
     p.timestamp = 1365000000 + static_cast<std::int64_t>(i) * 3600;
     const bool gif = gif_every > 0 && i % gif_every == 0;
     p.pic_name = "a" + p.photo_id + (gif ? ".gif" : ".jpg");
-    p.feed_id = std::to_string(3560000000000000ull + (seed % 99000ull) * 1000000ull + static_cast<std::uint64_t>(i));
+    p.feed_id =
+        std::to_string(3560000000000000ull + (seed % 99000ull) * 1000000ull + static_cast<std::uint64_t>(i));
     p.caption_render = "photo " + std::to_string(i);
     photos.push_back(std::move(p));
   }
@@ -689,9 +726,12 @@ SampleAlbum make_album(std::string album_id, std::string caption, int photos, in
 }
 
 std::vector<SampleUser> demo_users() {
-  SampleUser user = make_user("1234567890", "/u/1234567890", "\xE7\xA4\xBA\xE4\xBE\x8B\xE7\x94\xA8\xE6\x88\xB7\xE7\x9A\x84\xE5\xBE\xAE\xE5\x8D\x9A");  // 示例用户的微博
+  SampleUser user = make_user("1234567890", "/u/1234567890",
+                              "\xE7\xA4\xBA\xE4\xBE\x8B\xE7\x94\xA8\xE6\x88\xB7\xE7\x9A\x84\xE5\xBE\xAE\xE5"
+                              "\x8D\x9A");  // 示例用户的微博
   user.albums.push_back(make_album("3558936301234567", "\xE6\x97\x85\xE8\xA1\x8C", 12));  // 旅行
-  SampleAlbum posts = make_album("3558936301234568", "\xE5\xBE\xAE\xE5\x8D\x9A\xE9\x85\x8D\xE5\x9B\xBE", 45, 5);  // 微博配图
+  SampleAlbum posts =
+      make_album("3558936301234568", "\xE5\xBE\xAE\xE5\x8D\x9A\xE9\x85\x8D\xE5\x9B\xBE", 45, 5);  // 微博配图
   posts.page_size = 30;
   posts.type_json = "3";
   user.albums.push_back(std::move(posts));

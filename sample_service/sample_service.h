@@ -31,10 +31,10 @@
 namespace afsample {
 
 struct SamplePhoto {
-  std::string photo_id;        // about 16 digits
+  std::string photo_id;  // about 16 digits
   std::int64_t timestamp = 1365000000;
-  std::string pic_name;        // "abc.jpg" or "abc.gif"; the image lives at /large/<pic_name>
-  std::string pic_host;        // empty: the service's own base address
+  std::string pic_name;  // "abc.jpg" or "abc.gif"; the image lives at /large/<pic_name>
+  std::string pic_host;  // empty: the service's own base address
   std::string feed_id;
   std::string caption_render;  // UTF-8; sent as \u escapes
   std::size_t image_size = 0;  // bytes of the image answer; 0 = small
@@ -48,8 +48,8 @@ enum class CaptionForm { Escaped, RawUtf8 };
 enum class PastEnd { Empty, RepeatLast };
 
 struct SampleAlbum {
-  std::string album_id;           // about 16 digits
-  std::string caption;            // UTF-8
+  std::string album_id;  // about 16 digits
+  std::string caption;   // UTF-8
   CaptionForm caption_form = CaptionForm::Escaped;
   // The cover address as sent (escaped slashes added). nullopt: an image of this service,
   // /large/cover_<album_id>.jpg; "": the empty address.
@@ -59,19 +59,19 @@ struct SampleAlbum {
   std::optional<std::string> count_json;
   std::optional<std::string> type_json;
   std::vector<SamplePhoto> photos;
-  int page_size = 100;            // items per photo list page, whatever "count" asks for
+  int page_size = 100;  // items per photo list page, whatever "count" asks for
   PastEnd past_end = PastEnd::Empty;
-  bool requires_login = false;    // listed and paged only with the session cookie
+  bool requires_login = false;  // listed and paged only with the session cookie
 
-  int stated_count() const;       // what count_json says, or the number of photos
+  int stated_count() const;  // what count_json says, or the number of photos
 };
 
 enum class IdMarker { Oid, OwnerUid, EmptyOidThenOwnerUid, OwnerUidWithoutBlank, None };
 
 struct SampleUser {
   std::string uid;
-  std::string path;               // the home page path, "/u/<uid>" or "/<name>"
-  std::string title;              // UTF-8; empty: no <title> element
+  std::string path;   // the home page path, "/u/<uid>" or "/<name>"
+  std::string title;  // UTF-8; empty: no <title> element
   IdMarker marker = IdMarker::Oid;
   std::vector<SampleAlbum> albums;
 };
@@ -89,19 +89,24 @@ enum class FaultKind {
 
 struct Fault {
   FaultKind kind = FaultKind::Empty;
-  std::string path;             // exact request path ("/photos/get_all", "/large/a.jpg")
-  std::string query_contains;   // applies only when the raw query holds this text
-  int times = -1;               // how many requests it answers; -1 = all
+  std::string path;            // exact request path ("/photos/get_all", "/large/a.jpg")
+  std::string query_contains;  // applies only when the raw query holds this text
+  int times = -1;              // how many requests it answers; -1 = all
   std::chrono::milliseconds delay{0};
-  std::string location;         // for Redirect
+  std::string location;  // for Redirect
 };
+
+// How the service answers: as it did when the program was designed (Classic), or as it
+// does today (Today: script-rendered home pages, a visitor page without a login, paged
+// album lists, short photo pages, images that want the service's Referer, rate limits).
+enum class ServiceProfile { Classic, Today };
 
 struct RecordedRequest {
   std::string method;
   std::string version;  // "HTTP/1.1", "HTTP/1.0"
   std::string target;   // raw request target, path and query, exactly as sent
   std::string path;
-  std::string query;    // raw, without "?"
+  std::string query;  // raw, without "?"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
 
@@ -124,6 +129,8 @@ class SampleService {
   // Scenario. Users are found by uid (album and photo lists) and by path (home page).
   void add_user(SampleUser user);
   void set_users(std::vector<SampleUser> users);
+  void set_profile(ServiceProfile profile);
+  ServiceProfile profile() const;
   void add_fault(Fault fault);
   void clear_faults();
   // Clears users, faults, sessions, image fault counters and the request record.
@@ -149,8 +156,7 @@ class SampleService {
 };
 
 // Scenario builders. Captions and titles are UTF-8.
-SampleUser make_user(std::string uid, std::string path, std::string title,
-                     IdMarker marker = IdMarker::Oid);
+SampleUser make_user(std::string uid, std::string path, std::string title, IdMarker marker = IdMarker::Oid);
 // `photos` photos with ids derived from the album id, names "<photo_id>.jpg" (every
 // `gif_every`-th one ".gif" when > 0) and timestamps one hour apart from 1365000000.
 SampleAlbum make_album(std::string album_id, std::string caption, int photos, int gif_every = 0);

@@ -12,6 +12,7 @@
 
 #include "core/gate.h"
 #include "http/cookie_store.h"
+#include "util/codepage.h"
 #include "util/text.h"
 
 namespace af {
@@ -87,12 +88,23 @@ struct Exchange {
   std::string own_body;
   std::string* body = &own_body;
   CURL* easy = nullptr;
-  bool body_sized = false;  // room for the announced length made on the first chunk
+  bool body_sized = false;   // room for the announced length made on the first chunk
   std::string header_block;  // raw block of the latest response, status line first
   int block_status = 0;
 
   Gate* gate = nullptr;
-  bool aborted = false;  // ended through the gate or for lack of progress
+  bool aborted = false;  // ended through the gate, for lack of progress or at the deadline
+  // Why the last perform brought no whole answer, in the transport's words too.
+  FetchFailure failure = FetchFailure::None;
+  std::string detail;
+  char error_buffer[CURL_ERROR_SIZE] = {};
+
+  // The whole exchange, redirects included, ends at this deadline (0 = none); time spent
+  // paused does not count.
+  long deadline_ms = 0;
+  bool started = false;
+  Clock::time_point start_time;
+  Clock::duration paused_time{};
 
   // Time without progress allowed while the request goes out / the answer is awaited.
   long send_idle_ms = 0;
@@ -152,15 +164,21 @@ struct Exchange {
   static int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up) {
     auto* ex = static_cast<Exchange*>(self);
     if (ex->gate) {
-      if (ex->gate->ended()) return ex->abort();
+      if (ex->gate->ended()) return ex->abort(FetchFailure::Ended);
       if (ex->gate->paused()) {
         // Hold the transfer where it is; the pause does not count against the timeouts.
+        const auto held = Clock::now();
         while (ex->gate->paused()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (ex->gate->ended()) return ex->abort();
+        if (ex->gate->ended()) return ex->abort(FetchFailure::Ended);
         ex->last_progress = Clock::now();
+        ex->paused_time += ex->last_progress - held;
       }
     }
     auto now = Clock::now();
+    // A trickle makes progress all the time; only the deadline ends it.
+    if (ex->deadline_ms > 0 &&
+        now - ex->start_time - ex->paused_time > std::chrono::milliseconds(ex->deadline_ms))
+      return ex->abort(FetchFailure::Deadline);
     if (down != ex->last_down || up != ex->last_up) {
       ex->last_down = down;
       ex->last_up = up;
@@ -168,12 +186,14 @@ struct Exchange {
       return 0;
     }
     long limit = up < up_total ? ex->send_idle_ms : ex->receive_idle_ms;
-    if (limit > 0 && now - ex->last_progress > std::chrono::milliseconds(limit)) return ex->abort();
+    if (limit > 0 && now - ex->last_progress > std::chrono::milliseconds(limit))
+      return ex->abort(FetchFailure::Stalled);
     return 0;
   }
 
-  int abort() {
+  int abort(FetchFailure why) {
     aborted = true;
+    failure = why;
     return 1;
   }
 
@@ -188,6 +208,7 @@ struct Exchange {
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Exchange::on_progress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_buffer);
   }
 
   // Each request of a redirect chain starts from nothing; only its final answer counts.
@@ -202,15 +223,68 @@ struct Exchange {
   }
 
   Outcome perform(CURL* handle) {
-    if (gate && !gate->pass()) return Outcome::None;
+    failure = FetchFailure::None;
+    detail.clear();
+    if (gate && !gate->pass()) {
+      failure = FetchFailure::Ended;
+      return Outcome::None;
+    }
     last_progress = Clock::now();
+    if (!started) {
+      started = true;
+      start_time = last_progress;
+    }
+    error_buffer[0] = '\0';
     CURLcode result = curl_easy_perform(handle);
-    if (aborted) return Outcome::None;
+    if (aborted) {
+      detail = failure == FetchFailure::Deadline ? "deadline reached" : "";
+      return Outcome::None;
+    }
     if (result == CURLE_OK) return Outcome::Complete;
     if (stopped_after_headers && result == CURLE_WRITE_ERROR) return Outcome::Complete;
+    detail = error_buffer[0] ? error_buffer : curl_easy_strerror(result);
+    failure = failure_of(result);
     long code = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
-    return code > 0 && !header_block.empty() ? Outcome::Partial : Outcome::None;
+    if (code > 0 && !header_block.empty()) {
+      failure = FetchFailure::CutOff;
+      return Outcome::Partial;
+    }
+    return Outcome::None;
+  }
+
+  static FetchFailure failure_of(CURLcode result) {
+    switch (result) {
+      case CURLE_UNSUPPORTED_PROTOCOL:
+      case CURLE_URL_MALFORMAT:
+        return FetchFailure::BadAddress;
+      case CURLE_COULDNT_RESOLVE_HOST:
+      case CURLE_COULDNT_RESOLVE_PROXY:
+        return FetchFailure::UnknownHost;
+      case CURLE_COULDNT_CONNECT:
+        return FetchFailure::Refused;
+      case CURLE_SSL_CONNECT_ERROR:
+      case CURLE_PEER_FAILED_VERIFICATION:
+      case CURLE_SSL_CERTPROBLEM:
+      case CURLE_SSL_CIPHER:
+      case CURLE_SSL_CACERT_BADFILE:
+      case CURLE_SSL_ISSUER_ERROR:
+      case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      case CURLE_SSL_INVALIDCERTSTATUS:
+      case CURLE_USE_SSL_FAILED:
+        return FetchFailure::Tls;
+      case CURLE_OPERATION_TIMEDOUT:
+        return FetchFailure::Stalled;
+      case CURLE_PARTIAL_FILE:
+      case CURLE_GOT_NOTHING:
+      case CURLE_RECV_ERROR:
+      case CURLE_SEND_ERROR:
+      case CURLE_HTTP2:
+      case CURLE_HTTP2_STREAM:
+        return FetchFailure::CutOff;
+      default:
+        return FetchFailure::Other;
+    }
   }
 };
 
@@ -270,7 +344,8 @@ bool lines_name(const std::vector<std::string>& lines, std::string_view name) {
 // nothing after the colon as "leave Name out", and sends "Name;" as "Name:".
 std::string wire_line(const std::string& line) {
   std::size_t colon = line.find(':');
-  if (colon == std::string::npos || colon == 0 || !trim_spaces(std::string_view(line).substr(colon + 1)).empty())
+  if (colon == std::string::npos || colon == 0 ||
+      !trim_spaces(std::string_view(line).substr(colon + 1)).empty())
     return line;
   return line.substr(0, colon) + ";";
 }
@@ -344,7 +419,9 @@ std::string url_part(CURLU* url, CURLUPart part, unsigned flags = 0) {
 // request it answered, as curl itself would. False when it cannot be followed.
 bool resolve_location(const std::string& base, const std::string& location, Hop& next) {
   std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
-  if (!url || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) != CURLUE_OK ||
+  if (!url ||
+      curl_url_set(url.get(), CURLUPART_URL, base.c_str(), CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) !=
+          CURLUE_OK ||
       curl_url_set(url.get(), CURLUPART_URL, location.c_str(), kFollowFlags) != CURLUE_OK)
     return false;
   next.scheme = lower_text(url_part(url.get(), CURLUPART_SCHEME));
@@ -357,15 +434,6 @@ bool resolve_location(const std::string& base, const std::string& location, Hop&
 }
 
 // The value of the first header `name` in a raw response block.
-std::string response_header(std::string_view block, std::string_view name) {
-  for (const std::string& line : split_text(block, "\r\n")) {
-    std::size_t colon = line.find(':');
-    if (colon == std::string::npos || lower_text(trim_spaces(std::string_view(line).substr(0, colon))) != lower_text(name))
-      continue;
-    return std::string(trim_spaces(std::string_view(line).substr(colon + 1)));
-  }
-  return {};
-}
 
 // A cookie a response set: the host that answered and the cookie's name.
 struct CookieSet {
@@ -391,7 +459,8 @@ bool set_by(const Cookie& cookie, const std::vector<CookieSet>& set) {
     if (domain == s.host) return true;
     if (!domain.empty() && domain[0] == '.' &&
         (s.host == domain.substr(1) ||
-         (s.host.size() > domain.size() && s.host.compare(s.host.size() - domain.size(), domain.size(), domain) == 0)))
+         (s.host.size() > domain.size() &&
+          s.host.compare(s.host.size() - domain.size(), domain.size(), domain) == 0)))
       return true;
   }
   return false;
@@ -426,8 +495,8 @@ Outcome run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std::ve
     const bool first_origin = hop.scheme == first.scheme && hop.host == first.host && hop.port == first.port;
     HeaderList list;
     for (const std::string& line : plan.lines) {
-      if (!first_origin && (names_header(line, "Cookie") || names_header(line, "Authorization") ||
-                            names_header(line, "Host")))
+      if (!first_origin &&
+          (names_header(line, "Cookie") || names_header(line, "Authorization") || names_header(line, "Host")))
         continue;
       list.add(line);
     }
@@ -448,7 +517,11 @@ Outcome run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std::ve
     std::string location = response_header(ex.header_block, "Location");
     Hop next;
     if (location.empty() || !resolve_location(hop.url, location, next)) return outcome;
-    if (redirects >= plan.max_redirects) return Outcome::Partial;
+    if (redirects >= plan.max_redirects) {
+      ex.failure = FetchFailure::Other;
+      ex.detail = "too many redirects";
+      return Outcome::Partial;
+    }
     const int status = ex.block_status;
     if (((status == 301 || status == 302) && plan.method == "POST") ||
         (status == 303 && plan.method != "GET" && plan.method != "HEAD"))
@@ -460,14 +533,68 @@ Outcome run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std::ve
 
 }  // namespace
 
+std::string response_header(std::string_view block, std::string_view name) {
+  for (const std::string& line : split_text(block, "\r\n")) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos ||
+        lower_text(trim_spaces(std::string_view(line).substr(0, colon))) != lower_text(name))
+      continue;
+    return std::string(trim_spaces(std::string_view(line).substr(colon + 1)));
+  }
+  return {};
+}
+
+std::string describe_outcome(const FetchOutcome& outcome) {
+  std::string text;
+  switch (outcome.failure) {
+    case FetchFailure::None:
+      if (outcome.status == 200) return {};
+      if (outcome.status == 0) return G("服务器没有回答");
+      return G("服务器回答 HTTP ") + std::to_string(outcome.status);
+    case FetchFailure::BadAddress:
+      text = G("地址无效");
+      break;
+    case FetchFailure::UnknownHost:
+      text = G("找不到服务器（域名无法解析）");
+      break;
+    case FetchFailure::Refused:
+      text = G("无法连接服务器（连接被拒绝）");
+      break;
+    case FetchFailure::Tls:
+      text = G("安全连接（TLS）失败");
+      break;
+    case FetchFailure::Stalled:
+      text = G("服务器长时间没有响应");
+      break;
+    case FetchFailure::Deadline:
+      text = G("请求超时");
+      break;
+    case FetchFailure::CutOff:
+      text = G("连接中断，回答不完整");
+      break;
+    case FetchFailure::Ended:
+      text = G("已结束");
+      break;
+    case FetchFailure::Other:
+      text = G("网络错误");
+      break;
+  }
+  if (!outcome.detail.empty()) text += " (" + outcome.detail + ")";
+  return text;
+}
+
 std::string fetch_page(const std::string& address, const PageRequest& request) {
   CookieStore& store = CookieStore::instance();
   const std::string method = method_text(request.method);
   const bool secure = is_secure_address(address);
   const std::string agent = choose_user_agent(request.headers ? *request.headers : std::string());
-  if (url_host(address).empty()) return {};  // no host to connect to
+  const auto fail = [&](FetchFailure why) {
+    if (request.outcome) *request.outcome = FetchOutcome{why, 0, {}, {}};
+    return std::string();
+  };
+  if (url_host(address).empty()) return fail(FetchFailure::BadAddress);  // no host to connect to
   EasyHandle easy;
-  if (!easy.get()) return {};
+  if (!easy.get()) return fail(FetchFailure::Other);
   CURL* h = easy.get();
 
   common_options(h);
@@ -479,7 +606,8 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
 
   std::string own_headers;
   std::string& headers = request.headers ? *request.headers : own_headers;
-  complete_headers(headers, address, request.cookie_jar ? *request.cookie_jar : std::string(), HeaderStyle::Inet);
+  complete_headers(headers, address, request.cookie_jar ? *request.cookie_jar : std::string(),
+                   HeaderStyle::Inet);
   Plan plan;
   for (const std::string& line : split_text(headers, "\r\n")) {
     if (!line.empty()) plan.lines.push_back(wire_line(line));
@@ -493,6 +621,7 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
 
   Exchange ex;
   ex.gate = request.gate;
+  ex.deadline_ms = request.deadline_ms;
   ex.receive_idle_ms = kPageIdleMs;
   ex.send_idle_ms = kPageIdleMs;
   if (method != "GET") {
@@ -524,6 +653,10 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   // Only what these answers set goes back to the browser; whatever else changed in the
   // store meanwhile was changed by someone else.
   if (report && !set.empty()) store.report_changes(before, [&](const Cookie& c) { return set_by(c, set); });
+  if (request.outcome) {
+    *request.outcome = FetchOutcome{ex.failure, answered ? ex.block_status : 0, response_headers, ex.detail};
+    // A redirect chain that ran out ends on a redirect: the answer is what it is.
+  }
   if (!answered) return {};
   return std::move(ex.own_body);
 }
@@ -557,6 +690,8 @@ struct RequestObject::Impl {
   std::string response_headers;
   int status = 0;
   Gate* gate = nullptr;
+  long deadline_ms = kDefaultRequestDeadlineMs;
+  FetchOutcome outcome;
 };
 
 RequestObject::RequestObject() : impl_(std::make_unique<Impl>()) {
@@ -581,8 +716,10 @@ void RequestObject::set_timeouts(int resolve_ms, int connect_ms, int send_ms, in
 
 void RequestObject::set_proxy(int setting, const std::string& proxy) {
   // 0 the default, 1 direct, 2 the named proxy.
-  if (setting == 2) impl_->proxy = proxy;
-  else if (setting == 0 || setting == 1) impl_->proxy.clear();
+  if (setting == 2)
+    impl_->proxy = proxy;
+  else if (setting == 0 || setting == 1)
+    impl_->proxy.clear();
 }
 
 void RequestObject::set_credentials(const std::string& user, const std::string& password, int flag) {
@@ -606,7 +743,8 @@ void RequestObject::open(const std::string& method, const std::string& address, 
   s.body.clear();
   s.response_headers.clear();
   s.status = 0;
-  if (method.empty() || !(starts_with_ignore_case(address, "http://") || starts_with_ignore_case(address, "https://")))
+  if (method.empty() ||
+      !(starts_with_ignore_case(address, "http://") || starts_with_ignore_case(address, "https://")))
     return;
   s.method = method;
   s.url = address;
@@ -614,8 +752,10 @@ void RequestObject::open(const std::string& method, const std::string& address, 
 }
 
 void RequestObject::set_option(int index, long value) {
-  if (index == 4) impl_->ignore_flags = value;
-  else if (index == 6) impl_->redirects = value != 0;
+  if (index == 4)
+    impl_->ignore_flags = value;
+  else if (index == 6)
+    impl_->redirects = value != 0;
 }
 
 void RequestObject::set_request_header(const std::string& name, const std::string& value) {
@@ -631,8 +771,13 @@ void RequestObject::set_request_header(const std::string& name, const std::strin
 
 void RequestObject::set_gate(Gate* gate) { impl_->gate = gate; }
 
+void RequestObject::set_deadline(long deadline_ms) { impl_->deadline_ms = deadline_ms < 0 ? 0 : deadline_ms; }
+
+const FetchOutcome& RequestObject::outcome() const { return impl_->outcome; }
+
 void RequestObject::send(const std::string& body) {
   Impl& s = *impl_;
+  s.outcome = FetchOutcome{s.opened ? FetchFailure::Other : FetchFailure::BadAddress, 0, {}, {}};
   if (!s.opened || !s.easy) return;
   s.answered = false;
   s.body.clear();
@@ -673,11 +818,13 @@ void RequestObject::send(const std::string& body) {
     // "Name;" is curl's spelling of a header with an empty value.
     plan.lines.push_back(value.empty() ? name + ";" : name + ": " + value);
   }
-  if (!lines_name(plan.lines, "User-Agent")) curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
+  if (!lines_name(plan.lines, "User-Agent"))
+    curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
   suppress_own_headers(plan.lines);
 
   Exchange ex;
   ex.gate = s.gate;
+  ex.deadline_ms = s.deadline_ms;
   ex.send_idle_ms = s.send_ms;
   ex.receive_idle_ms = s.receive_ms;
   ex.body = &s.body;  // kept between sends, so its capacity serves the next answer
@@ -701,12 +848,16 @@ void RequestObject::send(const std::string& body) {
     std::string block = std::move(ex.header_block);
     std::size_t first_end = block.find("\r\n");
     block = first_end == std::string::npos ? std::string() : block.substr(first_end + 2);
-    while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0) block.resize(block.size() - 2);
+    while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0)
+      block.resize(block.size() - 2);
     if (block == "\r\n") block.clear();
     s.response_headers = std::move(block);
   } else {
     s.body.clear();
   }
+  s.outcome = FetchOutcome{
+      outcome == Outcome::Partial && ex.failure == FetchFailure::None ? FetchFailure::CutOff : ex.failure,
+      s.status, s.response_headers, ex.detail};
   // The handle outlives this call; it keeps no pointer to the exchange, the header list or
   // the texts of this send (its connections and cookies stay).
   curl_easy_reset(h);
@@ -736,7 +887,10 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
     created = std::make_unique<RequestObject>();
     object = created.get();
   }
-  if (!object->created()) return {};
+  if (!object->created()) {
+    if (request.outcome) *request.outcome = FetchOutcome{FetchFailure::Other, 0, {}, {}};
+    return {};
+  }
 
   if (int t = timed_timeout_ms(request.timeout_seconds); t != -1) object->set_timeouts(t, t, t, t);
   if (!request.proxy.empty()) {
@@ -751,7 +905,8 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
   std::string own_headers;
   std::string& headers = request.headers ? *request.headers : own_headers;
   complete_headers(headers, address, {}, HeaderStyle::Object);
-  if (request.cookie_jar && !request.cookie_jar->empty()) object->set_request_header("Cookie", *request.cookie_jar);
+  if (request.cookie_jar && !request.cookie_jar->empty())
+    object->set_request_header("Cookie", *request.cookie_jar);
   for (const std::string& line : split_text(headers, "\r\n")) {
     if (!line.empty()) object->set_request_header(header_name(line), header_value(line));
   }
@@ -759,6 +914,7 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
   object->set_gate(request.gate);
   object->send(request.body_bytes.empty() ? request.body_text : request.body_bytes);
   object->set_gate(nullptr);
+  if (request.outcome) *request.outcome = object->outcome();
 
   std::string body = object->response_body();
   std::string response_headers = object->get_all_response_headers();

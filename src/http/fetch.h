@@ -3,6 +3,7 @@
 // A failed exchange gives the empty byte sequence; nothing is thrown or shown.
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http/http_session.h"
 
@@ -10,19 +11,58 @@ namespace af {
 
 class Gate;
 
+// Why an exchange brought no usable answer. An answer with any status is `None`: the
+// status says the rest.
+enum class FetchFailure {
+  None,
+  BadAddress,   // no host to connect to, or a scheme other than http and https
+  UnknownHost,  // the host name could not be resolved
+  Refused,      // the connection was refused or could not be made
+  Tls,          // the secure connection failed (handshake, certificate)
+  Stalled,      // nothing arrived for longer than the time allowed without progress
+  Deadline,     // the whole exchange took longer than its deadline
+  CutOff,       // the answer broke off before it was complete
+  Ended,        // the job was ended meanwhile
+  Other,        // any other transport failure
+};
+
+// What became of one exchange, for callers that tell causes apart (log lines, messages).
+struct FetchOutcome {
+  FetchFailure failure = FetchFailure::None;
+  int status = 0;                // the final answer's status; 0 when none came
+  std::string response_headers;  // the final answer's header lines (fetch_page: status line first)
+  std::string detail;            // the transport's own words for a failure (ASCII)
+
+  bool answered() const { return failure == FetchFailure::None && status != 0; }
+};
+
+// The outcome in words for a person (GBK): the cause of a failure, or the HTTP status of
+// an answer; the empty text for an answer with status 200.
+std::string describe_outcome(const FetchOutcome& outcome);
+
+// The value of the first header line called `name` (any letter case) in a response
+// header block, blanks trimmed; empty when there is none.
+std::string response_header(std::string_view block, std::string_view name);
+
+// The longest a request may take, whatever the server sends, unless its caller says
+// otherwise (0 = no limit). A pause of the gate is not counted.
+inline constexpr long kDefaultRequestDeadlineMs = 120000;
+
 // Optional parameters of fetch_page. A pointer left null is "not supplied"; a supplied
 // pointer is read and/or written as the parameter's direction says.
 struct PageRequest {
   HttpMethod method = 0;
-  std::string body_text;                   // POST/HEAD body when body_bytes is empty
-  std::string* cookie_jar = nullptr;       // in/out; supplied: only the jar is used
-  std::string* received_cookies = nullptr; // out
-  std::string* headers = nullptr;          // in/out, completed in place
-  std::string* response_headers = nullptr; // out, status line first, CR LF
+  std::string body_text;                    // POST/HEAD body when body_bytes is empty
+  std::string* cookie_jar = nullptr;        // in/out; supplied: only the jar is used
+  std::string* received_cookies = nullptr;  // out
+  std::string* headers = nullptr;           // in/out, completed in place
+  std::string* response_headers = nullptr;  // out, status line first, CR LF
   bool no_redirect = false;
-  std::string* body_bytes = nullptr;       // in/out for POST/HEAD
-  std::string proxy;                       // host:port, empty = direct
-  Gate* gate = nullptr;                    // held while paused, aborted when ended
+  std::string* body_bytes = nullptr;             // in/out for POST/HEAD
+  std::string proxy;                             // host:port, empty = direct
+  Gate* gate = nullptr;                          // held while paused, aborted when ended
+  FetchOutcome* outcome = nullptr;               // out: status and failure cause
+  long deadline_ms = kDefaultRequestDeadlineMs;  // whole exchange; 0 = no limit
 };
 
 // Without a caller's jar the request uses the process-wide CookieStore. The request line
@@ -71,8 +111,13 @@ class RequestObject {
   void set_gate(Gate* gate);
   // False when the underlying transfer handle could not be created.
   bool created() const;
+  // The longest a send may take (0 = no limit); kDefaultRequestDeadlineMs unless set.
+  void set_deadline(long deadline_ms);
+  // What became of the last send (a send that was not opened: BadAddress).
+  const FetchOutcome& outcome() const;
 
   struct Impl;
+
  private:
   std::unique_ptr<Impl> impl_;
 };
@@ -88,12 +133,13 @@ struct TimedRequest {
   bool no_redirect = false;
   std::string body_bytes;
   std::string proxy;
-  int timeout_seconds = 0;                  // < 1 gives 15 s, -1 leaves the object's own
+  int timeout_seconds = 0;  // < 1 gives 15 s, -1 leaves the object's own
   std::string proxy_user;
   std::string proxy_password;
   int credential_flag = 1;
   RequestObject* request_object = nullptr;  // supplied: reused instead of a new one
   Gate* gate = nullptr;
+  FetchOutcome* outcome = nullptr;  // out: status and failure cause
 };
 
 std::string fetch_page_timed(const std::string& address, const TimedRequest& request = {});

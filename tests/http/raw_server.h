@@ -57,6 +57,8 @@ struct RawRequest {
 // Answers a handler may give instead of response bytes.
 inline const std::string kStall = "\x01stall";  // hold the connection, never answer
 inline const std::string kDrop = "\x01drop";    // close without a byte
+// A 200 answer announcing a large body that then arrives one byte every 20 ms, for ever.
+inline const std::string kTrickle = "\x01trickle";
 
 inline std::string http_answer(const std::string& status, const std::string& headers, const std::string& body) {
   std::string text = "HTTP/1.1 " + status + "\r\n" + headers;
@@ -154,6 +156,13 @@ class RawServer {
         return finish(fd);
       }
       if (answer == kDrop) return finish(fd);
+      if (answer == kTrickle) {
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n";
+        if (::send(fd, head.data(), head.size(), MSG_NOSIGNAL) <= 0) return finish(fd);
+        while (!stop_ && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1)
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return finish(fd);
+      }
       for (std::size_t done = 0; done < answer.size();) {
         ssize_t n = ::send(fd, answer.data() + done, answer.size() - done, MSG_NOSIGNAL);
         if (n <= 0) return finish(fd);

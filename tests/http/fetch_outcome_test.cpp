@@ -1,0 +1,168 @@
+// What the transports tell about an exchange besides its body: the status and the cause of
+// a failure, the deadline that ends a trickling answer, and the waits before a later try.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "core/gate.h"
+#include "http/cookie_store.h"
+#include "http/fetch.h"
+#include "http/rate_limit.h"
+#include "http/raw_server.h"
+#include "util/codepage.h"
+
+namespace af {
+namespace {
+
+using aftest::http_answer;
+using aftest::ok;
+using aftest::RawRequest;
+using aftest::RawServer;
+using std::chrono::milliseconds;
+
+// A port on which nothing listens: bound and closed again.
+std::string refusing_base() {
+  int port = 0;
+  {
+    RawServer probe([](const RawRequest&) { return ok(""); });
+    port = probe.port();
+  }
+  return "http://127.0.0.1:" + std::to_string(port);
+}
+
+FetchOutcome page_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs) {
+  FetchOutcome outcome;
+  PageRequest request;
+  request.outcome = &outcome;
+  request.deadline_ms = deadline_ms;
+  fetch_page(address, request);
+  return outcome;
+}
+
+FetchOutcome timed_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs) {
+  RequestObject object;
+  object.set_deadline(deadline_ms);
+  FetchOutcome outcome;
+  int status = 0;
+  TimedRequest request;
+  request.request_object = &object;
+  request.status = &status;
+  request.outcome = &outcome;
+  request.timeout_seconds = 30;
+  fetch_page_timed(address, request);
+  EXPECT_EQ(status, outcome.status);
+  return outcome;
+}
+
+struct CauseCase {
+  std::string name;
+  std::string answer;  // what the server sends; empty: nothing listens
+  FetchFailure failure;
+  int status;
+};
+
+class FetchCauseTest : public ::testing::TestWithParam<CauseCase> {
+ protected:
+  void SetUp() override { CookieStore::instance().clear(); }
+};
+
+TEST_P(FetchCauseTest, BothTransportsNameTheCause) {
+  const CauseCase& c = GetParam();
+  if (c.answer.empty()) {
+    const std::string base = refusing_base();
+    EXPECT_EQ(page_outcome(base + "/x").failure, c.failure);
+    EXPECT_EQ(timed_outcome(base + "/x").failure, c.failure);
+    return;
+  }
+  RawServer server([&](const RawRequest&) { return c.answer; });
+  const FetchOutcome page = page_outcome(server.base() + "/x");
+  EXPECT_EQ(page.failure, c.failure) << page.detail;
+  EXPECT_EQ(page.status, c.status);
+  const FetchOutcome timed = timed_outcome(server.base() + "/x");
+  EXPECT_EQ(timed.failure, c.failure) << timed.detail;
+  // The request object counts only a whole answer.
+  EXPECT_EQ(timed.status, c.failure == FetchFailure::None ? c.status : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FetchCauseTest,
+    ::testing::Values(CauseCase{"Answer", ok("body"), FetchFailure::None, 200},
+                      CauseCase{"ServerError", http_answer("500 Internal Server Error", "", "oops"),
+                                FetchFailure::None, 500},
+                      CauseCase{"Refused", "", FetchFailure::Refused, 0},
+                      CauseCase{"DroppedWithoutAnswer", aftest::kDrop, FetchFailure::CutOff, 0},
+                      CauseCase{"CutInTheBody",
+                                "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nshort",
+                                FetchFailure::CutOff, 200}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(FetchOutcomeTest, UnknownHostIsToldApart) {
+  // A name under .invalid never resolves.
+  EXPECT_EQ(page_outcome("http://no-such-host.invalid/").failure, FetchFailure::UnknownHost);
+  EXPECT_EQ(page_outcome("http:///nohost").failure, FetchFailure::BadAddress);
+}
+
+TEST(FetchOutcomeTest, TrickleEndsAtTheDeadlineOnBothTransports) {
+  RawServer server([](const RawRequest&) { return aftest::kTrickle; });
+  EXPECT_EQ(page_outcome(server.base() + "/t", 300).failure, FetchFailure::Deadline);
+  EXPECT_EQ(timed_outcome(server.base() + "/t", 300).failure, FetchFailure::Deadline);
+}
+
+TEST(FetchOutcomeTest, PauseDoesNotCountAgainstTheDeadline) {
+  RawServer server([](const RawRequest&) { return ok(std::string(10, 'x')); });
+  DownloadControl control;
+  control.pause();
+  std::thread resume([&] {
+    std::this_thread::sleep_for(milliseconds(400));
+    control.resume();
+  });
+  FetchOutcome outcome;
+  PageRequest request;
+  request.outcome = &outcome;
+  request.gate = &control;
+  request.deadline_ms = 200;
+  const std::string body = fetch_page(server.base() + "/p", request);
+  resume.join();
+  EXPECT_EQ(body, std::string(10, 'x'));
+  EXPECT_EQ(outcome.failure, FetchFailure::None);
+}
+
+TEST(FetchOutcomeTest, DescriptionsNameCauseAndStatus) {
+  EXPECT_EQ(describe_outcome({FetchFailure::None, 200, {}, {}}), "");
+  EXPECT_EQ(describe_outcome({FetchFailure::None, 404, {}, {}}), G("服务器回答 HTTP 404"));
+  EXPECT_EQ(describe_outcome({FetchFailure::Refused, 0, {}, "Connection refused"}),
+            G("无法连接服务器（连接被拒绝）") + " (Connection refused)");
+  for (FetchFailure f :
+       {FetchFailure::BadAddress, FetchFailure::UnknownHost, FetchFailure::Tls, FetchFailure::Stalled,
+        FetchFailure::Deadline, FetchFailure::CutOff, FetchFailure::Other})
+    EXPECT_FALSE(describe_outcome({f, 0, {}, {}}).empty());
+}
+
+TEST(RateLimitTest, StatusesAndPagesThatAskToSlowDown) {
+  for (int status : {414, 418, 429}) EXPECT_TRUE(is_rate_limited(status, "")) << status;
+  for (int status : {200, 403, 404, 500}) EXPECT_FALSE(is_rate_limited(status, "")) << status;
+  EXPECT_TRUE(is_rate_limited(200, "<html>请求过于频繁，请稍后再试</html>"));
+  EXPECT_TRUE(is_rate_limited(200, G("访问频繁")));
+  EXPECT_TRUE(is_rate_limited(200, "Requests are TOO FREQUENT"));
+  EXPECT_TRUE(is_worth_retry_later(503, ""));
+  EXPECT_FALSE(is_worth_retry_later(404, "not here"));
+  EXPECT_FALSE(is_rate_limited(200, std::string(70000, 'a') + "频繁"));
+}
+
+TEST(RateLimitTest, WaitsDoubleUpToTheLongestAndHonourRetryAfter) {
+  Pacing pacing;
+  EXPECT_EQ(retry_wait(pacing, 1, ""), milliseconds(2000));
+  EXPECT_EQ(retry_wait(pacing, 2, ""), milliseconds(4000));
+  EXPECT_EQ(retry_wait(pacing, 5, ""), milliseconds(32000));
+  EXPECT_EQ(retry_wait(pacing, 6, ""), milliseconds(60000));
+  EXPECT_EQ(retry_wait(pacing, 60, ""), milliseconds(60000));
+  EXPECT_EQ(retry_wait(pacing, 1, "HTTP/1.1 429 x\r\nRetry-After: 7\r\n"), milliseconds(7000));
+  EXPECT_EQ(retry_wait(pacing, 1, "retry-after: 3600\r\n"), milliseconds(60000));
+  EXPECT_EQ(retry_wait(pacing, 1, "Retry-After: Thu, 01 Jan 1970 00:00:00 GMT\r\n"), milliseconds(2000));
+  EXPECT_EQ(retry_wait(pacing, 1, "Retry-After: soon\r\n"), milliseconds(2000));
+  EXPECT_EQ(retry_wait(Pacing::shortened(0), 3, "Retry-After: 9\r\n"), milliseconds(0));
+}
+
+}  // namespace
+}  // namespace af
