@@ -160,8 +160,9 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   // The ticked rows, in table order.
   std::vector<TickedAlbum> ticked;
   for (const AlbumRow& row : rows) {
-    const bool wanted = options.albums.empty() || std::find(options.albums.begin(), options.albums.end(),
-                                                            std::stoi(row.serial)) != options.albums.end();
+    const bool wanted =
+        options.albums.empty() ||
+        std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
     if (wanted) ticked.push_back({row.serial, row.caption, row.photos, row.id_and_type});
   }
   for (int serial : options.albums) {
@@ -186,7 +187,8 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
                   date_text(from) + " and before " + date_text(to) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
   }
-  const std::string save_dir = options.save_dir ? *options.save_dir : program_directory();
+  const std::string save_dir =
+      options.save_dir ? *options.save_dir : program_directory();
   TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
   view.set_save_folder_path(save_dir);  // kept byte for byte, whatever it holds
   DownloaderOptions download_options;
@@ -205,11 +207,13 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
   terminal.finish_progress();
   if (interrupted() && !view.finished()) return interrupted_status();
-  // With --record on, a record that could not be used means the next run fetches it all again.
+  // With the record on, a record that could not be used means the next run fetches it all
+  // again: that is a failure too.
   const bool record_on = options.record ? *options.record : option_enabled(record_key());
   const bool record_failed = view.record_unusable() && record_on;
-  return view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed ? kExitFailed
-                                                                                           : kExitSaved;
+  if (view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed)
+    return kExitFailed;
+  return kExitSaved;
 }
 
 }  // namespace

@@ -91,7 +91,8 @@ class DownloadCrashTest : public DownloadTest {
     std::error_code error;
     for (fs::recursive_directory_iterator it(save_.path(), error), end; !error && it != end;
          it.increment(error))
-      if (it->is_regular_file() && it->path().filename().string().find(".albumfetcher-") == std::string::npos)
+      if (it->is_regular_file() &&
+          it->path().filename().string().find(".albumfetcher-") == std::string::npos)
         ++n;
     return n;
   }

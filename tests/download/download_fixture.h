@@ -44,7 +44,8 @@ class DownloadTest : public aftest::SampleServiceTest {
   }
 
   // The row the album table shows for an album of the service.
-  static TickedAlbum row_of(int serial, const afsample::SampleAlbum& album, const std::string& type = "18") {
+  static TickedAlbum row_of(int serial, const afsample::SampleAlbum& album,
+                            const std::string& type = "18") {
     return {std::to_string(serial), G(album.caption), std::to_string(album.stated_count()),
             album.album_id + "@@" + type};
   }
@@ -62,7 +63,8 @@ class DownloadTest : public aftest::SampleServiceTest {
     std::map<std::string, std::string> files;
     namespace fs = std::filesystem;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error))
       if (it->is_regular_file())
         files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
     return files;

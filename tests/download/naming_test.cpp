@@ -26,16 +26,18 @@ TEST_P(SanitizeName, RemovesTheListedTexts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SanitizeName,
-    ::testing::Values(SanitizeCase{"", ""}, SanitizeCase{"plain", "plain"},
-                      SanitizeCase{"a:b\\c/d?e*f<g>h|i", "abcdefghi"},
-                      SanitizeCase{G("春：游、好？吗。（一）·二！三，四"), G("春游好吗一二三四")},
-                      SanitizeCase{"a.b c", "abc"}, SanitizeCase{"x...y", "xy"},
-                      SanitizeCase{"Tom & Jerry", "TomJerry"}, SanitizeCase{"../../etc/passwd", "etcpasswd"},
-                      // Full-width spaces stay (only the file caption drops them); tabs stay too.
-                      SanitizeCase{G("a　b\tc"), G("a　b\tc")},
-                      // A two-byte character whose second byte is "\" or "|" is never cut.
-                      SanitizeCase{"\x81\x5c\\\x81\x7c|", "\x81\x5c\x81\x7c"},
-                      SanitizeCase{G("《相册》"), G("《相册》")}));
+    ::testing::Values(
+        SanitizeCase{"", ""}, SanitizeCase{"plain", "plain"},
+        SanitizeCase{"a:b\\c/d?e*f<g>h|i", "abcdefghi"},
+        SanitizeCase{G("春：游、好？吗。（一）·二！三，四"), G("春游好吗一二三四")},
+        SanitizeCase{"a.b c", "abc"}, SanitizeCase{"x...y", "xy"},
+        SanitizeCase{"Tom & Jerry", "TomJerry"},
+        SanitizeCase{"../../etc/passwd", "etcpasswd"},
+        // Full-width spaces stay (only the file caption drops them); tabs stay too.
+        SanitizeCase{G("a　b\tc"), G("a　b\tc")},
+        // A two-byte character whose second byte is "\" or "|" is never cut.
+        SanitizeCase{"\x81\x5c\\\x81\x7c|", "\x81\x5c\x81\x7c"},
+        SanitizeCase{G("《相册》"), G("《相册》")}));
 
 TEST(FileCaption, AlsoDropsQuestionMarksAndEverySpace) {
   EXPECT_EQ(file_caption(G("春 游　2013?")), G("春游2013"));
@@ -62,13 +64,14 @@ TEST_P(DatetimeToTimestamp, CountsFromChinaStandardTimeEpoch) {
   EXPECT_EQ(datetime_to_timestamp(GetParam().value), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DatetimeToTimestamp,
-                         ::testing::Values(TimestampCase{{1970, 1, 1, 8, 0, 0}, 0},
-                                           TimestampCase{{1970, 1, 1, 0, 0, 0}, -28800},
-                                           TimestampCase{{2006, 3, 30, 0, 0, 0}, 1143648000},
-                                           TimestampCase{{2013, 4, 3, 0, 0, 0}, 1364918400},
-                                           TimestampCase{{2025, 12, 30, 0, 0, 0}, 1767024000},
-                                           TimestampCase{{2024, 2, 29, 23, 59, 59}, 1709222399}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DatetimeToTimestamp,
+    ::testing::Values(TimestampCase{{1970, 1, 1, 8, 0, 0}, 0},
+                      TimestampCase{{1970, 1, 1, 0, 0, 0}, -28800},
+                      TimestampCase{{2006, 3, 30, 0, 0, 0}, 1143648000},
+                      TimestampCase{{2013, 4, 3, 0, 0, 0}, 1364918400},
+                      TimestampCase{{2025, 12, 30, 0, 0, 0}, 1767024000},
+                      TimestampCase{{2024, 2, 29, 23, 59, 59}, 1709222399}));
 
 TEST(DatetimeToTimestampZone, IgnoresTheMachineTimeZone) {
   const char* old = std::getenv("TZ");
@@ -78,10 +81,7 @@ TEST(DatetimeToTimestampZone, IgnoresTheMachineTimeZone) {
     ::tzset();
     EXPECT_EQ(datetime_to_timestamp({2013, 4, 3, 0, 0, 0}), 1364918400) << zone;
   }
-  if (old)
-    ::setenv("TZ", saved.c_str(), 1);
-  else
-    ::unsetenv("TZ");
+  if (old) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
   ::tzset();
 }
 
@@ -93,15 +93,15 @@ TEST(UploadRange, OffGivesTheWideBounds) {
     std::int64_t t;
     bool admitted;
   };
-  for (auto [t, admitted] :
-       {Case{0, false}, Case{-5, false}, Case{1, true}, Case{9999999998, true}, Case{9999999999, false}})
+  for (auto [t, admitted] : {Case{0, false}, Case{-5, false}, Case{1, true},
+                             Case{9999999998, true}, Case{9999999999, false}})
     EXPECT_EQ(range.admits(t), admitted) << t;
 }
 
 TEST(UploadRange, OnIsStrictAtMidnightBounds) {
   const UploadRange range = upload_range(true, {2013, 4, 3}, {2013, 4, 5});
-  const std::int64_t start = 1364918400;       // 2013-04-03 00:00:00 CST
-  const std::int64_t end = start + 2 * 86400;  // 2013-04-05 00:00:00 CST
+  const std::int64_t start = 1364918400;            // 2013-04-03 00:00:00 CST
+  const std::int64_t end = start + 2 * 86400;       // 2013-04-05 00:00:00 CST
   EXPECT_EQ(range.start, start);
   EXPECT_EQ(range.end, end);
   EXPECT_FALSE(range.admits(start));
@@ -168,19 +168,20 @@ std::string repeated(const std::string& text, int times) {
 // "12_" + caption + "_" + 16-digit feed id + ".jpg": 24 bytes around the caption, 231 left.
 INSTANTIATE_TEST_SUITE_P(
     Cases, FittedPhotoFileName,
-    ::testing::Values(FittedNameCase{"春游", "3560000000000001", "12_春游_3560000000000001.jpg"},
-                      FittedNameCase{"", "3560000000000001", "12__3560000000000001.jpg"},
-                      FittedNameCase{std::string(231, 'x'), "3560000000000001",
-                                     "12_" + std::string(231, 'x') + "_3560000000000001.jpg"},
-                      FittedNameCase{std::string(232, 'x'), "3560000000000001",
-                                     "12_" + std::string(231, 'x') + "_3560000000000001.jpg"},
-                      // 77 ideographs are 231 bytes; the 78th does not fit, nor a part of it.
-                      FittedNameCase{repeated("春", 200), "3560000000000001",
-                                     "12_" + repeated("春", 77) + "_3560000000000001.jpg"},
-                      FittedNameCase{"x" + repeated("春", 200), "3560000000000001",
-                                     "12_x" + repeated("春", 76) + "_3560000000000001.jpg"},
-                      // The fixed parts are never cut, even when nothing of the caption fits.
-                      FittedNameCase{"春", std::string(246, '7'), "12__" + std::string(246, '7') + ".jpg"}));
+    ::testing::Values(
+        FittedNameCase{"春游", "3560000000000001", "12_春游_3560000000000001.jpg"},
+        FittedNameCase{"", "3560000000000001", "12__3560000000000001.jpg"},
+        FittedNameCase{std::string(231, 'x'), "3560000000000001",
+                       "12_" + std::string(231, 'x') + "_3560000000000001.jpg"},
+        FittedNameCase{std::string(232, 'x'), "3560000000000001",
+                       "12_" + std::string(231, 'x') + "_3560000000000001.jpg"},
+        // 77 ideographs are 231 bytes; the 78th does not fit, nor a part of it.
+        FittedNameCase{repeated("春", 200), "3560000000000001",
+                       "12_" + repeated("春", 77) + "_3560000000000001.jpg"},
+        FittedNameCase{"x" + repeated("春", 200), "3560000000000001",
+                       "12_x" + repeated("春", 76) + "_3560000000000001.jpg"},
+        // The fixed parts are never cut, even when nothing of the caption fits.
+        FittedNameCase{"春", std::string(246, '7'), "12__" + std::string(246, '7') + ".jpg"}));
 
 TEST(FittedPhotoFileName, AFeedIdTooLongLeavesTheNameTooLong) {
   EXPECT_GT(fitted_photo_file_name(1, "a", std::string(300, '7'), ".jpg").size(), kLongestFileName);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+
 #include <filesystem>
 #include <string>
 
@@ -170,7 +171,9 @@ TEST(RemoveTemporaryFiles, LeavesThoseOfAnotherRunningProcess) {
   int status = 0;
   ASSERT_EQ(::waitpid(dead, &status, 0), dead);  // reaped: the id names no process now
 
-  const auto named = [&](pid_t pid) { return ".albumfetcher-" + std::to_string(pid) + "-7.part"; };
+  const auto named = [&](pid_t pid) {
+    return ".albumfetcher-" + std::to_string(pid) + "-7.part";
+  };
   testing::write_file(folder.file(named(live)), "the other download's photo");
   testing::write_file(folder.file(named(dead)), "a leftover");
   testing::write_file(temporary_photo_path(folder.path(), 3), "our own leftover");
