@@ -48,32 +48,59 @@ TEST_F(CliStorageTest, ASaveDirThatIsAFileStopsAtOnceWithOne) {
   EXPECT_EQ(result.out.find("全部下载完毕"), std::string::npos) << result.out;
 }
 
-// The tests run as root, whom permissions do not stop: the program runs as "nobody".
-TEST_F(CliStorageTest, AFolderTheUserMayNotWriteStopsAtOnceWithOne) {
-  if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is not installed";
+// The tests run as root, whom permissions do not stop: these run the program as "nobody".
+class CliAsNobodyTest : public CliStorageTest {
+ protected:
+  void SetUp() override {
+    CliStorageTest::SetUp();
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is not installed";
+    ::chmod(save_.path().c_str(), 0777);
+    ::chmod(program_.path().c_str(), 0777);
+  }
+  // Runs the program as nobody with base_args(), then `args`; the exit status.
+  int run_as_nobody(const std::vector<std::string>& args, std::string& err) {
+    std::string command =
+        "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(AF_CLI_PATH);
+    std::vector<std::string> all = base_args();
+    all.insert(all.end(), args.begin(), args.end());
+    for (const auto& arg : all) command += " '" + arg + "'";
+    command += " >'" + output_.file("out") + "' 2>'" + output_.file("err") + "'";
+    const int status = std::system(command.c_str());
+    err = read_file(output_.file("err"));
+    EXPECT_NE(err.find("setpriv"), 0u) << err;  // the program ran
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_F(CliAsNobodyTest, AFolderTheUserMayNotWriteStopsAtOnceWithOne) {
   auto user = make_user("2103", "/u/2103", "T");
   user.albums.push_back(make_album("3558936321000003", "A", 3));
   service().add_user(user);
   const std::string locked = save_.file("locked");
   fs::create_directory(locked);
   ::chmod(locked.c_str(), 0555);
-  ::chmod(save_.path().c_str(), 0755);
-  ::chmod(program_.path().c_str(), 0777);
-  std::string command =
-      "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(AF_CLI_PATH);
-  std::vector<std::string> args = base_args();
-  args.insert(args.end(), {"--save-dir", locked, home(user)});
-  for (const auto& arg : args) command += " '" + arg + "'";
-  command += " >'" + output_.file("out") + "' 2>'" + output_.file("err") + "'";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  const std::string err = read_file(output_.file("err"));
-  ASSERT_NE(err.find("setpriv"), 0u) << err;  // the program ran
-  EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+  std::string err;
+  EXPECT_EQ(run_as_nobody({"--save-dir", locked, home(user)}, err), 1) << err;
   EXPECT_NE(err.find("保存失败，下载已停止：" + locked + "/T/A3，原因：没有写入权限"), std::string::npos)
       << err;
   EXPECT_EQ(image_requests(), 0u);
   EXPECT_TRUE(files_under(locked).empty());
+}
+
+// A program directory the user may not write, and no per-user directory to fall back to:
+// the photos are saved, the record's failure is said, and with the record on the exit
+// status is 1.
+TEST_F(CliAsNobodyTest, AnUnwritableProgramDirectoryIsSaidAndExitsWithOne) {
+  auto user = make_user("2106", "/u/2106", "T");
+  user.albums.push_back(make_album("3558936321000006", "A", 2));
+  service().add_user(user);
+  ::chmod(program_.path().c_str(), 0555);
+  std::string err;
+  EXPECT_EQ(run_as_nobody({"--save-dir", save_.path(), "--record", "on", home(user)}, err), 1) << err;
+  EXPECT_NE(err.find("下载记录无法使用：" + program_.file("2106.dlr") + "，原因："), std::string::npos)
+      << err;
+  EXPECT_EQ(files_under(save_.path()).size(), 2u);
+  EXPECT_FALSE(fs::exists(program_.file("2106.dlr")));
 }
 
 TEST_F(CliStorageTest, AnUnusableRecordIsSaidAndWithRecordOnExitsWithOne) {
