@@ -54,16 +54,6 @@ class FlushedSaveTest : public DownloadTest {
     return names;
   }
 
-  // The photos of `album` that are recorded for `uid`.
-  std::set<std::string> recorded(const std::string& uid, const afsample::SampleAlbum& album) {
-    std::set<std::string> ids;
-    DownloadRecord record;
-    if (!record.open_record_store(record_store_path(uid))) return ids;
-    for (const auto& photo : album.photos)
-      if (record.is_recorded(photo.photo_id)) ids.insert(photo.photo_id);
-    return ids;
-  }
-
   // Every photo file is whole, every recorded photo has its file, at most `unrecorded`
   // files are not recorded (ended between the rename and the record), and no temporary
   // file is left.

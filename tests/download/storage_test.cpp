@@ -17,11 +17,13 @@
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download_fixture.h"
+#include "support/held_writes.h"
 
 namespace af {
 namespace {
 
 namespace fs = std::filesystem;
+using aftest::HeldWrites;
 using testing::DownloadTest;
 
 // ---- album folders ----
@@ -121,15 +123,6 @@ class StorageTest : public DownloadTest {
     std::multiset<std::string> bytes;
     for (const auto& [name, data] : files_under(root)) bytes.insert(data);
     return bytes;
-  }
-
-  std::set<std::string> recorded(const std::string& uid, const afsample::SampleAlbum& album) {
-    std::set<std::string> ids;
-    DownloadRecord record;
-    if (!record.open_record_store(record_store_path(uid))) return ids;
-    for (const auto& photo : album.photos)
-      if (record.is_recorded(photo.photo_id)) ids.insert(photo.photo_id);
-    return ids;
   }
 
   static std::string storage_text(const std::string& folder, int error) {
@@ -426,51 +419,6 @@ TEST_F(StorageTest, AForeignRecordIsSetAsideAndTheNewOneIsUsed) {
 }
 
 // ---- pause and end never wait for the disk ----
-
-// Holds every photo write from the `from`-th on until released (or 20 s have passed, so a
-// fault cannot hang the test).
-class HeldWrites {
- public:
-  explicit HeldWrites(int from) : from_(from) {
-    set_disk_calls({[this](int fd, const char* data, std::size_t size) -> long {
-                      std::unique_lock lock(mutex_);
-                      if (++writes_ >= from_ && !released_) {
-                        holding_ = true;
-                        changed_.notify_all();
-                        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; });
-                        holding_ = false;
-                      }
-                      return ::write(fd, data, size);
-                    },
-                    {},
-                    {}});
-  }
-  ~HeldWrites() {
-    release();
-    set_disk_calls({});
-  }
-  bool wait_until_holding() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return holding_; });
-  }
-  bool holding() {
-    std::lock_guard lock(mutex_);
-    return holding_;
-  }
-  void release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int from_;
-  int writes_ = 0;
-  bool holding_ = false;
-  bool released_ = false;
-};
 
 TEST_F(StorageTest, PauseAndEndReturnWhileAPhotoWriteIsHeld) {
   auto user = afsample::make_user("7011", "/u/7011", "T");

@@ -18,6 +18,7 @@
 #include "download/photo_saver.h"
 #include "http/cookie_store.h"
 #include "sample_service.h"
+#include "support/held_writes.h"
 #include "ui/album_table.h"
 #include "window_support.h"
 
@@ -26,6 +27,7 @@ using af::PresetDialogs;
 using af::test::buttons_shown;
 using af::test::control;
 using af::test::label_text;
+using aftest::HeldWrites;
 
 namespace {
 
@@ -51,44 +53,6 @@ bool has_message(const PresetDialogs& dialogs, const QString& text) {
     if (message.text == text) return true;
   return false;
 }
-
-// Holds every photo write until released (or 20 s have passed, so a fault cannot hang the
-// test).
-class HeldWrites {
- public:
-  HeldWrites() {
-    af::set_disk_calls({[this](int fd, const char* data, std::size_t size) -> long {
-                          std::unique_lock lock(mutex_);
-                          if (!released_) {
-                            holding_ = true;
-                            changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; });
-                            holding_ = false;
-                          }
-                          return ::write(fd, data, size);
-                        },
-                        {},
-                        {}});
-  }
-  ~HeldWrites() {
-    release();
-    af::set_disk_calls({});
-  }
-  bool holding() {
-    std::lock_guard lock(mutex_);
-    return holding_;
-  }
-  void release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool holding_ = false;
-  bool released_ = false;
-};
 
 }  // namespace
 
