@@ -9,8 +9,9 @@
 // `sync_files`) and renamed into place, and recorded only once the new name is on disk
 // too, so no partial photo ever carries a final name and no recorded photo is missing,
 // not even after a power cut. A photo whose image could not be
-// fetched or written is neither kept nor recorded, and a "失败" line is logged; a later
-// download fetches it again.
+// fetched or written is neither kept nor recorded, and a "失败" line is logged (with a
+// line saying why when the disk refused it); a later download fetches it again. A write
+// that the save folder or the disk refuses (SaveOutcome::StorageFailed) ends the download.
 //
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
