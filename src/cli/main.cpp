@@ -137,14 +137,17 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   terminal.finish_progress();
   if (interrupted()) return interrupted_status();
 
+  // The home page or the album list failed: the view has said why on standard error.
+  const bool list_failed = !list_view->failure().empty();
   if (user.user_id.empty()) {
-    terminal.note("albumfetcher-cli: no user id found on the home page " +
-                  gbk_to_utf8(user.home_page_address));
+    if (!list_failed)
+      terminal.note("albumfetcher-cli: no user id found on the home page " +
+                    gbk_to_utf8(user.home_page_address));
     return kExitFailed;
   }
   const std::vector<AlbumRow> rows = list_view->rows();
   if (rows.empty()) {
-    terminal.note("albumfetcher-cli: the album list holds no album with photos");
+    if (!list_failed) terminal.note("albumfetcher-cli: the album list holds no album with photos");
     return kExitFailed;
   }
 
@@ -154,15 +157,14 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
       table += table_cell(row.serial) + "\t" + table_cell(row.caption) + "\t" + table_cell(row.photos) + "\n";
     std::fwrite(table.data(), 1, table.size(), stdout);
     std::fflush(stdout);
-    return kExitSaved;
+    return list_failed ? kExitFailed : kExitSaved;
   }
 
   // The ticked rows, in table order.
   std::vector<TickedAlbum> ticked;
   for (const AlbumRow& row : rows) {
-    const bool wanted =
-        options.albums.empty() ||
-        std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
+    const bool wanted = options.albums.empty() || std::find(options.albums.begin(), options.albums.end(),
+                                                            std::stoi(row.serial)) != options.albums.end();
     if (wanted) ticked.push_back({row.serial, row.caption, row.photos, row.id_and_type});
   }
   for (int serial : options.albums) {
@@ -187,8 +189,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
                   date_text(from) + " and before " + date_text(to) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
   }
-  const std::string save_dir =
-      options.save_dir ? *options.save_dir : program_directory();
+  const std::string save_dir = options.save_dir ? *options.save_dir : program_directory();
   TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
   DownloaderOptions download_options;
   download_options.endpoints = endpoints;
@@ -206,7 +207,8 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
   terminal.finish_progress();
   if (interrupted() && !view.finished()) return interrupted_status();
-  return view.failures() > 0 || !view.finished() ? kExitFailed : kExitSaved;
+  // Anything wanted that is missing (a photo, a page, part of the album list) is a failure.
+  return list_failed || view.failures() > 0 || !view.finished() ? kExitFailed : kExitSaved;
 }
 
 }  // namespace

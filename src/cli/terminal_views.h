@@ -70,13 +70,17 @@ class TerminalAlbumListView final : public AlbumListView {
   void set_progress_label(const std::string& text) override;
   void append_log(const std::string& text) override;
   void show_message(const std::string& text, const std::string& caption) override;
+  // Said on standard error and kept: the run then ends with status 1.
+  void tell_failure(const std::string& text) override;
 
   std::vector<AlbumRow> rows();
+  std::string failure();
 
  private:
   Terminal& terminal_;
   std::mutex mutex_;
   std::vector<AlbumRow> rows_;
+  std::string failure_;
   int maximum_ = 0;
   int position_ = 0;
 };
@@ -84,8 +88,8 @@ class TerminalAlbumListView final : public AlbumListView {
 // What the download reads (fixed before it starts) and shows.
 class TerminalDownloadView final : public DownloadView {
  public:
-  TerminalDownloadView(Terminal& terminal, std::vector<TickedAlbum> albums,
-                       std::string save_folder, DateTime start, DateTime end)
+  TerminalDownloadView(Terminal& terminal, std::vector<TickedAlbum> albums, std::string save_folder,
+                       DateTime start, DateTime end)
       : terminal_(terminal),
         albums_(std::move(albums)),
         save_folder_(std::move(save_folder)),
@@ -103,7 +107,9 @@ class TerminalDownloadView final : public DownloadView {
   void set_progress_position(Generation generation, int position) override;
   void set_buttons(Generation, ButtonState) override {}
   void show_message(Generation generation, const std::string& text) override;
+  void album_failed(Generation generation) override;
 
+  // Photos that failed and albums whose photo list stopped short.
   int failures() const;
   bool finished() const;
 

@@ -114,12 +114,10 @@ void Downloader::Worker::download_selected() {
   if (!log(numbers.empty() ? G("当前未选择任何相册") + "\r\n\r\n"
                            : G("当前被选择相册编号:") + numbers + "\r\n\r\n"))
     return;
-  if (!label(DownloadLabel::SelectedAlbums,
-             G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
+  if (!label(DownloadLabel::SelectedAlbums, G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
     return;
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
-    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册")))
-      return;
+    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册"))) return;
     auto pieces = split_album_job(jobs[k - 1]);
     if (!download_album(pieces[0], pieces[1], pieces[2])) return;
   }
@@ -169,9 +167,9 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
       }))
     return false;
 
-  PhotoSaver saver(folder.path, record, steps,
-                   [this](const std::string& line) { view.append_log(generation, line); },
-                   save_options);
+  PhotoSaver saver(
+      folder.path, record, steps, [this](const std::string& line) { view.append_log(generation, line); },
+      save_options);
   AlbumWalk walk;
   walk.endpoints = options.endpoints;
   walk.user_id = user_id;
@@ -179,6 +177,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   walk.album_id_text = id_text;
   walk.pacing = options.pacing;
   walk.gate = control.get();
+  WalkFailure failure;
+  walk.failure = &failure;
   const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
     bar.set_position(position);
     if (!steps.run([&] {
@@ -192,6 +192,13 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
     return saver.save_photo(entry, position) != SaveOutcome::Ended;
   });
   if (!walked || control->ended()) return false;
+  if (failure.page > 0) {
+    // The later pages are left for a later run, so no running number shifts.
+    if (!log(album_failure_line(name, failure))) return false;
+    if (!steps.run([&] { view.album_failed(generation); })) return false;
+    record.close_record_store();
+    return true;
+  }
 
   if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
   if (!label(DownloadLabel::PhotoCounter, "")) return false;
@@ -223,8 +230,7 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   worker->user_title = user_title;
   worker->record_enabled =
       options_.record_override ? *options_.record_override : option_enabled(record_key());
-  worker->range_enabled =
-      options_.range_override ? *options_.range_override : option_enabled(range_key());
+  worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
   DownloadRecord::create_record_store(record_store_path(user_id));
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_text();

@@ -5,6 +5,7 @@
 
 #include "core/gate.h"
 #include "http/fetch.h"
+#include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/json_document.h"
@@ -55,8 +56,14 @@ void split_album_id(const std::string& album_id_text, std::string& album_id, std
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
                                const std::string& album_id, const std::string& type, int page,
                                const std::string& rnd) {
-  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album_id + "&count=" +
-         std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type + "&__rnd=" + rnd;
+  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album_id +
+         "&count=" + std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type +
+         "&__rnd=" + rnd;
+}
+
+std::string album_failure_line(const std::string& album_name, const WalkFailure& failure) {
+  return G("相册《") + album_name + G("》第") + std::to_string(failure.page) + G("页照片列表获取失败：") +
+         failure.cause + G("。本相册没有下载完，再次下载时会补上缺少的照片") + "\r\n\r\n";
 }
 
 bool walk_album(const AlbumWalk& walk,
@@ -71,7 +78,8 @@ bool walk_album(const AlbumWalk& walk,
   // on, so that on full pages the running number stays (page - 1) x 100 + index. Past them
   // the walk goes on while a page brings photos not seen before (only those are handed on),
   // and stops after the first page (stated or not) that brings none.
-  const std::int64_t stated_pages = static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
+  const std::int64_t stated_pages =
+      static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
   std::set<std::string> seen;
   std::int64_t position = 0;
   bool brought_new = true;
@@ -79,16 +87,18 @@ bool walk_album(const AlbumWalk& walk,
     const bool stated = page <= stated_pages;
     const std::string address = photo_list_address(walk.endpoints, walk.user_id, album_id, type,
                                                    static_cast<int>(page), random_fraction_text());
-    std::string text;
-    for (int attempt = 1; attempt <= kTries; ++attempt) {
-      if (!gate.pass()) return false;
-      PageRequest request;
-      request.gate = walk.gate;
-      text = utf8_to_gbk(fetch_page(address, request));
-      if (gate.ended()) return false;
-      if (!text.empty()) break;
-      if (!gate.wait_for(walk.pacing.empty_page_retry)) return false;
+    ListFetch fetch;
+    fetch.pacing = walk.pacing;
+    fetch.gate = walk.gate;
+    fetch.list_member = "photo_list";
+    fetch.tries = kTries;
+    const ListAnswer answer = fetch_list(address, fetch);
+    if (gate.ended() || answer.problem == ListProblem::Ended) return false;
+    if (!answer.usable) {
+      if (walk.failure) *walk.failure = WalkFailure{page, answer.cause};
+      return true;
     }
+    const std::string& text = answer.text;
 
     JsonDocument root;
     root.parse(text);

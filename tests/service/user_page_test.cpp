@@ -1,8 +1,9 @@
 // User page resolution: address normalisation, the two id markers, the title, and the
 // album overview address, against the sample service.
+#include "service/user_page.h"
+
 #include <gtest/gtest.h>
 
-#include "service/user_page.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
 
@@ -17,21 +18,19 @@ struct AddressCase {
 
 class NormalizeAddress : public ::testing::TestWithParam<AddressCase> {};
 
-TEST_P(NormalizeAddress, AsTyped) {
-  EXPECT_EQ(af::normalize_address(GetParam().typed), GetParam().expected);
-}
+TEST_P(NormalizeAddress, AsTyped) { EXPECT_EQ(af::normalize_address(GetParam().typed), GetParam().expected); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NormalizeAddress,
-    ::testing::Values(AddressCase{"  photo.weibo.com/u/1  ", "http://photo.weibo.com/u/1"},
-                      AddressCase{"http://weibo.com/x", "http://weibo.com/x"},
-                      AddressCase{"HTTP://weibo.com/x", "http://HTTP://weibo.com/x"},
-                      AddressCase{"https://weibo.com/x", "http://https://weibo.com/x"},
-                      AddressCase{"1642591402", "http://1642591402"},
-                      AddressCase{"\xA1\xA1weibo.com\xA1\xA1 ", "http://weibo.com"},
-                      AddressCase{"\tweibo.com\r\n", "http://\tweibo.com\r\n"},
-                      AddressCase{"go to http://a", "go to http://a"},
-                      AddressCase{"   ", "http://"}, AddressCase{"", "http://"}));
+INSTANTIATE_TEST_SUITE_P(Cases, NormalizeAddress,
+                         ::testing::Values(AddressCase{"  photo.weibo.com/u/1  ",
+                                                       "http://photo.weibo.com/u/1"},
+                                           AddressCase{"http://weibo.com/x", "http://weibo.com/x"},
+                                           AddressCase{"HTTP://weibo.com/x", "http://HTTP://weibo.com/x"},
+                                           AddressCase{"https://weibo.com/x", "http://https://weibo.com/x"},
+                                           AddressCase{"1642591402", "http://1642591402"},
+                                           AddressCase{"\xA1\xA1weibo.com\xA1\xA1 ", "http://weibo.com"},
+                                           AddressCase{"\tweibo.com\r\n", "http://\tweibo.com\r\n"},
+                                           AddressCase{"go to http://a", "go to http://a"},
+                                           AddressCase{"   ", "http://"}, AddressCase{"", "http://"}));
 
 struct PageCase {
   const char* name;
@@ -49,13 +48,13 @@ TEST_P(PageMarkers, IdAndTitle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PageMarkers,
-    ::testing::Values(
-        PageCase{"oid", "<title>A</title>$CONFIG['oid']='1642591402';", "1642591402", "A"},
-        PageCase{"oid_first", "owner_uid: 2, $CONFIG['oid']='1';", "1", ""},
-        PageCase{"empty_oid_then_owner", "$CONFIG['oid']='';var p={owner_uid: 987654,x:1}", "987654", ""},
-        PageCase{"owner_without_blank", "var p={owner_uid:987654,x:1}", "", ""},
-        PageCase{"no_marker", "<title>T &amp; <b></title>", "", "T &amp; <b>"},
-        PageCase{"unclosed_title", "<title>T", "", ""}, PageCase{"empty", "", "", ""}),
+    ::testing::Values(PageCase{"oid", "<title>A</title>$CONFIG['oid']='1642591402';", "1642591402", "A"},
+                      PageCase{"oid_first", "owner_uid: 2, $CONFIG['oid']='1';", "1", ""},
+                      PageCase{"empty_oid_then_owner", "$CONFIG['oid']='';var p={owner_uid: 987654,x:1}",
+                               "987654", ""},
+                      PageCase{"owner_without_blank", "var p={owner_uid:987654,x:1}", "", ""},
+                      PageCase{"no_marker", "<title>T &amp; <b></title>", "", "T &amp; <b>"},
+                      PageCase{"unclosed_title", "<title>T", "", ""}, PageCase{"empty", "", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class UserPageService : public aftest::SampleServiceTest {};
@@ -65,7 +64,8 @@ TEST_F(UserPageService, ResolvesBothMarkersAndConvertsTheTitle) {
   service().add_user(afsample::make_user("1642591402", "/u/1642591402", "\xE6\x96\xB0\xE6\xB5\xAA"));
   service().add_user(
       afsample::make_user("2000000002", "/second", "Second", afsample::IdMarker::EmptyOidThenOwnerUid));
-  service().add_user(afsample::make_user("3000000003", "/third", "", afsample::IdMarker::OwnerUidWithoutBlank));
+  service().add_user(
+      afsample::make_user("3000000003", "/third", "", afsample::IdMarker::OwnerUidWithoutBlank));
 
   const af::UserPage first = af::resolve_user(base() + "/u/1642591402");
   EXPECT_EQ(first.user_id, "1642591402");
@@ -93,14 +93,22 @@ TEST_F(UserPageService, TypedAddressWithoutSchemeIsFetchedWithHttp) {
 }
 
 TEST_F(UserPageService, FailedFetchGivesEmptyValues) {
-  for (auto kind : {afsample::FaultKind::NotFound, afsample::FaultKind::ServerError, afsample::FaultKind::Empty}) {
+  for (auto kind :
+       {afsample::FaultKind::NotFound, afsample::FaultKind::ServerError, afsample::FaultKind::Empty}) {
     service().add_user(afsample::make_user("1001", "/u/1001", "T"));
     afsample::Fault fault;
     fault.kind = kind;
     fault.path = "/u/1001";
     service().add_fault(fault);
     const af::UserPage page = af::resolve_user(base() + "/u/1001");
-    EXPECT_EQ(page.user_id, "");
+    // An error status is told; an empty page still names the user in its address.
+    if (kind == afsample::FaultKind::Empty) {
+      EXPECT_EQ(page.user_id, "1001");
+      EXPECT_EQ(page.failure, "");
+    } else {
+      EXPECT_EQ(page.user_id, "");
+      EXPECT_NE(page.failure.find("HTTP"), std::string::npos);
+    }
     EXPECT_EQ(page.title, "");
     service().reset();
   }
@@ -113,6 +121,7 @@ TEST_F(UserPageService, FailedFetchGivesEmptyValues) {
   const af::UserPage none = af::resolve_user("http://127.0.0.1:" + std::to_string(closed_port) + "/u/1");
   EXPECT_EQ(none.page, "");
   EXPECT_EQ(none.user_id, "");
+  EXPECT_NE(none.failure.find(af::G("连接被拒绝")), std::string::npos);
 }
 
 TEST_F(UserPageService, RedirectIsFollowed) {
