@@ -163,8 +163,9 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   // The ticked rows, in table order.
   std::vector<TickedAlbum> ticked;
   for (const AlbumRow& row : rows) {
-    const bool wanted = options.albums.empty() || std::find(options.albums.begin(), options.albums.end(),
-                                                            std::stoi(row.serial)) != options.albums.end();
+    const bool wanted =
+        options.albums.empty() ||
+        std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
     if (wanted) ticked.push_back({row.serial, row.caption, row.photos, row.id_and_type});
   }
   for (int serial : options.albums) {
@@ -189,7 +190,8 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
                   date_text(from) + " and before " + date_text(to) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
   }
-  const std::string save_dir = options.save_dir ? *options.save_dir : program_directory();
+  const std::string save_dir =
+      options.save_dir ? *options.save_dir : program_directory();
   TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
   DownloaderOptions download_options;
   download_options.endpoints = endpoints;

@@ -88,8 +88,8 @@ class TerminalAlbumListView final : public AlbumListView {
 // What the download reads (fixed before it starts) and shows.
 class TerminalDownloadView final : public DownloadView {
  public:
-  TerminalDownloadView(Terminal& terminal, std::vector<TickedAlbum> albums, std::string save_folder,
-                       DateTime start, DateTime end)
+  TerminalDownloadView(Terminal& terminal, std::vector<TickedAlbum> albums,
+                       std::string save_folder, DateTime start, DateTime end)
       : terminal_(terminal),
         albums_(std::move(albums)),
         save_folder_(std::move(save_folder)),

@@ -52,9 +52,9 @@ class DownloadView {
 
   // Reads (GUI thread, at start_download).
   virtual std::vector<TickedAlbum> ticked_albums() = 0;
-  virtual std::string save_folder_text() = 0;  // 编辑框_保存位置
-  virtual DateTime range_start() = 0;          // 日期框_开始时间
-  virtual DateTime range_end() = 0;            // 日期框_结束时间
+  virtual std::string save_folder_text() = 0;   // 编辑框_保存位置
+  virtual DateTime range_start() = 0;           // 日期框_开始时间
+  virtual DateTime range_end() = 0;             // 日期框_结束时间
 
   // Updates.
   // Appended at the end of 编辑框_操作记录 (caret moved to the end, view scrolled to it).
@@ -67,7 +67,9 @@ class DownloadView {
   // Fills 进度条1 whatever its maximum (which may have been set by something other than this
   // download, such as the album list). The default sets the highest position, which a
   // view drawing a position beyond the maximum as a full bar shows as full.
-  virtual void fill_progress(Generation generation) { set_progress_position(generation, kProgressLimit); }
+  virtual void fill_progress(Generation generation) {
+    set_progress_position(generation, kProgressLimit);
+  }
   virtual void set_buttons(Generation generation, ButtonState state) = 0;
   // An album whose photo list could not be had in full (its log line is already written);
   // a later run completes it.

@@ -18,19 +18,21 @@ struct AddressCase {
 
 class NormalizeAddress : public ::testing::TestWithParam<AddressCase> {};
 
-TEST_P(NormalizeAddress, AsTyped) { EXPECT_EQ(af::normalize_address(GetParam().typed), GetParam().expected); }
+TEST_P(NormalizeAddress, AsTyped) {
+  EXPECT_EQ(af::normalize_address(GetParam().typed), GetParam().expected);
+}
 
-INSTANTIATE_TEST_SUITE_P(Cases, NormalizeAddress,
-                         ::testing::Values(AddressCase{"  photo.weibo.com/u/1  ",
-                                                       "http://photo.weibo.com/u/1"},
-                                           AddressCase{"http://weibo.com/x", "http://weibo.com/x"},
-                                           AddressCase{"HTTP://weibo.com/x", "http://HTTP://weibo.com/x"},
-                                           AddressCase{"https://weibo.com/x", "http://https://weibo.com/x"},
-                                           AddressCase{"1642591402", "http://1642591402"},
-                                           AddressCase{"\xA1\xA1weibo.com\xA1\xA1 ", "http://weibo.com"},
-                                           AddressCase{"\tweibo.com\r\n", "http://\tweibo.com\r\n"},
-                                           AddressCase{"go to http://a", "go to http://a"},
-                                           AddressCase{"   ", "http://"}, AddressCase{"", "http://"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NormalizeAddress,
+    ::testing::Values(AddressCase{"  photo.weibo.com/u/1  ", "http://photo.weibo.com/u/1"},
+                      AddressCase{"http://weibo.com/x", "http://weibo.com/x"},
+                      AddressCase{"HTTP://weibo.com/x", "http://HTTP://weibo.com/x"},
+                      AddressCase{"https://weibo.com/x", "http://https://weibo.com/x"},
+                      AddressCase{"1642591402", "http://1642591402"},
+                      AddressCase{"\xA1\xA1weibo.com\xA1\xA1 ", "http://weibo.com"},
+                      AddressCase{"\tweibo.com\r\n", "http://\tweibo.com\r\n"},
+                      AddressCase{"go to http://a", "go to http://a"},
+                      AddressCase{"   ", "http://"}, AddressCase{"", "http://"}));
 
 struct PageCase {
   const char* name;
@@ -48,13 +50,13 @@ TEST_P(PageMarkers, IdAndTitle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PageMarkers,
-    ::testing::Values(PageCase{"oid", "<title>A</title>$CONFIG['oid']='1642591402';", "1642591402", "A"},
-                      PageCase{"oid_first", "owner_uid: 2, $CONFIG['oid']='1';", "1", ""},
-                      PageCase{"empty_oid_then_owner", "$CONFIG['oid']='';var p={owner_uid: 987654,x:1}",
-                               "987654", ""},
-                      PageCase{"owner_without_blank", "var p={owner_uid:987654,x:1}", "", ""},
-                      PageCase{"no_marker", "<title>T &amp; <b></title>", "", "T &amp; <b>"},
-                      PageCase{"unclosed_title", "<title>T", "", ""}, PageCase{"empty", "", "", ""}),
+    ::testing::Values(
+        PageCase{"oid", "<title>A</title>$CONFIG['oid']='1642591402';", "1642591402", "A"},
+        PageCase{"oid_first", "owner_uid: 2, $CONFIG['oid']='1';", "1", ""},
+        PageCase{"empty_oid_then_owner", "$CONFIG['oid']='';var p={owner_uid: 987654,x:1}", "987654", ""},
+        PageCase{"owner_without_blank", "var p={owner_uid:987654,x:1}", "", ""},
+        PageCase{"no_marker", "<title>T &amp; <b></title>", "", "T &amp; <b>"},
+        PageCase{"unclosed_title", "<title>T", "", ""}, PageCase{"empty", "", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class UserPageService : public aftest::SampleServiceTest {};
@@ -64,8 +66,7 @@ TEST_F(UserPageService, ResolvesBothMarkersAndConvertsTheTitle) {
   service().add_user(afsample::make_user("1642591402", "/u/1642591402", "\xE6\x96\xB0\xE6\xB5\xAA"));
   service().add_user(
       afsample::make_user("2000000002", "/second", "Second", afsample::IdMarker::EmptyOidThenOwnerUid));
-  service().add_user(
-      afsample::make_user("3000000003", "/third", "", afsample::IdMarker::OwnerUidWithoutBlank));
+  service().add_user(afsample::make_user("3000000003", "/third", "", afsample::IdMarker::OwnerUidWithoutBlank));
 
   const af::UserPage first = af::resolve_user(base() + "/u/1642591402");
   EXPECT_EQ(first.user_id, "1642591402");
@@ -93,8 +94,7 @@ TEST_F(UserPageService, TypedAddressWithoutSchemeIsFetchedWithHttp) {
 }
 
 TEST_F(UserPageService, FailedFetchGivesEmptyValues) {
-  for (auto kind :
-       {afsample::FaultKind::NotFound, afsample::FaultKind::ServerError, afsample::FaultKind::Empty}) {
+  for (auto kind : {afsample::FaultKind::NotFound, afsample::FaultKind::ServerError, afsample::FaultKind::Empty}) {
     service().add_user(afsample::make_user("1001", "/u/1001", "T"));
     afsample::Fault fault;
     fault.kind = kind;
