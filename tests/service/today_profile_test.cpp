@@ -5,8 +5,8 @@
 
 #include <memory>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "http/cookie_store.h"
 #include "service/album_list.h"
@@ -47,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"http://weibo.com/u/abc", "", "", ""},
                       AddressCase{"http://weibo.com/n/someone", "", "screen_name", "someone"},
                       AddressCase{"http://weibo.com/someone?is_all=1", "", "custom", "someone"},
-                      AddressCase{"http://weibo.com/", "", "", ""}, AddressCase{"http://weibo.com", "", "", ""},
+                      AddressCase{"http://weibo.com/", "", "", ""},
+                      AddressCase{"http://weibo.com", "", "", ""},
                       AddressCase{"http://weibo.com/login", "", "", ""}));
 
 TEST(ServiceTitle, OnlyTheServiceNameCounts) {
