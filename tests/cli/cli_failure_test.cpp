@@ -1,7 +1,6 @@
 // albumfetcher-cli when the service fails: the cause on standard error and status 1 for
 // the home page and the album list; a photo list page that stays bad fails its album, and
-// a later run with the record on fetches exactly what is missing. And a whole download
-// from the service as it answers today.
+// a later run with the record on fetches exactly what is missing.
 #include "cli_fixture.h"
 
 namespace aftest::cli {
@@ -85,21 +84,6 @@ TEST_F(CliFailureTest, VisitorPageWithoutLoginSaysToLogIn) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("请先在“登录”页登录微博"), std::string::npos) << result.err;
   EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
-}
-
-TEST_F(CliFailureTest, WholeDownloadFromTodaysServiceAtACustomAddress) {
-  service().set_profile(afsample::ServiceProfile::Today);
-  auto user = make_user("2104", "/someone", "Some One");
-  user.albums.push_back(make_album("3558936324000000", "Big", 65, 7));
-  for (int i = 1; i < 45; ++i)
-    user.albums.push_back(make_album(std::to_string(3558936324000000LL + i), "A" + std::to_string(i), 1));
-  service().add_user(user);
-  const CliResult result = run_with({"--cookies", session_cookie_file(), home(user)});
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_NE(result.out.find("-----获取完毕,共计45个"), std::string::npos) << result.out;
-  std::map<std::string, std::string> expected;
-  for (const auto& album : user.albums) expected.merge(album_files(user, album));
-  EXPECT_EQ(files_under(save_.path()), expected);
 }
 
 }  // namespace

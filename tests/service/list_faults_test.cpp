@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
+#include "core/gate.h"
 #include "service/album_list.h"
 #include "service/list_answer.h"
 #include "service/photo_list.h"
@@ -141,6 +143,56 @@ TEST_P(ListFaults, PhotoListPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ListFaults, ::testing::ValuesIn(all_cases()), case_name);
+
+struct WaitCase {
+  const char* name;
+  FaultKind kind;
+  int status;
+  bool waits_longer;  // the growing wait of a rate limit or server error, else the plain one
+};
+
+class RetryWaits : public aftest::SampleServiceTest, public ::testing::WithParamInterface<WaitCase> {};
+
+// The wait that must not be taken is an hour long; a watchdog ends the fetch after a while
+// if it is taken, which the result then shows.
+TEST_P(RetryWaits, TheRightWaitBetweenTries) {
+  const WaitCase c = GetParam();
+  service().add_user(aftest::user_with_albums("1001", {3}));
+  afsample::Fault fault;
+  fault.kind = c.kind;
+  fault.status = c.status;
+  fault.path = "/albums/get_all";
+  fault.times = 2;
+  service().add_fault(fault);
+  af::Pacing pacing = af::Pacing::shortened(0);
+  const auto hour = std::chrono::milliseconds(3600000);
+  pacing.empty_page_retry = c.waits_longer ? hour : std::chrono::milliseconds(1);
+  pacing.retry_first = pacing.retry_longest = c.waits_longer ? std::chrono::milliseconds(1) : hour;
+  pacing.album_give_up = 2 * hour;
+  af::DownloadControl control;
+  std::thread watchdog([&] {
+    control.wait_for(std::chrono::seconds(30));
+    control.end();
+  });
+  af::ListFetch fetch;
+  fetch.pacing = pacing;
+  fetch.gate = &control;
+  fetch.list_member = "album_list";
+  const af::ListAnswer answer = af::fetch_list(af::album_list_address(endpoints(), "1001"), fetch);
+  control.end();
+  watchdog.join();
+  EXPECT_TRUE(answer.usable) << af::gbk_to_utf8(answer.cause);
+  EXPECT_EQ(answer.tries, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RetryWaits,
+                         ::testing::Values(WaitCase{"too_many", FaultKind::Status, 429, true},
+                                           WaitCase{"uri_too_long", FaultKind::Status, 414, true},
+                                           WaitCase{"server_error", FaultKind::ServerError, 0, true},
+                                           WaitCase{"empty", FaultKind::Empty, 0, false},
+                                           WaitCase{"not_found", FaultKind::NotFound, 0, false},
+                                           WaitCase{"login_page", FaultKind::LoginPage, 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct JudgeCase {
   const char* name;
