@@ -4,6 +4,7 @@
 #include "http/fetch.h"
 #include "http/rate_limit.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
 #include "util/json_document.h"
 #include "util/text.h"
 
@@ -55,13 +56,18 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
     answer.cause = failure_cause;
     return answer;
   }
-  const std::string status_text = G("（HTTP ") + std::to_string(status) + G("）");
-  if (is_rate_limited(status, text)) {
+  // Words that ask for patience count only in an answer that is not the list: a caption
+  // may hold them too.
+  auto rate_limited = [&](const std::string& words) {
     answer.problem = ListProblem::RateLimited;
-    answer.cause = G("服务限制了请求频率") + status_text;
+    answer.cause = G("服务限制了请求频率");
+    if (status != 200) answer.cause += G("（HTTP ") + std::to_string(status) + G("）");
+    if (!words.empty()) answer.cause += G("：") + words;
     return answer;
-  }
+  };
+  if (is_rate_limited(status, "")) return rate_limited({});
   if (status >= 400) {
+    if (is_rate_limited(0, text)) return rate_limited({});
     answer.problem = ListProblem::Status;
     answer.cause = G("服务器回答 HTTP ") + std::to_string(status);
     return answer;
@@ -72,12 +78,14 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
     return answer;
   }
   if (looks_like_html(text)) {
+    if (is_rate_limited(0, text)) return rate_limited({});
     answer.problem = ListProblem::Login;
     answer.cause = G("服务返回了网页而不是列表，登录可能已失效：") + login_advice();
     return answer;
   }
   JsonDocument root;
   if (!root.parse(text) || root.failed()) {
+    if (is_rate_limited(0, text)) return rate_limited({});
     answer.problem = ListProblem::NotJson;
     answer.cause = G("服务返回的内容不是列表");
     return answer;
@@ -86,10 +94,12 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
   const bool has_code = !code.is_null() && !code.failed();
   const std::string code_text = has_code ? unquoted(code) : std::string();
   if (has_code && code_text != "0") {
+    std::string msg = decode_escapes(unquoted(root.member("msg")));
+    if (msg == "null") msg.clear();
+    if (is_rate_limited(0, msg)) return rate_limited(msg);
     answer.problem = ListProblem::Code;
     answer.cause = G("服务返回错误代码 ") + code_text;
-    const std::string msg = unquoted(root.member("msg"));
-    if (msg != "null" && !msg.empty()) answer.cause += G("：") + msg;
+    if (!msg.empty()) answer.cause += G("：") + msg;
     return answer;
   }
   // Without the list array the answer is usable only when the service says all is well.

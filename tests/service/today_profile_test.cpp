@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "http/cookie_store.h"
+#include "http/rate_limit.h"
 #include "service/album_list.h"
 #include "service/list_answer.h"
 #include "service/photo_list.h"
@@ -194,6 +195,34 @@ TEST_F(TodayService, TwoHundredFiftyPhotosInPagesOfThirtyAndARateLimitOnTheWay) 
   for (std::size_t i = 0; i < ids.size(); ++i) {
     EXPECT_EQ(ids[i], expected[i].photo_id);
     EXPECT_EQ(positions[i], static_cast<std::int64_t>(i + 1));
+  }
+}
+
+TEST_F(TodayService, RawAnswersWithoutSessionWithAnExpiredOneAndAfterABurst) {
+  service().add_user(aftest::user_with_albums("1001", {3}));
+  const std::string list = base() + "/albums/get_all?uid=1001&count=6355";
+  const aftest::HttpAnswer redirect = aftest::http_get(list);
+  EXPECT_EQ(redirect.status, 302);
+  EXPECT_TRUE(service().requests().back().header("Cookie").empty());
+  const aftest::HttpAnswer visitor = aftest::http_get(base() + "/visitor/visitor?entry=miniblog");
+  EXPECT_EQ(visitor.status, 200);
+  EXPECT_NE(visitor.body.find("Sina Visitor System"), std::string::npos);
+  EXPECT_TRUE(af::is_login_page(visitor.body));
+
+  const std::string expired = std::string("Cookie: ") + afsample::SampleService::kSessionCookie + "=old";
+  const aftest::HttpAnswer login = aftest::http_get(list, {expired});
+  EXPECT_EQ(login.status, 200);
+  EXPECT_TRUE(af::looks_like_html(login.body));
+
+  service().set_list_burst(2);
+  const std::string session =
+      std::string("Cookie: ") + afsample::SampleService::kSessionCookie + "=" + service().new_session();
+  EXPECT_EQ(aftest::http_get(list, {session}).status, 200);
+  EXPECT_EQ(aftest::http_get(list, {session}).status, 200);
+  const aftest::HttpAnswer limited = aftest::http_get(list, {session});
+  if (limited.status != 200) {  // the three came within a second of each other
+    EXPECT_EQ(limited.status, 429);
+    EXPECT_TRUE(af::is_rate_limited(limited.status, limited.body));
   }
 }
 
