@@ -48,10 +48,10 @@ void Terminal::clear_bar() {
 
 void Terminal::draw_bar() {
   if (!bar_mode_) return;
-  const int filled = maximum_ <= 0
-                         ? kBarWidth
-                         : static_cast<int>(std::min<long long>(
-                               kBarWidth, static_cast<long long>(position_) * kBarWidth / maximum_));
+  const int filled = maximum_ <= 0 ? kBarWidth
+                                   : static_cast<int>(std::min<long long>(
+                                         kBarWidth, static_cast<long long>(position_) * kBarWidth /
+                                                        maximum_));
   std::string line = "\r";
   if (!heading_.empty()) line += gbk_to_utf8(heading_) + " ";
   line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
@@ -66,8 +66,8 @@ void Terminal::draw_bar() {
 void Terminal::plain_progress_line() {
   std::string line;
   if (!heading_.empty()) line += gbk_to_utf8(heading_) + " ";
-  line +=
-      counter_.empty() ? std::to_string(position_) + "/" + std::to_string(maximum_) : gbk_to_utf8(counter_);
+  line += counter_.empty() ? std::to_string(position_) + "/" + std::to_string(maximum_)
+                           : gbk_to_utf8(counter_);
   if (!percentage_.empty()) line += " " + gbk_to_utf8(percentage_);
   write_err(line + "\n");
 }
@@ -237,7 +237,9 @@ void TerminalDownloadView::set_label(Generation, DownloadLabel label, const std:
   }
 }
 
-void TerminalDownloadView::set_progress_maximum(Generation, int maximum) { terminal_.set_maximum(maximum); }
+void TerminalDownloadView::set_progress_maximum(Generation, int maximum) {
+  terminal_.set_maximum(maximum);
+}
 
 void TerminalDownloadView::set_progress_position(Generation, int position) {
   terminal_.set_position(position);

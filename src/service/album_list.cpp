@@ -213,8 +213,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   return rows;
 }
 
-std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view,
-                       ResolvedUser& user) {
+std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view, ResolvedUser& user) {
   if (command.box_text.empty()) {
     view->show_message(G("请输入网址"), G("信息："));
     return {};

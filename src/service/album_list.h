@@ -47,18 +47,18 @@ class AlbumListView {
   // GUI thread answers; the GUI thread never waits for the job, so this cannot deadlock).
   virtual bool covers_wanted() = 0;
 
-  virtual void show_canvas(bool shown) = 0;                  // 画板1
-  virtual void set_column_width(int column, int width) = 0;  // columns of 超级列表框1
-  virtual void set_status(const std::string& text) = 0;      // 标签_动态
-  virtual void clear_rows() = 0;                             // deletes every table row
+  virtual void show_canvas(bool shown) = 0;                   // 画板1
+  virtual void set_column_width(int column, int width) = 0;   // columns of 超级列表框1
+  virtual void set_status(const std::string& text) = 0;       // 标签_动态
+  virtual void clear_rows() = 0;                              // deletes every table row
   // A new, empty cover image list for this job (the table keeps showing the thumbnails
   // of rows it still holds until they are replaced).
   virtual void reset_covers() = 0;
-  virtual void add_row(const AlbumRow& row) = 0;       // appended, ticked
-  virtual void set_progress_maximum(int maximum) = 0;  // 进度条1
+  virtual void add_row(const AlbumRow& row) = 0;              // appended, ticked
+  virtual void set_progress_maximum(int maximum) = 0;         // 进度条1
   virtual void set_progress_position(int position) = 0;
   virtual void set_progress_label(const std::string& text) = 0;  // 标签_进度条比例
-  virtual void append_log(const std::string& text) = 0;          // 编辑框_操作记录, at the end
+  virtual void append_log(const std::string& text) = 0;       // 编辑框_操作记录, at the end
   // A message box with one OK button, modal for the program; shown without blocking the
   // caller. Caption "信息：" unless given.
   virtual void show_message(const std::string& text, const std::string& caption) = 0;
@@ -118,6 +118,7 @@ struct AlbumsCommand {
 // shows the status and log lines, hides the canvas and returns the started album list job (detach or join
 // it). The job keeps `view` alive while it runs. When the gate ends during the home-page fetch, that fetch is
 // aborted and an empty thread returned, with nothing shown.
-std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view, ResolvedUser& user);
+std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view,
+                       ResolvedUser& user);
 
 }  // namespace af

@@ -56,9 +56,8 @@ void split_album_id(const std::string& album_id_text, std::string& album_id, std
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
                                const std::string& album_id, const std::string& type, int page,
                                const std::string& rnd) {
-  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album_id +
-         "&count=" + std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type +
-         "&__rnd=" + rnd;
+  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album_id + "&count=" +
+         std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type + "&__rnd=" + rnd;
 }
 
 std::string album_failure_line(const std::string& album_name, const WalkFailure& failure) {
@@ -78,8 +77,7 @@ bool walk_album(const AlbumWalk& walk,
   // on, so that on full pages the running number stays (page - 1) x 100 + index. Past them
   // the walk goes on while a page brings photos not seen before (only those are handed on),
   // and stops after the first page (stated or not) that brings none.
-  const std::int64_t stated_pages =
-      static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
+  const std::int64_t stated_pages = static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
   std::set<std::string> seen;
   std::int64_t position = 0;
   bool brought_new = true;

@@ -1,7 +1,5 @@
 // The album list job against the sample service: rows, labels, progress, the empty-list
 // box, covers, the cover request, the command front part and the pacing.
-#include "service/album_list.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include "core/gate.h"
 #include "http/cookie_store.h"
 #include "http/fetch.h"
+#include "service/album_list.h"
 #include "support/album_list_recorder.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
@@ -34,8 +33,7 @@ class AlbumListService : public aftest::SampleServiceTest {
 TEST(AlbumListAddress, ByteForByte) {
   EXPECT_EQ(af::album_list_address(af::ServiceEndpoints{}, "1642591402"),
             "http://photo.weibo.com/albums/get_all?uid=1642591402&count=6355");
-  EXPECT_EQ(af::album_list_address(af::ServiceEndpoints{}, ""),
-            "http://photo.weibo.com/albums/get_all?uid=&count=6355");
+  EXPECT_EQ(af::album_list_address(af::ServiceEndpoints{}, ""), "http://photo.weibo.com/albums/get_all?uid=&count=6355");
 }
 
 TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
@@ -73,8 +71,8 @@ TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
   const auto calls = view.calls();
   ASSERT_GE(calls.size(), 7u);
   EXPECT_EQ((std::vector<std::string>(calls.begin(), calls.begin() + 7)),
-            (std::vector<std::string>{"show_canvas", "width 5=0", "width 6=0", "width 7=0", "status",
-                                      "clear_rows", "reset_covers"}));
+            (std::vector<std::string>{"show_canvas", "width 5=0", "width 6=0", "width 7=0", "status", "clear_rows",
+                                      "reset_covers"}));
 }
 
 struct MemberCase {
@@ -113,15 +111,15 @@ TEST_P(AlbumMembers, ReadAsText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AlbumMembers,
-    ::testing::Values(MemberCase{"zero_string", "{\"photos\":\"0\"}", "\"18\"", "5", false, "", ""},
-                      MemberCase{"zero_number", "{\"photos\":0}", "18", "5", false, "", ""},
-                      MemberCase{"id_123_type_3", "{\"photos\":4}", "3", "123", true, "4", "123@@3"},
-                      MemberCase{"type_string", "{\"photos\":\"4\"}", "\"3\"", "123", true, "4", "123@@3"},
-                      MemberCase{"no_count", "", "\"18\"", "9", true, "null", "9@@18"},
-                      MemberCase{"no_photos", "{\"likes\":1}", "\"18\"", "9", true, "null", "9@@18"},
-                      MemberCase{"no_type", "{\"photos\":4}", "", "9", true, "4", "9@@null"},
-                      MemberCase{"long_id", "{\"photos\":12}", "\"18\"", "3558936301234567", true, "12",
-                                 "3558936301234567@@18"}),
+    ::testing::Values(
+        MemberCase{"zero_string", "{\"photos\":\"0\"}", "\"18\"", "5", false, "", ""},
+        MemberCase{"zero_number", "{\"photos\":0}", "18", "5", false, "", ""},
+        MemberCase{"id_123_type_3", "{\"photos\":4}", "3", "123", true, "4", "123@@3"},
+        MemberCase{"type_string", "{\"photos\":\"4\"}", "\"3\"", "123", true, "4", "123@@3"},
+        MemberCase{"no_count", "", "\"18\"", "9", true, "null", "9@@18"},
+        MemberCase{"no_photos", "{\"likes\":1}", "\"18\"", "9", true, "null", "9@@18"},
+        MemberCase{"no_type", "{\"photos\":4}", "", "9", true, "4", "9@@null"},
+        MemberCase{"long_id", "{\"photos\":12}", "\"18\"", "3558936301234567", true, "12", "3558936301234567@@18"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AlbumListService, CaptionsEscapedAndRawUtf8BothReadAsGbk) {
@@ -362,8 +360,7 @@ TEST_F(AlbumListService, EndedGateStopsTheJob) {
   ended.pacing.after_album_list = std::chrono::milliseconds(60000);
   RecordingAlbumListView view2;
   std::thread ender([&] {
-    while (service().requests_to("/albums/get_all").empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (service().requests_to("/albums/get_all").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     later.end();
   });
   EXPECT_EQ(af::load_album_list(ended, view2), 0);
@@ -395,8 +392,7 @@ TEST_F(GetAlbumsCommand, ResolvesThenListsOnItsOwnThread) {
   service().add_user(user_page);
   auto view = std::make_shared<RecordingAlbumListView>();
   af::ResolvedUser user;
-  af::AlbumsCommand command{endpoints(), "  " + service().host() + "/u/1001  ", af::Pacing::shortened(0),
-                            nullptr};
+  af::AlbumsCommand command{endpoints(), "  " + service().host() + "/u/1001  ", af::Pacing::shortened(0), nullptr};
   std::thread job = af::get_albums(command, view, user);
   ASSERT_TRUE(job.joinable());
   EXPECT_NE(job.get_id(), std::this_thread::get_id());
@@ -404,8 +400,8 @@ TEST_F(GetAlbumsCommand, ResolvesThenListsOnItsOwnThread) {
   EXPECT_EQ(user.user_id, "1001");
   EXPECT_EQ(user.user_title, "\xD0\xC2\xC0\xCB");
   job.join();
-  EXPECT_EQ(view->log(), G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n" + G("-----获取完毕,共计") + "2" +
-                             G("个") + "\r\n\r\n");
+  EXPECT_EQ(view->log(), G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n" + G("-----获取完毕,共计") + "2" + G("个") +
+                             "\r\n\r\n");
   const auto calls = view->calls();
   ASSERT_GE(calls.size(), 4u);
   EXPECT_EQ(calls[0], "status");
@@ -422,9 +418,8 @@ TEST_F(GetAlbumsCommand, StatusTexts) {
   af::ResolvedUser user;
   af::AlbumsCommand command{endpoints(), base() + "/u/1001", af::Pacing::shortened(0), nullptr};
   af::get_albums(command, view, user).join();
-  EXPECT_EQ(view->statuses(),
-            (std::vector<std::string>{G("温馨提示：正在获取相册列表..."), G("相册获取中，耐心等待..."),
-                                      G("相册列表获取完毕,共计") + "1" + G("个")}));
+  EXPECT_EQ(view->statuses(), (std::vector<std::string>{G("温馨提示：正在获取相册列表..."), G("相册获取中，耐心等待..."),
+                                                        G("相册列表获取完毕,共计") + "1" + G("个")}));
 }
 
 TEST_F(GetAlbumsCommand, EndDuringTheHomePageFetchAbortsIt) {
@@ -440,8 +435,7 @@ TEST_F(GetAlbumsCommand, EndDuringTheHomePageFetchAbortsIt) {
   af::ResolvedUser user;
   af::AlbumsCommand command{endpoints(), base() + "/u/1001", af::Pacing::shortened(0), &control};
   std::thread ender([&] {
-    while (service().requests_to("/u/1001").empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (service().requests_to("/u/1001").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     control.end();
   });
   const auto start = std::chrono::steady_clock::now();

@@ -1,7 +1,5 @@
 // Photo list paging against the sample service: the address byte for byte, page counts,
 // the empty-answer retries, entries and positions, and the walk past a wrong count.
-#include "service/photo_list.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +8,7 @@
 #include <thread>
 
 #include "core/gate.h"
+#include "service/photo_list.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
 #include "util/json_document.h"
@@ -36,14 +35,13 @@ TEST_P(SplitAlbumId, Pieces) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SplitAlbumId,
                          ::testing::Values(SplitCase{"123@@3", "123", "3"}, SplitCase{"123", "123", ""},
-                                           SplitCase{"1@@2@@3", "1@@2@@3", ""},
-                                           SplitCase{"123@@", "123@@", ""}, SplitCase{"@@18", "", "18"},
-                                           SplitCase{"", "", ""},
+                                           SplitCase{"1@@2@@3", "1@@2@@3", ""}, SplitCase{"123@@", "123@@", ""},
+                                           SplitCase{"@@18", "", "18"}, SplitCase{"", "", ""},
                                            SplitCase{"3558936301234567@@18", "3558936301234567", "18"}));
 
 TEST(PhotoListAddress, ByteForByte) {
   EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "1642591402", "3558936301234567", "18", 2,
-                                   "0.123456789012345"),
+                                    "0.123456789012345"),
             "http://photo.weibo.com/photos/get_all?uid=1642591402&album_id=3558936301234567&count=100&page=2"
             "&type=18&__rnd=0.123456789012345");
   EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "", "1", "", 1, "0.1"),
@@ -80,17 +78,16 @@ TEST_P(ReadPhotoEntry, Fields) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadPhotoEntry,
     ::testing::Values(
-        EntryCase{
-            "plain",
-            R"({"photo_id":"3800000000000001","timestamp":1365000000,"pic_host":"http:\/\/ww2.sinaimg.cn",)"
-            R"("pic_name":"abc.jpg","feed_id":"356","caption_render":"hi"})",
-            "3800000000000001", "1365000000", "http://ww2.sinaimg.cn/large/abc.jpg", ".jpg", "356", "hi"},
-        EntryCase{"gif", R"({"photo_id":1,"timestamp":"2","pic_host":"http://h","pic_name":"a.gif"})", "1",
-                  "2", "http://h/large/a.gif", ".gif", "null", "null"},
-        EntryCase{"gif_upper_case", R"({"photo_id":"1","pic_host":"http://h","pic_name":"a.GIF"})", "1",
-                  "null", "http://h/large/a.GIF", ".jpg", "null", "null"},
-        EntryCase{"gif_inside", R"({"photo_id":"1","pic_host":"http://h","pic_name":"a.gif.jpg"})", "1",
-                  "null", "http://h/large/a.gif.jpg", ".gif", "null", "null"},
+        EntryCase{"plain",
+                  R"({"photo_id":"3800000000000001","timestamp":1365000000,"pic_host":"http:\/\/ww2.sinaimg.cn",)"
+                  R"("pic_name":"abc.jpg","feed_id":"356","caption_render":"hi"})",
+                  "3800000000000001", "1365000000", "http://ww2.sinaimg.cn/large/abc.jpg", ".jpg", "356", "hi"},
+        EntryCase{"gif", R"({"photo_id":1,"timestamp":"2","pic_host":"http://h","pic_name":"a.gif"})", "1", "2",
+                  "http://h/large/a.gif", ".gif", "null", "null"},
+        EntryCase{"gif_upper_case", R"({"photo_id":"1","pic_host":"http://h","pic_name":"a.GIF"})", "1", "null",
+                  "http://h/large/a.GIF", ".jpg", "null", "null"},
+        EntryCase{"gif_inside", R"({"photo_id":"1","pic_host":"http://h","pic_name":"a.gif.jpg"})", "1", "null",
+                  "http://h/large/a.gif.jpg", ".gif", "null", "null"},
         EntryCase{"missing", R"({})", "null", "null", "null/large/null", ".jpg", "null", "null"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -149,9 +146,8 @@ TEST_F(PhotoListService, AddressByteForByteOnTheServerWithFreshRandomPerPage) {
   std::set<std::string> rnds;
   for (std::size_t i = 0; i < recorded.size(); ++i) {
     const std::string target = recorded[i].target;
-    const std::string stem =
-        "/photos/get_all?uid=1001&album_id=3558936301234567&count=100&page=" + std::to_string(i + 1) +
-        "&type=18&__rnd=";
+    const std::string stem = "/photos/get_all?uid=1001&album_id=3558936301234567&count=100&page=" +
+                             std::to_string(i + 1) + "&type=18&__rnd=";
     ASSERT_EQ(target.substr(0, stem.size()), stem);
     const std::string rnd = target.substr(stem.size());
     EXPECT_TRUE(std::regex_match(rnd, std::regex("0\\.[0-9]{14}[1-9]"))) << rnd;
@@ -171,8 +167,7 @@ TEST_F(PhotoListService, EntriesCarryTheImageAddressAndExtension) {
     EXPECT_EQ(w.entries[i].timestamp, std::to_string(expected[i].timestamp));
     EXPECT_EQ(w.entries[i].pic_host, base());
     EXPECT_EQ(w.entries[i].image_address, base() + "/large/" + expected[i].pic_name);
-    EXPECT_EQ(w.entries[i].extension,
-              expected[i].pic_name.find(".gif") != std::string::npos ? ".gif" : ".jpg");
+    EXPECT_EQ(w.entries[i].extension, expected[i].pic_name.find(".gif") != std::string::npos ? ".gif" : ".jpg");
     EXPECT_EQ(w.entries[i].feed_id, expected[i].feed_id);
     EXPECT_EQ(w.positions[i], static_cast<std::int64_t>(i + 1));
   }
@@ -251,8 +246,7 @@ TEST_F(PhotoListService, RepeatsWithinTheStatedPagesAreHandedOnAndKeepTheNumberi
   EXPECT_TRUE(w.result);
   EXPECT_EQ(pages_requested(), (std::vector<std::string>{"1", "2", "3", "4"}));
   ASSERT_EQ(w.entries.size(), 299u);
-  for (std::size_t i = 0; i < w.entries.size(); ++i)
-    EXPECT_EQ(w.positions[i], static_cast<std::int64_t>(i + 1));
+  for (std::size_t i = 0; i < w.entries.size(); ++i) EXPECT_EQ(w.positions[i], static_cast<std::int64_t>(i + 1));
   // Within the stated pages every item counts: page 2, index 51 is 151, the repeat included.
   EXPECT_EQ(w.entries[150].photo_id, photos[20].photo_id);
   // Page 3, index 7: (3 - 1) * 100 + 7.
@@ -272,8 +266,7 @@ TEST_F(PhotoListService, RepeatedLastPageWithinTheStatedPagesIsHandedOnAgain) {
   // Four stated pages; page 4 brings nothing new, so nothing past it is asked for.
   EXPECT_EQ(pages_requested(), (std::vector<std::string>{"1", "2", "3", "4"}));
   ASSERT_EQ(w.entries.size(), 190u);
-  for (std::size_t i = 0; i < w.entries.size(); ++i)
-    EXPECT_EQ(w.positions[i], static_cast<std::int64_t>(i + 1));
+  for (std::size_t i = 0; i < w.entries.size(); ++i) EXPECT_EQ(w.positions[i], static_cast<std::int64_t>(i + 1));
   EXPECT_EQ(w.entries[130].photo_id, w.entries[100].photo_id);
   EXPECT_EQ(w.entries[160].photo_id, w.entries[100].photo_id);
 }
@@ -288,10 +281,8 @@ TEST_F(PhotoListService, AlbumIdTextVariantsReachTheAddress) {
   std::vector<std::string> stems;
   for (const auto& r : recorded) stems.push_back(r.query.substr(0, r.query.find("&__rnd=")));
   EXPECT_EQ(stems.front(), "uid=1001&album_id=55&count=100&page=1&type=");
-  EXPECT_NE(std::find(stems.begin(), stems.end(), "uid=1001&album_id=55@@&count=100&page=1&type="),
-            stems.end());
-  EXPECT_NE(std::find(stems.begin(), stems.end(), "uid=1001&album_id=1@@2@@3&count=100&page=1&type="),
-            stems.end());
+  EXPECT_NE(std::find(stems.begin(), stems.end(), "uid=1001&album_id=55@@&count=100&page=1&type="), stems.end());
+  EXPECT_NE(std::find(stems.begin(), stems.end(), "uid=1001&album_id=1@@2@@3&count=100&page=1&type="), stems.end());
 }
 
 TEST_F(PhotoListService, TenEmptyAnswersEndTheWalkAtThatPage) {
@@ -376,8 +367,9 @@ TEST_F(PhotoListService, SlowPageArrivesDroppedPageIsAskedAgain) {
 TEST_F(PhotoListService, CallbackFalseStopsAndEndedGateReturnsFalse) {
   add_album(afsample::make_album("55", "A", 250));
   int seen = 0;
-  EXPECT_TRUE(af::walk_album(walk_of("1001", "250", "55@@18"),
-                             [&](const af::PhotoEntry&, std::int64_t) { return ++seen < 5; }));
+  EXPECT_TRUE(af::walk_album(walk_of("1001", "250", "55@@18"), [&](const af::PhotoEntry&, std::int64_t) {
+    return ++seen < 5;
+  }));
   EXPECT_EQ(seen, 5);
   EXPECT_EQ(pages_requested().size(), 1u);
 
@@ -403,8 +395,7 @@ TEST_F(PhotoListService, CallbackFalseStopsAndEndedGateReturnsFalse) {
   w.gate = &waiting;
   w.pacing.empty_page_retry = std::chrono::milliseconds(60000);
   std::thread ender([&] {
-    while (service().requests_to("/photos/get_all").empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (service().requests_to("/photos/get_all").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     waiting.end();
   });
   const auto start = std::chrono::steady_clock::now();
