@@ -9,16 +9,7 @@ namespace {
 using afsample::make_album;
 using afsample::make_user;
 
-class CliFailureTest : public CliTest {
- protected:
-  std::string session_cookie_file() {
-    const std::string path = output_.file("cookies.txt");
-    write_file(path, "# Netscape HTTP Cookie File\n\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\t" +
-                         std::string(afsample::SampleService::kSessionCookie) + "\t" +
-                         service().new_session() + "\n");
-    return path;
-  }
-};
+class CliFailureTest : public CliTest {};
 
 TEST_F(CliFailureTest, PageThatStaysBadFailsTheAlbumAndARerunFetchesWhatIsMissing) {
   auto user = make_user("2101", "/u/2101", "T");

@@ -28,11 +28,7 @@ TEST_P(WholeDownload, EveryPhotoUnderItsName) {
   for (int i = 1; i < 45; ++i)
     user.albums.push_back(make_album(std::to_string(3558936324000000LL + i), "A" + std::to_string(i), 1));
   service().add_user(user);
-  const std::string cookies = output_.file("cookies.txt");
-  write_file(cookies, "# Netscape HTTP Cookie File\n\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\t" +
-                          std::string(afsample::SampleService::kSessionCookie) + "\t" +
-                          service().new_session() + "\n");
-  const CliResult result = run_with({"--cookies", cookies, home(user)});
+  const CliResult result = run_with({"--cookies", session_cookie_file(), home(user)});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_NE(result.out.find("-----获取完毕,共计45个"), std::string::npos) << result.out;
   std::map<std::string, std::string> expected;
