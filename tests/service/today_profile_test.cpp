@@ -168,6 +168,29 @@ TEST_F(TodayService, FortyFiveAlbumsInThreePagesNumberedOn) {
   EXPECT_NE(view->log().find(G("-----获取完毕,共计") + "45" + G("个")), std::string::npos);
 }
 
+TEST_F(TodayService, LaterAlbumListPageThatStaysBadKeepsTheRowsAndSaysSo) {
+  service().add_user(aftest::user_with_albums("1001", std::vector<int>(45, 2)));
+  log_in();
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::ServerError;
+  fault.path = "/albums/get_all";
+  fault.query_contains = "&page=2";
+  service().add_fault(fault);
+  af::AlbumListJob job;
+  job.endpoints = endpoints();
+  job.user_id = "1001";
+  job.pacing = af::Pacing::shortened(0);
+  aftest::RecordingAlbumListView view;
+  EXPECT_EQ(af::load_album_list(job, view), 20);
+  const std::string log = view.log();
+  const std::size_t failed = log.find(G("相册列表第2页获取失败：服务器回答 HTTP 500"));
+  EXPECT_NE(failed, std::string::npos) << af::gbk_to_utf8(log);
+  EXPECT_LT(failed, log.find(G("-----获取完毕,共计20个")));
+  EXPECT_TRUE(view.messages().empty());
+  for (const auto& r : service().requests_to("/albums/get_all"))
+    EXPECT_EQ(r.query.find("&page=3"), std::string::npos);
+}
+
 TEST_F(TodayService, TwoHundredFiftyPhotosInPagesOfThirtyAndARateLimitOnTheWay) {
   auto user = afsample::make_user("1001", "/u/1001", "T");
   user.albums.push_back(afsample::make_album("55", "A", 250));
