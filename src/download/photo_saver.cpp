@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "download/archive.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
 #include "http/fetch.h"
@@ -222,12 +223,13 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
 
   SaveOutcome outcome = status == 200 ? SaveOutcome::WriteFailed : SaveOutcome::FetchFailed;
   std::optional<TemporaryPhoto> photo;
+  std::string placed_name;
   // Puts the written photo under its name; true when it is in place.
   const auto place = [&] {
     if (!photo) return false;
-    if (caption_fits && photo->put_in_place(name_with(caption))) {
+    if (caption_fits && photo->put_in_place(placed_name = name_with(caption))) {
       outcome = SaveOutcome::Saved;
-    } else if (photo->put_in_place(name_with(ideographs_only(caption)))) {
+    } else if (photo->put_in_place(placed_name = name_with(ideographs_only(caption)))) {
       // A name the file system refuses: once more with the caption's ideographs only.
       outcome = SaveOutcome::SavedAsIdeographs;
     } else {
@@ -236,13 +238,22 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
     }
     return true;
   };
+  // The photo in place is dated by its upload time and handed on (the album index).
+  const auto finish_placed = [&] {
+    set_upload_time(folder_path_ + "/" + placed_name, entry.timestamp);
+    if (on_placed_) on_placed_(entry, placed_name);
+  };
   // Recorded only once the photo is in place under its final name.
   const auto record = [&] {
     if (!record_.is_recorded(entry.photo_id)) record_.add_record(entry.photo_id);
   };
   const auto place_and_record = [&] {
-    if (place()) record();
-    else log_(failure_line(entry));
+    if (place()) {
+      finish_placed();
+      record();
+    } else {
+      log_(failure_line(entry));
+    }
   };
 
   bool ran = false;
@@ -261,7 +272,10 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
     // recorded photo is never missing. An end before the record leaves the photo in place,
     // to be fetched again by a download with the record on.
     ran = true;
-    if (placed && sync_folder(folder_path_)) ran = steps_.run(record);
+    if (placed && sync_folder(folder_path_)) {
+      finish_placed();
+      ran = steps_.run(record);
+    }
   } else {
     // Without a flush nothing is slow: the whole photo is one step.
     ran = steps_.run([&] {

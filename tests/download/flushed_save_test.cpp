@@ -111,10 +111,12 @@ TEST_P(FlushedSaveWays, FilesLogAndRecordOfAnAlbumWithFailures) {
     want["T/A6/" + expected_name(album.photos[i], i + 1)] = service().image_bytes(album.photos[i].pic_name);
   want["T/A6/4_春游_" + album.photos[3].feed_id + ".jpg"] = service().image_bytes(album.photos[3].pic_name);
   EXPECT_EQ(files_under(save_.path()), want);
-  EXPECT_EQ(view_.log(), G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n") +
-                             failure_line({album.photos[1].photo_id, "", "", "", "", "", album.photos[1].feed_id, ""}) +
-                             failure_line({album.photos[5].photo_id, "", "", "", "", "", album.photos[5].feed_id, ""}) +
-                             G("---完成相册《A6》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
+  EXPECT_EQ(
+      view_.log(),
+      G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n") +
+          failure_line({album.photos[1].photo_id, "", "", "", "", "", album.photos[1].feed_id, "", ""}) +
+          failure_line({album.photos[5].photo_id, "", "", "", "", "", album.photos[5].feed_id, "", ""}) +
+          G("---完成相册《A6》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
   EXPECT_EQ(recorded("9101", album),
             (std::set<std::string>{album.photos[0].photo_id, album.photos[2].photo_id,
                                    album.photos[3].photo_id, album.photos[4].photo_id}));
