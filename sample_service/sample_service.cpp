@@ -405,7 +405,10 @@ void SampleService::Impl::photo_list(const std::map<std::string, std::string>& q
     const SamplePhoto& p = album->photos[i];
     if (!list.empty()) list += ",";
     list += "{\"photo_id\":" + json_string(p.photo_id) + ",\"album_id\":" + json_string(album->album_id) +
-            ",\"uid\":" + json_string(user->uid) + ",\"timestamp\":" + std::to_string(p.timestamp) +
+            ",\"uid\":" + json_string(user->uid) +
+            (!p.timestamp_json           ? ",\"timestamp\":" + std::to_string(p.timestamp)
+             : p.timestamp_json->empty() ? std::string()
+                                         : ",\"timestamp\":" + *p.timestamp_json) +
             ",\"pic_host\":" + json_string(p.pic_host.empty() ? base() : p.pic_host) +
             ",\"pic_name\":" + json_string(p.pic_name) +
             ",\"pic_pid\":" + json_string(p.pic_name.substr(0, p.pic_name.find('.'))) +

@@ -33,6 +33,8 @@ namespace afsample {
 struct SamplePhoto {
   std::string photo_id;  // about 16 digits
   std::int64_t timestamp = 1365000000;
+  // Raw JSON of "timestamp" instead of the number (a text, say); "": the member is left out.
+  std::optional<std::string> timestamp_json;
   std::string pic_name;  // "abc.jpg" or "abc.gif"; the image lives at /large/<pic_name>
   std::string pic_host;  // empty: the service's own base address
   std::string feed_id;

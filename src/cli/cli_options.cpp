@@ -93,6 +93,8 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
     std::string v;
     if (arg == "--list") {
       options.list_only = true;
+    } else if (arg == "--list-photos") {
+      options.list_photos = true;
     } else if (arg == "--service-base") {
       if (!value(v)) return false;
       while (!v.empty() && v.back() == '/') v.pop_back();
@@ -121,6 +123,13 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
         return false;
       }
       options.record = v == "on";
+    } else if (arg == "--index") {
+      if (!value(v)) return false;
+      if (v != "on" && v != "off") {
+        error = "--index wants on or off, not '" + v + "'";
+        return false;
+      }
+      options.index = v == "on";
     } else if (arg == "--range") {
       if (!value(v)) return false;
       if (v == "off") {
@@ -188,6 +197,12 @@ SAVE_DIR/<user page title>/<album name><photo count>/.
 Options:
   --list                 Resolve the user, fetch the album list, print it as a
                          table (serial number, name, photo count) and exit.
+  --list-photos          For the chosen albums, print one line per photo that a
+                         download would save (number, upload time in China
+                         Standard Time, image address, caption; tab-separated)
+                         without downloading anything, and exit. The album
+                         each group of lines belongs to is named on standard
+                         error.
   --albums all|N[,N...]  The serial numbers (as --list shows them) of the
                          albums to download. Default: all.
   --save-dir DIR         Where the user folders go. Default: the program
@@ -195,6 +210,11 @@ Options:
   --record on|off        Use the download record (photos already attempted for
                          this user are skipped) or not. Default: the setting
                          of the window (peizi.ini).
+  --index on|off         Keep the album index (.albumfetcher-index.jsonl in
+                         each album folder: file name, photo and post ids,
+                         upload time, whole caption, image address of every
+                         photo saved) or not. Default: the setting of the
+                         window (on unless switched off there).
   --range FROM TO        Only photos uploaded strictly between midnight (China
                          Standard Time) of FROM and midnight of TO, dates as
                          YYYY-MM-DD; photos of the day TO itself are left out.
@@ -215,8 +235,8 @@ Options:
                          service.
   -h, --help             Show this text.
 
-The settings file is read, never written: --record and --range apply to this
-run only.
+The settings file is read, never written: --record, --index and --range apply
+to this run only.
 
 Output: every line of the window's log goes to standard output (UTF-8); the
 progress goes to standard error (a bar on a terminal, plain lines otherwise),

@@ -17,11 +17,13 @@ namespace af::cli {
 struct CliOptions {
   bool help = false;
   bool list_only = false;                      // --list
+  bool list_photos = false;                    // --list-photos
   std::string home_page_address;               // the one operand
   std::string service_base = "http://photo.weibo.com";
   std::optional<std::string> save_dir;         // --save-dir; unset: the program directory
   std::vector<int> albums;                     // --albums; empty: all, else serials ascending
   std::optional<bool> record;                  // --record on|off
+  std::optional<bool> index;                   // --index on|off
   std::optional<bool> range;                   // --range FROM TO (true) or --range off (false)
   DateTime range_from;
   DateTime range_to;

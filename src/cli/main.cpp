@@ -19,11 +19,15 @@
 #include "core/pacing.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "download/archive.h"
 #include "download/downloader.h"
+#include "download/record_store.h"
 #include "http/cookie_store.h"
 #include "service/album_list.h"
+#include "service/photo_list.h"
 #include "service/user_page.h"
 #include "util/codepage.h"
+#include "util/text.h"
 
 namespace {
 
@@ -95,6 +99,40 @@ std::string table_cell(const std::string& gbk) {
   return text;
 }
 
+// --list-photos: the photos that a download of `albums` would save, one line each on
+// standard output, in the download's order; no image is requested.
+int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_id,
+                const ServiceEndpoints& endpoints, const Pacing& pacing, const UploadRange& range,
+                bool record_enabled, Terminal& terminal, DownloadControl& gate) {
+  DownloadRecord record;
+  if (record_enabled) record.open_record_store(record_store_path(user_id));
+  bool complete = true;
+  for (const TickedAlbum& album : albums) {
+    terminal.note(gbk_to_utf8(G("相册") + album.serial + " " + album.name));
+    AlbumWalk walk;
+    walk.endpoints = endpoints;
+    walk.user_id = user_id;
+    walk.photo_count_text = album.count_text;
+    walk.album_id_text = album.id_text;
+    walk.pacing = pacing;
+    walk.gate = &gate;
+    std::string lines;
+    const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
+      if (!range.admits(to_integer(entry.timestamp))) return true;
+      if (record_enabled && record.is_recorded(entry.photo_id)) return true;
+      const std::optional<std::int64_t> uploaded = upload_time(entry.timestamp);
+      lines += std::to_string(position) + "\t" +
+               (uploaded ? china_time_text(*uploaded) : table_cell(entry.timestamp)) + "\t" +
+               table_cell(entry.image_address) + "\t" + table_cell(entry.caption_full) + "\n";
+      return true;
+    });
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    std::fflush(stdout);
+    if (!walked) complete = false;
+  }
+  return complete ? kExitSaved : kExitFailed;
+}
+
 int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gate,
         const SignalWatcher& signals) {
   auto interrupted = [&] { return signals.signal_number() != 0; };
@@ -128,6 +166,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   ServiceEndpoints endpoints;
   endpoints.photo_base = options.service_base;
 
+  if (options.list_photos) terminal.send_log_to_error();
   // "2：获取相册": resolve the user, then the album list job on its own thread.
   auto list_view = std::make_shared<TerminalAlbumListView>(terminal);
   ResolvedUser user;
@@ -190,6 +229,14 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
                   date_text(from) + " and before " + date_text(to) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
   }
+  if (options.list_photos) {
+    const bool range_on = options.range ? *options.range : option_enabled(range_key());
+    const bool record_on = options.record ? *options.record : option_enabled(record_key());
+    const int status = list_photos(ticked, user.user_id, endpoints, pacing, upload_range(range_on, from, to),
+                                   record_on, terminal, list_gate);
+    if (interrupted()) return interrupted_status();
+    return status;
+  }
   const std::string save_dir =
       options.save_dir ? *options.save_dir : program_directory();
   TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
@@ -199,6 +246,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   download_options.pacing = pacing;
   download_options.record_override = options.record;
   download_options.range_override = options.range;
+  download_options.index_override = options.index;
   Downloader downloader(view, download_options);
   if (!downloader.start_download(user.user_id, user.user_title)) return kExitFailed;
   while (!downloader.wait_for_worker(std::chrono::milliseconds(100))) {

@@ -76,7 +76,7 @@ void Terminal::log(const std::string& gbk_text) {
   std::lock_guard lock(mutex_);
   // The bar and the log may share one terminal: the log line goes above the bar.
   clear_bar();
-  write_fd(STDOUT_FILENO, unix_lines(gbk_to_utf8(gbk_text)));
+  write_fd(log_fd_, unix_lines(gbk_to_utf8(gbk_text)));
   if (bar_shown_) draw_bar();
 }
 

@@ -20,6 +20,8 @@ class Terminal {
   explicit Terminal(bool bar_mode);
 
   void log(const std::string& gbk_text);
+  // Log lines go to standard error instead (standard output then carries a listing only).
+  void send_log_to_error() { log_fd_ = 2; }  // before any thread logs
   // A message box as one line: "<caption><text>" (caption "信息：" unless given).
   void message(const std::string& gbk_text, const std::string& gbk_caption);
   // A status text (标签_动态, the selected-albums label) as a line of its own.
@@ -51,6 +53,7 @@ class Terminal {
   std::string percentage_;
   int maximum_ = 100;
   int position_ = 0;
+  int log_fd_ = 1;  // standard output
 };
 
 // The album table as the terminal keeps it: the rows, and what the job said.

@@ -85,6 +85,7 @@ std::string settings_path() { return program_file("peizi.ini"); }
 std::string settings_section() { return G("全局设置"); }
 std::string record_key() { return G("下载记录"); }
 std::string range_key() { return G("时间段"); }
+std::string index_key() { return G("相册索引"); }
 
 std::string read_setting(const std::string& section, const std::string& key,
                          const std::string& default_value) {
@@ -168,5 +169,7 @@ void write_setting(const std::string& section, const std::string& key, const std
 bool option_enabled(const std::string& key) {
   return read_setting(settings_section(), key, "0") == "1";
 }
+
+bool index_option_enabled() { return read_setting(settings_section(), index_key(), "1") == "1"; }
 
 }  // namespace af

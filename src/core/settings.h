@@ -20,8 +20,12 @@ void write_setting(const std::string& section, const std::string& key, const std
 std::string settings_section();   // 全局设置
 std::string record_key();         // 下载记录
 std::string range_key();          // 时间段
+std::string index_key();          // 相册索引: the album index beside the photos, on unless "0"
 
 // True only when the stored value is exactly "1".
 bool option_enabled(const std::string& key);
+// The album index switch: on unless the stored value is something other than "1" (on by
+// default, where the other two options are off).
+bool index_option_enabled();
 
 }  // namespace af

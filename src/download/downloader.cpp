@@ -5,9 +5,12 @@
 #endif
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 
 #include "core/gate.h"
 #include "core/settings.h"
+#include "download/archive.h"
 #include "download/naming.h"
 #include "download/photo_saver.h"
 #include "download/record_store.h"
@@ -78,6 +81,7 @@ struct Downloader::Worker {
   std::string user_title;
   bool record_enabled = false;
   bool range_enabled = false;
+  bool index_enabled = true;
   std::vector<TickedAlbum> rows;
   std::string save_folder;  // UTF-8, exactly as the operator gave it
   DateTime start_time;
@@ -190,6 +194,7 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
     return false;
   if (!log(G("准备下载相册《") + name + G("》") + "\r\n\r\n")) return false;
 
+  const std::string album_caption = name;
   name = folder.name;
   // The folder is made and scanned between steps: pause and end never wait for the disk.
   if (!steps.run([] {})) return false;
@@ -204,6 +209,28 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
       folder.path, record, steps, [this](const std::string& line) { view.append_log(generation, line); },
       save_options);
   bool storage_failed = false;
+  // The album index gains a line for each photo put in place; a failure to write it is
+  // told once per album and costs no photo.
+  std::optional<AlbumIndex> index;
+  std::string index_error;
+  bool index_error_told = false;
+  if (index_enabled) {
+    index.emplace(folder.path);
+    std::string album_id, type;
+    split_album_id(id_text, album_id, type);
+    saver.set_on_placed([&, album_id](const PhotoEntry& entry, const std::string& file_name) {
+      std::string error;
+      if (!index->add(indexed_photo(entry, file_name, album_id, album_caption, std::time(nullptr)), error) &&
+          index_error.empty())
+        index_error = error;
+    });
+  }
+  const auto tell_index_error = [&] {
+    if (index_error.empty() || index_error_told) return true;
+    index_error_told = true;
+    return log(G("相册索引写入失败：") + utf8_to_gb18030(index->path()) + G("（") + index_error + G("）") +
+               "\r\n");
+  };
   AlbumWalk walk;
   walk.endpoints = options.endpoints;
   walk.user_id = user_id;
@@ -225,7 +252,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
       return false;
     const SaveOutcome outcome = saver.save_photo(entry, position);
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
-    return outcome != SaveOutcome::Ended && !storage_failed && report_record(record.take_notices());
+    return outcome != SaveOutcome::Ended && !storage_failed && report_record(record.take_notices()) &&
+           tell_index_error();
   });
   if (storage_failed) {
     // No further photo is requested; what was saved stays saved and recorded.
@@ -273,6 +301,7 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
       options_.record_override ? *options_.record_override : option_enabled(record_key());
   worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
   DownloadRecord::create_record_store(record_store_path(user_id), worker->record_notices);
+  worker->index_enabled = options_.index_override ? *options_.index_override : index_option_enabled();
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_path();
   worker->start_time = view_.range_start();

@@ -71,6 +71,7 @@ struct DownloaderOptions {
   // Set: used instead of the settings file's 下载记录 / 时间段 switch (command line).
   std::optional<bool> record_override;
   std::optional<bool> range_override;
+  std::optional<bool> index_override;  // set: instead of the settings file's 相册索引
 };
 
 class Downloader {

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 
+#include "download/archive.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
 #include "http/fetch.h"
@@ -359,11 +360,12 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   if (!photo->write(body) || !photo->finish(options_.sync_files)) return write_failed(entry, photo->error());
 
   SaveOutcome outcome = SaveOutcome::WriteFailed;
+  std::string placed_name;
   if (!steps_.run([&] {
-        if (caption_fits && photo->put_in_place(name_with(caption))) {
+        if (caption_fits && photo->put_in_place(placed_name = name_with(caption))) {
           outcome = SaveOutcome::Saved;
         } else if (!is_storage_error(photo->error()) &&
-                   photo->put_in_place(name_with(ideographs_only(caption)))) {
+                   photo->put_in_place(placed_name = name_with(ideographs_only(caption)))) {
           // A name the file system refuses: once more with the caption's ideographs only.
           outcome = SaveOutcome::SavedAsIdeographs;
         }
@@ -376,6 +378,12 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   // to be fetched again by a download with the record on.
   if (options_.sync_files) {
     if (const int error = flush_folder(folder_path_); error != 0) return write_failed(entry, error);
+  }
+  // The photo in place is dated by its upload time and handed on (the album index), unless
+  // the download has ended meanwhile.
+  if (!steps_.gate().ended()) {
+    set_upload_time(folder_path_ + "/" + placed_name, entry.timestamp);
+    if (on_placed_) on_placed_(entry, placed_name);
   }
   return record_photo(entry) ? outcome : SaveOutcome::Ended;
 }

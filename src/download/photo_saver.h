@@ -58,11 +58,15 @@ enum class SaveOutcome {
 class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
+  // Called for each photo once it is in place under `file_name` (UTF-8) and dated by its
+  // upload time, before it is recorded; outside the steps.
+  using Placed = std::function<void(const PhotoEntry& entry, const std::string& file_name)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
   PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
   ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
+  void set_on_placed(Placed placed) { on_placed_ = std::move(placed); }
 
   // After SaveOutcome::StorageFailed: the folder that refused the write (UTF-8) and the
   // cause (GBK).
@@ -84,6 +88,7 @@ class PhotoSaver {
   StepGate& steps_;
   Log log_;
   SaveOptions options_;
+  Placed on_placed_;
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;

@@ -39,6 +39,7 @@ PhotoEntry read_photo_entry(const JsonDocument& item) {
   entry.extension = contains_text(entry.pic_name, ".gif") ? ".gif" : ".jpg";
   entry.feed_id = member_text(item, "feed_id");
   entry.caption_render = member_text(item, "caption_render");
+  entry.caption_full = item.member("caption_render").string_value();
   return entry;
 }
 

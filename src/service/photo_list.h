@@ -26,6 +26,8 @@ struct PhotoEntry {
   std::string extension;      // ".gif" when pic_name contains ".gif", else ".jpg"
   std::string feed_id;
   std::string caption_render;
+  // The caption as the service sent it, escapes decoded (GBK/GB18030), for the album index.
+  std::string caption_full;
 };
 
 PhotoEntry read_photo_entry(const JsonDocument& item);

@@ -249,6 +249,10 @@ void MainWindow::build_settings_page(QWidget* page) {
                                  QStringLiteral("开启下载记录（已经下载过的不再下载）"));
   range_box_ = place<QCheckBox>(options, "选择框_时间段", 24, 97, 240, 16,
                                 QStringLiteral("开启后，只采集下面时间段上传的图片"));
+  // The album index: a hidden file per album folder with every photo's whole caption,
+  // post and upload time.
+  index_box_ = place<QCheckBox>(options, "选择框_相册索引", 24, 30, 290, 20,
+                                QStringLiteral("保存相册索引（完整标题、微博id、上传时间）"));
   label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："));
   auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, QDate(2006, 3, 30));
   label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："));
@@ -282,6 +286,7 @@ void MainWindow::connect_events() {
   connect(open_folder_button_, &QPushButton::clicked, this, &MainWindow::open_save_folder);
   connect(record_box_, &QCheckBox::clicked, this, [this] { save_option(record_box_, record_key()); });
   connect(range_box_, &QCheckBox::clicked, this, [this] { save_option(range_box_, range_key()); });
+  connect(index_box_, &QCheckBox::clicked, this, [this] { save_option(index_box_, index_key()); });
   connect(album_table_, &AlbumTable::operator_toggled, this, &MainWindow::select_checked_row);
   connect(select_all_box_, &QCheckBox::clicked, this, &MainWindow::select_all);
   connect(invert_box_, &QCheckBox::clicked, this, &MainWindow::invert_selection);
@@ -297,6 +302,7 @@ void MainWindow::start_up() {
   version_label_->setText(QString::fromLatin1(kVersion));
   record_box_->setChecked(option_enabled(record_key()));
   range_box_->setChecked(option_enabled(range_key()));
+  index_box_->setChecked(index_option_enabled());
   for (int column : {5, 6, 7}) album_table_->setColumnWidth(column, 0);
   save_folder_edit_->setText(QString::fromStdString(program_directory()));
   home_edit_->setText(options_.home_page_box);

@@ -199,6 +199,7 @@ class MainWindow : public QWidget {
 
   QCheckBox* record_box_ = nullptr;
   QCheckBox* range_box_ = nullptr;
+  QCheckBox* index_box_ = nullptr;
   QLabel* version_label_ = nullptr;
   QLabel* latest_version_label_ = nullptr;
   QLabel* version_result_label_ = nullptr;

@@ -503,4 +503,11 @@ std::string JsonDocument::to_text() const {
   return out;
 }
 
+std::string JsonDocument::string_value() const {
+  if (failed_ || value_ == nullptr) return {};
+  if (!json_object_is_type(value_, json_type_string)) return to_text();
+  return std::string(json_object_get_string(value_),
+                     static_cast<std::size_t>(json_object_get_string_len(value_)));
+}
+
 }  // namespace af

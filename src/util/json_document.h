@@ -32,6 +32,9 @@ class JsonDocument {
   int array_size() const;
   JsonDocument element(int index) const;
   std::string to_text() const;
+  // A string value's own bytes (escapes decoded: GBK, GB18030 beyond it); any other value
+  // as to_text gives it; the empty text for a null or failed handle.
+  std::string string_value() const;
   void release();
 
   bool is_null() const { return value_ == nullptr && !failed_; }

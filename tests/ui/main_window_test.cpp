@@ -130,6 +130,8 @@ class MainWindowTest : public QObject {
     row("选择框_下载记录", "分组框2", {24, 58, 240, 20},
         QStringLiteral("开启下载记录（已经下载过的不再下载）"));
     row("选择框_时间段", "分组框2", {24, 97, 240, 16}, QStringLiteral("开启后，只采集下面时间段上传的图片"));
+    row("选择框_相册索引", "分组框2", {24, 30, 290, 20},
+        QStringLiteral("保存相册索引（完整标题、微博id、上传时间）"));
     row("标签2", "分组框2", {40, 128, 56, 32}, QStringLiteral("开始时间："));
     row("日期框_开始时间", "分组框2", {112, 132, 144, 24}, none);
     row("标签4", "分组框2", {40, 167, 56, 32}, QStringLiteral("结束时间："));
@@ -234,9 +236,11 @@ class MainWindowTest : public QObject {
   void initial_values() {
     MainWindow window;
     const auto boxes = window.findChildren<QCheckBox*>();
-    QCOMPARE(boxes.size(), 5);
+    QCOMPARE(boxes.size(), 6);
+    // Covers and the album index start on.
     for (QCheckBox* box : boxes)
-      QCOMPARE(box->isChecked(), box->objectName() == QStringLiteral("选择框_有图"));
+      QCOMPARE(box->isChecked(), box->objectName() == QStringLiteral("选择框_有图") ||
+                                     box->objectName() == QStringLiteral("选择框_相册索引"));
     QCOMPARE(control<QDateEdit>(window, QStringLiteral("日期框_开始时间"))->date(), QDate(2006, 3, 30));
     QCOMPARE(control<QDateEdit>(window, QStringLiteral("日期框_结束时间"))->date(), QDate(2025, 12, 30));
     QCOMPARE(control<QProgressBar>(window, QStringLiteral("进度条1"))->value(), 0);
@@ -356,6 +360,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(af::read_setting(af::settings_section(), af::record_key(), "missing"), std::string("missing"));
     MainWindow next_run;
     QVERIFY(!control<QCheckBox>(next_run, QStringLiteral("选择框_时间段"))->isChecked());
+  }
+
+  void album_index_is_on_unless_switched_off() {
+    {
+      MainWindow window;
+      auto* box = control<QCheckBox>(window, QStringLiteral("选择框_相册索引"));
+      QVERIFY(box->isChecked());
+      QVERIFY(!QFile::exists(QString::fromStdString(af::settings_path())));
+      box->click();
+      QCOMPARE(af::read_setting(af::settings_section(), af::index_key(), "x"), std::string("0"));
+    }
+    MainWindow next_run;
+    QVERIFY(!control<QCheckBox>(next_run, QStringLiteral("选择框_相册索引"))->isChecked());
+    write_settings_file(section_line() + G("相册索引") + "=yes\r\n");
+    MainWindow odd_value;
+    QVERIFY(!control<QCheckBox>(odd_value, QStringLiteral("选择框_相册索引"))->isChecked());
   }
 
   void a_click_on_record_writes_only_its_key() {

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "core/paths.h"
+#include "download/archive.h"
 #include "download/downloader.h"
 #include "http/cookie_store.h"
 #include "sample_service.h"
@@ -96,11 +97,14 @@ struct DiskHold {
   ~DiskHold() { SlowDisk::instance().release(); }
 };
 
-// Every file under `folder`, recursively, by its name.
+// Every file under `folder`, recursively, by its name; album indexes left out.
 QStringList files_under(const QString& folder) {
   QStringList names;
   QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-  while (it.hasNext()) names << QFileInfo(it.next()).fileName();
+  while (it.hasNext()) {
+    const QString name = QFileInfo(it.next()).fileName();
+    if (name != QLatin1String(af::kAlbumIndexName.data(), af::kAlbumIndexName.size())) names << name;
+  }
   return names;
 }
 

@@ -1,0 +1,242 @@
+#include "download/archive.h"
+
+#include <fcntl.h>
+#include <json-c/json.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "service/photo_list.h"
+#include "util/codepage.h"
+
+namespace af {
+
+namespace {
+
+constexpr std::int64_t kChinaOffset = 8 * 3600;
+
+struct JsonDeleter {
+  void operator()(json_object* value) const { json_object_put(value); }
+};
+using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
+
+// A whole JSON object, or null.
+JsonPtr parse_object(std::string_view line) {
+  json_tokener* tokener = json_tokener_new();
+  if (!tokener) return nullptr;
+  json_object* value = json_tokener_parse_ex(tokener, line.data(), static_cast<int>(line.size()));
+  const bool whole = json_tokener_get_error(tokener) == json_tokener_success &&
+                     json_tokener_get_parse_end(tokener) == line.size();
+  json_tokener_free(tokener);
+  JsonPtr owned(value);
+  if (!whole || !json_object_is_type(value, json_type_object)) return nullptr;
+  return owned;
+}
+
+void add_text(json_object* object, const char* key, const std::string& gbk) {
+  const std::string utf8 = gbk_to_utf8(gbk);
+  json_object_object_add(object, key, json_object_new_string_len(utf8.data(), static_cast<int>(utf8.size())));
+}
+
+void add_time(json_object* object, const char* number_key, const char* text_key,
+              std::optional<std::int64_t> seconds) {
+  json_object_object_add(object, number_key, seconds ? json_object_new_int64(*seconds) : nullptr);
+  json_object_object_add(object, text_key,
+                         seconds ? json_object_new_string(china_time_text(*seconds).c_str()) : nullptr);
+}
+
+std::string errno_text(int error) { return utf8_to_gb18030(std::strerror(error)); }
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian), and back.
+void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t doe = days - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
+std::optional<std::int64_t> upload_time(std::string_view timestamp) {
+  std::string_view digits = timestamp;
+  const bool negative = !digits.empty() && digits.front() == '-';
+  if (negative) digits.remove_prefix(1);
+  // A fraction of a second is dropped.
+  if (const std::size_t point = digits.find('.'); point != std::string_view::npos) {
+    const std::string_view fraction = digits.substr(point + 1);
+    if (fraction.empty() || fraction.find_first_not_of("0123456789") != std::string_view::npos)
+      return std::nullopt;
+    digits = digits.substr(0, point);
+  }
+  if (digits.empty() || digits.size() > 18) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return negative ? -value : value;
+}
+
+std::string china_time_text(std::int64_t unix_seconds) {
+  const std::int64_t local = unix_seconds + kChinaOffset;
+  std::int64_t days = local / 86400;
+  std::int64_t rest = local % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  int year = 0, month = 0, day = 0;
+  civil_from_days(days, year, month, day);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d+08:00", year, month, day,
+                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return text;
+}
+
+bool set_upload_time(const std::string& file_path, std::string_view timestamp) {
+  const std::optional<std::int64_t> seconds = upload_time(timestamp);
+  if (!seconds) return true;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  times[1].tv_sec = static_cast<time_t>(*seconds);
+  times[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, file_path.c_str(), times, 0) == 0;
+}
+
+IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name, const std::string& album_id,
+                           const std::string& album_caption, std::int64_t saved_at) {
+  IndexedPhoto photo;
+  photo.file_name = file_name;
+  photo.photo_id = entry.photo_id;
+  photo.feed_id = entry.feed_id;
+  photo.timestamp = entry.timestamp;
+  photo.caption = entry.caption_full;
+  photo.image_address = entry.image_address;
+  photo.album_id = album_id;
+  photo.album_caption = album_caption;
+  photo.saved_at = saved_at;
+  return photo;
+}
+
+std::string index_line(const IndexedPhoto& photo) {
+  JsonPtr object(json_object_new_object());
+  json_object_object_add(
+      object.get(), "file",
+      json_object_new_string_len(photo.file_name.data(), static_cast<int>(photo.file_name.size())));
+  add_text(object.get(), "photo_id", photo.photo_id);
+  add_text(object.get(), "feed_id", photo.feed_id);
+  add_time(object.get(), "uploaded", "uploaded_cst", upload_time(photo.timestamp));
+  add_text(object.get(), "caption", photo.caption);
+  add_text(object.get(), "image", photo.image_address);
+  add_text(object.get(), "album_id", photo.album_id);
+  add_text(object.get(), "album", photo.album_caption);
+  add_time(object.get(), "saved", "saved_cst", photo.saved_at);
+  return json_object_to_json_string_ext(object.get(),
+                                        JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+}
+
+AlbumIndex::AlbumIndex(std::string folder_path)
+    : path_(std::move(folder_path) + "/" + std::string(kAlbumIndexName)) {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) return;
+  std::ostringstream content;
+  content << in.rdbuf();
+  const std::string text = content.str();
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const std::size_t end = text.find('\n', begin);
+    const std::string_view line(text.data() + begin, (end == std::string::npos ? text.size() : end) - begin);
+    JsonPtr object = parse_object(line);
+    if (object) {
+      json_object* id = nullptr;
+      if (json_object_object_get_ex(object.get(), "photo_id", &id) &&
+          json_object_is_type(id, json_type_string))
+        ids_.insert(utf8_to_gb18030(json_object_get_string(id)));
+    }
+    if (end == std::string::npos && !object) {
+      // The last line was cut short by a crash: it goes before the next line is added.
+      cut_ = true;
+      whole_size_ = begin;
+      break;
+    }
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+}
+
+bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
+  if (contains(photo.photo_id)) return true;
+  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errno_text(errno);
+    return false;
+  }
+  bool ok = true;
+  if (cut_) {
+    ok = ::ftruncate(fd, static_cast<off_t>(whole_size_)) == 0;
+    if (ok) cut_ = false;
+  }
+  const off_t size = ok ? ::lseek(fd, 0, SEEK_END) : -1;
+  ok = size >= 0;
+  std::string bytes;
+  if (ok && size > 0) {
+    // A whole last line that lacks its line end gets it first.
+    char last = '\n';
+    ok = ::pread(fd, &last, 1, size - 1) == 1;
+    if (last != '\n') bytes = "\n";
+  }
+  bytes += index_line(photo);
+  bytes += '\n';
+  ok = ok && write_all(fd, bytes) && ::fdatasync(fd) == 0;
+  int saved_errno = errno;
+  if (!ok && size >= 0 && ::ftruncate(fd, size) != 0) {
+    // What part of the line went out is cut back before the next line.
+    cut_ = true;
+    whole_size_ = static_cast<std::uint64_t>(size);
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    saved_errno = errno;
+  }
+  if (!ok) {
+    error = errno_text(saved_errno);
+    return false;
+  }
+  ids_.insert(photo.photo_id);
+  return true;
+}
+
+std::vector<std::string> read_album_index(const std::string& folder_path) {
+  std::vector<std::string> objects;
+  std::ifstream in(folder_path + "/" + std::string(kAlbumIndexName), std::ios::binary);
+  std::string line;
+  while (std::getline(in, line))
+    if (parse_object(line)) objects.push_back(line);
+  return objects;
+}
+
+}  // namespace af

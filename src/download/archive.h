@@ -1,0 +1,83 @@
+#pragma once
+// What an album folder keeps for the people who archive it, beside the photos themselves:
+// each photo file dated by its upload time, and an index of the album.
+//
+//   AlbumIndex index(folder.path);          // at the album's start
+//   ... a photo is in place under `name`:
+//   set_upload_time(folder.path + "/" + name, entry.timestamp);
+//   index.add(indexed_photo(entry, name, album_id, album_caption, std::time(nullptr)), error);
+//
+// The index is the hidden file ".albumfetcher-index.jsonl" (JSON Lines, UTF-8): one object
+// per photo saved in the folder in any run, appended and flushed as each photo is saved,
+// never rewritten. A photo saved again adds nothing. A line cut short by a crash is
+// skipped when the file is read, and removed before the next line is added; the lines
+// before it are never touched.
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace af {
+
+struct PhotoEntry;
+
+inline constexpr std::string_view kAlbumIndexName = ".albumfetcher-index.jsonl";
+
+// A photo list timestamp as Unix seconds: an optional minus sign, digits and an optional
+// fraction (dropped), nothing else: the service's number, or the same as a text; nullopt
+// for anything else.
+std::optional<std::int64_t> upload_time(std::string_view timestamp);
+
+// "YYYY-MM-DDTHH:MM:SS+08:00": the moment in China Standard Time.
+std::string china_time_text(std::int64_t unix_seconds);
+
+// Sets the file's modification time to the photo's upload time. A timestamp that is not a
+// number leaves the file as it is (dated by its saving); false only when setting failed.
+bool set_upload_time(const std::string& file_path, std::string_view timestamp);
+
+// One line of the index. Texts from the service are GBK/GB18030; file_name is UTF-8.
+struct IndexedPhoto {
+  std::string file_name;
+  std::string photo_id;
+  std::string feed_id;
+  std::string timestamp;  // as the photo list gave it
+  std::string caption;    // the whole caption, as sent
+  std::string image_address;
+  std::string album_id;
+  std::string album_caption;  // the album's name in the table
+  std::int64_t saved_at = 0;  // Unix seconds
+};
+
+IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name, const std::string& album_id,
+                           const std::string& album_caption, std::int64_t saved_at);
+
+// The line (UTF-8 JSON, no line end): file, photo_id, feed_id, uploaded (number or null),
+// uploaded_cst (text or null), caption, image, album_id, album, saved, saved_cst.
+std::string index_line(const IndexedPhoto& photo);
+
+class AlbumIndex {
+ public:
+  // Reads the ids the folder's index holds already (a missing file holds none).
+  explicit AlbumIndex(std::string folder_path);
+
+  // Appends the photo's line and flushes it, unless its photo id is indexed already (true
+  // then too). False, with the cause in `error` (GBK), when the file cannot be written.
+  bool add(const IndexedPhoto& photo, std::string& error);
+  bool contains(const std::string& photo_id) const { return ids_.count(photo_id) > 0; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::set<std::string> ids_;
+  // The file ends in a line cut short: it is cut back to `whole_size_` before the next line.
+  bool cut_ = false;
+  std::uint64_t whole_size_ = 0;
+};
+
+// The objects of an index file as JSON texts, in file order; lines that are not whole JSON
+// objects are skipped. An unreadable or missing file gives none.
+std::vector<std::string> read_album_index(const std::string& folder_path);
+
+}  // namespace af

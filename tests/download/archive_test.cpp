@@ -1,0 +1,289 @@
+// What an album folder keeps for an archive: photo files dated by their upload time, and
+// the album index with every saved photo's whole caption, post and times.
+#include "download/archive.h"
+
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "download_fixture.h"
+#include "service/photo_list.h"
+
+namespace af {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DownloadTest;
+
+// ---- pieces ----
+
+TEST(UploadTime, OnlyWholeNumbersCount) {
+  struct Case {
+    const char* text;
+    std::optional<std::int64_t> seconds;
+  };
+  for (const Case& c :
+       {Case{"1365000000", 1365000000}, Case{"0", 0}, Case{"-3600", -3600}, Case{"", std::nullopt},
+        Case{"null", std::nullopt}, Case{" 12", std::nullopt}, Case{"12a", std::nullopt}, Case{"1.5", 1},
+        Case{"1.", std::nullopt}, Case{"-", std::nullopt}, Case{"99999999999999999999", std::nullopt}})
+    EXPECT_EQ(upload_time(c.text), c.seconds) << c.text;
+}
+
+TEST(ChinaTimeText, IsIso8601WithTheChinaOffset) {
+  EXPECT_EQ(china_time_text(0), "1970-01-01T08:00:00+08:00");
+  EXPECT_EQ(china_time_text(1365000000), "2013-04-03T22:40:00+08:00");
+  EXPECT_EQ(china_time_text(951753600), "2000-02-29T00:00:00+08:00");  // 2000-02-28 16:00 UTC
+  EXPECT_EQ(china_time_text(-28801), "1969-12-31T23:59:59+08:00");
+}
+
+// The JSON object of a line, for looking at its members.
+struct ParsedLine {
+  json_object* object = nullptr;
+  explicit ParsedLine(const std::string& line) : object(json_tokener_parse(line.c_str())) {}
+  ~ParsedLine() { json_object_put(object); }
+  std::string text(const char* key) const {
+    json_object* value = nullptr;
+    if (!json_object_object_get_ex(object, key, &value) || !json_object_is_type(value, json_type_string))
+      return "<not a text>";
+    return json_object_get_string(value);
+  }
+  bool is_null(const char* key) const {
+    json_object* value = nullptr;
+    return json_object_object_get_ex(object, key, &value) && value == nullptr;
+  }
+  std::int64_t number(const char* key) const {
+    json_object* value = nullptr;
+    json_object_object_get_ex(object, key, &value);
+    return json_object_get_int64(value);
+  }
+};
+
+TEST(IndexLine, CaptionsSurviveByteForByteInUtf8) {
+  // Quotes, backslashes, control characters, an emoji (GB18030 four bytes inside the
+  // engine) and characters that exist in GBK only as two-byte forms.
+  const std::string caption = "He said \"hi\" \\ C:\\path\ttab\nline 😀 鍾髙 €";
+  IndexedPhoto photo;
+  photo.file_name = "1_x_9.jpg";
+  photo.photo_id = "3456";
+  photo.feed_id = "789";
+  photo.timestamp = "1365000000";
+  photo.caption = utf8_to_gb18030(caption);
+  photo.image_address = "http://ww1.sinaimg.cn/large/a.jpg";
+  photo.album_id = "55";
+  photo.album_caption = G("旅行");
+  photo.saved_at = 1700000000;
+  const std::string line = index_line(photo);
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  ParsedLine parsed(line);
+  ASSERT_NE(parsed.object, nullptr) << line;
+  EXPECT_EQ(parsed.text("caption"), caption);
+  EXPECT_EQ(parsed.text("file"), "1_x_9.jpg");
+  EXPECT_EQ(parsed.text("photo_id"), "3456");
+  EXPECT_EQ(parsed.text("feed_id"), "789");
+  EXPECT_EQ(parsed.number("uploaded"), 1365000000);
+  EXPECT_EQ(parsed.text("uploaded_cst"), "2013-04-03T22:40:00+08:00");
+  EXPECT_EQ(parsed.text("image"), "http://ww1.sinaimg.cn/large/a.jpg");
+  EXPECT_EQ(parsed.text("album_id"), "55");
+  EXPECT_EQ(parsed.text("album"), "旅行");
+  EXPECT_EQ(parsed.number("saved"), 1700000000);
+
+  photo.timestamp = "soon";
+  ParsedLine without_time(index_line(photo));
+  EXPECT_TRUE(without_time.is_null("uploaded"));
+  EXPECT_TRUE(without_time.is_null("uploaded_cst"));
+}
+
+class AlbumIndexFileTest : public ::testing::Test {
+ protected:
+  IndexedPhoto photo(const std::string& id) {
+    IndexedPhoto p;
+    p.photo_id = id;
+    p.file_name = id + ".jpg";
+    p.timestamp = "1365000000";
+    return p;
+  }
+  std::string content() { return testing::read_file(folder_.path() + "/" + std::string(kAlbumIndexName)); }
+  void write(const std::string& bytes) {
+    std::ofstream(folder_.path() + "/" + std::string(kAlbumIndexName), std::ios::binary) << bytes;
+  }
+  testing::TempFolder folder_;
+};
+
+TEST_F(AlbumIndexFileTest, LinesAreAddedOnceAndKeptAcrossRuns) {
+  std::string error;
+  {
+    AlbumIndex index(folder_.path());
+    EXPECT_TRUE(index.add(photo("1"), error));
+    EXPECT_TRUE(index.add(photo("2"), error));
+    EXPECT_TRUE(index.add(photo("1"), error));  // saved again: nothing added
+  }
+  const std::string first_run = content();
+  EXPECT_EQ(read_album_index(folder_.path()).size(), 2u);
+  AlbumIndex again(folder_.path());
+  EXPECT_TRUE(again.contains("1"));
+  EXPECT_TRUE(again.add(photo("2"), error));
+  EXPECT_TRUE(again.add(photo("3"), error));
+  // The first run's lines stay byte for byte; the new one follows them.
+  EXPECT_EQ(content().substr(0, first_run.size()), first_run);
+  EXPECT_EQ(read_album_index(folder_.path()).size(), 3u);
+}
+
+TEST_F(AlbumIndexFileTest, ALineCutByACrashIsSkippedAndReplaced) {
+  const std::string whole = index_line(photo("1")) + "\n" + index_line(photo("2")) + "\n";
+  write(whole + index_line(photo("3")).substr(0, 25));
+  EXPECT_EQ(read_album_index(folder_.path()).size(), 2u);
+  AlbumIndex index(folder_.path());
+  EXPECT_TRUE(index.contains("2"));
+  EXPECT_FALSE(index.contains("3"));
+  std::string error;
+  ASSERT_TRUE(index.add(photo("3"), error));
+  EXPECT_EQ(content(), whole + index_line(photo("3")) + "\n");
+}
+
+TEST_F(AlbumIndexFileTest, AWholeLastLineWithoutLineEndIsKept) {
+  write(index_line(photo("1")));
+  AlbumIndex index(folder_.path());
+  EXPECT_TRUE(index.contains("1"));
+  std::string error;
+  ASSERT_TRUE(index.add(photo("2"), error));
+  EXPECT_EQ(content(), index_line(photo("1")) + "\n" + index_line(photo("2")) + "\n");
+}
+
+TEST_F(AlbumIndexFileTest, AnUnwritableIndexSaysWhy) {
+  fs::create_directory(folder_.path() + "/" + std::string(kAlbumIndexName));  // a folder in its place
+  AlbumIndex index(folder_.path());
+  std::string error;
+  EXPECT_FALSE(index.add(photo("1"), error));
+  EXPECT_FALSE(error.empty());
+}
+
+// ---- the download ----
+
+std::int64_t modification_time(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return -1;
+  return info.st_mtime;
+}
+
+class ArchiveDownloadTest : public DownloadTest {
+ protected:
+  void SetUp() override {
+    DownloadTest::SetUp();
+    write_setting(settings_section(), index_key(), "1");
+  }
+  std::string album_path(const std::string& folder) { return save_.path() + "/T/" + folder; }
+};
+
+TEST_F(ArchiveDownloadTest, FilesAreDatedByTheirUploadTimeAndIndexed) {
+  auto user = afsample::make_user("2001", "/u/2001", "T");
+  auto album = afsample::make_album("200100000001", "A", 5, 2);
+  album.photos[0].caption_render = "引号\"和\\反斜杠 😀";
+  album.photos[1].timestamp_json = "\"1400000000\"";  // the number as a text
+  album.photos[2].timestamp_json = "1400000000.75";   // a fraction of a second
+  // Leading digits pass the upload-time filter, but the text is no time.
+  album.photos[3].timestamp_json = "\"1400000000 or so\"";
+  user.albums.push_back(album);
+  service().add_user(user);
+  view_.rows.push_back(row_of(1, album));
+  const std::int64_t before = std::time(nullptr);
+
+  run("2001", "T");
+
+  const std::string folder = album_path("A5");
+  const auto lines = read_album_index(folder);
+  ASSERT_EQ(lines.size(), 5u);
+  const std::int64_t expected_times[] = {album.photos[0].timestamp, 1400000000, 1400000000, -1,
+                                         album.photos[4].timestamp};
+  for (int i = 0; i < 5; ++i) {
+    const auto& photo = album.photos[i];
+    ParsedLine line(lines[i]);
+    // The first caption is cleaned for its file name; the others are plain.
+    const std::string name = line.text("file");
+    if (i > 0) EXPECT_EQ(name, expected_name(photo, i + 1));
+    EXPECT_EQ(name.substr(0, 2), std::to_string(i + 1) + "_");
+    const std::int64_t mtime = modification_time(folder + "/" + name);
+    if (expected_times[i] >= 0)
+      EXPECT_EQ(mtime, expected_times[i]) << name;
+    else
+      EXPECT_GE(mtime, before) << name;  // dated by its saving
+    EXPECT_EQ(line.text("photo_id"), photo.photo_id);
+    EXPECT_EQ(line.text("feed_id"), photo.feed_id);
+    EXPECT_EQ(line.text("caption"), photo.caption_render);
+    EXPECT_EQ(line.text("image"), base() + "/large/" + photo.pic_name);
+    EXPECT_EQ(line.text("album_id"), album.album_id);
+    EXPECT_EQ(line.text("album"), "A");
+    EXPECT_GE(line.number("saved"), before);
+    if (expected_times[i] >= 0)
+      EXPECT_EQ(line.number("uploaded"), expected_times[i]);
+    else
+      EXPECT_TRUE(line.is_null("uploaded"));
+  }
+}
+
+TEST_F(ArchiveDownloadTest, APhotoWithoutATimestampIsNeitherSavedNorIndexed) {
+  // A missing timestamp reads as 0, which the upload-time filter leaves out.
+  auto user = afsample::make_user("2004", "/u/2004", "T");
+  auto album = afsample::make_album("200400000001", "D", 3);
+  album.photos[1].timestamp_json = "";
+  user.albums.push_back(album);
+  service().add_user(user);
+  view_.rows.push_back(row_of(1, album));
+  run("2004", "T");
+  const auto lines = read_album_index(album_path("D3"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(ParsedLine(lines[1]).text("photo_id"), album.photos[2].photo_id);
+  EXPECT_EQ(image_requests(album.photos[1]), 0u);
+}
+
+TEST_F(ArchiveDownloadTest, AnEndedDownloadIndexesWhatItSavedAndARerunAddsTheRest) {
+  auto user = afsample::make_user("2002", "/u/2002", "T");
+  auto album = afsample::make_album("200200000001", "B", 40);
+  user.albums.push_back(album);
+  service().add_user(user);
+  view_.rows.push_back(row_of(1, album));
+  set_switches(true, false);  // the record on: the rerun fetches only what is missing
+  {
+    DownloaderOptions o = options();
+    o.pacing.after_photo = std::chrono::milliseconds(20);
+    Downloader downloader(view_, o);
+    ASSERT_TRUE(downloader.start_download("2002", "T"));
+    ASSERT_TRUE(eventually([&] { return all_image_requests() >= 10; }));
+    downloader.end_download();
+    ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30)));
+  }
+  const std::string folder = album_path("B40");
+  const auto saved_first = read_album_index(folder);
+  std::size_t photos_first = 0;
+  for (const auto& [path, bytes] : files_under(folder))
+    if (path[0] != '.') ++photos_first;
+  EXPECT_EQ(saved_first.size(), photos_first);
+  ASSERT_LT(photos_first, 40u);
+
+  run("2002", "T");
+  const auto lines = read_album_index(folder);
+  ASSERT_EQ(lines.size(), 40u);
+  for (std::size_t i = 0; i < saved_first.size(); ++i) EXPECT_EQ(lines[i], saved_first[i]);
+  std::set<std::string> ids;
+  for (const auto& l : lines) ids.insert(ParsedLine(l).text("photo_id"));
+  EXPECT_EQ(ids.size(), 40u);
+}
+
+TEST_F(ArchiveDownloadTest, TheIndexCanBeSwitchedOff) {
+  write_setting(settings_section(), index_key(), "0");
+  auto user = afsample::make_user("2003", "/u/2003", "T");
+  user.albums.push_back(afsample::make_album("200300000001", "C", 2));
+  service().add_user(user);
+  view_.rows.push_back(row_of(1, user.albums[0]));
+  run("2003", "T");
+  EXPECT_EQ(files_under(album_path("C2")).size(), 2u);
+  EXPECT_FALSE(fs::exists(album_path("C2") + "/" + std::string(kAlbumIndexName)));
+  // The file times follow the upload time all the same.
+  EXPECT_EQ(modification_time(album_path("C2") + "/" + expected_name(user.albums[0].photos[0], 1)),
+            user.albums[0].photos[0].timestamp);
+}
+
+}  // namespace
+}  // namespace af
