@@ -116,6 +116,8 @@ int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_
     walk.album_id_text = album.id_text;
     walk.pacing = pacing;
     walk.gate = &gate;
+    WalkFailure failure;
+    walk.failure = &failure;
     std::string lines;
     const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
       if (!range.admits(to_integer(entry.timestamp))) return true;
@@ -128,6 +130,13 @@ int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_
     });
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     std::fflush(stdout);
+    if (failure.page > 0) {
+      // The later photos of the album are not listed; the page and the cause are told.
+      std::string line = gbk_to_utf8(album_failure_line(album.name, failure));
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      terminal.note(line);
+      complete = false;
+    }
     if (!walked) complete = false;
   }
   return complete ? kExitSaved : kExitFailed;

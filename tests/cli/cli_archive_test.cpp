@@ -47,6 +47,23 @@ TEST_F(CliTest, ListPhotosPrintsWhatADownloadWouldSaveInItsOrder) {
   EXPECT_EQ(lines_of(after.out).size(), 3u);
 }
 
+TEST_F(CliTest, ListPhotosStopsAtAPageThatStaysBadAndSaysSo) {
+  auto user = afsample::make_user("3004", "/u/3004", "T");
+  auto album = afsample::make_album("300400000001", "P", 150);
+  user.albums = {album};
+  service().add_user(user);
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::ServerError;
+  fault.path = "/photos/get_all";
+  fault.query_contains = "&page=2&";
+  service().add_fault(fault);
+  const CliResult result = run_with({"--list-photos", home(user)});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(lines_of(result.out).size(), 100u);  // the first page only
+  EXPECT_NE(result.err.find("500"), std::string::npos) << result.err;
+  EXPECT_EQ(image_requests(), 0u);
+}
+
 TEST_F(CliTest, ListPhotosFollowsTheRange) {
   auto user = afsample::make_user("3002", "/u/3002", "T");
   auto album = afsample::make_album("300200000001", "R", 48);  // one photo an hour from 2013-04-03
