@@ -200,7 +200,6 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     if (!gate.pass()) return rows;
     view.add_row(row);
     ++rows;
-    process_pending_input();
   }
 
   if (!gate.pass()) return rows;

@@ -150,11 +150,8 @@ std::string random_fraction_text() {
     auto written = std::to_chars(buf, buf + sizeof buf, r, std::chars_format::general, 15);
     std::string text(buf, written.ptr);
     if (text.empty() || text.front() != '0') text.insert(0, "0");
-    process_pending_input();
     if (text.size() == 17) return text;
   }
 }
-
-void process_pending_input() {}
 
 }  // namespace af

@@ -10,7 +10,4 @@ std::string decode_escapes(const std::string& text);
 // "0." followed by 15 digits, the last not 0: the __rnd value of a photo list request.
 std::string random_fraction_text();
 
-// Nothing to do off the window's thread; kept so the draw loop reads as specified.
-void process_pending_input();
-
 }  // namespace af

@@ -114,7 +114,5 @@ TEST(RandomFraction, SeventeenCharactersOverManyDraws) {
   EXPECT_LT(small, 250);
 }
 
-TEST(RandomFraction, ProcessPendingInputIsHarmless) { process_pending_input(); }
-
 }  // namespace
 }  // namespace af
