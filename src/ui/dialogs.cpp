@@ -45,20 +45,20 @@ void QtDialogs::show_next_notice() {
 
 void QtDialogs::open_folder(const QString& path) {
   auto* opener = new QProcess();
-  const QString notice = cannot_open_folder_text(path);
-  auto fail = [this, notice, alive = std::weak_ptr<int>(alive_)] {
-    if (alive.lock()) show_notice(notice, QStringLiteral("信息："));
-  };
-  QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, fail](QProcess::ProcessError error) {
-    if (error != QProcess::FailedToStart) return;
-    fail();
+  ++*running_openers_;
+  // Called once, when the opener has ended or could not start.
+  auto ended = [this, opener, notice = cannot_open_folder_text(path), alive = std::weak_ptr<int>(alive_),
+                running = running_openers_](bool failed) {
+    --*running;
     opener->deleteLater();
+    if (failed && alive.lock()) show_notice(notice, QStringLiteral("信息："));
+  };
+  QObject::connect(opener, &QProcess::errorOccurred, opener, [ended](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) ended(true);
   });
-  QObject::connect(opener, &QProcess::finished, opener,
-                   [opener, fail](int code, QProcess::ExitStatus status) {
-                     if (status != QProcess::NormalExit || code != 0) fail();
-                     opener->deleteLater();
-                   });
+  QObject::connect(opener, &QProcess::finished, opener, [ended](int code, QProcess::ExitStatus status) {
+    ended(status != QProcess::NormalExit || code != 0);
+  });
   opener->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   opener->start(opener_, {QUrl::fromLocalFile(path).toString()});
 }

@@ -55,6 +55,8 @@ class QtDialogs final : public Dialogs {
   // The notice shown now, if any, and how many wait behind it.
   QMessageBox* current_notice() const { return current_; }
   int waiting_notices() const { return static_cast<int>(waiting_.size()); }
+  // File managers started and not yet ended.
+  int running_openers() const { return *running_openers_; }
 
  private:
   void show_next_notice();
@@ -65,6 +67,7 @@ class QtDialogs final : public Dialogs {
   // Held by this object only: what outlives it (a notice, a file manager still starting)
   // checks it before calling back.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  std::shared_ptr<int> running_openers_ = std::make_shared<int>(0);
 };
 
 // Answers prepared by a test (or a scripted demo). An unprepared chooser answers "",

@@ -383,6 +383,10 @@ void MainWindow::save_option(QCheckBox* box, const std::string& key) {
   });
 }
 
+void MainWindow::wait_for_disk_writes() {
+  if (disk_writer_) disk_writer_->drain();
+}
+
 void MainWindow::save_in_background(std::function<void()> write) {
   if (disk_writer_) disk_writer_->post(std::move(write));
 }

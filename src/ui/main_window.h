@@ -115,6 +115,10 @@ class MainWindow : public QWidget {
   // is done those two commands and "3：下载选中" do nothing.
   bool fetching_home_page() const { return fetching_home_page_; }
 
+  // Waits until the settings and cookie writes handed to the writer thread so far are on
+  // disk (for the window's own tests; the window itself never waits for them).
+  void wait_for_disk_writes();
+
   // Appends to the log box; the log is never cleared during a run.
   void append_log(const QString& text);
 
