@@ -8,13 +8,9 @@ namespace af {
 
 namespace {
 
-std::string bytes_of(const QByteArray& bytes) {
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
+std::string bytes_of(const QByteArray& bytes) { return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())); }
 
-QByteArray to_bytes(const std::string& text) {
-  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
+QByteArray to_bytes(const std::string& text) { return QByteArray(text.data(), static_cast<qsizetype>(text.size())); }
 
 }  // namespace
 
@@ -35,12 +31,7 @@ CookieBridge::CookieBridge(QWebEngineCookieStore* browser, QObject* parent)
   // Heard on the fetching thread; the browser is written on ours.
   store.set_listener([this](const Cookie& cookie) {
     QMetaObject::invokeMethod(
-        this,
-        [this, cookie] {
-          write_to_browser(cookie);
-          schedule_save();
-        },
-        Qt::QueuedConnection);
+        this, [this, cookie] { write_to_browser(cookie); schedule_save(); }, Qt::QueuedConnection);
   });
 }
 
@@ -96,10 +87,8 @@ void CookieBridge::on_browser_removed(const QNetworkCookie& cookie) {
 void CookieBridge::write_to_browser(const Cookie& cookie) {
   if (!browser_ || cookie.domain.empty()) return;
   QNetworkCookie c = to_network_cookie(cookie);
-  if (cookie.is_expired())
-    browser_->deleteCookie(c, origin_of(cookie));
-  else
-    browser_->setCookie(c, origin_of(cookie));
+  if (cookie.is_expired()) browser_->deleteCookie(c, origin_of(cookie));
+  else browser_->setCookie(c, origin_of(cookie));
 }
 
 void CookieBridge::schedule_save() {
@@ -110,10 +99,8 @@ void CookieBridge::save_now() {
   save_timer_.stop();
   if (save_path_.empty()) return;
   auto save = [path = save_path_] { CookieStore::instance().save(path); };
-  if (saver_)
-    saver_(std::move(save));
-  else
-    save();
+  if (saver_) saver_(std::move(save));
+  else save();
 }
 
 }  // namespace af

@@ -1,7 +1,5 @@
 // The login browser and fetch_page share their cookies both ways, and persistent ones
 // survive a restart, through the real WebEngine cookie store.
-#include "ui/cookie_bridge.h"
-
 #include <QNetworkCookie>
 #include <QTemporaryDir>
 #include <QWebEngineCookieStore>
@@ -15,6 +13,7 @@
 #include "http/cookie_store.h"
 #include "http/fetch.h"
 #include "http/raw_server.h"
+#include "ui/cookie_bridge.h"
 
 using aftest::http_answer;
 using aftest::RawRequest;
@@ -32,8 +31,7 @@ std::string answer(const RawRequest& r) {
     return http_answer("200 OK", "Content-Type: text/html\r\n" + headers, body);
   };
   if (line.find(" /login ") != std::string::npos)
-    return html("Set-Cookie: hid=secret; Path=/; HttpOnly\r\n",
-                page("document.cookie = 'js=visible; path=/';"));
+    return html("Set-Cookie: hid=secret; Path=/; HttpOnly\r\n", page("document.cookie = 'js=visible; path=/';"));
   if (line.find(" /give ") != std::string::npos) return html("Set-Cookie: srv=3; Path=/\r\n", "given");
   if (line.find(" /persist ") != std::string::npos)
     return html("Set-Cookie: pers=1; Path=/; Max-Age=86400\r\nSet-Cookie: sess=1; Path=/\r\n", "kept?");
