@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev libjson-c-dev libicu-dev libsqlite3-dev libssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
-  curl openssl xvfb xauth xdg-utils fonts-wqy-microhei
+  curl openssl xvfb xauth xdg-utils fonts-wqy-microhei qt6-translations-l10n
 )
 # Skip apt entirely when everything is present already (fast CI re-runs).
 missing=()

@@ -7,12 +7,17 @@
 #include "core/pacing.h"
 #include "sample_service.h"
 #include "ui/demo_mode.h"
+#include "ui/desktop.h"
 #include "ui/main_window.h"
 #include "ui/screenshots.h"
 
 int main(int argc, char* argv[]) {
+  // Before the web engine starts: as root it runs only with its sandbox off.
+  const QString sandbox_note = af::switch_off_sandbox_when_root();
+  if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Album Fetcher"));
+  af::use_chinese(app);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(

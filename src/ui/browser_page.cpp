@@ -5,9 +5,10 @@
 namespace af {
 
 QUrl browser_address(const QString& text) {
-  QUrl url(text);
-  if (!text.isEmpty() && url.scheme().isEmpty()) url = QUrl::fromUserInput(text);
-  return url;
+  // Without "://" the text is what a user types into an address bar: "weibo.com:8080/u/1"
+  // is a host with a port, not an address of the scheme "weibo.com".
+  if (!text.contains(QStringLiteral("://"))) return QUrl::fromUserInput(text.trimmed());
+  return QUrl(text);
 }
 
 BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {

@@ -97,7 +97,10 @@ void CookieBridge::schedule_save() {
 
 void CookieBridge::save_now() {
   save_timer_.stop();
-  if (!save_path_.empty()) CookieStore::instance().save(save_path_);
+  if (save_path_.empty()) return;
+  auto save = [path = save_path_] { CookieStore::instance().save(path); };
+  if (saver_) saver_(std::move(save));
+  else save();
 }
 
 }  // namespace af

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
+#include <functional>
 #include <string>
 
 #include "http/cookie_store.h"
@@ -35,6 +36,9 @@ class CookieBridge : public QObject {
 
   // Where changes are saved; empty switches saving off. Default: the store's own file.
   void set_save_path(const std::string& path);
+  // Runs each save; by default on the calling thread. The window hands its saves to a
+  // writer thread of its own.
+  void set_saver(std::function<void(std::function<void()>)> saver) { saver_ = std::move(saver); }
 
   static Cookie to_cookie(const QNetworkCookie& cookie);
   // The browser's form of a cookie and the origin it is set for. A host-only cookie
@@ -52,6 +56,7 @@ class CookieBridge : public QObject {
   QPointer<QWebEngineCookieStore> browser_;
   std::string save_path_;
   QTimer save_timer_;
+  std::function<void(std::function<void()>)> saver_;
 };
 
 }  // namespace af

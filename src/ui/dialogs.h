@@ -1,13 +1,21 @@
 #pragma once
-// Every modal exchange with the operator and the desktop goes through Dialogs, so that
-// the window never blocks a test: QtDialogs shows the real chooser, message boxes and
-// file manager; PresetDialogs answers from a queue filled in advance and records what
-// was asked.
+// Every exchange with the operator and the desktop outside the window goes through
+// Dialogs, so that the window never blocks a test: QtDialogs shows the real chooser,
+// message boxes and file manager; PresetDialogs answers from a queue filled in advance and
+// records what was asked (a notice is recorded as a message).
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <memory>
 
 namespace af {
+
+struct PresetMessage {
+  QString text;
+  QString caption;
+};
 
 class Dialogs {
  public:
@@ -19,17 +27,47 @@ class Dialogs {
   virtual void show_message(const QString& text, const QString& caption) = 0;
   // The same with the program's usual caption "信息：".
   void show_message(const QString& text) { show_message(text, QStringLiteral("信息：")); }
-  // Shows `path` in the desktop's file manager. A folder that does not exist is the
-  // desktop's business (its own error); nothing is reported back.
+  // A message with one OK button that leaves the window usable; messages that come while
+  // one is shown wait for it to be closed and then come one at a time.
+  virtual void show_notice(const QString& text, const QString& caption) { show_message(text, caption); }
+  // Shows `path` in the desktop's file manager. When no file manager can show it, a
+  // notice says so (cannot_open_folder_text).
   virtual void open_folder(const QString& path) = 0;
 };
 
+// The notice for a folder that cannot be opened.
+QString cannot_open_folder_text(const QString& path);
+
 class QtDialogs final : public Dialogs {
  public:
+  QtDialogs() = default;
+  // Closes the notice shown and drops those waiting.
+  ~QtDialogs() override;
   QString choose_folder(const QString& title, const QString& initial) override;
   using Dialogs::show_message;
   void show_message(const QString& text, const QString& caption) override;
+  void show_notice(const QString& text, const QString& caption) override;
+  // Runs `opener` (xdg-open by default) on the folder without waiting for it; a failure
+  // to start or a failing exit brings the notice.
   void open_folder(const QString& path) override;
+  void set_folder_opener(const QString& program) { opener_ = program; }
+
+  // The notice shown now, if any, and how many wait behind it.
+  QMessageBox* current_notice() const { return current_; }
+  int waiting_notices() const { return static_cast<int>(waiting_.size()); }
+  // File managers started and not yet ended.
+  int running_openers() const { return *running_openers_; }
+
+ private:
+  void show_next_notice();
+
+  QString opener_ = QStringLiteral("xdg-open");
+  QPointer<QMessageBox> current_;
+  std::deque<PresetMessage> waiting_;
+  // Held by this object only: what outlives it (a notice, a file manager still starting)
+  // checks it before calling back.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  std::shared_ptr<int> running_openers_ = std::make_shared<int>(0);
 };
 
 // Answers prepared by a test (or a scripted demo). An unprepared chooser answers "",
@@ -40,10 +78,7 @@ class PresetDialogs final : public Dialogs {
     QString title;
     QString initial;
   };
-  struct Message {
-    QString text;
-    QString caption;
-  };
+  using Message = PresetMessage;
 
   void answer_folder(const QString& path) { folder_answers_.push_back(path); }
 

@@ -1,14 +1,17 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -30,6 +33,7 @@
 #include "ui/browser_page.h"
 #include "ui/cookie_bridge.h"
 #include "ui/dialogs.h"
+#include "ui/disk_writer.h"
 #include "ui/page_tabs.h"
 #include "ui/qt_text.h"
 #include "ui/qt_window_bridge.h"
@@ -73,6 +77,20 @@ QGroupBox* group(QWidget* parent, const char* name, int left, int top, int width
 
 void set_width(QWidget* widget, int width) { widget->resize(std::max(0, width), widget->height()); }
 void set_left(QWidget* widget, int left) { widget->move(left, widget->y()); }
+void set_height(QWidget* widget, int height) { widget->resize(widget->width(), std::max(0, height)); }
+void set_top(QWidget* widget, int top) { widget->move(widget->x(), top); }
+
+// Heights and tops at the creation size, from which stretch_heights works.
+constexpr int kTabsHeight = 601;
+constexpr int kBrowserHeight = 452;
+constexpr int kListGroupHeight = 426;
+constexpr int kTableHeight = 339;
+constexpr int kLogGroupHeight = 345;
+constexpr int kLogBoxHeight = 292;
+constexpr int kSettingsGroupWidth = 876;
+constexpr int kSettingsGroupHeight = 544;
+constexpr int kVersionGroupWidth = 484;
+constexpr int kVersionResultWidth = 436;
 
 // How long closing the window waits for an ended download's worker to return.
 constexpr std::chrono::milliseconds kWorkerCloseWait{2000};
@@ -82,6 +100,10 @@ constexpr std::chrono::milliseconds kWorkerCloseWait{2000};
 std::atomic<int> downloads_finishing{0};
 
 }  // namespace
+
+QString version_check_outcome() {
+  return QStringLiteral("已检查：当前版本为 %1，没有已知的更新版本。").arg(QString::fromLatin1(kVersion));
+}
 
 int MainWindow::downloads_still_finishing() { return downloads_finishing.load(); }
 
@@ -111,7 +133,9 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Album Fetcher 微博相册下载"));
   setFont(pixel_font(12));
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
   resize(kCreationWidth, kCreationHeight);
+  disk_writer_ = std::make_unique<DiskWriter>();
 
   tabs_ = place<PageTabs>(this, "高级选择夹1", 4, 7, 924, 601);
   tabs_->tab_bar()->setFont(pixel_font(16));
@@ -132,14 +156,17 @@ MainWindow::~MainWindow() {
   bridge_->close();
   let_go_of_downloader(std::move(downloader_), bridge_, kWorkerCloseWait);
   bridge_.reset();
-  // The window's own short-lived threads post to the window, so they must be done first.
+  // The window's own short-lived threads post to the window, so they must be done first;
+  // a home-page fetch and the album list job it started end at once with the jobs' gate.
   for (WindowThread& thread : threads_) {
     if (thread.thread.joinable()) thread.thread.join();
   }
-  // The login is kept for the next start even when no change was pending.
+  // The login is kept for the next start even when no change was pending. The writes go
+  // after every settings write still queued, and are done before the window is.
   delete cookie_bridge_;
   cookie_bridge_ = nullptr;
-  CookieStore::instance().save();
+  disk_writer_->post([] { CookieStore::instance().save(); });
+  disk_writer_.reset();
   // The page must go before its profile.
   delete browser_page_;
   browser_page_ = nullptr;
@@ -171,15 +198,17 @@ void MainWindow::build_login_page(QWidget* page) {
 
 void MainWindow::build_album_page(QWidget* page) {
   command_group_ = group(page, "分组框_zhuye", 8, 44, 902, 59);
-  label(command_group_, "标签1", 9, 23, 69, 24, QStringLiteral("1:用户主页："));
+  // Captions are set a pixel or two below the layout's sizes where that is what it takes
+  // for them to fit their boxes on one line, clear of the control beside them.
+  label(command_group_, "标签1", 9, 23, 69, 24, QStringLiteral("1:用户主页："))->setFont(pixel_font(11));
   home_edit_ = place<QLineEdit>(command_group_, "编辑框_号码", 82, 18, 402, 32);
   home_edit_->setFont(pixel_font(14));
   get_albums_button_ =
       place<QPushButton>(command_group_, "按钮_获取相册封面", 519, 16, 91, 32, QStringLiteral("2：获取相册"));
-  get_albums_button_->setFont(pixel_font(14));
+  get_albums_button_->setFont(pixel_font(13));
   download_button_ =
       place<QPushButton>(command_group_, "按钮_下载选中", 640, 16, 85, 32, QStringLiteral("3：下载选中"));
-  download_button_->setFont(pixel_font(14));
+  download_button_->setFont(pixel_font(12));
   pause_button_ =
       place<QPushButton>(command_group_, "按钮_暂停线程", 694, 16, 67, 32, QStringLiteral("暂停下载"));
   continue_button_ =
@@ -191,8 +220,9 @@ void MainWindow::build_album_page(QWidget* page) {
   end_button_->hide();
 
   folder_group_ = group(page, "分组框_weizhi", 8, 104, 902, 50);
+  // At 15 px the caption ends before the save folder box begins.
   label(folder_group_, "标签_保存路径", 8, 12, 112, 32, QStringLiteral("保存位置："))
-      ->setFont(pixel_font(16));
+      ->setFont(pixel_font(15));
   save_folder_edit_ = place<QLineEdit>(folder_group_, "编辑框_保存位置", 84, 12, 480, 27);
   choose_folder_button_ =
       place<QPushButton>(folder_group_, "按钮_选择位置", 580, 12, 91, 32, QStringLiteral("选择存放位置"));
@@ -231,19 +261,25 @@ void MainWindow::build_album_page(QWidget* page) {
   log_box_ = place<QPlainTextEdit>(log_group_, "编辑框_操作记录", 12, 45, 208, 292);
   log_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  label(list_group_, "标签_进度", 7, 384, 56, 35, QStringLiteral("下载进度："));
+  // Five characters fit the label's 56 pixels on one line at 11 px.
+  QLabel* progress_caption = label(list_group_, "标签_进度", 7, 384, 56, 35, QStringLiteral("下载进度："));
+  progress_caption->setFont(pixel_font(11));
   auto* progress = place<QProgressBar>(list_group_, "进度条1", 74, 389, 280, 24);
   progress->setRange(0, 100);
   progress->setValue(0);
   progress->setTextVisible(false);
-  label(list_group_, "标签_进度条比例", 359, 390, 41, 23, {});
-  label(list_group_, "标签_选择了相册数量", 404, 390, 144, 23, {});
-  label(list_group_, "标签_正在下载相册", 554, 390, 110, 23, {});
-  label(list_group_, "标签_第多少张照片", 666, 390, 95, 23, {});
+  progress_row_ = {progress_caption,
+                   progress,
+                   label(list_group_, "标签_进度条比例", 359, 390, 41, 23, {}),
+                   label(list_group_, "标签_选择了相册数量", 404, 390, 144, 23, {}),
+                   label(list_group_, "标签_正在下载相册", 554, 390, 110, 23, {}),
+                   label(list_group_, "标签_第多少张照片", 666, 390, 95, 23, {})};
+  for (QWidget* below : progress_row_) below->setProperty("creation_top", below->y());
 }
 
 void MainWindow::build_settings_page(QWidget* page) {
-  QGroupBox* outer = group(page, "分组框7", 16, 49, 876, 544);
+  QGroupBox* outer = group(page, "分组框7", 16, 49, kSettingsGroupWidth, kSettingsGroupHeight);
+  settings_group_ = outer;
   QGroupBox* options = group(outer, "分组框2", 20, 15, 320, 241, QStringLiteral("常用设置："));
   record_box_ = place<QCheckBox>(options, "选择框_下载记录", 24, 58, 240, 20,
                                  QStringLiteral("开启下载记录（已经下载过的不再下载）"));
@@ -253,23 +289,28 @@ void MainWindow::build_settings_page(QWidget* page) {
   // post and upload time.
   index_box_ = place<QCheckBox>(options, "选择框_相册索引", 24, 30, 290, 20,
                                 QStringLiteral("保存相册索引（完整标题、微博id、上传时间）"));
-  label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："));
+  label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："))->setFont(pixel_font(11));
   auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, QDate(2006, 3, 30));
-  label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："));
+  label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："))->setFont(pixel_font(11));
   auto* end = place<QDateEdit>(options, "日期框_结束时间", 112, 171, 144, 24, QDate(2025, 12, 30));
   for (QDateEdit* picker : {start, end}) {
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    // The calendar names months and weekdays in Chinese whatever the machine's locale.
+    picker->setLocale(QLocale(QLocale::Chinese, QLocale::China));
+    if (picker->calendarWidget() != nullptr) picker->calendarWidget()->setLocale(picker->locale());
   }
   label(options, "标签8", 16, 201, 288, 32,
         QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
 
-  QGroupBox* version = group(outer, "分组框_版本", 359, 18, 484, 238, QStringLiteral("软件版本"));
+  QGroupBox* version =
+      group(outer, "分组框_版本", 359, 18, kVersionGroupWidth, 238, QStringLiteral("软件版本"));
+  version_group_ = version;
   label(version, "标签_当前版本", 24, 40, 80, 24, QStringLiteral("当前版本："));
   version_label_ = label(version, "标签_banben", 110, 40, 200, 24, {});
   label(version, "标签_xinbanben", 24, 80, 80, 24, QStringLiteral("最新版本："));
   latest_version_label_ = label(version, "标签_zxbanben", 110, 80, 200, 24, {});
-  version_result_label_ = label(version, "标签_banbenjieguo", 24, 120, 436, 48, {});
+  version_result_label_ = label(version, "标签_banbenjieguo", 24, 120, kVersionResultWidth, 48, {});
   check_version_button_ =
       place<QPushButton>(version, "按钮_checknew", 24, 180, 120, 32, QStringLiteral("检查新版本"));
 }
@@ -310,6 +351,7 @@ void MainWindow::start_up() {
   // an earlier run is given to the browser before its first page.
   CookieStore::instance().load();
   cookie_bridge_ = new CookieBridge(browser_cookie_store(), this);
+  cookie_bridge_->set_saver([this](std::function<void()> save) { save_in_background(std::move(save)); });
   // The browser is sent home from a short-lived thread; the address change itself is
   // carried over to the window's thread. Start-up does not wait for the page.
   const QString home = options_.home;
@@ -341,7 +383,18 @@ void MainWindow::join_finished_threads() {
 }
 
 void MainWindow::save_option(QCheckBox* box, const std::string& key) {
-  write_setting(settings_section(), key, box->isChecked() ? "1" : "0");
+  // Written in click order on the writer thread; the settings file has no other writer.
+  save_in_background([section = settings_section(), key, value = std::string(box->isChecked() ? "1" : "0")] {
+    write_setting(section, key, value);
+  });
+}
+
+void MainWindow::wait_for_disk_writes() {
+  if (disk_writer_) disk_writer_->drain();
+}
+
+void MainWindow::save_in_background(std::function<void()> write) {
+  if (disk_writer_) disk_writer_->post(std::move(write));
 }
 
 QWebEngineCookieStore* MainWindow::browser_cookie_store() const { return profile_->cookieStore(); }
@@ -376,31 +429,68 @@ void MainWindow::set_pacing(const Pacing& pacing) {
 }
 
 void MainWindow::get_albums() {
+  // One command at a time, as when the fetch held the window: a click during a fetch is
+  // not taken.
+  if (fetching_home_page_) return;
   AlbumsCommand command;
   command.endpoints.photo_base = options_.service_base.toStdString();
   command.box_text = to_gbk(home_edit_->text());
   command.pacing = options_.pacing;
   command.gate = &bridge_->job_gate();
   ResolvedUser user{home_page_address, user_id, user_title};
-  // Resolving the user is one page fetch on this thread; the list itself is the job's.
-  std::thread job = af::get_albums(command, bridge_, user);
-  home_page_address = user.home_page_address;
-  user_id = user.user_id;
-  user_title = user.user_title;
-  if (job.joinable()) job.detach();
+  if (command.box_text.empty()) {
+    // Nothing to fetch: only the message.
+    af::get_albums(command, bridge_, user);
+    return;
+  }
+  // The home page is fetched on a thread of the window's, which then waits for the album
+  // list job it started, so that the window's end also waits for the job (the jobs' gate
+  // ends both at once). The values reach the window on its own thread.
+  fetching_home_page_ = true;
+  start_thread([this, command, user, bridge = bridge_]() mutable {
+    std::thread job = af::get_albums(command, bridge, user);
+    bridge.reset();
+    QMetaObject::invokeMethod(
+        this,
+        [this, user] {
+          home_page_address = user.home_page_address;
+          user_id = user.user_id;
+          user_title = user.user_title;
+          fetching_home_page_ = false;
+        },
+        Qt::QueuedConnection);
+    if (job.joinable()) job.join();
+  });
 }
 
 void MainWindow::show_user_albums() {
-  ResolvedUser user{home_page_address, user_id, user_title};
+  if (fetching_home_page_) return;
+  fetching_home_page_ = true;
   ServiceEndpoints endpoints;
   endpoints.photo_base = options_.service_base.toStdString();
-  const std::string overview = af::show_user_albums(endpoints, to_gbk(url_edit_->text()), user);
-  home_page_address = user.home_page_address;
-  user_id = user.user_id;
-  browser_page_->set_address(from_gbk(overview));
+  const std::string typed = to_gbk(url_edit_->text());
+  Gate* gate = &bridge_->job_gate();
+  // The fetch runs off the window's thread and ends at once when the window goes; the
+  // user id and the overview address come back to the window's thread.
+  start_thread([this, endpoints, typed, gate] {
+    const std::string address = normalize_address(typed);
+    const std::string id = resolve_user(address, gate).user_id;
+    const std::string overview = album_overview_address(endpoints, id);
+    QMetaObject::invokeMethod(
+        this,
+        [this, address, id, overview] {
+          home_page_address = address;
+          user_id = id;
+          fetching_home_page_ = false;
+          browser_page_->set_address(from_gbk(overview));
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void MainWindow::start_download() {
+  // The user id of a fetch under way is not known yet.
+  if (fetching_home_page_) return;
   // The worker keeps its own copies: a later get_albums changes only the next download.
   const std::string id = user_id;
   const std::string title = user_title;
@@ -449,7 +539,41 @@ QString MainWindow::browse_for_folder(const QString& title, const QString& initi
 void MainWindow::open_save_folder() {
   QString path = save_folder_edit_->text();
   if (path.isEmpty()) path = QString::fromStdString(program_directory());
+  // A folder that is not there is said in words; the file manager's own failure is
+  // reported by the dialogs when it comes.
+  if (!QFileInfo(path).isDir()) {
+    dialogs_->show_notice(cannot_open_folder_text(path), QStringLiteral("信息："));
+    return;
+  }
   dialogs_->open_folder(path);
+}
+
+void MainWindow::show_download_buttons(ButtonState state) {
+  struct Shown {
+    QPushButton* button;
+    bool shown;
+  };
+  const Shown buttons[] = {{download_button_, state == ButtonState::Idle},
+                           {pause_button_, state == ButtonState::Running},
+                           {continue_button_, state == ButtonState::Paused},
+                           {end_button_, state != ButtonState::Idle}};
+  QPushButton* in_place = state == ButtonState::Idle      ? download_button_
+                          : state == ButtonState::Running ? pause_button_
+                                                          : continue_button_;
+  QWidget* focused = focusWidget();
+  bool focus_goes = false;
+  for (const Shown& b : buttons) {
+    if (b.shown)
+      b.button->show();
+    else if (b.button == focused)
+      focus_goes = true;
+  }
+  // Hiding a focused button would pass the focus on along the tab chain (into the save
+  // folder box, whose text a key would replace); the button in its place takes it first.
+  if (focus_goes) in_place->setFocus(Qt::OtherFocusReason);
+  for (const Shown& b : buttons) {
+    if (!b.shown) b.button->hide();
+  }
 }
 
 void MainWindow::select_checked_row(int row, bool) {
@@ -483,9 +607,26 @@ void MainWindow::relayout() {
   set_left(open_folder_button_, download_button_->x());
 }
 
+void MainWindow::stretch_heights() {
+  const int extra = std::max(height(), kMinimumHeight) - kCreationHeight;
+  set_height(tabs_, kTabsHeight + extra);
+  set_height(browser_, kBrowserHeight + extra);
+  set_height(list_group_, kListGroupHeight + extra);
+  set_height(album_table_, kTableHeight + extra);
+  set_height(log_group_, kLogGroupHeight + extra);
+  set_height(log_box_, kLogBoxHeight + extra);
+  for (QWidget* below : progress_row_) set_top(below, below->property("creation_top").toInt() + extra);
+  set_height(settings_group_, kSettingsGroupHeight + extra);
+  // Narrower than at creation, the settings page's groups shrink with the tab control.
+  set_width(settings_group_, std::min(kSettingsGroupWidth, tabs_->width() - 44));
+  set_width(version_group_, std::min(kVersionGroupWidth, settings_group_->width() - 392));
+  set_width(version_result_label_, std::min(kVersionResultWidth, version_group_->width() - 48));
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   relayout();
+  stretch_heights();
 }
 
 void MainWindow::on_page_changed(int page) {
@@ -496,14 +637,14 @@ void MainWindow::on_page_changed(int page) {
 
 void MainWindow::check_version() {
   // The maker publishes no address to ask, so the check shows the running version and
-  // leaves the latest version and the verdict empty: it never claims "up to date".
+  // says in words that no newer one is known: it never claims "up to date".
   start_thread([this] {
     QMetaObject::invokeMethod(
         this,
         [this] {
           version_label_->setText(QString::fromLatin1(kVersion));
-          latest_version_label_->clear();
-          version_result_label_->clear();
+          latest_version_label_->setText(QStringLiteral("未知"));
+          version_result_label_->setText(version_check_outcome());
         },
         Qt::QueuedConnection);
     ++version_checks_finished_;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/pacing.h"
+#include "download/download_view.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -40,6 +41,7 @@ class AlbumTable;
 class BrowserPage;
 class CookieBridge;
 class Dialogs;
+class DiskWriter;
 class Downloader;
 class PageTabs;
 class QtWindowBridge;
@@ -55,12 +57,19 @@ struct WindowOptions {
   Pacing pacing;
 };
 
+// What the version check shows when it is done: the running version, and that no newer
+// one is known.
+QString version_check_outcome();
+
 class MainWindow : public QWidget {
   Q_OBJECT
  public:
   static constexpr int kCreationWidth = 940;
   static constexpr int kCreationHeight = 638;
   static constexpr int kSettingsPage = 2;
+  // The smallest size at which every control keeps its caption and none covers another.
+  static constexpr int kMinimumWidth = 820;
+  static constexpr int kMinimumHeight = 560;
 
   explicit MainWindow(WindowOptions options = {}, QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -98,6 +107,18 @@ class MainWindow : public QWidget {
   Dialogs& dialogs() const { return *dialogs_; }
   void set_dialogs(std::unique_ptr<Dialogs> dialogs);
 
+  // Shows, of the download, pause, continue and end buttons, the ones `state` calls for.
+  // A focused button that goes hides only after the button in its place has the focus.
+  void show_download_buttons(ButtonState state);
+
+  // Whether a home page is being fetched ("2：获取相册" or "[查看用户专辑]"); until it
+  // is done those two commands and "3：下载选中" do nothing.
+  bool fetching_home_page() const { return fetching_home_page_; }
+
+  // Waits until the settings and cookie writes handed to the writer thread so far are on
+  // disk (for the window's own tests; the window itself never waits for them).
+  void wait_for_disk_writes();
+
   // Appends to the log box; the log is never cleared during a run.
   void append_log(const QString& text);
 
@@ -133,6 +154,10 @@ class MainWindow : public QWidget {
   void open_save_folder();
   void select_checked_row(int row, bool ticked);
   void relayout();
+  // Gives the height beyond the creation height to the browser, the album table and the
+  // log box (and takes it from them down to the minimum height); what lies below them
+  // moves with them.
+  void stretch_heights();
   void on_page_changed(int page);
   void check_version();
 
@@ -148,6 +173,7 @@ class MainWindow : public QWidget {
   void save_option(QCheckBox* box, const std::string& key);
   void start_thread(std::function<void()> entry);
   void make_downloader();
+  void save_in_background(std::function<void()> write);
   void join_finished_threads();
   // Ends `downloader`'s download and waits up to `wait` for its worker; a worker still
   // busy then is left to finish on a thread of its own, which keeps `bridge` alive.
@@ -159,6 +185,8 @@ class MainWindow : public QWidget {
   // The chooser opens at the file system root, the nearest thing to "c:\".
   QString initial_folder_;
   bool version_check_started_ = false;
+  bool fetching_home_page_ = false;
+  std::unique_ptr<DiskWriter> disk_writer_;
   std::atomic<int> version_checks_finished_{0};
   struct WindowThread {
     std::thread thread;
@@ -196,6 +224,10 @@ class MainWindow : public QWidget {
   AlbumTable* album_table_ = nullptr;
   QGroupBox* log_group_ = nullptr;
   QPlainTextEdit* log_box_ = nullptr;
+  // The progress row under the table, which moves down when the window grows.
+  std::vector<QWidget*> progress_row_;
+  QGroupBox* settings_group_ = nullptr;
+  QGroupBox* version_group_ = nullptr;
 
   QCheckBox* record_box_ = nullptr;
   QCheckBox* range_box_ = nullptr;

@@ -86,7 +86,14 @@ std::shared_ptr<QtWindowBridge> QtWindowBridge::create(MainWindow* window) {
   });
 }
 
-QtWindowBridge::QtWindowBridge(MainWindow* window) : window_(window) {}
+QtWindowBridge::QtWindowBridge(MainWindow* window) : window_(window) {
+  // The cover option is followed here as the operator changes it, so a job's read never
+  // has to ask the window's thread.
+  if (auto* box = window != nullptr ? named<QCheckBox>(window, "选择框_有图") : nullptr) {
+    covers_wanted_.store(box->isChecked());
+    connect(box, &QCheckBox::toggled, this, [this](bool wanted) { covers_wanted_.store(wanted); });
+  }
+}
 
 void QtWindowBridge::close() {
   jobs_.end();
@@ -126,14 +133,9 @@ void QtWindowBridge::show_bar() {
 // --- the album list job ---
 
 bool QtWindowBridge::covers_wanted() {
-  auto read = [this] {
-    auto* box = window_ ? named<QCheckBox>(window_.data(), "选择框_有图") : nullptr;
-    return box != nullptr && box->isChecked();
-  };
-  if (QThread::currentThread() == thread()) return read();
-  bool wanted = false;
-  QMetaObject::invokeMethod(this, read, Qt::BlockingQueuedConnection, &wanted);
-  return wanted;
+  // Never a blocking call to the window's thread: that thread waits for the album jobs
+  // when the window goes.
+  return covers_wanted_.load();
 }
 
 void QtWindowBridge::show_canvas(bool shown) {
@@ -273,17 +275,14 @@ void QtWindowBridge::set_progress_position(Generation generation, int position) 
 }
 
 void QtWindowBridge::set_buttons(Generation generation, ButtonState state) {
-  post_download(generation, [state](MainWindow* window) {
-    named<QPushButton>(window, "按钮_下载选中")->setVisible(state == ButtonState::Idle);
-    named<QPushButton>(window, "按钮_暂停线程")->setVisible(state == ButtonState::Running);
-    named<QPushButton>(window, "按钮_继续下载")->setVisible(state == ButtonState::Paused);
-    named<QPushButton>(window, "按钮_结束下载")->setVisible(state != ButtonState::Idle);
-  });
+  post_download(generation, [state](MainWindow* window) { window->show_download_buttons(state); });
 }
 
 void QtWindowBridge::show_message(Generation generation, const std::string& text) {
-  post_download(generation,
-                [text = from_gbk(text)](MainWindow* window) { window->dialogs().show_message(text); });
+  post_download(generation, [text = from_gbk(text)](MainWindow* window) {
+    // From the download's own thread: the window stays usable while it is shown.
+    window->dialogs().show_notice(text, QStringLiteral("信息："));
+  });
 }
 
 }  // namespace af

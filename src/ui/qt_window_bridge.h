@@ -3,11 +3,10 @@
 //
 // Background threads call it; it never touches a widget from there. Every update is
 // posted to the GUI thread (QMetaObject::invokeMethod, queued) in call order and applied
-// there while the window still exists; the caller never waits. The one read a background
-// thread makes, covers_wanted(), asks the GUI thread with a blocking queued call (the GUI
-// thread never waits for a job, so this cannot deadlock). Download updates are applied
-// only while the window's Downloader still counts their generation as current, so nothing
-// of an ended download reaches the window.
+// there while the window still exists; the caller never waits, and neither does the
+// one read a background thread makes, covers_wanted() (the window keeps it up to date). Download updates are
+// applied only while the window's Downloader still counts their generation as current, so nothing of an ended
+// download reaches the window.
 //
 //   auto bridge = QtWindowBridge::create(window);   // GUI thread
 //   std::thread job = af::get_albums(command, bridge, user);
@@ -18,6 +17,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -91,6 +91,7 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   // maximum); a maximum of 0 is shown as a full bar.
   int bar_maximum_ = 100;
   int bar_position_ = 0;
+  std::atomic<bool> covers_wanted_{false};
 };
 
 }  // namespace af

@@ -122,7 +122,9 @@ class AlbumListWindowTest : public QObject {
     QElapsedTimer clock;
     clock.start();
     fetch_albums(*window, home_of("/u/1111111111"));
-    // The user is resolved on the window's thread before the job starts.
+    // The user is resolved off the window's thread; the values reach the window when the
+    // fetch is done.
+    QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
     QCOMPARE(window->user_id, std::string("1111111111"));
     QCOMPARE(window->user_title, std::string("Someone's page"));
     QCOMPARE(window->home_page_address, service_->base_url() + "/u/1111111111");
@@ -257,7 +259,10 @@ class AlbumListWindowTest : public QObject {
     auto window = make_window();
     af::test::install_preset_dialogs(*window);
     control<QLineEdit>(*window, QStringLiteral("编辑框_url"))->setText(home_of("/u/5555555555"));
+    // Start-up sends the browser home from a thread of its own; that comes first.
+    QTRY_COMPARE_WITH_TIMEOUT(window->browser()->url(), QUrl(QStringLiteral("about:blank")), kWait);
     control<QPushButton>(*window, QStringLiteral("按钮_专辑页面"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
     QCOMPARE(window->user_id, std::string("5555555555"));
     QCOMPARE(window->user_title, std::string());
     QTRY_COMPARE_WITH_TIMEOUT(window->browser()->url(), QUrl(home_of("/5555555555/albums/")), kWait);

@@ -284,7 +284,7 @@ class DownloadWindowTest : public QObject {
       QCOMPARE(bridge->covers_wanted(), ticked);  // on the window's thread: read directly
       std::atomic<int> answer{-1};
       std::thread job([&] { answer = bridge->covers_wanted() ? 1 : 0; });
-      // The job waits for this thread to answer; the window keeps running meanwhile.
+      // The job reads the option as the window last showed it.
       QTRY_VERIFY_WITH_TIMEOUT(answer != -1, kWait);
       job.join();
       QCOMPARE(answer.load(), ticked ? 1 : 0);

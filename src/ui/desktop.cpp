@@ -1,0 +1,38 @@
+#include "ui/desktop.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <cstdlib>
+
+namespace af {
+
+QString switch_off_sandbox_when_root(bool is_root) {
+  if (!is_root) return {};
+  setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  return QStringLiteral("albumfetcher: running as root, the web engine's sandbox is switched off");
+}
+
+QString switch_off_sandbox_when_root() { return switch_off_sandbox_when_root(geteuid() == 0); }
+
+int use_chinese(QCoreApplication& app) {
+  const QLocale chinese(QLocale::Chinese, QLocale::China);
+  QLocale::setDefault(chinese);
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  int installed = 0;
+  for (const char* catalogue : {"qtbase", "qtwebengine"}) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(chinese, QString::fromLatin1(catalogue), QStringLiteral("_"), folder) &&
+        QCoreApplication::installTranslator(translator)) {
+      ++installed;
+    } else {
+      delete translator;
+    }
+  }
+  return installed;
+}
+
+}  // namespace af

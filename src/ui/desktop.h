@@ -1,0 +1,23 @@
+#pragma once
+// What the program sets up around its window before the window exists: the web engine's
+// sandbox for a program run as root, and Chinese for every standard dialog, button and
+// calendar whatever the machine's locale.
+#include <QString>
+
+class QCoreApplication;
+
+namespace af {
+
+// The web engine refuses to start as root while its sandbox is on. When `is_root`, the
+// sandbox is switched off for this process (before the engine starts) and the line to
+// tell the operator is returned; otherwise nothing changes and "" is returned.
+QString switch_off_sandbox_when_root(bool is_root);
+// The same for the process's own user.
+QString switch_off_sandbox_when_root();
+
+// Qt's own Chinese translations (standard buttons, the folder chooser, the browser's
+// menus) installed into `app`, and Chinese as the default locale (calendars, dates).
+// Returns how many translation catalogues were found and installed.
+int use_chinese(QCoreApplication& app);
+
+}  // namespace af
