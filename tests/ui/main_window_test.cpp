@@ -380,6 +380,7 @@ class MainWindowTest : public QObject {
       QVERIFY(box->isChecked());
       QVERIFY(!QFile::exists(QString::fromStdString(af::settings_path())));
       box->click();
+      window.wait_for_disk_writes();
       QCOMPARE(af::read_setting(af::settings_section(), af::index_key(), "x"), std::string("0"));
     }
     MainWindow next_run;

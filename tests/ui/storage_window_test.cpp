@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "download/archive.h"
 #include "core/paths.h"
 #include "download/photo_saver.h"
 #include "http/cookie_store.h"
@@ -40,10 +41,14 @@ QPushButton* button(MainWindow& window, const char* name) {
   return control<QPushButton>(window, QString::fromUtf8(name));
 }
 
+// Every file under `folder`, hidden ones included (temporary files), album indexes left out.
 QStringList files_under(const QString& folder) {
   QStringList files;
   QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-  while (it.hasNext()) files << it.next();
+  while (it.hasNext()) {
+    const QString path = it.next();
+    if (!path.endsWith(QLatin1String(af::kAlbumIndexName.data(), af::kAlbumIndexName.size()))) files << path;
+  }
   files.sort();
   return files;
 }
