@@ -23,7 +23,9 @@
 #include <memory>
 #include <string>
 
+#include "core/pacing.h"
 #include "download/naming.h"
+#include "http/fetch.h"
 
 namespace af {
 
@@ -34,13 +36,18 @@ class StepGate;
 
 struct SaveOptions {
   UploadRange range;
-  bool record_enabled = false;                     // skip photos already in the record
-  std::chrono::milliseconds after_photo{50};       // wait after each image fetch
-  bool sync_files = true;                          // flush each photo to disk before its rename
+  bool record_enabled = false;                // skip photos already in the record
+  std::chrono::milliseconds after_photo{50};  // wait after each image fetch
+  bool sync_files = true;                     // flush each photo to disk before its rename
   // Save the photo while its wait runs; false: wait first, then save (the time to save
   // comes on top of the wait).
   bool save_during_wait = true;
   int timeout_seconds = 30;
+  // The waits after an image answer that asks to come back later (or a server error), the
+  // longest one image request may take, and how long the album's images may keep failing
+  // before the album is given up (after_photo above is the wait that counts).
+  Pacing pacing;
+  std::string album_name;  // GBK, for the line that tells the album was given up
 };
 
 enum class SaveOutcome {
@@ -51,22 +58,40 @@ enum class SaveOutcome {
   FetchFailed,        // no 200 answer in two tries: not written, not recorded, logged
   WriteFailed,        // neither name could be written: not recorded, logged
   Ended,              // the download was ended meanwhile; nothing more was done
+  // The album's images kept failing for the pacing's album_give_up: this photo failed as
+  // FetchFailed does, the album was logged as given up, and every later photo of the album
+  // is left without a request.
+  GaveUp,
 };
 
 class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
-  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
-             SaveOptions options);
+  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
   ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
 
  private:
   // Writes, flushes, names and records the fetched photo, or logs its failure.
-  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
-                         const std::string& body);
+  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status, const std::string& body);
+
+  // The photo's image answer: the request as the transport sends it; once more when the
+  // answer is no complete picture (after a 403 with the service's Referer); and again after
+  // a growing wait while the answers ask to come back later and the album has time left.
+  // False when the download was ended meanwhile.
+  struct ImageAnswer {
+    std::string body;
+    FetchOutcome outcome;
+    bool complete = false;  // status 200 and a whole picture
+    bool gave_up = false;   // the album's time for failing images ran out
+  };
+  bool fetch_image(const PhotoEntry& entry, ImageAnswer& answer);
+  // One request; false when ended. Counts a failed answer's time against the album.
+  bool fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer);
+  // The time the album's images may still fail before it is given up.
+  std::chrono::milliseconds time_left() const;
 
   std::string folder_path_;
   DownloadRecord& record_;
@@ -75,6 +100,10 @@ class PhotoSaver {
   SaveOptions options_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;
+  // How long the images have been failing since the album's start or its last saved photo
+  // (request times and waits; a pause of the download does not count in the waits).
+  std::chrono::milliseconds failing_for_{0};
+  bool given_up_ = false;
 };
 
 // A photo's bytes under a temporary name in the album folder, not yet in place. The
@@ -116,8 +145,8 @@ std::string temporary_photo_path(const std::string& folder_path, std::uint64_t s
 // Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
 // temporary file; the whole file is replaced when it exists. False, with nothing left
 // behind, when the name is refused or the bytes could not be written.
-bool write_photo_file(const std::string& folder_path, const std::string& file_name,
-                      const std::string& bytes, bool sync);
+bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
+                      bool sync);
 // Creates the folder and its parents (tried twice). True when it exists afterwards.
 bool make_album_folder(const std::string& folder_path);
 // Removes temporary photo files that an ended or killed download left in `folder_path`:
@@ -127,5 +156,12 @@ void remove_temporary_files(const std::string& folder_path);
 
 // The "失败" line of a photo that could not be saved.
 std::string failure_line(const PhotoEntry& entry);
+// The line after it that says why: "原因：<cause>" (GBK).
+std::string failure_cause_line(const std::string& cause);
+// The line that tells an album was given up because its images kept failing.
+std::string album_given_up_line(const std::string& album_name);
+
+// The Referer that the image hosts accept, sent on the second request after a 403.
+inline constexpr const char* kServiceReferer = "https://weibo.com/";
 
 }  // namespace af
