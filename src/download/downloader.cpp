@@ -114,10 +114,12 @@ void Downloader::Worker::download_selected() {
   if (!log(numbers.empty() ? G("当前未选择任何相册") + "\r\n\r\n"
                            : G("当前被选择相册编号:") + numbers + "\r\n\r\n"))
     return;
-  if (!label(DownloadLabel::SelectedAlbums, G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
+  if (!label(DownloadLabel::SelectedAlbums,
+             G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
     return;
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
-    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册"))) return;
+    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册")))
+      return;
     auto pieces = split_album_job(jobs[k - 1]);
     if (!download_album(pieces[0], pieces[1], pieces[2])) return;
   }
@@ -169,9 +171,9 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
       }))
     return false;
 
-  PhotoSaver saver(
-      folder.path, record, steps, [this](const std::string& line) { view.append_log(generation, line); },
-      save_options);
+  PhotoSaver saver(folder.path, record, steps,
+                   [this](const std::string& line) { view.append_log(generation, line); },
+                   save_options);
   AlbumWalk walk;
   walk.endpoints = options.endpoints;
   walk.user_id = user_id;
@@ -224,7 +226,8 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   worker->user_title = user_title;
   worker->record_enabled =
       options_.record_override ? *options_.record_override : option_enabled(record_key());
-  worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
+  worker->range_enabled =
+      options_.range_override ? *options_.range_override : option_enabled(range_key());
   DownloadRecord::create_record_store(record_store_path(user_id));
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_text();

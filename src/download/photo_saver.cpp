@@ -50,8 +50,8 @@ bool write_all(int fd, const std::string& bytes) {
 
 // A name that would leave the folder, or name the folder itself, is refused outright.
 bool is_plain_file_name(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 // Makes the names in `folder_path` durable (a rename is a change of its folder).
@@ -127,8 +127,8 @@ void TemporaryPhoto::discard() {
   finished_ = false;
 }
 
-bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
-                      bool sync) {
+bool write_photo_file(const std::string& folder_path, const std::string& file_name,
+                      const std::string& bytes, bool sync) {
   if (!is_plain_file_name(file_name)) return false;
   TemporaryPhoto photo(folder_path, bytes);
   return photo.written() && photo.finish(sync) && photo.put_in_place(file_name);
@@ -302,7 +302,8 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   // A name of more than 255 characters is refused whole where names are counted in
   // characters, and the caption's ideographs are tried next; a name within 255 characters
   // is kept, its caption shortened only as far as the UTF-8 name's 255 bytes require.
-  const bool caption_fits = photo_file_name_fits_in_characters(position, caption, feed_id, entry.extension);
+  const bool caption_fits =
+      photo_file_name_fits_in_characters(position, caption, feed_id, entry.extension);
 
   SaveOutcome outcome = status == 200 ? SaveOutcome::WriteFailed : SaveOutcome::FetchFailed;
   std::optional<TemporaryPhoto> photo;
@@ -325,10 +326,8 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
     if (!record_.is_recorded(entry.photo_id)) record_.add_record(entry.photo_id);
   };
   const auto place_and_record = [&] {
-    if (place())
-      record();
-    else
-      log_(failure_line(entry));
+    if (place()) record();
+    else log_(failure_line(entry));
   };
 
   bool ran = false;

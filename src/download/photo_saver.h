@@ -36,9 +36,9 @@ class StepGate;
 
 struct SaveOptions {
   UploadRange range;
-  bool record_enabled = false;                // skip photos already in the record
-  std::chrono::milliseconds after_photo{50};  // wait after each image fetch
-  bool sync_files = true;                     // flush each photo to disk before its rename
+  bool record_enabled = false;                     // skip photos already in the record
+  std::chrono::milliseconds after_photo{50};       // wait after each image fetch
+  bool sync_files = true;                          // flush each photo to disk before its rename
   // Save the photo while its wait runs; false: wait first, then save (the time to save
   // comes on top of the wait).
   bool save_during_wait = true;
@@ -68,7 +68,8 @@ class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
-  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
+  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
+             SaveOptions options);
   ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
@@ -145,8 +146,8 @@ std::string temporary_photo_path(const std::string& folder_path, std::uint64_t s
 // Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
 // temporary file; the whole file is replaced when it exists. False, with nothing left
 // behind, when the name is refused or the bytes could not be written.
-bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
-                      bool sync);
+bool write_photo_file(const std::string& folder_path, const std::string& file_name,
+                      const std::string& bytes, bool sync);
 // Creates the folder and its parents (tried twice). True when it exists afterwards.
 bool make_album_folder(const std::string& folder_path);
 // Removes temporary photo files that an ended or killed download left in `folder_path`:
