@@ -11,6 +11,7 @@
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download_fixture.h"
+#include "http/fetch.h"
 #include "util/codepage.h"
 
 namespace af::testing {
@@ -102,6 +103,7 @@ const FaultCase kFaults[] = {
     {"Json", ImageFault::Json, 0, "回答是JSON文本而不是图片"},
     {"LoginPage", ImageFault::LoginPage, 0, "回答是登录页面而不是图片：登录可能已过期，请先在登录页登录"},
     {"RedirectToLogin", ImageFault::LoginRedirect, 0, "回答是登录页面而不是图片"},
+    {"Forbidden", ImageFault::Status, 403, "服务器回答 HTTP 403：图片服务器拒绝访问"},
     {"NotFound", ImageFault::Status, 404, "服务器回答 HTTP 404"},
     {"Teapot", ImageFault::Status, 418, "服务器回答 HTTP 418：请求过于频繁"},
     {"TooMany", ImageFault::Status, 429, "服务器回答 HTTP 429：请求过于频繁"},
@@ -158,6 +160,169 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<FaultCase, bool>
 
 INSTANTIATE_TEST_SUITE_P(Images, ImageFaultTable,
                          ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool()), case_name);
+
+// ---- image hosts that want the service's Referer, and limit the rate ----
+
+// The image rules of today's service, as set_profile(Today) gives them.
+afsample::ImageRules todays_rules() {
+  afsample::ImageRules rules;
+  rules.want_service_referer = true;
+  rules.burst = 40;
+  rules.refusals = 2;
+  rules.retry_after_seconds = 1;
+  return rules;
+}
+
+TEST_F(ImageAnswerTest, TodaysProfileWantsTheRefererAndLimitsTheRate) {
+  const auto rules = [&] { return service().image_rules(); };
+  EXPECT_FALSE(rules().want_service_referer);
+  EXPECT_EQ(rules().burst, 0);
+  service().set_profile(afsample::ServiceProfile::Today);
+  EXPECT_TRUE(rules().want_service_referer);
+  EXPECT_EQ(rules().burst, todays_rules().burst);
+  EXPECT_EQ(rules().refusals, todays_rules().refusals);
+  service().set_profile(afsample::ServiceProfile::Classic);
+  EXPECT_FALSE(rules().want_service_referer);
+}
+
+TEST_F(ImageAnswerTest, SampleHostsAskForAPageOfTheServiceAsReferer) {
+  auto user = afsample::make_user("7801", "/u/7801", "T");
+  user.albums.push_back(afsample::make_album("780100000001", "A", 1));
+  service().add_user(user);
+  afsample::ImageRules rules;
+  rules.want_service_referer = true;
+  service().set_image_rules(rules);
+  const std::string address = base() + "/large/" + user.albums[0].photos[0].pic_name;
+  const struct {
+    const char* referer;
+    int status;
+  } cases[] = {
+      {nullptr, 403},
+      {"https://weibo.com/", 200},
+      {"http://weibo.com/u/7801", 200},
+      {"https://photo.weibo.com/albums", 200},
+      {"https://weibo.com:443/x", 200},
+      {"https://notweibo.com/", 403},
+      {"https://weibo.com.example/", 403},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> headers;
+    if (c.referer) headers.push_back(std::string("Referer: ") + c.referer);
+    EXPECT_EQ(aftest::http_get(address, headers).status, c.status) << (c.referer ? c.referer : "none");
+  }
+}
+
+TEST_F(ImageAnswerTest, SampleHostsRefuseAfterEveryBurstWithRetryAfter) {
+  auto user = afsample::make_user("7802", "/u/7802", "T");
+  user.albums.push_back(afsample::make_album("780200000001", "A", 1));
+  service().add_user(user);
+  afsample::ImageRules rules;
+  rules.burst = 2;
+  rules.refusals = 1;
+  rules.limit_status = 418;
+  rules.retry_after_seconds = 3;
+  service().set_image_rules(rules);
+  std::vector<int> statuses;
+  std::string limited_headers;
+  for (int i = 0; i < 6; ++i) {
+    int status = 0;
+    std::string headers;
+    TimedRequest request;
+    request.status = &status;
+    request.response_headers = &headers;
+    fetch_page_timed(base() + "/large/" + user.albums[0].photos[0].pic_name, request);
+    statuses.push_back(status);
+    if (status == 418) limited_headers = headers;
+  }
+  EXPECT_EQ(statuses, (std::vector<int>{200, 200, 418, 200, 200, 418}));
+  EXPECT_EQ(response_header(limited_headers, "Retry-After"), "3");
+}
+
+TEST_F(ImageAnswerTest, ImagesThatWantTheServiceRefererAreAskedOnceMoreWithIt) {
+  auto user = afsample::make_user("7803", "/u/7803", "T");
+  auto album = afsample::make_album("780300000001", "A", 45, 5);
+  for (std::size_t i = 0; i < album.photos.size(); ++i) album.photos[i].image_size = 600 + 97 * i;
+  user.albums.push_back(album);
+  service().add_user(user);
+  service().set_image_rules(todays_rules());
+  set_switches(true, false);
+  view_.rows = {row_of(1, album)};
+  download("7803", short_options());
+
+  EXPECT_EQ(saved_photos(album, "T/A45").size(), 45u);
+  EXPECT_EQ(recorded_photos("7803", album).size(), 45u);
+  EXPECT_EQ(view_.log().find(G("失败")), std::string::npos) << gbk_to_utf8(view_.log());
+  std::size_t limited = 0;
+  for (const auto& photo : album.photos) {
+    const auto requests = service().requests_to("/large/" + photo.pic_name);
+    ASSERT_GE(requests.size(), 2u);
+    // The first request as the transport always sends it, the image's own address as its
+    // Referer; the next one the same but for the Referer.
+    const std::string address = base() + "/large/" + photo.pic_name;
+    EXPECT_EQ(requests[0].header("Referer"), address);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].target, requests[0].target);
+      EXPECT_EQ(requests[i].header("Referer"), "https://weibo.com/");
+      auto first = requests[0].headers;
+      auto later = requests[i].headers;
+      ASSERT_EQ(first.size(), later.size());
+      for (std::size_t h = 0; h < first.size(); ++h) {
+        EXPECT_EQ(first[h].first, later[h].first);
+        if (first[h].first != "Referer") EXPECT_EQ(first[h].second, later[h].second) << first[h].first;
+      }
+    }
+    limited += requests.size() - 2;
+  }
+  // The refusals without the Referer do not count towards the burst: 45 pictures, and
+  // after the 40th two refusals that were waited out.
+  EXPECT_EQ(limited, 2u);
+}
+
+// ---- an album whose images keep failing ----
+
+class GivingUp : public ImageAnswerTest, public ::testing::WithParamInterface<ImageFault> {};
+
+TEST_P(GivingUp, TheAlbumIsGivenUpTheNextOneRunsAndARerunFetchesTheRest) {
+  const std::string uid = GetParam() == ImageFault::Stall ? "7811" : "7812";
+  auto user = afsample::make_user(uid, "/u/" + uid, "T");
+  auto failing = afsample::make_album(uid + "000001", "A", 8);
+  for (auto& p : failing.photos) {
+    p.image_fault = GetParam();
+    p.image_fault_status = 500;
+    p.image_fault_times = -1;
+    p.image_fault_delay = std::chrono::milliseconds(1500);
+  }
+  const auto healthy = afsample::make_album(uid + "000002", "B", 2);
+  user.albums = {failing, healthy};
+  service().add_user(user);
+  set_switches(true, false);
+  view_.rows = {row_of(1, failing), row_of(2, healthy)};
+  download(uid, short_options());
+
+  EXPECT_TRUE(saved_photos(failing, "T/A8").empty());
+  EXPECT_EQ(saved_photos(healthy, "T/B2").size(), 2u);
+  EXPECT_TRUE(recorded_photos(uid, failing).empty());
+  const std::string log = view_.log();
+  EXPECT_NE(log.find(album_given_up_line(G("A"))), std::string::npos) << gbk_to_utf8(log);
+  // Nothing more of the album is asked for once it was given up.
+  EXPECT_GE(image_requests(failing.photos[0]), 1u);
+  EXPECT_EQ(image_requests(failing.photos[7]), 0u);
+  EXPECT_NE(log.find(G("准备下载相册《B》")), std::string::npos);
+
+  // The mended service: exactly the eight photos of the first album are fetched.
+  for (auto& p : user.albums[0].photos) p.image_fault_times = 0;
+  service().reset();
+  service().add_user(user);
+  view_.clear();
+  download(uid, short_options());
+  EXPECT_EQ(all_image_requests(), 8u);
+  EXPECT_EQ(saved_photos(failing, "T/A8").size(), 8u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, GivingUp, ::testing::Values(ImageFault::Status, ImageFault::Stall),
+                         [](const auto& info) {
+                           return std::string(info.param == ImageFault::Stall ? "Stalls" : "ServerErrors");
+                         });
 
 }  // namespace
 }  // namespace af::testing
