@@ -8,9 +8,10 @@
 // A photo is written to a temporary file in the album folder, flushed to disk (when
 // `sync_files`) and renamed into place, and recorded only once the new name is on disk
 // too, so no partial photo ever carries a final name and no recorded photo is missing,
-// not even after a power cut. A photo whose image could not be
-// fetched or written is neither kept nor recorded, and a "失败" line is logged; a later
-// download fetches it again.
+// not even after a power cut. Only an answer that is a whole picture (status 200, see
+// image_check.h) is written. A photo whose image could not be fetched or written is
+// neither kept nor recorded, and a "失败" line is logged (for a failed fetch followed by
+// a line with its cause); a later download fetches it again.
 //
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
@@ -55,7 +56,7 @@ enum class SaveOutcome {
   Skipped,            // already in the record
   Saved,              // written under its caption
   SavedAsIdeographs,  // written under the caption's ideographs after the first name failed
-  FetchFailed,        // no 200 answer in two tries: not written, not recorded, logged
+  FetchFailed,        // no whole picture in its tries: not written, not recorded, logged
   WriteFailed,        // neither name could be written: not recorded, logged
   Ended,              // the download was ended meanwhile; nothing more was done
   // The album's images kept failing for the pacing's album_give_up: this photo failed as
@@ -76,7 +77,8 @@ class PhotoSaver {
 
  private:
   // Writes, flushes, names and records the fetched photo, or logs its failure.
-  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status, const std::string& body);
+  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
+                         const std::string& body);
 
   // The photo's image answer: the request as the transport sends it; once more when the
   // answer is no complete picture (after a 403 with the service's Referer); and again after
