@@ -324,5 +324,31 @@ INSTANTIATE_TEST_SUITE_P(Images, GivingUp, ::testing::Values(ImageFault::Status,
                            return std::string(info.param == ImageFault::Stall ? "Stalls" : "ServerErrors");
                          });
 
+// An end during the wait that a rate limit asked for acts at once.
+TEST_F(ImageAnswerTest, EndDuringARateLimitWait) {
+  auto user = afsample::make_user("7821", "/u/7821", "T");
+  user.albums.push_back(afsample::make_album("782100000001", "A", 3));
+  service().add_user(user);
+  afsample::ImageRules rules;
+  rules.burst = 1;
+  rules.refusals = 1000;
+  rules.retry_after_seconds = 60;
+  service().set_image_rules(rules);
+  view_.rows = {row_of(1, user.albums[0])};
+  DownloaderOptions o = options();
+  o.pacing = Pacing();  // the real waits: 60 s after the Retry-After
+  Downloader downloader(view_, o);
+  ASSERT_TRUE(downloader.start_download("7821", G("T")));
+  const auto& photos = user.albums[0].photos;
+  ASSERT_TRUE(eventually([&] { return image_requests(photos[1]) == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  downloader.end_download();
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(8)));
+  EXPECT_EQ(image_requests(photos[1]), 1u);
+  EXPECT_EQ(image_requests(photos[2]), 0u);
+  EXPECT_EQ(files_under(save_.path()).size(), 1u);
+  EXPECT_EQ(view_.log().find(G("失败")), std::string::npos);
+}
+
 }  // namespace
 }  // namespace af::testing
