@@ -38,6 +38,15 @@ class ImageAnswerTest : public DownloadTest {
     return o;
   }
 
+  // A user with one album "A" of `photos` photos, on image hosts that follow `rules`.
+  afsample::SampleUser one_album_user(const std::string& uid, int photos, const afsample::ImageRules& rules) {
+    auto user = afsample::make_user(uid, "/u/" + uid, "T");
+    user.albums.push_back(afsample::make_album(uid + "00000001", "A", photos));
+    service().add_user(user);
+    service().set_image_rules(rules);
+    return user;
+  }
+
   void download(const std::string& uid, const DownloaderOptions& o) {
     Downloader downloader(view_, o);
     ASSERT_TRUE(downloader.start_download(uid, G("T")));
@@ -186,12 +195,9 @@ TEST_F(ImageAnswerTest, TodaysProfileWantsTheRefererAndLimitsTheRate) {
 }
 
 TEST_F(ImageAnswerTest, SampleHostsAskForAPageOfTheServiceAsReferer) {
-  auto user = afsample::make_user("7801", "/u/7801", "T");
-  user.albums.push_back(afsample::make_album("780100000001", "A", 1));
-  service().add_user(user);
   afsample::ImageRules rules;
   rules.want_service_referer = true;
-  service().set_image_rules(rules);
+  const auto user = one_album_user("7801", 1, rules);
   const std::string address = base() + "/large/" + user.albums[0].photos[0].pic_name;
   const struct {
     const char* referer;
@@ -213,15 +219,12 @@ TEST_F(ImageAnswerTest, SampleHostsAskForAPageOfTheServiceAsReferer) {
 }
 
 TEST_F(ImageAnswerTest, SampleHostsRefuseAfterEveryBurstWithRetryAfter) {
-  auto user = afsample::make_user("7802", "/u/7802", "T");
-  user.albums.push_back(afsample::make_album("780200000001", "A", 1));
-  service().add_user(user);
   afsample::ImageRules rules;
   rules.burst = 2;
   rules.refusals = 1;
   rules.limit_status = 418;
   rules.retry_after_seconds = 3;
-  service().set_image_rules(rules);
+  const auto user = one_album_user("7802", 1, rules);
   std::vector<int> statuses;
   std::string limited_headers;
   for (int i = 0; i < 6; ++i) {
@@ -326,14 +329,11 @@ INSTANTIATE_TEST_SUITE_P(Images, GivingUp, ::testing::Values(ImageFault::Status,
 
 // An end during the wait that a rate limit asked for acts at once.
 TEST_F(ImageAnswerTest, EndDuringARateLimitWait) {
-  auto user = afsample::make_user("7821", "/u/7821", "T");
-  user.albums.push_back(afsample::make_album("782100000001", "A", 3));
-  service().add_user(user);
   afsample::ImageRules rules;
   rules.burst = 1;
   rules.refusals = 1000;
   rules.retry_after_seconds = 60;
-  service().set_image_rules(rules);
+  const auto user = one_album_user("7821", 3, rules);
   view_.rows = {row_of(1, user.albums[0])};
   DownloaderOptions o = options();
   o.pacing = Pacing();  // the real waits: 60 s after the Retry-After
