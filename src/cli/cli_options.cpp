@@ -227,7 +227,9 @@ stays behind and the download record stays intact. A second signal quits at once
 
 Exit status:
   0    every wanted photo was saved (or --list printed a non-empty list)
-  1    some photo failed (a "失败" line in the log), or the user could not be
+  1    some photo failed (a "失败" line in the log), or the save folder or the
+       disk refused a write (the download stops there), or the download record
+       could not be used with the record on, or the user could not be
        resolved, or the album list was empty or could not be fetched
   2    wrong arguments (also a serial number that the album list lacks, or a
        cookie file that cannot be read)

@@ -190,6 +190,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   const std::string save_dir =
       options.save_dir ? *options.save_dir : program_directory();
   TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
+  view.set_save_folder_path(save_dir);  // kept byte for byte, whatever it holds
   DownloaderOptions download_options;
   download_options.endpoints = endpoints;
   download_options.pacing = pacing;
@@ -206,7 +207,13 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
   terminal.finish_progress();
   if (interrupted() && !view.finished()) return interrupted_status();
-  return view.failures() > 0 || !view.finished() ? kExitFailed : kExitSaved;
+  // With the record on, a record that could not be used means the next run fetches it all
+  // again: that is a failure too.
+  const bool record_on = options.record ? *options.record : option_enabled(record_key());
+  const bool record_failed = view.record_unusable() && record_on;
+  if (view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed)
+    return kExitFailed;
+  return kExitSaved;
 }
 
 }  // namespace

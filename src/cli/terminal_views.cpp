@@ -240,6 +240,35 @@ void TerminalDownloadView::show_message(Generation, const std::string& text) {
   terminal_.message(text, {});
 }
 
+void TerminalDownloadView::report_storage_failure(Generation, const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    storage_failed_ = true;
+  }
+  terminal_.log(text + "\r\n");
+  terminal_.finish_progress();
+  terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
+}
+
+void TerminalDownloadView::report_record_problem(Generation, const std::string& text, bool usable) {
+  if (!usable) {
+    std::lock_guard lock(mutex_);
+    record_unusable_ = true;
+  }
+  terminal_.log(text + "\r\n");
+  terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
+}
+
+bool TerminalDownloadView::storage_failed() const {
+  std::lock_guard lock(mutex_);
+  return storage_failed_;
+}
+
+bool TerminalDownloadView::record_unusable() const {
+  std::lock_guard lock(mutex_);
+  return record_unusable_;
+}
+
 int TerminalDownloadView::failures() const {
   std::lock_guard lock(mutex_);
   return failures_;

@@ -94,6 +94,11 @@ class TerminalDownloadView final : public DownloadView {
 
   std::vector<TickedAlbum> ticked_albums() override { return albums_; }
   std::string save_folder_text() override { return save_folder_; }
+  std::string save_folder_path() override {
+    return save_path_.empty() ? DownloadView::save_folder_path() : save_path_;
+  }
+  // The save folder as given on the command line, byte for byte (before the start).
+  void set_save_folder_path(std::string path) { save_path_ = std::move(path); }
   DateTime range_start() override { return start_; }
   DateTime range_end() override { return end_; }
 
@@ -103,9 +108,14 @@ class TerminalDownloadView final : public DownloadView {
   void set_progress_position(Generation generation, int position) override;
   void set_buttons(Generation, ButtonState) override {}
   void show_message(Generation generation, const std::string& text) override;
+  // Logged, and said on standard error.
+  void report_storage_failure(Generation generation, const std::string& text) override;
+  void report_record_problem(Generation generation, const std::string& text, bool usable) override;
 
   int failures() const;
   bool finished() const;
+  bool storage_failed() const;
+  bool record_unusable() const;
 
  private:
   Terminal& terminal_;
@@ -116,6 +126,9 @@ class TerminalDownloadView final : public DownloadView {
   mutable std::mutex mutex_;
   int failures_ = 0;
   bool finished_ = false;
+  bool storage_failed_ = false;
+  bool record_unusable_ = false;
+  std::string save_path_;
 };
 
 }  // namespace af::cli

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "download/naming.h"
+#include "util/codepage.h"
 
 namespace af {
 
@@ -52,9 +53,14 @@ class DownloadView {
 
   // Reads (GUI thread, at start_download).
   virtual std::vector<TickedAlbum> ticked_albums() = 0;
-  virtual std::string save_folder_text() = 0;   // 编辑框_保存位置
-  virtual DateTime range_start() = 0;           // 日期框_开始时间
-  virtual DateTime range_end() = 0;             // 日期框_结束时间
+  virtual std::string save_folder_text() = 0;  // 编辑框_保存位置
+  // The save folder exactly as the operator gave it, as the file system names it (UTF-8),
+  // whatever characters it holds; empty: the program directory. The default reads
+  // save_folder_text() as GBK, which cannot hold every character: a view that has the
+  // operator's own text gives it here.
+  virtual std::string save_folder_path() { return gbk_to_utf8(save_folder_text()); }
+  virtual DateTime range_start() = 0;  // 日期框_开始时间
+  virtual DateTime range_end() = 0;    // 日期框_结束时间
 
   // Updates.
   // Appended at the end of 编辑框_操作记录 (caret moved to the end, view scrolled to it).
@@ -67,13 +73,25 @@ class DownloadView {
   // Fills 进度条1 whatever its maximum (which may have been set by something other than this
   // download, such as the album list). The default sets the highest position, which a
   // view drawing a position beyond the maximum as a full bar shows as full.
-  virtual void fill_progress(Generation generation) {
-    set_progress_position(generation, kProgressLimit);
-  }
+  virtual void fill_progress(Generation generation) { set_progress_position(generation, kProgressLimit); }
   virtual void set_buttons(Generation generation, ButtonState state) = 0;
   // A message box with an OK button and the default caption, shown by the GUI thread
   // without blocking the caller.
   virtual void show_message(Generation generation, const std::string& text) = 0;
+  // The download has stopped because the save folder or the disk refused a write; `text`
+  // names the folder and the cause. The buttons are already Idle. The default logs the
+  // text and shows it in a message box.
+  virtual void report_storage_failure(Generation generation, const std::string& text) {
+    append_log(generation, text + "\r\n");
+    show_message(generation, text);
+  }
+  // The download record cannot be used (`usable` false: nothing is skipped or kept for
+  // this download), or a file that was no record was set aside and replaced (`usable`
+  // true). Said once per download; the default logs the text.
+  virtual void report_record_problem(Generation generation, const std::string& text, bool usable) {
+    (void)usable;
+    append_log(generation, text + "\r\n");
+  }
 };
 
 }  // namespace af

@@ -79,7 +79,7 @@ struct Downloader::Worker {
   bool record_enabled = false;
   bool range_enabled = false;
   std::vector<TickedAlbum> rows;
-  std::string save_folder;
+  std::string save_folder;  // UTF-8, exactly as the operator gave it
   DateTime start_time;
   DateTime end_time;
   ProgressBarModel bar;
@@ -98,30 +98,59 @@ struct Downloader::Worker {
   bool label(DownloadLabel which, const std::string& text) {
     return steps.run([&] { view.set_label(generation, which, text); });
   }
+  // Tells what went wrong with the record; that it cannot be used, once per download.
+  bool report_record(const std::vector<RecordNotice>& notices) {
+    for (const auto& notice : notices) {
+      if (!notice.usable && record_failure_told) continue;
+      if (!notice.usable) record_failure_told = true;
+      if (!steps.run([&] { view.report_record_problem(generation, notice.text, notice.usable); }))
+        return false;
+    }
+    return true;
+  }
+  // Ends the download: the save folder or the disk refused a write.
+  void end_on_storage_failure(const std::string& folder, const std::string& cause) {
+    const std::string text = G("保存失败，下载已停止：") + utf8_to_gb18030(folder) + G("，原因：") + cause;
+    steps.run([&] {
+      owner.state_ = ButtonState::Idle;
+      view.set_buttons(generation, ButtonState::Idle);
+      view.report_storage_failure(generation, text);
+    });
+  }
 
   void download_selected();
-  bool download_album(const std::string& count_text, const std::string& id_text, std::string name);
+  bool download_album(const std::string& count_text, const std::string& id_text, std::string name,
+                      const AlbumFolder& folder);
+
+  std::vector<RecordNotice> record_notices;  // from the record's creation at the start
+  bool record_failure_told = false;
 };
 
 void Downloader::Worker::download_selected() {
   std::string numbers;
   std::vector<std::string> jobs;
+  std::vector<AlbumNaming> namings;
   for (const auto& row : rows) {
     numbers += row.serial + G("、");
-    if (!row.id_text.empty() && !row.count_text.empty())
+    if (!row.id_text.empty() && !row.count_text.empty()) {
       jobs.push_back(album_job_text(row.count_text, row.id_text, trim_text(row.name)));
+      namings.push_back({trim_text(row.name), row.count_text, row.id_text});
+    }
   }
   if (!log(numbers.empty() ? G("当前未选择任何相册") + "\r\n\r\n"
                            : G("当前被选择相册编号:") + numbers + "\r\n\r\n"))
     return;
-  if (!label(DownloadLabel::SelectedAlbums,
-             G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
+  if (!report_record(record_notices)) return;
+  // Every album's folder is fixed before the first one starts, so that albums whose
+  // folders would coincide are told apart.
+  user_title = sanitize_name(user_title);
+  const std::vector<AlbumFolder> folders = album_folders(save_folder, user_title, namings);
+  if (!label(DownloadLabel::SelectedAlbums, G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
     return;
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
-    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册")))
-      return;
+    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册"))) return;
     auto pieces = split_album_job(jobs[k - 1]);
-    if (!download_album(pieces[0], pieces[1], pieces[2])) return;
+    if (!download_album(pieces[0], pieces[1], pieces[2], folders[k - 1])) return;
   }
 
   if (!steps.run([&] {
@@ -140,9 +169,10 @@ void Downloader::Worker::download_selected() {
 }
 
 bool Downloader::Worker::download_album(const std::string& count_text, const std::string& id_text,
-                                        std::string name) {
+                                        std::string name, const AlbumFolder& folder) {
   DownloadRecord record;
   record.open_record_store(record_store_path(user_id));
+  if (!report_record(record.take_notices())) return false;
   SaveOptions save_options;
   save_options.range = upload_range(range_enabled, start_time, end_time);
   save_options.record_enabled = record_enabled;
@@ -162,18 +192,20 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
     return false;
   if (!log(G("准备下载相册《") + name + G("》") + "\r\n\r\n")) return false;
 
-  user_title = sanitize_name(user_title);
-  const AlbumFolder folder = album_folder(save_folder, user_title, name, count_text);
   name = folder.name;
-  if (!steps.run([&] {
-        make_album_folder(folder.path);
-        remove_temporary_files(folder.path);
-      }))
+  // The folder is made and scanned between steps: pause and end never wait for the disk.
+  if (!steps.run([] {})) return false;
+  int folder_error = 0;
+  if (!make_album_folder(folder.path, &folder_error) && is_storage_error(folder_error)) {
+    end_on_storage_failure(folder.path, disk_error_cause(folder_error));
     return false;
+  }
+  remove_temporary_files(folder.path);
 
-  PhotoSaver saver(folder.path, record, steps,
-                   [this](const std::string& line) { view.append_log(generation, line); },
-                   save_options);
+  PhotoSaver saver(
+      folder.path, record, steps, [this](const std::string& line) { view.append_log(generation, line); },
+      save_options);
+  bool storage_failed = false;
   AlbumWalk walk;
   walk.endpoints = options.endpoints;
   walk.user_id = user_id;
@@ -191,9 +223,16 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
                          count_text + "/" + std::to_string(bar.position()));
         }))
       return false;
-    const SaveOutcome saved = saver.save_photo(entry, position);
-    return saved != SaveOutcome::Ended && saved != SaveOutcome::GaveUp;
+    const SaveOutcome outcome = saver.save_photo(entry, position);
+    if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
+    return outcome != SaveOutcome::Ended && outcome != SaveOutcome::GaveUp && !storage_failed &&
+           report_record(record.take_notices());
   });
+  if (storage_failed) {
+    // No further photo is requested; what was saved stays saved and recorded.
+    end_on_storage_failure(saver.storage_folder(), saver.storage_cause());
+    return false;
+  }
   if (!walked || control->ended()) return false;
 
   if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
@@ -226,11 +265,10 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   worker->user_title = user_title;
   worker->record_enabled =
       options_.record_override ? *options_.record_override : option_enabled(record_key());
-  worker->range_enabled =
-      options_.range_override ? *options_.range_override : option_enabled(range_key());
-  DownloadRecord::create_record_store(record_store_path(user_id));
+  worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
+  DownloadRecord::create_record_store(record_store_path(user_id), worker->record_notices);
   worker->rows = view_.ticked_albums();
-  worker->save_folder = view_.save_folder_text();
+  worker->save_folder = view_.save_folder_path();
   worker->start_time = view_.range_start();
   worker->end_time = view_.range_end();
 

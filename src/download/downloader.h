@@ -13,7 +13,10 @@
 // at the next start. Pause and end are cooperative: after pause_download returns nothing
 // more is requested, waited, written, recorded or shown until continue_download (a
 // transfer under way is held); after end_download returns nothing more of any kind comes
-// from that download (a transfer under way is aborted) and the buttons are Idle.
+// from that download (a transfer under way is aborted) and the buttons are Idle. Neither
+// waits for the disk: a photo write under way is finished (or removed after an end) while
+// the operation returns. A write that the save folder or the disk refuses ends the
+// download (DownloadView::report_storage_failure) before any further photo is requested.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

@@ -1,8 +1,11 @@
 #include "download/naming.h"
 
 #include <chrono>
+#include <map>
+#include <set>
 
 #include "core/paths.h"
+#include "service/photo_list.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -14,8 +17,8 @@ std::int64_t datetime_to_timestamp(const DateTime& value) {
                                    day{static_cast<unsigned>(value.day)}};
   const std::int64_t days = sys_days{date}.time_since_epoch().count();
   constexpr std::int64_t kChinaOffset = 8 * 3600;
-  return days * 86400 + std::int64_t{value.hour} * 3600 + std::int64_t{value.minute} * 60 +
-         value.second - kChinaOffset;
+  return days * 86400 + std::int64_t{value.hour} * 3600 + std::int64_t{value.minute} * 60 + value.second -
+         kChinaOffset;
 }
 
 UploadRange upload_range(bool enabled, const DateTime& start, const DateTime& end) {
@@ -24,20 +27,40 @@ UploadRange upload_range(bool enabled, const DateTime& start, const DateTime& en
 }
 
 std::string sanitize_name(const std::string& text) {
-  static const std::string kRemoved[] = {
-      ":", "\\", "/", "?", "*", "<", ">", "|", G("："), G("、"), G("？"),
-      G("。"), G("（"), G("）"), G("·"), G("！"), G("，"), ".", "...", " ", "&"};
+  static const std::string kRemoved[] = {":",    "\\",    "/",     "?",     "*",     "<",     ">",
+                                         "|",    G("："), G("、"), G("？"), G("。"), G("（"), G("）"),
+                                         G("·"), G("！"), G("，"), ".",     "...",   " ",     "&"};
   std::string result = text;
   for (const auto& removed : kRemoved) result = replace_text(result, removed, "");
   return result;
 }
 
 std::string file_caption(const std::string& text) {
-  return remove_spaces(replace_text(sanitize_name(text), "?", ""));
+  return without_control_characters(remove_spaces(replace_text(sanitize_name(text), "?", "")));
 }
 
-std::string photo_file_name(std::int64_t number, const std::string& caption,
-                            const std::string& feed_id, const std::string& extension) {
+std::string without_control_characters(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) result += c;
+  return result;
+}
+
+std::string fitted_file_name(const std::string& shortened_utf8, const std::string& kept_utf8) {
+  std::string shown = shortened_utf8;
+  const std::size_t room = kept_utf8.size() < kLongestFileName ? kLongestFileName - kept_utf8.size() : 0;
+  if (shown.size() > room) {
+    // Cut before the character that does not fit whole (never inside a UTF-8 sequence).
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
+    shown.resize(cut);
+  }
+  return shown + kept_utf8;
+}
+
+std::string photo_file_name(std::int64_t number, const std::string& caption, const std::string& feed_id,
+                            const std::string& extension) {
   return std::to_string(number) + "_" + caption + "_" + feed_id + extension;
 }
 
@@ -47,36 +70,104 @@ std::string fitted_photo_file_name(std::int64_t number, const std::string& capti
                                    const std::string& feed_id, const std::string& extension) {
   const std::string head = file_system_name(std::to_string(number) + "_");
   const std::string tail = file_system_name("_" + feed_id + extension);
-  std::string shown = file_system_name(caption);
-  const std::size_t fixed = head.size() + tail.size();
-  const std::size_t room = fixed < kLongestFileName ? kLongestFileName - fixed : 0;
-  if (shown.size() > room) {
-    // Cut before the character that does not fit whole (never inside a UTF-8 sequence).
-    std::size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
-    shown.resize(cut);
-  }
-  return head + shown + tail;
+  // The number goes first, so it is kept by fitting the caption against head and tail.
+  const std::string fitted = fitted_file_name(file_system_name(caption), head + tail);
+  return head + fitted.substr(0, fitted.size() - head.size() - tail.size()) + tail;
 }
 
 bool photo_file_name_fits_in_characters(std::int64_t number, const std::string& caption,
                                         const std::string& feed_id, const std::string& extension) {
-  return gbk_to_utf16(photo_file_name(number, caption, feed_id, extension)).size() <=
-         kLongestFileName;
+  return gbk_to_utf16(photo_file_name(number, caption, feed_id, extension)).size() <= kLongestFileName;
 }
+
+namespace {
+
+// A name from the service as a folder name: sanitized, no control character.
+std::string cleaned_folder_part(const std::string& text) {
+  return without_control_characters(sanitize_name(text));
+}
+
+std::string ascii_lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// The folder name (UTF-8) of an album: `cleaned` shortened as needed, then `kept`.
+std::string folder_file_name(const std::string& cleaned, const std::string& kept) {
+  return fitted_file_name(file_system_name(cleaned), file_system_name(kept));
+}
+
+std::string base_path(const std::string& save_folder, const std::string& user_folder) {
+  std::string path = save_folder.empty() ? program_directory() : save_folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (!user_folder.empty()) path += "/" + fitted_file_name(file_system_name(user_folder), "");
+  return path;
+}
+
+// The part of the name a folder's UTF-8 file name holds, back in GBK.
+std::string gbk_name_of(const std::string& utf8_name) { return utf8_to_gb18030(utf8_name); }
+
+}  // namespace
 
 AlbumFolder album_folder(const std::string& save_folder, const std::string& user_title,
                          const std::string& album_name, const std::string& photo_count_text) {
   AlbumFolder folder;
-  folder.user_folder = sanitize_name(user_title);
+  folder.user_folder = cleaned_folder_part(user_title);
   // The count text comes from the service too, so it is cleaned like the name (a count
   // is digits, which cleaning leaves alone).
-  folder.name = sanitize_name(album_name) + sanitize_name(photo_count_text);
-  std::string base = save_folder.empty() ? program_directory() : file_system_name(save_folder);
-  folder.path = base;
-  if (!folder.user_folder.empty()) folder.path += "/" + file_system_name(folder.user_folder);
-  if (!folder.name.empty()) folder.path += "/" + file_system_name(folder.name);
+  const std::string file_name =
+      folder_file_name(cleaned_folder_part(album_name), cleaned_folder_part(photo_count_text));
+  folder.name = gbk_name_of(file_name);
+  folder.path = base_path(save_folder, folder.user_folder);
+  if (!file_name.empty()) folder.path += "/" + file_name;
   return folder;
+}
+
+std::vector<AlbumFolder> album_folders(const std::string& save_folder, const std::string& user_title,
+                                       const std::vector<AlbumNaming>& albums) {
+  const std::string user_folder = cleaned_folder_part(user_title);
+  const std::string base = base_path(save_folder, user_folder);
+  struct Planned {
+    std::string cleaned;  // GBK
+    std::string count;    // GBK
+    std::string id;       // GBK
+    std::string suffix;   // GBK, appended after the count
+    std::string file_name;
+  };
+  std::vector<Planned> planned;
+  for (const auto& album : albums) {
+    Planned p;
+    p.cleaned = cleaned_folder_part(album.name);
+    p.count = cleaned_folder_part(album.count_text);
+    std::string id;
+    std::string type;
+    split_album_id(album.id_text, id, type);
+    p.id = file_caption(id);
+    if (p.id.empty()) p.id = "0";
+    if (p.cleaned.empty()) p.suffix = "_" + p.id;
+    p.file_name = folder_file_name(p.cleaned, p.count + p.suffix);
+    planned.push_back(std::move(p));
+  }
+  // Albums whose folders coincide get their ids; a second round settles the rare name that
+  // then meets another album's, and the album's place in the list settles any left.
+  for (int round = 0; round < 3; ++round) {
+    std::map<std::string, std::set<std::string>> ids_by_name;
+    for (const auto& p : planned) ids_by_name[ascii_lower(p.file_name)].insert(p.id);
+    bool changed = false;
+    for (std::size_t k = 0; k < planned.size(); ++k) {
+      auto& p = planned[k];
+      if (ids_by_name[ascii_lower(p.file_name)].size() < 2) continue;  // one album only
+      p.suffix += round < 2 ? "_" + p.id : "_" + std::to_string(k + 1);
+      p.file_name = folder_file_name(p.cleaned, p.count + p.suffix);
+      changed = true;
+    }
+    if (!changed) break;
+  }
+  std::vector<AlbumFolder> folders;
+  for (const auto& p : planned)
+    folders.push_back({user_folder, gbk_name_of(p.file_name), base + "/" + p.file_name});
+  return folders;
 }
 
 }  // namespace af

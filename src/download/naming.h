@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace af {
 
@@ -35,12 +36,12 @@ UploadRange upload_range(bool enabled, const DateTime& start, const DateTime& en
 std::string sanitize_name(const std::string& text);
 
 // A name part that came from the service, as it goes into a file name: sanitize_name,
-// then every "?" and every space (ASCII and full-width) removed.
+// then every "?", every space (ASCII and full-width) and every control character removed.
 std::string file_caption(const std::string& text);
 
 // "<number>_<caption>_<feed id><extension>"; caption and feed id must be cleaned already.
-std::string photo_file_name(std::int64_t number, const std::string& caption,
-                            const std::string& feed_id, const std::string& extension);
+std::string photo_file_name(std::int64_t number, const std::string& caption, const std::string& feed_id,
+                            const std::string& extension);
 
 // The longest file name the file system takes, in bytes of UTF-8 (Linux: 255 bytes, some
 // eighty-five ideographs, where Windows takes 255 characters).
@@ -56,15 +57,40 @@ std::string fitted_photo_file_name(std::int64_t number, const std::string& capti
 bool photo_file_name_fits_in_characters(std::int64_t number, const std::string& caption,
                                         const std::string& feed_id, const std::string& extension);
 
-// Where an album goes. `save_folder` is the save box's text (GBK); empty means the
-// program directory.
+// Where an album goes.
 struct AlbumFolder {
   std::string user_folder;  // sanitized user title (GBK)
-  std::string name;         // sanitized album name + photo-count text (GBK)
+  std::string name;         // the album folder's name (GBK)
   std::string path;         // full folder path, UTF-8, no trailing separator
 };
+// One album as its folder is named: the trimmed album name, the photo-count text and the
+// album-id text ("<id>@@<type>"), all as the album table shows them (GBK).
+struct AlbumNaming {
+  std::string name;
+  std::string count_text;
+  std::string id_text;
+};
+// The folders of every album of one download, in order. `save_folder` is the save folder
+// exactly as the operator gave it (UTF-8; empty: the program directory). A folder's name
+// is the sanitized album name followed by the photo-count text; "_" and the album id are
+// appended when the cleaned name is empty, and to every album whose folder would otherwise
+// coincide with another album's (compared without ASCII case, as some file systems do), so
+// no two albums share a folder and the same albums always get the same folders. Every
+// name holds no control character and fits in kLongestFileName bytes (the name shortened
+// at a character boundary, count and id kept).
+std::vector<AlbumFolder> album_folders(const std::string& save_folder, const std::string& user_title,
+                                       const std::vector<AlbumNaming>& albums);
+// The folder of a single album (its id unknown): the first rule above without the id.
 AlbumFolder album_folder(const std::string& save_folder, const std::string& user_title,
                          const std::string& album_name, const std::string& photo_count_text);
+
+// Removes every control character (bytes below 0x20, and 0x7F); GBK trail bytes are never
+// in that range, so characters stay whole.
+std::string without_control_characters(const std::string& text);
+// `shortened` + `kept` as a UTF-8 file name of at most kLongestFileName bytes: `shortened`
+// is cut at a character boundary as far as needed, `kept` stays whole (when `kept` alone
+// is too long the name stays too long).
+std::string fitted_file_name(const std::string& shortened_utf8, const std::string& kept_utf8);
 
 // A GBK file or folder name as the file system wants it (UTF-8 on Linux).
 std::string file_system_name(const std::string& gbk_name);

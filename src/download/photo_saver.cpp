@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -33,34 +35,50 @@ constexpr std::string_view kTemporarySuffix = ".part";
 // and 32 s between them, about a minute.
 constexpr int kMostImageTries = 6;
 
-bool write_all(int fd, const std::string& bytes) {
+std::mutex& disk_calls_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::shared_ptr<const DiskCalls>& disk_calls_slot() {
+  static std::shared_ptr<const DiskCalls> calls = std::make_shared<DiskCalls>();
+  return calls;
+}
+
+std::shared_ptr<const DiskCalls> disk_calls() {
+  std::lock_guard lock(disk_calls_mutex());
+  return disk_calls_slot();
+}
+
+// 0, or the errno of the failed write.
+int write_all(int fd, const std::string& bytes) {
+  const auto calls = disk_calls();
   const char* data = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
-    ssize_t written = ::write(fd, data, left);
+    errno = 0;
+    const long written = calls->write ? calls->write(fd, data, left) : ::write(fd, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return errno != 0 ? errno : EIO;
     }
+    if (written == 0) return ENOSPC;  // a write that takes nothing will never finish
     data += written;
     left -= static_cast<std::size_t>(written);
   }
-  return true;
+  return 0;
+}
+
+// Errors of a flush that say the file system cannot flush this kind of file, not that
+// data was lost.
+bool flush_not_supported(int error) {
+  return error == EINVAL || error == EROFS || error == ENOTSUP || error == EOPNOTSUPP || error == EBADF;
 }
 
 // A name that would leave the folder, or name the folder itself, is refused outright.
 bool is_plain_file_name(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
-// Makes the names in `folder_path` durable (a rename is a change of its folder).
-bool sync_folder(const std::string& folder_path) {
-  int fd = ::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  return ok;
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 // Whether the temporary file `name` (".albumfetcher-<pid>-<serial>.part") belongs to another
@@ -88,34 +106,127 @@ std::string temporary_photo_path(const std::string& folder_path, std::uint64_t s
          std::to_string(serial) + std::string(kTemporarySuffix);
 }
 
-TemporaryPhoto::TemporaryPhoto(const std::string& folder_path, const std::string& bytes)
-    : folder_path_(folder_path) {
+void set_disk_calls(DiskCalls calls) {
+  auto shared = std::make_shared<const DiskCalls>(std::move(calls));
+  std::lock_guard lock(disk_calls_mutex());
+  disk_calls_slot() = std::move(shared);
+}
+
+bool is_storage_error(int error) {
+  switch (error) {
+    case ENOTDIR:
+    case ENOENT:
+    case EEXIST:
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EIO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string disk_error_cause(int error) {
+  std::string text;
+  switch (error) {
+    case ENOTDIR:
+    case EEXIST:
+      text = G("保存位置不是文件夹");
+      break;
+    case ENOENT:
+      text = G("文件夹不存在");
+      break;
+    case EACCES:
+    case EPERM:
+      text = G("没有写入权限");
+      break;
+    case EROFS:
+      text = G("磁盘只读");
+      break;
+    case ENOSPC:
+      text = G("磁盘空间不足");
+      break;
+    case EDQUOT:
+      text = G("超出磁盘配额");
+      break;
+    case EFBIG:
+      text = G("文件太大");
+      break;
+    case EIO:
+      text = G("磁盘读写错误");
+      break;
+    case ENAMETOOLONG:
+      text = G("文件名太长");
+      break;
+    default:
+      text = G("无法写入");
+      break;
+  }
+  return text + " (" + std::strerror(error) + ")";
+}
+
+TemporaryPhoto::TemporaryPhoto(const std::string& folder_path) : folder_path_(folder_path) {
   // Two downloads of one process may share an album folder for a moment (an ended one
   // still finishing a step), so every photo gets a name of its own.
   static std::atomic<std::uint64_t> serial{0};
   path_ = temporary_photo_path(folder_path, ++serial);
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return;
-  written_ = write_all(fd_, bytes);
-  if (!written_) discard();
+  if (fd_ < 0) error_ = errno;
+}
+
+TemporaryPhoto::TemporaryPhoto(const std::string& folder_path, const std::string& bytes)
+    : TemporaryPhoto(folder_path) {
+  write(bytes);
 }
 
 TemporaryPhoto::~TemporaryPhoto() {
   if (!placed_) discard();
 }
 
+bool TemporaryPhoto::write(const std::string& bytes) {
+  if (fd_ < 0) return false;
+  const int error = write_all(fd_, bytes);
+  written_ = error == 0;
+  if (!written_) {
+    discard();
+    error_ = error;
+  }
+  return written_;
+}
+
 bool TemporaryPhoto::finish(bool sync) {
   if (fd_ < 0) return finished_;
-  bool ok = !sync || ::fdatasync(fd_) == 0;
-  if (::close(fd_) != 0) ok = false;
+  bool ok = written_;
+  if (ok && sync) {
+    const auto calls = disk_calls();
+    const int result = calls->flush_file ? calls->flush_file(fd_) : ::fdatasync(fd_);
+    if (result != 0 && !flush_not_supported(errno)) {
+      error_ = errno;
+      ok = false;
+    }
+  }
+  // A file system that reports a failed write only now (network file systems) loses it.
+  if (::close(fd_) != 0 && errno != EINTR && ok) {
+    error_ = errno;
+    ok = false;
+  }
   fd_ = -1;
-  finished_ = ok && written_;
+  finished_ = ok;
   return finished_;
 }
 
 bool TemporaryPhoto::put_in_place(const std::string& file_name) {
-  if (!finished_ || placed_ || !is_plain_file_name(file_name)) return false;
+  if (!finished_ || placed_) return false;
+  if (!is_plain_file_name(file_name)) {
+    error_ = EINVAL;
+    return false;
+  }
   placed_ = std::rename(path_.c_str(), (folder_path_ + "/" + file_name).c_str()) == 0;
+  if (!placed_) error_ = errno;
   return placed_;
 }
 
@@ -127,19 +238,34 @@ void TemporaryPhoto::discard() {
   finished_ = false;
 }
 
-bool write_photo_file(const std::string& folder_path, const std::string& file_name,
-                      const std::string& bytes, bool sync) {
+int flush_folder(const std::string& folder_path) {
+  const int fd = ::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder that cannot be opened for reading cannot be flushed either: nothing to do.
+  if (fd < 0) return 0;
+  const auto calls = disk_calls();
+  int error = 0;
+  if ((calls->flush_folder ? calls->flush_folder(fd) : ::fsync(fd)) != 0 && !flush_not_supported(errno))
+    error = errno;
+  ::close(fd);
+  return error;
+}
+
+bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
+                      bool sync) {
   if (!is_plain_file_name(file_name)) return false;
   TemporaryPhoto photo(folder_path, bytes);
   return photo.written() && photo.finish(sync) && photo.put_in_place(file_name);
 }
 
-bool make_album_folder(const std::string& folder_path) {
+bool make_album_folder(const std::string& folder_path, int* error) {
   namespace fs = std::filesystem;
-  std::error_code error;
-  if (fs::is_directory(folder_path, error)) return true;
-  if (!fs::create_directories(folder_path, error)) fs::create_directories(folder_path, error);
-  return fs::is_directory(folder_path, error);
+  std::error_code code;
+  if (fs::is_directory(folder_path, code)) return true;
+  if (!fs::create_directories(folder_path, code)) fs::create_directories(folder_path, code);
+  std::error_code ignored;
+  if (fs::is_directory(folder_path, ignored)) return true;
+  if (error != nullptr) *error = code ? code.value() : ENOTDIR;
+  return false;
 }
 
 void remove_temporary_files(const std::string& folder_path) {
@@ -293,6 +419,10 @@ bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer) {
 
 SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
                                    const std::string& body) {
+  if (status != 200) {
+    const bool ran = steps_.run([&] { log_(failure_line(entry)); });
+    return ran ? SaveOutcome::FetchFailed : SaveOutcome::Ended;
+  }
   // Every part of the name that the service sent is cleaned, so none can leave the folder.
   const std::string caption = file_caption(entry.caption_render);
   const std::string feed_id = file_caption(entry.feed_id);
@@ -302,62 +432,56 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   // A name of more than 255 characters is refused whole where names are counted in
   // characters, and the caption's ideographs are tried next; a name within 255 characters
   // is kept, its caption shortened only as far as the UTF-8 name's 255 bytes require.
-  const bool caption_fits =
-      photo_file_name_fits_in_characters(position, caption, feed_id, entry.extension);
+  const bool caption_fits = photo_file_name_fits_in_characters(position, caption, feed_id, entry.extension);
 
-  SaveOutcome outcome = status == 200 ? SaveOutcome::WriteFailed : SaveOutcome::FetchFailed;
+  // The new file appears in a step, so that nothing new shows in the folder once pause or
+  // end has returned; its bytes are written and flushed between steps. After an end the
+  // temporary file is removed with `photo`.
   std::optional<TemporaryPhoto> photo;
-  // Puts the written photo under its name; true when it is in place.
-  const auto place = [&] {
-    if (!photo) return false;
-    if (caption_fits && photo->put_in_place(name_with(caption))) {
-      outcome = SaveOutcome::Saved;
-    } else if (photo->put_in_place(name_with(ideographs_only(caption)))) {
-      // A name the file system refuses: once more with the caption's ideographs only.
-      outcome = SaveOutcome::SavedAsIdeographs;
-    } else {
-      photo->discard();
-      return false;
-    }
-    return true;
-  };
-  // Recorded only once the photo is in place under its final name.
-  const auto record = [&] {
-    if (!record_.is_recorded(entry.photo_id)) record_.add_record(entry.photo_id);
-  };
-  const auto place_and_record = [&] {
-    if (place()) record();
-    else log_(failure_line(entry));
-  };
+  if (!steps_.run([&] { photo.emplace(folder_path_); })) return SaveOutcome::Ended;
+  if (!photo->write(body) || !photo->finish(options_.sync_files)) return write_failed(entry, photo->error());
 
-  bool ran = false;
-  if (status == 200 && options_.sync_files) {
-    if (!steps_.run([&] { photo.emplace(folder_path_, body); })) return SaveOutcome::Ended;
-    // The flushes run between steps, so that pause and end never wait for the disk. After
-    // an end the temporary file is removed with `photo`.
-    if (photo->written()) photo->finish(true);
-    bool placed = false;
-    if (!steps_.run([&] {
-          placed = place();
-          if (!placed) log_(failure_line(entry));
-        }))
-      return SaveOutcome::Ended;
-    // The record is kept only once the new name is on disk too: after a power cut a
-    // recorded photo is never missing. An end before the record leaves the photo in place,
-    // to be fetched again by a download with the record on.
-    ran = true;
-    if (placed && sync_folder(folder_path_)) ran = steps_.run(record);
-  } else {
-    // Without a flush nothing is slow: the whole photo is one step.
-    ran = steps_.run([&] {
-      if (status == 200) {
-        photo.emplace(folder_path_, body);
-        if (photo->written()) photo->finish(false);
-      }
-      place_and_record();
-    });
+  SaveOutcome outcome = SaveOutcome::WriteFailed;
+  if (!steps_.run([&] {
+        if (caption_fits && photo->put_in_place(name_with(caption))) {
+          outcome = SaveOutcome::Saved;
+        } else if (!is_storage_error(photo->error()) &&
+                   photo->put_in_place(name_with(ideographs_only(caption)))) {
+          // A name the file system refuses: once more with the caption's ideographs only.
+          outcome = SaveOutcome::SavedAsIdeographs;
+        }
+      }))
+    return SaveOutcome::Ended;
+  if (outcome == SaveOutcome::WriteFailed) return write_failed(entry, photo->error());
+
+  // The record is kept only once the new name is on disk too: after a power cut a
+  // recorded photo is never missing. An end before the record leaves the photo in place,
+  // to be fetched again by a download with the record on.
+  if (options_.sync_files) {
+    if (const int error = flush_folder(folder_path_); error != 0) return write_failed(entry, error);
   }
-  return ran ? outcome : SaveOutcome::Ended;
+  return record_photo(entry) ? outcome : SaveOutcome::Ended;
+}
+
+SaveOutcome PhotoSaver::write_failed(const PhotoEntry& entry, int error) {
+  const std::string cause = disk_error_cause(error);
+  const bool storage = is_storage_error(error);
+  if (!steps_.run([&] { log_(failure_line(entry) + failure_cause_line(cause)); })) return SaveOutcome::Ended;
+  if (!storage) return SaveOutcome::WriteFailed;
+  storage_cause_ = cause;
+  return SaveOutcome::StorageFailed;
+}
+
+bool PhotoSaver::record_photo(const PhotoEntry& entry) {
+  // The append is prepared between steps (SQLite may wait for another process) and made
+  // visible in one: after an end it is dropped.
+  if (record_.is_recorded(entry.photo_id)) return !steps_.gate().ended();
+  const bool staged = record_.stage_record(entry.photo_id);
+  const bool ran = steps_.run([&] {
+    if (staged) record_.commit_staged();
+  });
+  record_.drop_staged();
+  return ran;
 }
 
 }  // namespace af

@@ -10,8 +10,9 @@
 // too, so no partial photo ever carries a final name and no recorded photo is missing,
 // not even after a power cut. Only an answer that is a whole picture (status 200, see
 // image_check.h) is written. A photo whose image could not be fetched or written is
-// neither kept nor recorded, and a "失败" line is logged (for a failed fetch followed by
-// a line with its cause); a later download fetches it again.
+// neither kept nor recorded, and a "失败" line is logged with a line saying why; a later
+// download fetches it again. A write that the save folder or the disk refuses
+// (SaveOutcome::StorageFailed) ends the download.
 //
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
@@ -37,9 +38,9 @@ class StepGate;
 
 struct SaveOptions {
   UploadRange range;
-  bool record_enabled = false;                     // skip photos already in the record
-  std::chrono::milliseconds after_photo{50};       // wait after each image fetch
-  bool sync_files = true;                          // flush each photo to disk before its rename
+  bool record_enabled = false;                // skip photos already in the record
+  std::chrono::milliseconds after_photo{50};  // wait after each image fetch
+  bool sync_files = true;                     // flush each photo to disk before its rename
   // Save the photo while its wait runs; false: wait first, then save (the time to save
   // comes on top of the wait).
   bool save_during_wait = true;
@@ -58,6 +59,7 @@ enum class SaveOutcome {
   SavedAsIdeographs,  // written under the caption's ideographs after the first name failed
   FetchFailed,        // no whole picture in its tries: not written, not recorded, logged
   WriteFailed,        // neither name could be written: not recorded, logged
+  StorageFailed,      // the save folder or the disk refused the write: the download stops
   Ended,              // the download was ended meanwhile; nothing more was done
   // The album's images kept failing for the pacing's album_give_up: this photo failed as
   // FetchFailed does, the album was logged as given up, and every later photo of the album
@@ -69,16 +71,25 @@ class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
-  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
-             SaveOptions options);
+  PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
   ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
 
+  // After SaveOutcome::StorageFailed: the folder that refused the write (UTF-8) and the
+  // cause (GBK).
+  const std::string& storage_folder() const { return folder_path_; }
+  const std::string& storage_cause() const { return storage_cause_; }
+
  private:
-  // Writes, flushes, names and records the fetched photo, or logs its failure.
-  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
-                         const std::string& body);
+  // Writes, flushes, names and records the fetched photo, or logs its failure. The disk
+  // work runs between steps (pause and end never wait for the disk); only the moments that
+  // make it visible (a new file, its final name, its record) are steps.
+  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status, const std::string& body);
+  // Logs the failure of a photo whose bytes could not be kept, with its cause.
+  SaveOutcome write_failed(const PhotoEntry& entry, int error);
+  // Records the photo in place; false when the download ended first.
+  bool record_photo(const PhotoEntry& entry);
 
   // The photo's image answer: the request as the transport sends it; once more when the
   // answer is no complete picture (after a 403 with the service's Referer); and again after
@@ -101,6 +112,7 @@ class PhotoSaver {
   StepGate& steps_;
   Log log_;
   SaveOptions options_;
+  std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;
   // How long the images have been failing since the album's start or its last saved photo
@@ -109,21 +121,43 @@ class PhotoSaver {
   bool given_up_ = false;
 };
 
+// Calls to the disk that tests replace to make it slow, full or without folder flushes.
+// Every member left empty is the real call.
+struct DiskCalls {
+  std::function<long(int fd, const char* data, std::size_t size)> write;  // ::write
+  std::function<int(int fd)> flush_file;                                  // ::fdatasync
+  std::function<int(int fd)> flush_folder;                                // ::fsync of an open folder
+};
+// Replaces the disk calls of every photo written from now on, process-wide.
+void set_disk_calls(DiskCalls calls);
+
+// Whether `error` (an errno value) comes from the save folder or the disk rather than from
+// one file name: not a folder, no permission, read-only, no space, quota, I/O error.
+bool is_storage_error(int error);
+// What `error` means, for the log (GBK): a short Chinese text and the system's words.
+std::string disk_error_cause(int error);
+
 // A photo's bytes under a temporary name in the album folder, not yet in place. The
 // destructor removes the temporary file unless it was put in place.
 //
-//   TemporaryPhoto photo(folder_path, bytes);
-//   if (photo.written() && photo.finish(sync) && photo.put_in_place(name)) ...
+//   TemporaryPhoto photo(folder_path);               // creates the file (quick)
+//   if (photo.write(bytes) && photo.finish(sync) && photo.put_in_place(name)) ...
+//   else report(photo.error());
 class TemporaryPhoto {
  public:
+  explicit TemporaryPhoto(const std::string& folder_path);
+  // Creates the file and writes `bytes` to it.
   TemporaryPhoto(const std::string& folder_path, const std::string& bytes);
   ~TemporaryPhoto();
   TemporaryPhoto(const TemporaryPhoto&) = delete;
   TemporaryPhoto& operator=(const TemporaryPhoto&) = delete;
 
+  // Writes the bytes. False (nothing left) when the file could not be created or written.
+  bool write(const std::string& bytes);
   // False when the temporary file could not be created or written (nothing is left).
   bool written() const { return written_; }
-  // Flushes the bytes to disk (when `sync`) and closes the file. False on any error.
+  // Flushes the bytes to disk (when `sync`) and closes the file. False when the bytes may
+  // be lost; a file system that cannot flush counts as flushed.
   bool finish(bool sync);
   // Renames the finished file to `file_name` (UTF-8, no separators) in the folder,
   // replacing a file of that name. False, the file still temporary, when the name is
@@ -132,6 +166,8 @@ class TemporaryPhoto {
   // Removes the temporary file now.
   void discard();
   const std::string& path() const { return path_; }
+  // The errno of the last failure (0: none).
+  int error() const { return error_; }
 
  private:
   std::string folder_path_;
@@ -140,7 +176,12 @@ class TemporaryPhoto {
   bool written_ = false;
   bool finished_ = false;
   bool placed_ = false;
+  int error_ = 0;
 };
+
+// Makes the names in `folder_path` durable (a rename is a change of its folder). 0 when
+// done, or when the file system cannot flush a folder; otherwise the errno.
+int flush_folder(const std::string& folder_path);
 
 // A temporary name for a photo before its rename, in `folder_path`: unique within the
 // process for each `serial`, and recognised by remove_temporary_files.
@@ -148,10 +189,11 @@ std::string temporary_photo_path(const std::string& folder_path, std::uint64_t s
 // Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
 // temporary file; the whole file is replaced when it exists. False, with nothing left
 // behind, when the name is refused or the bytes could not be written.
-bool write_photo_file(const std::string& folder_path, const std::string& file_name,
-                      const std::string& bytes, bool sync);
-// Creates the folder and its parents (tried twice). True when it exists afterwards.
-bool make_album_folder(const std::string& folder_path);
+bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
+                      bool sync);
+// Creates the folder and its parents (tried twice). True when it exists afterwards; else
+// `error` (when given) receives the errno.
+bool make_album_folder(const std::string& folder_path, int* error = nullptr);
 // Removes temporary photo files that an ended or killed download left in `folder_path`:
 // this process's own and those of processes no longer running; another running process's
 // are left to it.
@@ -159,7 +201,7 @@ void remove_temporary_files(const std::string& folder_path);
 
 // The "失败" line of a photo that could not be saved.
 std::string failure_line(const PhotoEntry& entry);
-// The line after it that says why: "原因：<cause>" (GBK).
+// The line after a "失败" line that says why: "原因：<cause>\r\n".
 std::string failure_cause_line(const std::string& cause);
 // The line that tells an album was given up because its images kept failing.
 std::string album_given_up_line(const std::string& album_name);

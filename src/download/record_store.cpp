@@ -2,13 +2,16 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "core/paths.h"
+#include "util/codepage.h"
 
 namespace af {
 
@@ -25,22 +28,110 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-sqlite3* open_database(const std::string& path, bool create) {
+enum class Opened { Ok, NotARecord, Failed };
+
+// Whether the open database is a record: empty (a new file) or holding our table only.
+// SQLITE_NOTADB and SQLITE_CORRUPT: the file is something else, or damaged.
+Opened check_schema(sqlite3* db) {
+  sqlite3_stmt* statement = nullptr;
+  int rc = sqlite3_prepare_v2(db, "SELECT type, name, sql FROM sqlite_master", -1, &statement, nullptr);
+  bool foreign = false;
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+    if ((rc = sqlite3_step(statement)) != SQLITE_ROW) break;
+    const auto text = [&](int column) {
+      const auto* value = sqlite3_column_text(statement, column);
+      return value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
+    };
+    const std::string name = text(1);
+    if (name == "record") {
+      if (text(2).find("photo_id") == std::string::npos) foreign = true;
+    } else if (name != "record_photo_id") {
+      foreign = true;
+    }
+  }
+  sqlite3_finalize(statement);
+  if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT) return Opened::NotARecord;
+  if (rc != SQLITE_DONE && rc != SQLITE_OK) return Opened::Failed;
+  return foreign ? Opened::NotARecord : Opened::Ok;
+}
+
+bool is_damage(int rc) {
+  rc &= 0xFF;
+  return rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT;
+}
+
+// Opens the record at `path`; on failure `cause` says why and the result is null.
+sqlite3* open_database(const std::string& path, bool create, Opened& state, std::string& cause) {
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  const auto fail = [&](Opened how) {
+    cause = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    if (int error = db != nullptr ? sqlite3_system_errno(db) : 0; error != 0)
+      cause += std::string(" (") + std::strerror(error) + ")";
     sqlite3_close(db);
+    state = how;
     return nullptr;
-  }
+  };
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) return fail(Opened::Failed);
   sqlite3_busy_timeout(db, 2000);
+  const Opened schema = check_schema(db);
+  if (schema != Opened::Ok) {
+    if (schema == Opened::NotARecord) cause = "not a download record";
+    return fail(schema);
+  }
   // WAL: an interrupted append is rolled back on the next open; NORMAL syncing can lose the
   // last appends on a power cut (those photos are fetched again) but never damages the file.
-  if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
-                   nullptr) != SQLITE_OK ||
-      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    return nullptr;
+  // The log is folded into the file between appends (take_notices' caller never waits for
+  // it inside a commit).
+  int rc =
+      sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0;",
+                   nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return fail(is_damage(rc) ? Opened::NotARecord : Opened::Failed);
+  state = Opened::Ok;
+  return db;
+}
+
+// Renames the file (and SQLite's -wal and -shm beside it) to "<path>.set-aside[-N]";
+// returns the new name, or the empty text when it could not be renamed.
+std::string set_aside(const std::string& path) {
+  std::string target = path + ".set-aside";
+  for (int n = 2; file_exists(target) && n < 1000; ++n) target = path + ".set-aside-" + std::to_string(n);
+  if (std::rename(path.c_str(), target.c_str()) != 0) return {};
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string from = path + suffix;
+    if (file_exists(from) && std::rename(from.c_str(), (target + suffix).c_str()) != 0)
+      ::unlink(from.c_str());  // a log of the old file must never be read into the new one
   }
+  return target;
+}
+
+std::string gbk_path(const std::string& path) { return utf8_to_gb18030(path); }
+
+RecordNotice unusable(const std::string& path, const std::string& cause) {
+  return {false, G("下载记录无法使用：") + gbk_path(path) + G("，原因：") + utf8_to_gb18030(cause)};
+}
+
+RecordNotice replaced(const std::string& path, const std::string& aside, const std::string& cause) {
+  return {true, G("下载记录文件无法读取（") + utf8_to_gb18030(cause) + G("），已改名为") + gbk_path(aside) +
+                    G("，新的下载记录已建立：") + gbk_path(path)};
+}
+
+// Opens the record, setting aside a file that is not one and starting afresh.
+sqlite3* open_or_replace(const std::string& path, bool create, std::vector<RecordNotice>& notices) {
+  Opened state = Opened::Ok;
+  std::string cause;
+  sqlite3* db = open_database(path, create, state, cause);
+  if (state == Opened::NotARecord) {
+    const std::string aside = set_aside(path);
+    if (aside.empty()) {
+      notices.push_back(unusable(path, cause + ", and it cannot be renamed (" + std::strerror(errno) + ")"));
+      return nullptr;
+    }
+    notices.push_back(replaced(path, aside, cause));
+    db = open_database(path, true, state, cause);
+  }
+  if (db == nullptr) notices.push_back(unusable(path, cause));
   return db;
 }
 
@@ -55,8 +146,7 @@ std::string record_file_stem(const std::string& user_id) {
   // must not steer the file (or SQLite's -wal and -shm beside it) out of the program
   // directory, so only letters, digits, "_" and "-" are kept as they are.
   const auto plain = [](unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           c == '_' || c == '-';
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-';
   };
   constexpr std::size_t kLongestPlainId = 64;
   if (!user_id.empty() && user_id.size() <= kLongestPlainId &&
@@ -79,10 +169,7 @@ std::string record_file_stem(const std::string& user_id) {
 
 DownloadRecord::~DownloadRecord() { reset(); }
 
-DownloadRecord::DownloadRecord(DownloadRecord&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)),
-      lookup_(std::exchange(other.lookup_, nullptr)),
-      insert_(std::exchange(other.insert_, nullptr)) {}
+DownloadRecord::DownloadRecord(DownloadRecord&& other) noexcept { *this = std::move(other); }
 
 DownloadRecord& DownloadRecord::operator=(DownloadRecord&& other) noexcept {
   if (this != &other) {
@@ -90,11 +177,18 @@ DownloadRecord& DownloadRecord::operator=(DownloadRecord&& other) noexcept {
     db_ = std::exchange(other.db_, nullptr);
     lookup_ = std::exchange(other.lookup_, nullptr);
     insert_ = std::exchange(other.insert_, nullptr);
+    path_ = std::move(other.path_);
+    notices_ = std::move(other.notices_);
+    damaged_ = std::exchange(other.damaged_, false);
+    staged_ = std::exchange(other.staged_, false);
+    appends_since_checkpoint_ = other.appends_since_checkpoint_;
   }
   return *this;
 }
 
 void DownloadRecord::reset() noexcept {
+  if (staged_ && db_ != nullptr) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  staged_ = false;
   sqlite3_finalize(lookup_);
   sqlite3_finalize(insert_);
   sqlite3_close(db_);
@@ -104,46 +198,113 @@ void DownloadRecord::reset() noexcept {
 }
 
 bool DownloadRecord::create_record_store(const std::string& path) {
-  if (file_exists(path)) return true;
-  sqlite3* db = open_database(path, true);
-  if (db == nullptr) return false;
+  std::vector<RecordNotice> ignored;
+  return create_record_store(path, ignored);
+}
+
+bool DownloadRecord::create_record_store(const std::string& path, std::vector<RecordNotice>& notices) {
+  sqlite3* db = open_or_replace(path, true, notices);
   sqlite3_close(db);
-  return true;
+  return db != nullptr;
 }
 
 bool DownloadRecord::open_record_store(const std::string& path) {
   reset();
+  path_ = path;
+  damaged_ = false;
   // A vanished file is made anew rather than leaving the album without a record.
-  db_ = open_database(path, true);
+  db_ = open_or_replace(path, true, notices_);
   if (db_ == nullptr) return false;
-  if (sqlite3_prepare_v2(db_, "SELECT 1 FROM record WHERE photo_id = ?1 LIMIT 1", -1, &lookup_,
-                         nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db_, "INSERT OR IGNORE INTO record (photo_id) VALUES (?1)", -1, &insert_,
-                         nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db_, "SELECT 1 FROM record WHERE photo_id = ?1 LIMIT 1", -1, &lookup_, nullptr) !=
+          SQLITE_OK ||
+      sqlite3_prepare_v2(db_, "INSERT OR IGNORE INTO record (photo_id) VALUES (?1)", -1, &insert_, nullptr) !=
+          SQLITE_OK) {
+    note_failure(sqlite3_errmsg(db_));
     reset();
     return false;
   }
   return true;
 }
 
+void DownloadRecord::note_failure(const std::string& cause) { notices_.push_back(unusable(path_, cause)); }
+
+void DownloadRecord::recover_from_damage() {
+  damaged_ = false;
+  reset();
+  const std::string aside = set_aside(path_);
+  if (aside.empty()) {
+    note_failure(std::string("database disk image is malformed, and it cannot be renamed (") +
+                 std::strerror(errno) + ")");
+    return;
+  }
+  notices_.push_back(replaced(path_, aside, "database disk image is malformed"));
+  const std::string path = path_;
+  std::vector<RecordNotice> pending = std::move(notices_);
+  open_record_store(path);
+  pending.insert(pending.end(), notices_.begin(), notices_.end());
+  notices_ = std::move(pending);
+}
+
+std::vector<RecordNotice> DownloadRecord::take_notices() { return std::exchange(notices_, {}); }
+
 bool DownloadRecord::is_recorded(const std::string& photo_id) const {
   if (lookup_ == nullptr) return false;
   sqlite3_reset(lookup_);
   sqlite3_bind_text(lookup_, 1, photo_id.data(), static_cast<int>(photo_id.size()), SQLITE_TRANSIENT);
-  bool found = sqlite3_step(lookup_) == SQLITE_ROW;
+  const int rc = sqlite3_step(lookup_);
+  if (is_damage(rc)) damaged_ = true;  // set aside at the next append
   sqlite3_reset(lookup_);
   sqlite3_clear_bindings(lookup_);
-  return found;
+  return rc == SQLITE_ROW;
 }
 
 bool DownloadRecord::add_record(const std::string& photo_id) {
+  return stage_record(photo_id) && commit_staged();
+}
+
+bool DownloadRecord::stage_record(const std::string& photo_id) {
+  drop_staged();
+  if (damaged_) recover_from_damage();
   if (insert_ == nullptr) return false;
-  sqlite3_reset(insert_);
-  sqlite3_bind_text(insert_, 1, photo_id.data(), static_cast<int>(photo_id.size()), SQLITE_TRANSIENT);
-  bool done = sqlite3_step(insert_) == SQLITE_DONE;
-  sqlite3_reset(insert_);
-  sqlite3_clear_bindings(insert_);
-  return done;
+  // The log is folded into the file now and then, between appends, never inside one.
+  if (++appends_since_checkpoint_ >= 500) {
+    appends_since_checkpoint_ = 0;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
+  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    staged_ = true;
+    sqlite3_reset(insert_);
+    sqlite3_bind_text(insert_, 1, photo_id.data(), static_cast<int>(photo_id.size()), SQLITE_TRANSIENT);
+    rc = sqlite3_step(insert_);
+    sqlite3_reset(insert_);
+    sqlite3_clear_bindings(insert_);
+    if (rc == SQLITE_DONE) return true;
+  }
+  const std::string cause = sqlite3_errmsg(db_);
+  if (is_damage(rc)) damaged_ = true;
+  drop_staged();
+  note_failure(cause);
+  return false;
+}
+
+bool DownloadRecord::commit_staged() {
+  if (!staged_) return false;
+  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    staged_ = false;
+    return true;
+  }
+  note_failure(sqlite3_errmsg(db_));
+  drop_staged();
+  return false;
+}
+
+void DownloadRecord::drop_staged() {
+  if (!staged_) return;
+  staged_ = false;
+  if (db_ != nullptr && !sqlite3_get_autocommit(db_))
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void DownloadRecord::close_record_store() { reset(); }

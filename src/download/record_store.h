@@ -10,9 +10,12 @@
 // One SQLite file per user: a table of photo_id in append order (rowid), with a unique
 // index so that a lookup consults the whole record quickly and an id is kept once. Every
 // append is its own transaction in a write-ahead log, so a crash or a kill never leaves
-// the table unreadable. A missing or damaged file never stops a download: the store then
-// answers "not recorded" and drops appends.
+// the table unreadable. A missing file never stops a download: the store then answers
+// "not recorded" and drops appends, and says so in notices(). A file that is not a record
+// (another format, or damaged) is renamed with a suffix, never deleted, and a fresh record
+// is started in its place.
 #include <string>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -26,6 +29,12 @@ std::string record_store_path(const std::string& user_id);
 // then "~" and a hash of the whole id. Never empty, never "." or "..", never a separator.
 std::string record_file_stem(const std::string& user_id);
 
+// Something the log must say about the record file (GBK text naming the file and cause).
+struct RecordNotice {
+  bool usable = false;  // true: the record goes on (a file was set aside and replaced)
+  std::string text;
+};
+
 class DownloadRecord {
  public:
   DownloadRecord() = default;
@@ -38,6 +47,8 @@ class DownloadRecord {
   // Creates the file with its table when no file exists at `path`; an existing file is
   // left untouched. True when the file exists afterwards.
   static bool create_record_store(const std::string& path);
+  // The same, adding what went wrong to `notices`.
+  static bool create_record_store(const std::string& path, std::vector<RecordNotice>& notices);
 
   // Opens (creating the table when the file lacks it). False when the file cannot be used;
   // the store then behaves as an empty record that keeps nothing.
@@ -46,11 +57,29 @@ class DownloadRecord {
   bool is_recorded(const std::string& photo_id) const;
   // Appends the id unless it is already recorded. False when nothing could be written.
   bool add_record(const std::string& photo_id);
+  // An append in two parts: stage_record prepares it (and may wait for another process
+  // that writes the file); commit_staged makes it part of the record, quickly;
+  // drop_staged forgets an append not committed. False when nothing could be prepared or
+  // committed.
+  bool stage_record(const std::string& photo_id);
+  bool commit_staged();
+  void drop_staged();
   void close_record_store();
   bool is_open() const { return db_ != nullptr; }
 
+  // What went wrong since the last call (file set aside, cannot be opened or written).
+  std::vector<RecordNotice> take_notices();
+
  private:
   void reset() noexcept;
+  void note_failure(const std::string& cause);
+  // A lookup or append met a damaged file: set it aside and start afresh.
+  void recover_from_damage();
+  std::string path_;
+  std::vector<RecordNotice> notices_;
+  mutable bool damaged_ = false;
+  bool staged_ = false;
+  int appends_since_checkpoint_ = 0;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* lookup_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;

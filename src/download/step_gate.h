@@ -1,11 +1,12 @@
 #pragma once
-// StepGate: runs the worker's visible steps (file writes, record appends, view updates)
-// only while the download may act.
+// StepGate: runs the worker's visible steps (a new file, a file put in place, a record
+// append committed, view updates) only while the download may act.
 //
 // The controller takes the same mutex to pause or end, so once pause_download or
 // end_download has returned, no step is under way and none starts until continue (or ever,
-// after end). Steps are short and never wait for the GUI thread, so the controller's wait
-// for the mutex is short too.
+// after end). Steps are short, never wait for the GUI thread and never wait for the disk
+// (writing, flushing, scanning and preparing a record append happen between steps), so
+// the controller's wait for the mutex is short too.
 #include <mutex>
 
 #include "core/gate.h"

@@ -234,6 +234,12 @@ std::string QtWindowBridge::save_folder_text() {
   return box == nullptr ? std::string() : to_gbk(box->text());
 }
 
+// The box's own text, not its GBK form: a folder may hold any character.
+std::string QtWindowBridge::save_folder_path() {
+  auto* box = window_ ? named<QLineEdit>(window_.data(), "编辑框_保存位置") : nullptr;
+  return box == nullptr ? std::string() : box->text().toStdString();
+}
+
 DateTime QtWindowBridge::range_start() {
   return window_ ? picker_date(window_.data(), "日期框_开始时间") : DateTime{};
 }

@@ -64,6 +64,7 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   // DownloadView: reads on the GUI thread, updates from anywhere.
   std::vector<TickedAlbum> ticked_albums() override;
   std::string save_folder_text() override;
+  std::string save_folder_path() override;
   DateTime range_start() override;
   DateTime range_end() override;
   void append_log(Generation generation, const std::string& text) override;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "core/settings.h"
 #include "download/downloader.h"
 #include "download/naming.h"
+#include "download/record_store.h"
 #include "recording_view.h"
 #include "support/sample_service_env.h"
 #include "temp_folder.h"
@@ -75,6 +77,16 @@ class DownloadTest : public aftest::SampleServiceTest {
     const bool gif = photo.pic_name.find(".gif") != std::string::npos;
     return gbk_to_utf8(photo_file_name(position, file_caption(G(photo.caption_render)),
                                        file_caption(photo.feed_id), gif ? ".gif" : ".jpg"));
+  }
+
+  // The photos of `album` that are recorded for `uid`.
+  static std::set<std::string> recorded(const std::string& uid, const afsample::SampleAlbum& album) {
+    std::set<std::string> ids;
+    DownloadRecord record;
+    if (!record.open_record_store(record_store_path(uid))) return ids;
+    for (const auto& photo : album.photos)
+      if (record.is_recorded(photo.photo_id)) ids.insert(photo.photo_id);
+    return ids;
   }
 
   std::size_t image_requests(const afsample::SamplePhoto& photo) {

@@ -5,6 +5,7 @@
 // its photo, and the download's finish comes only once every photo is in place.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -21,9 +22,7 @@ namespace fs = std::filesystem;
 using testing::DownloadTest;
 using Clock = std::chrono::steady_clock;
 
-bool is_temporary(const std::string& path) {
-  return path.find(".albumfetcher-") != std::string::npos;
-}
+bool is_temporary(const std::string& path) { return path.find(".albumfetcher-") != std::string::npos; }
 
 class FlushedSaveTest : public DownloadTest {
  protected:
@@ -53,16 +52,6 @@ class FlushedSaveTest : public DownloadTest {
     for (const auto& [name, bytes] : files_under(save_.path()))
       if (!is_temporary(name)) names.insert(name);
     return names;
-  }
-
-  // The photos of `album` that are recorded for `uid`.
-  std::set<std::string> recorded(const std::string& uid, const afsample::SampleAlbum& album) {
-    std::set<std::string> ids;
-    DownloadRecord record;
-    if (!record.open_record_store(record_store_path(uid))) return ids;
-    for (const auto& photo : album.photos)
-      if (record.is_recorded(photo.photo_id)) ids.insert(photo.photo_id);
-    return ids;
   }
 
   // Every photo file is whole, every recorded photo has its file, at most `unrecorded`
@@ -99,7 +88,7 @@ TEST_P(FlushedSaveWays, FilesLogAndRecordOfAnAlbumWithFailures) {
   album.photos[1].image_fault_status = 404;  // both tries fail
   album.photos[1].image_fault_times = -1;
   album.photos[3].caption_render = std::string(250, 'x') + "春游";  // kept as 春游
-  album.photos[5].feed_id = std::string(300, '7');  // no name fits: refused under both
+  album.photos[5].feed_id = std::string(300, '7');                  // no name fits: refused under both
   user.albums.push_back(album);
   service().add_user(user);
   set_switches(true, false);
@@ -111,11 +100,13 @@ TEST_P(FlushedSaveWays, FilesLogAndRecordOfAnAlbumWithFailures) {
     want["T/A6/" + expected_name(album.photos[i], i + 1)] = service().image_bytes(album.photos[i].pic_name);
   want["T/A6/4_春游_" + album.photos[3].feed_id + ".jpg"] = service().image_bytes(album.photos[3].pic_name);
   EXPECT_EQ(files_under(save_.path()), want);
-  EXPECT_EQ(view_.log(), G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n") +
-                             failure_line({album.photos[1].photo_id, "", "", "", "", "", album.photos[1].feed_id, ""}) +
-                             failure_cause_line(G("服务器回答 HTTP 404")) +
-                             failure_line({album.photos[5].photo_id, "", "", "", "", "", album.photos[5].feed_id, ""}) +
-                             G("---完成相册《A6》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
+  EXPECT_EQ(view_.log(),
+            G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n") +
+                failure_line({album.photos[1].photo_id, "", "", "", "", "", album.photos[1].feed_id, ""}) +
+                failure_cause_line(G("服务器回答 HTTP 404")) +
+                failure_line({album.photos[5].photo_id, "", "", "", "", "", album.photos[5].feed_id, ""}) +
+                failure_cause_line(disk_error_cause(ENAMETOOLONG)) +
+                G("---完成相册《A6》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
   EXPECT_EQ(recorded("9101", album),
             (std::set<std::string>{album.photos[0].photo_id, album.photos[2].photo_id,
                                    album.photos[3].photo_id, album.photos[4].photo_id}));
@@ -175,7 +166,8 @@ TEST_F(FlushedSaveTest, EachPhotoStillKeepsTheWholeWaitAfterItsFetch) {
   SaveOptions save;
   save.after_photo = std::chrono::milliseconds(150);
   save.sync_files = true;
-  PhotoSaver saver(save_.path(), record, steps, [&](const std::string& l) { log += l; }, save);
+  PhotoSaver saver(
+      save_.path(), record, steps, [&](const std::string& l) { log += l; }, save);
   int position = 0;
   for (const auto& photo : user.albums[0].photos) {
     PhotoEntry entry;
@@ -243,8 +235,8 @@ TEST_F(FlushedSaveTest, EndAtAnyMomentLeavesNoTemporaryFileAndNoRecordWithoutIts
     int delay_ms;
     bool paused_first;
   };
-  for (const Moment m : {Moment{1, 0, false}, Moment{2, 3, false}, Moment{3, 11, false},
-                         Moment{4, 17, true}, Moment{5, 0, true}, Moment{6, 23, false}}) {
+  for (const Moment m : {Moment{1, 0, false}, Moment{2, 3, false}, Moment{3, 11, false}, Moment{4, 17, true},
+                         Moment{5, 0, true}, Moment{6, 23, false}}) {
     SCOPED_TRACE(m.after_requests);
     auto o = flushed();
     o.pacing.after_photo = std::chrono::milliseconds(5);
@@ -261,7 +253,8 @@ TEST_F(FlushedSaveTest, EndAtAnyMomentLeavesNoTemporaryFileAndNoRecordWithoutIts
     expect_files_match_record("9105", user.albums[0], "T/A30", 1);
 
     fs::remove_all(save_.file("T"));
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(program_.file(std::string("9105.dlr") + suffix));
+    for (const char* suffix : {"", "-wal", "-shm"})
+      fs::remove(program_.file(std::string("9105.dlr") + suffix));
     service().clear_requests();
     view_.clear();
   }

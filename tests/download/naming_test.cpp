@@ -39,10 +39,10 @@ INSTANTIATE_TEST_SUITE_P(
         SanitizeCase{"\x81\x5c\\\x81\x7c|", "\x81\x5c\x81\x7c"},
         SanitizeCase{G("《相册》"), G("《相册》")}));
 
-TEST(FileCaption, AlsoDropsQuestionMarksAndEverySpace) {
+TEST(FileCaption, AlsoDropsQuestionMarksEverySpaceAndControlCharacters) {
   EXPECT_EQ(file_caption(G("春 游　2013?")), G("春游2013"));
   EXPECT_EQ(file_caption(G("：、？。（）·！，...")), "");
-  EXPECT_EQ(file_caption("a\tb\nc"), "a\tb\nc");
+  EXPECT_EQ(file_caption(std::string("a\tb\nc\x7f\x01" "d\0e", 10)), "abcde");
   EXPECT_EQ(file_caption("3558/../x"), "3558x");
 }
 

@@ -26,8 +26,8 @@ std::vector<std::string> stored_ids(const std::string& path) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT photo_id FROM record ORDER BY rowid", -1, &statement,
-                           nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT photo_id FROM record ORDER BY rowid", -1, &statement, nullptr) ==
+        SQLITE_OK) {
       while (sqlite3_step(statement) == SQLITE_ROW)
         ids.emplace_back(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
                          static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
@@ -66,9 +66,10 @@ TEST(RecordStorePath, AnIdThatIsNotPlainStaysInsideTheProgramDirectory) {
   const std::string program = outer.file("a/b/program");
   fs::create_directories(program);
   set_program_directory(program);
-  const std::vector<std::string> ids = {"../../x", "../x", "a/b", "/etc/x", "..", ".", "",
-                                        "..\\..\\x", "x/../../y", std::string(300, '.') + "/z",
-                                        G("用户")};
+  const std::vector<std::string> ids = {
+      "../../x", "../x", "a/b",       "/etc/x",    "..",
+      ".",       "",     "..\\..\\x", "x/../../y", std::string(300, '.') + "/z",
+      G("用户")};
   std::set<std::string> stems;
   for (const auto& id : ids) {
     const std::string stem = record_file_stem(id);
@@ -162,8 +163,8 @@ TEST(RecordStore, ComparisonIsExactBytes) {
     std::string id;
     bool found;
   };
-  const Case cases[] = {{"abc", true},   {"ABC", false}, {"abc ", false}, {" abc", false},
-                        {"ab", false},   {gbk_id, true}, {G("相册"), false}};
+  const Case cases[] = {{"abc", true}, {"ABC", false}, {"abc ", false},   {" abc", false},
+                        {"ab", false}, {gbk_id, true}, {G("相册"), false}};
   for (const auto& c : cases) EXPECT_EQ(record.is_recorded(c.id), c.found) << c.id;
 }
 
@@ -209,18 +210,125 @@ TEST(RecordStore, UsersHaveSeparateFiles) {
   EXPECT_FALSE(other.is_recorded("5"));
 }
 
-TEST(RecordStore, DamagedFileAnswersNotRecordedAndIsLeftAlone) {
+// Files that are no record: each is renamed with a suffix (its bytes kept) and a fresh
+// record takes its place, which the notices say.
+struct NotARecordCase {
+  const char* what;
+  void (*make)(const std::string& path);
+};
+
+void run_sql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+// A record of 3000 ids whose schema page is then overwritten.
+void damaged_record(const std::string& path) {
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  for (int i = 0; i < 3000; ++i) record.add_record(std::to_string(i));
+  record.close_record_store();
+  std::string bytes = testing::read_file(path);
+  ASSERT_GT(bytes.size(), 4096u);
+  for (std::size_t i = 100; i < 4096; ++i) bytes[i] = static_cast<char>(0xA5);
+  testing::write_file(path, bytes);
+}
+
+class NotARecord : public ::testing::TestWithParam<NotARecordCase> {};
+
+TEST_P(NotARecord, IsSetAsideAndAFreshRecordStarts) {
+  for (const bool at_creation : {true, false}) {
+    SCOPED_TRACE(at_creation ? "created at the start" : "opened for an album");
+    TempFolder folder;
+    const std::string path = folder.file("1.dlr");
+    GetParam().make(path);
+    const std::string original = testing::read_file(path);
+    std::vector<RecordNotice> notices;
+    DownloadRecord record;
+    if (at_creation) {
+      ASSERT_TRUE(DownloadRecord::create_record_store(path, notices));
+      ASSERT_TRUE(record.open_record_store(path));
+    } else {
+      ASSERT_TRUE(record.open_record_store(path));
+      notices = record.take_notices();
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].usable);
+    EXPECT_EQ(notices[0].text.rfind(G("下载记录文件无法读取"), 0), 0u) << notices[0].text;
+    EXPECT_NE(notices[0].text.find(path + ".set-aside"), std::string::npos);
+    EXPECT_EQ(testing::read_file(path + ".set-aside"), original);
+    EXPECT_FALSE(record.is_recorded("1"));
+    EXPECT_TRUE(record.add_record("1"));
+    EXPECT_TRUE(record.is_recorded("1"));
+    EXPECT_TRUE(record.take_notices().empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, NotARecord,
+    ::testing::Values(
+        NotARecordCase{"text", [](const std::string& p) { testing::write_file(p, std::string(4096, 'Z')); }},
+        NotARecordCase{
+            "another program's database",
+            [](const std::string& p) { run_sql(p, "CREATE TABLE photos (id INTEGER, data BLOB);"); }},
+        NotARecordCase{"a table of that name without photo_id",
+                       [](const std::string& p) { run_sql(p, "CREATE TABLE record (x INTEGER);"); }},
+        NotARecordCase{"a damaged record", damaged_record}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST(RecordStore, ASecondFileSetAsideKeepsTheFirst) {
   TempFolder folder;
   const std::string path = folder.file("1.dlr");
-  const std::string garbage(4096, '\x5a');
-  testing::write_file(path, garbage);
-  ASSERT_TRUE(DownloadRecord::create_record_store(path));  // exists: untouched
+  testing::write_file(path, std::string(4096, 'A'));
+  ASSERT_TRUE(DownloadRecord::create_record_store(path));
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  testing::write_file(path, std::string(4096, 'B'));
+  ASSERT_TRUE(DownloadRecord::create_record_store(path));
+  EXPECT_EQ(testing::read_file(path + ".set-aside"), std::string(4096, 'A'));
+  EXPECT_EQ(testing::read_file(path + ".set-aside-2"), std::string(4096, 'B'));
+}
+
+// Damage below the schema shows only when a lookup reaches it: the next append sets the
+// file aside and goes on in a fresh record.
+TEST(RecordStore, DamageFoundByALookupIsSetAsideAtTheNextAppend) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  {
+    DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(path));
+    for (int i = 0; i < 3000; ++i) record.add_record(std::to_string(100000 + i));
+  }
+  std::string bytes = testing::read_file(path);
+  ASSERT_GT(bytes.size(), 3 * 4096u);
+  for (std::size_t i = 4096; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0xA5);
+  testing::write_file(path, bytes);
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  EXPECT_FALSE(record.is_recorded("100001"));
+  EXPECT_TRUE(record.add_record("7"));
+  EXPECT_TRUE(record.is_recorded("7"));
+  const auto notices = record.take_notices();
+  ASSERT_FALSE(notices.empty());
+  EXPECT_TRUE(notices[0].usable);
+  EXPECT_EQ(testing::read_file(path + ".set-aside"), bytes);
+}
+
+TEST(RecordStore, AFolderInItsPlaceIsUnusableAndSaysWhy) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  std::filesystem::create_directory(path);
+  std::vector<RecordNotice> notices;
+  EXPECT_FALSE(DownloadRecord::create_record_store(path, notices));
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_FALSE(notices[0].usable);
+  EXPECT_EQ(notices[0].text.rfind(G("下载记录无法使用：") + path + G("，原因："), 0), 0u) << notices[0].text;
   DownloadRecord record;
   EXPECT_FALSE(record.open_record_store(path));
-  EXPECT_FALSE(record.is_recorded("1"));
   EXPECT_FALSE(record.add_record("1"));
-  record.close_record_store();
-  EXPECT_EQ(testing::read_file(path), garbage);
+  EXPECT_FALSE(record.take_notices().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(path));  // never removed
 }
 
 TEST(RecordStore, UnreachableFileAnswersNotRecorded) {

@@ -2,6 +2,7 @@
 // RecordingView: a DownloadView that keeps every update in order, for the engine tests.
 // Reads answer what the test set; updates may come from any thread.
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,17 +24,20 @@ class RecordingView : public DownloadView {
   // What the window shows: set by the test before a start.
   std::vector<TickedAlbum> rows;
   std::string save_folder;
+  // Set: the save folder as the operator gave it (UTF-8), beyond what GBK holds.
+  std::optional<std::string> save_path;
   DateTime start{2006, 3, 30};
   DateTime end{2025, 12, 30};
 
   std::vector<TickedAlbum> ticked_albums() override { return rows; }
   std::string save_folder_text() override { return save_folder; }
+  std::string save_folder_path() override {
+    return save_path ? *save_path : DownloadView::save_folder_path();
+  }
   DateTime range_start() override { return start; }
   DateTime range_end() override { return end; }
 
-  void append_log(Generation g, const std::string& text) override {
-    add({ViewEvent::Log, g, {}, text});
-  }
+  void append_log(Generation g, const std::string& text) override { add({ViewEvent::Log, g, {}, text}); }
   void set_label(Generation g, DownloadLabel label, const std::string& text) override {
     add({ViewEvent::Label, g, label, text});
   }
