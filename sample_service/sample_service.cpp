@@ -127,16 +127,6 @@ void append_u_escape(std::string& out, unsigned value) {
   out += buffer;
 }
 
-// The login form (GET /login), also what an image request gets after its login expired.
-std::string login_form_page() {
-  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Log in</title></head><body>\n"
-         "<form id=\"login_form\" method=\"post\" action=\"/login\">\n"
-         "<input type=\"text\" id=\"username\" name=\"username\">\n"
-         "<input type=\"password\" id=\"password\" name=\"password\">\n"
-         "<input type=\"submit\" id=\"submit\" value=\"Log in\">\n"
-         "</form>\n</body></html>\n";
-}
-
 // Announces the answer's whole length, sends half, then fails the provider: httplib closes
 // the connection and the client sees a body cut short.
 void send_half_then_close(httplib::Response& res) {
@@ -257,6 +247,9 @@ struct SampleService::Impl {
   std::string login_password = "demo";
   std::vector<RecordedRequest> requests;
   std::mt19937_64 random{std::random_device{}()};
+  int list_burst = 25;
+  int burst_count = 0;
+  std::chrono::steady_clock::time_point last_list_request{};
 
   // Image answers: the rules set by a test (else the profile's), the rate limit's count,
   // and the stop that ends stalled and trickling answers.
@@ -276,8 +269,15 @@ struct SampleService::Impl {
   void home_page(const SampleUser& user, httplib::Response& res) const;
   void index_page(httplib::Response& res) const;
   void overview_page(const SampleUser* user, httplib::Response& res) const;
-  void album_list(const std::map<std::string, std::string>& q, bool session, httplib::Response& res) const;
-  void photo_list(const std::map<std::string, std::string>& q, bool session, httplib::Response& res) const;
+  void album_list(const std::map<std::string, std::string>& q, bool session, httplib::Response& res,
+                  int page_size = 0) const;
+  void photo_list(const std::map<std::string, std::string>& q, bool session, httplib::Response& res,
+                  int cap = 0) const;
+  // The answers of the Today profile; false when the request is answered as always.
+  bool today_answer(const httplib::Request& req, const std::string& path,
+                    const std::map<std::string, std::string>& q, httplib::Response& res);
+  bool has_session_cookie(const httplib::Request& req) const;
+  void login_page(httplib::Response& res) const;
   bool image(const httplib::Request& req, const std::string& name, httplib::Response& res,
              std::unique_lock<std::mutex>& lock);
   ImageRules effective_image_rules() const;
@@ -380,7 +380,7 @@ std::string SampleService::Impl::cover_address(const SampleAlbum& album) const {
 }
 
 void SampleService::Impl::album_list(const std::map<std::string, std::string>& q, bool session,
-                                     httplib::Response& res) const {
+                                     httplib::Response& res, int page_size) const {
   const auto uid = q.count("uid") ? q.at("uid") : std::string();
   const SampleUser* user = user_by_uid(uid);
   if (!user || uid.empty()) {
@@ -390,8 +390,12 @@ void SampleService::Impl::album_list(const std::map<std::string, std::string>& q
   }
   std::string list;
   int total = 0;
+  const long page = q.count("page") ? std::max(1L, std::atol(q.at("page").c_str())) : 1L;
   for (const auto& album : user->albums) {
     if (album.requires_login && !session) continue;
+    ++total;
+    // Paged: only the albums of the asked page are listed; total counts them all.
+    if (page_size > 0 && (total <= (page - 1) * page_size || total > page * page_size)) continue;
     if (!list.empty()) list += ",";
     list += "{\"album_id\":" + json_string(album.album_id) + ",\"uid\":" + json_string(user->uid);
     list += ",\"caption\":" + json_string(album.caption, album.caption_form == CaptionForm::RawUtf8);
@@ -410,7 +414,6 @@ void SampleService::Impl::album_list(const std::map<std::string, std::string>& q
     }
     list += ",\"property\":\"" + std::string(album.requires_login ? "2" : "1") + "\"";
     list += ",\"updated_at\":\"1365000000\"}";
-    ++total;
   }
   res.set_content("{\"result\":true,\"data\":{\"album_list\":[" + list +
                       "],\"total\":" + std::to_string(total) + "},\"code\":0}",
@@ -418,7 +421,7 @@ void SampleService::Impl::album_list(const std::map<std::string, std::string>& q
 }
 
 void SampleService::Impl::photo_list(const std::map<std::string, std::string>& q, bool session,
-                                     httplib::Response& res) const {
+                                     httplib::Response& res, int cap) const {
   auto get = [&](const char* key) { return q.count(key) ? q.at(key) : std::string(); };
   const SampleUser* user = user_by_uid(get("uid"));
   const SampleAlbum* album = nullptr;
@@ -433,7 +436,8 @@ void SampleService::Impl::photo_list(const std::map<std::string, std::string>& q
     return;
   }
   const long page = std::max(1L, std::atol(get("page").c_str()));
-  const std::size_t size = static_cast<std::size_t>(std::max(1, album->page_size));
+  const int asked = cap > 0 ? std::min(cap, album->page_size) : album->page_size;
+  const std::size_t size = static_cast<std::size_t>(std::max(1, asked));
   std::size_t first = static_cast<std::size_t>(page - 1) * size;
   if (first >= album->photos.size() && album->past_end == PastEnd::RepeatLast && !album->photos.empty()) {
     first = (album->photos.size() - 1) / size * size;
@@ -545,7 +549,7 @@ bool SampleService::Impl::image_fault_answer(const SamplePhoto& photo, std::stri
       res.set_content("{\"ok\":0,\"code\":\"100005\",\"msg\":\"please log in first\"}", "application/json");
       return true;
     case ImageFault::LoginPage:
-      res.set_content(login_form_page(), "text/html; charset=utf-8");
+      login_page(res);
       return true;
     case ImageFault::LoginRedirect:
       res.status = 302;
@@ -632,15 +636,30 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
         std::this_thread::sleep_for(fault->delay);
         lock.lock();
         break;
+      case FaultKind::Status:
+        res.status = fault->status;
+        res.set_header("Retry-After", "1");
+        res.set_content(
+            "<html><body>\xE8\xAF\xB7\xE6\xB1\x82\xE8\xBF\x87\xE4\xBA\x8E\xE9\xA2\x91"
+            "\xE7\xB9\x81</body></html>",  // 请求过于频繁
+            "text/html; charset=utf-8");
+        return;
+      case FaultKind::LoginPage:
+        login_page(res);
+        return;
       case FaultKind::Drop:
-        break;  // answered below, then cut
+      case FaultKind::Stall:
+      case FaultKind::Trickle:
+        break;  // answered below, then cut or slowed
     }
   }
 
   const bool session = logged_in(req);
   const auto q = parse_query(query);
   bool found = true;
-  if (path == "/albums/get_all") {
+  if (profile == ServiceProfile::Today && today_answer(req, path, q, res)) {
+    // answered in today's way
+  } else if (path == "/albums/get_all") {
     album_list(q, session, res);
   } else if (path == "/photos/get_all") {
     photo_list(q, session, res);
@@ -667,7 +686,7 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
           "text/html; charset=utf-8");
     }
   } else if (path == "/login") {
-    res.set_content(login_form_page(), "text/html; charset=utf-8");
+    login_page(res);
   } else if (path == "/logout") {
     sessions.clear();
     res.set_header("Set-Cookie", std::string(kSessionCookie) + "=; Path=/; Max-Age=0; HttpOnly");
@@ -695,7 +714,114 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
     res.set_content("<html><body>404 Not Found</body></html>", "text/html");
   }
 
+  if (fault && (fault->kind == FaultKind::Stall || fault->kind == FaultKind::Trickle)) {
+    auto body = std::make_shared<std::string>(res.body);
+    const std::string type = res.get_header_value("Content-Type");
+    const bool stall = fault->kind == FaultKind::Stall;
+    const auto delay = fault->delay;
+    res.body.clear();
+    res.set_content_provider(body->size(), type,
+                             [body, stall, delay](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                               if (stall) {
+                                 // A few bytes, then silence; the client gives up first.
+                                 if (offset == 0 && !body->empty()) return sink.write(body->data(), 1);
+                                 std::this_thread::sleep_for(delay);
+                                 return false;
+                               }
+                               std::this_thread::sleep_for(delay);
+                               return sink.write(body->data() + offset, 1);
+                             });
+  }
   if (fault && fault->kind == FaultKind::Drop) send_half_then_close(res);
+}
+
+void SampleService::Impl::login_page(httplib::Response& res) const {
+  res.set_content(
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Log in</title></head><body>\n"
+      "<form id=\"login_form\" method=\"post\" action=\"/login\">\n"
+      "<input type=\"text\" id=\"username\" name=\"username\">\n"
+      "<input type=\"password\" id=\"password\" name=\"password\">\n"
+      "<input type=\"submit\" id=\"submit\" value=\"Log in\">\n"
+      "</form>\n</body></html>\n",
+      "text/html; charset=utf-8");
+}
+
+// ---- Today profile: users, lists and pages (images are answered elsewhere) ----
+
+bool SampleService::Impl::has_session_cookie(const httplib::Request& req) const {
+  const std::string cookies = req.get_header_value("Cookie");
+  const std::string name = std::string(kSessionCookie) + "=";
+  return cookies.rfind(name, 0) == 0 || cookies.find("; " + name) != std::string::npos;
+}
+
+bool SampleService::Impl::today_answer(const httplib::Request& req, const std::string& path,
+                                       const std::map<std::string, std::string>& q, httplib::Response& res) {
+  const bool session = logged_in(req);
+  auto to_visitor = [&] {
+    res.status = 302;
+    res.set_header("Location", base() + "/visitor/visitor?entry=miniblog&a=enter&url=" + path);
+    res.set_content("", "text/html");
+    return true;
+  };
+  if (path == "/visitor/visitor") {
+    res.set_content(
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Sina Visitor System</title></head>"
+        "<body><script>var url = \"https://passport.weibo.com/visitor/genvisitor\";</script></body></html>",
+        "text/html; charset=utf-8");
+    return true;
+  }
+  const SampleUser* home = nullptr;
+  for (const auto& u : users)
+    if (u.path == path) home = &u;
+  if (home) {
+    if (!session) return to_visitor();
+    // Rendered by script: neither id marker, and only the service's name as the title.
+    res.set_content(
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>\xE5\xBE\xAE\xE5\x8D\x9A</title>"
+        "</head><body><div id=\"app\"></div><script src=\"/js/index.js\"></script></body></html>",
+        "text/html; charset=utf-8");
+    return true;
+  }
+  if (path == "/ajax/profile/info") {
+    if (!session) return to_visitor();
+    const SampleUser* found = nullptr;
+    for (const auto& u : users) {
+      if ((q.count("uid") && q.at("uid") == u.uid) || (q.count("custom") && "/" + q.at("custom") == u.path) ||
+          (q.count("screen_name") && q.at("screen_name") == u.title))
+        found = &u;
+    }
+    if (!found) {
+      res.set_content("{\"ok\":0,\"msg\":\"user not found\"}", "application/json; charset=utf-8");
+      return true;
+    }
+    res.set_content("{\"ok\":1,\"data\":{\"user\":{\"id\":" + found->uid + ",\"idstr\":" +
+                        json_string(found->uid) + ",\"screen_name\":" + json_string(found->title) + "}}}",
+                    "application/json; charset=utf-8");
+    return true;
+  }
+  if (path != "/albums/get_all" && path != "/photos/get_all") return false;
+  if (!has_session_cookie(req)) return to_visitor();
+  if (!session) {
+    login_page(res);  // an expired session: the login page, status 200
+    return true;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  burst_count = now - last_list_request < std::chrono::seconds(1) ? burst_count + 1 : 1;
+  last_list_request = now;
+  if (list_burst > 0 && burst_count > list_burst) {
+    burst_count = 0;
+    res.status = 429;
+    res.set_header("Retry-After", "1");
+    res.set_content("{\"ok\":0,\"code\":\"100004\",\"msg\":\"\\u8bf7\\u6c42\\u8fc7\\u4e8e\\u9891\\u7e41\"}",
+                    "application/json; charset=utf-8");
+    return true;
+  }
+  if (path == "/albums/get_all") {
+    album_list(q, session, res, 20);
+  } else {
+    photo_list(q, session, res, 30);
+  }
+  return true;
 }
 
 SampleService::SampleService(int port) : impl_(std::make_unique<Impl>()) {
@@ -746,6 +872,11 @@ void SampleService::set_profile(ServiceProfile profile) {
   impl_->profile = profile;
 }
 
+void SampleService::set_list_burst(int requests) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->list_burst = requests;
+}
+
 ServiceProfile SampleService::profile() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->profile;
@@ -768,6 +899,9 @@ void SampleService::reset() {
   impl_->image_faults_served.clear();
   impl_->sessions.clear();
   impl_->requests.clear();
+  impl_->profile = ServiceProfile::Classic;
+  impl_->list_burst = 25;
+  impl_->burst_count = 0;
   impl_->image_rules.reset();
   impl_->images_since_limit = impl_->images_refused = 0;
 }

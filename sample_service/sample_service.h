@@ -102,6 +102,10 @@ enum class FaultKind {
   ServerError,  // 500
   Slow,         // the normal answer after `delay`
   Drop,         // the normal answer's headers and half its body, then the connection closes
+  Status,       // `status` (414, 418, 429, ...) with "Retry-After: 1" and a short page
+  LoginPage,    // 200 with the login page (an expired session's answer)
+  Stall,        // the normal answer's headers and a few bytes, then nothing for `delay`
+  Trickle,      // the normal answer one byte at a time, `delay` apart
 };
 
 struct Fault {
@@ -111,11 +115,22 @@ struct Fault {
   int times = -1;              // how many requests it answers; -1 = all
   std::chrono::milliseconds delay{0};
   std::string location;  // for Redirect
+  int status = 429;      // for Status
 };
 
 // How the service answers: as it did when the program was designed (Classic), or as it
 // does today (Today: script-rendered home pages, a visitor page without a login, paged
 // album lists, short photo pages, images that want the service's Referer, rate limits).
+// Today's lists and pages:
+//   <home page path>      without the session cookie: 302 to /visitor/visitor?...; with it
+//                         a page with neither id marker, titled only "微博"
+//   /visitor/visitor      the "Sina Visitor System" page
+//   /ajax/profile/info?custom=<name> | screen_name=<title> | uid=<uid>
+//                         {"ok":1,"data":{"user":{"idstr":..,"screen_name":..}}}
+//   /albums/get_all       pages of 20 ("page", default 1) with data.total
+//   /photos/get_all       at most 30 items a page
+//   lists without the session cookie: 302 to the visitor page; with a session the service
+//   does not know (expired): the login page with status 200; a burst: 429 (set_list_burst)
 enum class ServiceProfile { Classic, Today };
 
 // How the image hosts treat requests, beside each photo's own faults. Unless set, the
@@ -163,12 +178,16 @@ class SampleService {
   void set_users(std::vector<SampleUser> users);
   void set_profile(ServiceProfile profile);
   ServiceProfile profile() const;
+  // Today: after this many list requests in a row, each less than a second after the one
+  // before, one list request is answered 429 "too frequent" (0: never). Default 25.
+  void set_list_burst(int requests);
   void add_fault(Fault fault);
   void clear_faults();
   // The image hosts' rules instead of the profile's; reset() returns to the profile's.
   void set_image_rules(ImageRules rules);
   ImageRules image_rules() const;
-  // Clears users, faults, sessions, image fault counters and the request record.
+  // Clears users, faults, sessions, image fault counters, image rules and the request
+  // record; back to the Classic profile.
   void reset();
 
   // The session cookie: its name, the credentials the login form accepts and a session

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/pacing.h"
+#include "sample_service.h"
 #include "ui/demo_mode.h"
 #include "ui/main_window.h"
 #include "ui/screenshots.h"
@@ -40,8 +41,18 @@ int main(int argc, char* argv[]) {
                                       QStringLiteral("Save a picture of every page into DIR, then quit "
                                                      "(with --demo: also the album list and a download)."),
                                       QStringLiteral("DIR"));
-  parser.addOptions({home, service_base, demo, pace_factor, screenshot});
+  const QCommandLineOption service_profile(
+      {QStringLiteral("service-profile")},
+      QStringLiteral("With --demo: how the sample service answers, classic or today (script-rendered "
+                     "home pages, login required, paged lists, rate limits)."),
+      QStringLiteral("NAME"), QStringLiteral("classic"));
+  parser.addOptions({home, service_base, demo, pace_factor, screenshot, service_profile});
   parser.process(app);
+  const QString profile_name = parser.value(service_profile);
+  if (profile_name != QStringLiteral("classic") && profile_name != QStringLiteral("today")) {
+    std::fprintf(stderr, "--service-profile is classic or today\n");
+    return 2;
+  }
 
   af::WindowOptions options;
   if (parser.isSet(home)) options.home = parser.value(home);
@@ -65,6 +76,8 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "the demo service could not start: %s\n", e.what());
       return 1;
     }
+    if (profile_name == QStringLiteral("today"))
+      demo_service->service().set_profile(afsample::ServiceProfile::Today);
     options = demo_service->window_options(options);
   }
 

@@ -137,14 +137,17 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   terminal.finish_progress();
   if (interrupted()) return interrupted_status();
 
+  // The home page or the album list failed: the view has said why on standard error.
+  const bool list_failed = !list_view->failure().empty();
   if (user.user_id.empty()) {
-    terminal.note("albumfetcher-cli: no user id found on the home page " +
-                  gbk_to_utf8(user.home_page_address));
+    if (!list_failed)
+      terminal.note("albumfetcher-cli: no user id found on the home page " +
+                    gbk_to_utf8(user.home_page_address));
     return kExitFailed;
   }
   const std::vector<AlbumRow> rows = list_view->rows();
   if (rows.empty()) {
-    terminal.note("albumfetcher-cli: the album list holds no album with photos");
+    if (!list_failed) terminal.note("albumfetcher-cli: the album list holds no album with photos");
     return kExitFailed;
   }
 
@@ -154,7 +157,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
       table += table_cell(row.serial) + "\t" + table_cell(row.caption) + "\t" + table_cell(row.photos) + "\n";
     std::fwrite(table.data(), 1, table.size(), stdout);
     std::fflush(stdout);
-    return kExitSaved;
+    return list_failed ? kExitFailed : kExitSaved;
   }
 
   // The ticked rows, in table order.
@@ -207,11 +210,12 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
   terminal.finish_progress();
   if (interrupted() && !view.finished()) return interrupted_status();
-  // With the record on, a record that could not be used means the next run fetches it all
-  // again: that is a failure too.
+  // Anything wanted that is missing (a photo, a page, part of the album list) is a failure;
+  // so is, with the record on, a record that could not be used (the next run would fetch
+  // everything again).
   const bool record_on = options.record ? *options.record : option_enabled(record_key());
   const bool record_failed = view.record_unusable() && record_on;
-  if (view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed)
+  if (list_failed || view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed)
     return kExitFailed;
   return kExitSaved;
 }

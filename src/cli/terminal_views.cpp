@@ -190,6 +190,20 @@ void TerminalAlbumListView::show_message(const std::string& text, const std::str
   terminal_.message(text, caption);
 }
 
+void TerminalAlbumListView::tell_failure(const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    failure_ = text;
+  }
+  terminal_.finish_progress();
+  terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
+}
+
+std::string TerminalAlbumListView::failure() {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
 std::vector<AlbumRow> TerminalAlbumListView::rows() {
   std::lock_guard lock(mutex_);
   return rows_;
@@ -267,6 +281,11 @@ bool TerminalDownloadView::storage_failed() const {
 bool TerminalDownloadView::record_unusable() const {
   std::lock_guard lock(mutex_);
   return record_unusable_;
+}
+
+void TerminalDownloadView::album_failed(Generation) {
+  std::lock_guard lock(mutex_);
+  ++failures_;
 }
 
 int TerminalDownloadView::failures() const {

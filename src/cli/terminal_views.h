@@ -70,13 +70,17 @@ class TerminalAlbumListView final : public AlbumListView {
   void set_progress_label(const std::string& text) override;
   void append_log(const std::string& text) override;
   void show_message(const std::string& text, const std::string& caption) override;
+  // Said on standard error and kept: the run then ends with status 1.
+  void tell_failure(const std::string& text) override;
 
   std::vector<AlbumRow> rows();
+  std::string failure();
 
  private:
   Terminal& terminal_;
   std::mutex mutex_;
   std::vector<AlbumRow> rows_;
+  std::string failure_;
   int maximum_ = 0;
   int position_ = 0;
 };
@@ -111,7 +115,9 @@ class TerminalDownloadView final : public DownloadView {
   // Logged, and said on standard error.
   void report_storage_failure(Generation generation, const std::string& text) override;
   void report_record_problem(Generation generation, const std::string& text, bool usable) override;
+  void album_failed(Generation generation) override;
 
+  // Photos that failed and albums whose photo list stopped short.
   int failures() const;
   bool finished() const;
   bool storage_failed() const;

@@ -75,6 +75,9 @@ class DownloadView {
   // view drawing a position beyond the maximum as a full bar shows as full.
   virtual void fill_progress(Generation generation) { set_progress_position(generation, kProgressLimit); }
   virtual void set_buttons(Generation generation, ButtonState state) = 0;
+  // An album whose photo list could not be had in full (its log line is already written);
+  // a later run completes it.
+  virtual void album_failed(Generation /*generation*/) {}
   // A message box with an OK button and the default caption, shown by the GUI thread
   // without blocking the caller.
   virtual void show_message(Generation generation, const std::string& text) = 0;

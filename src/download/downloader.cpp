@@ -213,6 +213,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   walk.album_id_text = id_text;
   walk.pacing = options.pacing;
   walk.gate = control.get();
+  WalkFailure failure;
+  walk.failure = &failure;
   const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
     bar.set_position(position);
     if (!steps.run([&] {
@@ -234,6 +236,13 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
     return false;
   }
   if (!walked || control->ended()) return false;
+  if (failure.page > 0) {
+    // The later pages are left for a later run, so no running number shifts.
+    if (!log(album_failure_line(name, failure))) return false;
+    if (!steps.run([&] { view.album_failed(generation); })) return false;
+    record.close_record_store();
+    return true;
+  }
 
   if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
   if (!label(DownloadLabel::PhotoCounter, "")) return false;

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <utility>
+#include <vector>
 
 #include "core/gate.h"
 #include "http/fetch.h"
+#include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/json_document.h"
@@ -39,10 +42,58 @@ int cover_progress(void* gate_pointer, curl_off_t, curl_off_t, curl_off_t, curl_
   return gate->pass() ? 0 : 1;
 }
 
+// Fetches the album list, and its further pages while data.total says more albums exist,
+// into `albums` (in answer order, repeats left out). `failure` tells a page that stayed
+// unusable. False when the gate ended the job.
+bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocument>& albums,
+                       std::string& failure) {
+  constexpr int kLongestList = 10000;  // pages; a total that never comes true ends somewhere
+  std::set<std::string> seen;
+  ListFetch fetch;
+  fetch.pacing = job.pacing;
+  fetch.gate = job.gate;
+  fetch.list_member = "album_list";
+  std::int64_t total = 0;
+  for (int page = 1; page <= kLongestList; ++page) {
+    if (!gate.pass()) return false;
+    const std::string address = page == 1 ? album_list_address(job.endpoints, job.user_id)
+                                          : album_list_page_address(job.endpoints, job.user_id, page);
+    const ListAnswer answer = fetch_list(address, fetch);
+    if (gate.ended() || answer.problem == ListProblem::Ended) return false;
+    if (!gate.wait_for(job.pacing.after_album_list)) return false;
+    if (!answer.usable) {
+      failure = page == 1 ? G("相册列表获取失败：") + answer.cause
+                          : G("相册列表第") + std::to_string(page) + G("页获取失败：") + answer.cause;
+      return true;
+    }
+    JsonDocument root;
+    root.parse(answer.text);
+    const JsonDocument list = root.member("data").member("album_list");
+    const int n = list.array_size();
+    bool brought_new = false;
+    for (int i = 0; i < n; ++i) {
+      JsonDocument album = list.element(i);
+      const std::string id = without(album.member("album_id").to_text(), "\"");
+      // Within the first answer every album counts, as it always did; later pages add only
+      // albums not seen before.
+      if (!seen.insert(id).second && page > 1) continue;
+      brought_new = true;
+      albums.push_back(std::move(album));
+    }
+    if (page == 1) total = to_int32(without(root.member("data").member("total").to_text(), "\""));
+    if (!brought_new || static_cast<std::int64_t>(albums.size()) >= total) return true;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string album_list_address(const ServiceEndpoints& endpoints, const std::string& user_id) {
   return endpoints.photo_base + "/albums/get_all?uid=" + user_id + "&count=6355";
+}
+
+std::string album_list_page_address(const ServiceEndpoints& endpoints, const std::string& user_id, int page) {
+  return album_list_address(endpoints, user_id) + "&page=" + std::to_string(page);
 }
 
 bool looks_like_picture(const std::string& bytes) {
@@ -93,20 +144,17 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   view.clear_rows();
   view.reset_covers();
 
-  const std::string address = album_list_address(job.endpoints, job.user_id);
-  if (!gate.pass()) return 0;
-  PageRequest request;
-  request.gate = job.gate;
-  // The answer is UTF-8 like the photo lists: convert it so raw non-ASCII captions read
-  // right (escaped ones decode to the same GBK either way).
-  const std::string text = utf8_to_gbk(fetch_page(address, request));
-  if (!gate.wait_for(job.pacing.after_album_list)) return 0;
-
-  JsonDocument root;
-  root.parse(text);
-  const int n = root.member("data").member("album_list").array_size();
+  std::vector<JsonDocument> albums;
+  std::string failure;
+  if (!fetch_album_pages(job, gate, albums, failure)) return 0;
+  const int n = static_cast<int>(albums.size());
   if (n == 0) {
-    if (gate.pass()) view.show_message(G("获取到相册个数为：0"), G("温馨提示"));
+    if (!gate.pass()) return 0;
+    if (failure.empty()) {
+      view.show_message(G("获取到相册个数为：0"), G("温馨提示"));
+    } else {
+      view.tell_failure(failure);
+    }
     return 0;
   }
 
@@ -123,7 +171,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     const std::int64_t percent = std::int64_t{position} * 100 / n;
     view.set_progress_label(std::to_string(percent) + "%");
 
-    const JsonDocument album = root.member("data").member("album_list").element(i - 1);
+    const JsonDocument& album = albums[static_cast<std::size_t>(i - 1)];
     const std::string caption = decode_escapes(without(album.member("caption").to_text(), "\""));
     const std::string cover = without(without(album.member("cover_pic").to_text(), "\""), "\\");
     const std::string photos = without(album.member("count").member("photos").to_text(), "\"");
@@ -157,6 +205,8 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
 
   if (!gate.pass()) return rows;
   view.show_canvas(false);
+  // A later page that failed leaves the list short: said before the totals.
+  if (!failure.empty()) view.tell_failure(failure);
   const std::string count = std::to_string(rows);
   view.set_status(G("相册列表获取完毕,共计") + count + G("个"));
   view.append_log(G("-----获取完毕,共计") + count + G("个") + "\r\n\r\n");
@@ -170,10 +220,17 @@ std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListVi
   }
   user.home_page_address = normalize_address(command.box_text);
   // The command's gate reaches the home-page fetch too, so an end does not wait for a slow page.
-  const UserPage page = resolve_user(user.home_page_address, command.gate);
+  const UserPage page = resolve_user(user.home_page_address, command.gate,
+                                     static_cast<long>(command.pacing.request_deadline.count()));
   user.user_id = page.user_id;
   user.user_title = page.title;
+  user.failure = page.failure;
   if (command.gate && command.gate->ended()) return {};
+  // Without a user id there is no album list to ask for: the view says why instead.
+  if (!page.failure.empty() || page.user_id.empty()) {
+    view->tell_failure(page.failure);
+    return {};
+  }
   view->set_status(G("温馨提示：正在获取相册列表..."));
   view->append_log(G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n");
   // The canvas is hidden before the job starts, so the job's own show/hide decides.

@@ -62,6 +62,13 @@ class AlbumListView {
   // A message box with one OK button, modal for the program; shown without blocking the
   // caller. Caption "信息：" unless given.
   virtual void show_message(const std::string& text, const std::string& caption) = 0;
+
+  // Why the user or the album list could not be had (GBK words for a person, without a
+  // line end): shown as the status and as a log line unless a view does otherwise.
+  virtual void tell_failure(const std::string& text) {
+    set_status(text);
+    append_log(text + "\r\n\r\n");
+  }
 };
 
 struct AlbumListJob {
@@ -73,10 +80,16 @@ struct AlbumListJob {
 
 // "http://<service>/albums/get_all?uid=<user_id>&count=6355".
 std::string album_list_address(const ServiceEndpoints& endpoints, const std::string& user_id);
+// The same address with "&page=<page>" after it, for the pages after the first.
+std::string album_list_page_address(const ServiceEndpoints& endpoints, const std::string& user_id, int page);
 
 // The job: fetches and parses the album list, fills the table through `view`. Returns
 // the number of rows added (0 also when the "获取到相册个数为：0" box was shown, or when
-// the gate ended the job).
+// the gate ended the job). An answer that cannot be used is asked for again (fetch_list);
+// when it stays unusable the job tells why (tell_failure) instead of showing the box.
+// When the answer's data.total (number or text) exceeds the albums received, the next
+// pages are asked for ("&page=2", 3, ...) until the total is reached or a page brings no
+// new album; the rows of all pages are numbered on.
 int load_album_list(const AlbumListJob& job, AlbumListView& view);
 
 // A plain HTTP/1.0 GET of a cover address: agent "Mozilla/4.0 (compatible; MSIE 6.0;
@@ -99,11 +112,12 @@ struct AlbumsCommand {
 };
 
 // Empty box: shows "请输入网址" (caption "信息：") and returns an empty thread with `user`
-// untouched. Otherwise resolves the user on the calling thread (one page fetch), writes
-// home_page_address, user_id and user_title into `user`, shows the status and log lines,
-// hides the canvas and returns the started album list job (detach or join it). The job
-// keeps `view` alive while it runs. When the gate ends during the home-page fetch, that
-// fetch is aborted and an empty thread returned, with nothing shown.
+// untouched. A home page that cannot be fetched, a login page and a page without a user
+// id are told through tell_failure, and no album list is asked for (empty thread). Otherwise resolves the
+// user on the calling thread (one page fetch), writes home_page_address, user_id and user_title into `user`,
+// shows the status and log lines, hides the canvas and returns the started album list job (detach or join
+// it). The job keeps `view` alive while it runs. When the gate ends during the home-page fetch, that fetch is
+// aborted and an empty thread returned, with nothing shown.
 std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view,
                        ResolvedUser& user);
 

@@ -5,6 +5,7 @@
 
 #include "core/gate.h"
 #include "http/fetch.h"
+#include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/json_document.h"
@@ -59,6 +60,11 @@ std::string photo_list_address(const ServiceEndpoints& endpoints, const std::str
          std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type + "&__rnd=" + rnd;
 }
 
+std::string album_failure_line(const std::string& album_name, const WalkFailure& failure) {
+  return G("相册《") + album_name + G("》第") + std::to_string(failure.page) + G("页照片列表获取失败：") +
+         failure.cause + G("。本相册没有下载完，再次下载时会补上缺少的照片") + "\r\n\r\n";
+}
+
 bool walk_album(const AlbumWalk& walk,
                 const std::function<bool(const PhotoEntry&, std::int64_t position)>& on_photo) {
   OpenGate open;
@@ -79,16 +85,18 @@ bool walk_album(const AlbumWalk& walk,
     const bool stated = page <= stated_pages;
     const std::string address = photo_list_address(walk.endpoints, walk.user_id, album_id, type,
                                                    static_cast<int>(page), random_fraction_text());
-    std::string text;
-    for (int attempt = 1; attempt <= kTries; ++attempt) {
-      if (!gate.pass()) return false;
-      PageRequest request;
-      request.gate = walk.gate;
-      text = utf8_to_gbk(fetch_page(address, request));
-      if (gate.ended()) return false;
-      if (!text.empty()) break;
-      if (!gate.wait_for(walk.pacing.empty_page_retry)) return false;
+    ListFetch fetch;
+    fetch.pacing = walk.pacing;
+    fetch.gate = walk.gate;
+    fetch.list_member = "photo_list";
+    fetch.tries = kTries;
+    const ListAnswer answer = fetch_list(address, fetch);
+    if (gate.ended() || answer.problem == ListProblem::Ended) return false;
+    if (!answer.usable) {
+      if (walk.failure) *walk.failure = WalkFailure{page, answer.cause};
+      return true;
     }
+    const std::string& text = answer.text;
 
     JsonDocument root;
     root.parse(text);

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/fetch.h"
 #include "service/photo_list.h"
 
 namespace af {
@@ -14,6 +15,9 @@ struct ResolvedUser {
   std::string home_page_address;  // the normalized address last fetched
   std::string user_id;            // digits as text; may be empty
   std::string user_title;         // text of <title>; written by get_albums only
+  // Why no user could be had (GBK words for a person: the home page could not be fetched,
+  // it was a login page, no id was found); empty when user_id was found.
+  std::string failure;
 };
 
 // Blanks (ASCII and full-width) off both ends; "http://" in front unless the text holds
@@ -24,16 +28,50 @@ std::string normalize_address(std::string_view text);
 std::string user_id_from_page(std::string_view page);
 std::string title_from_page(std::string_view page);
 
+// The numeric id an address names itself: ".../u/<digits>" or ".../<digits>" as the
+// first path segment; empty otherwise.
+std::string user_id_from_address(std::string_view address);
+
+// What the profile info service is asked by, for an address without a numeric id:
+// ".../n/<name>" gives screen_name=<name>, ".../<name>" gives custom=<name>. Empty key
+// when the address names neither.
+struct ProfileQuery {
+  std::string key;
+  std::string value;
+};
+ProfileQuery profile_query_from_address(std::string_view address);
+
+// "<scheme>://<host of address>/ajax/profile/info?<key>=<value>".
+std::string profile_info_address(std::string_view address, const ProfileQuery& query);
+
+// From a profile info answer {"ok":1,"data":{"user":{"idstr":..,"screen_name":..}}}:
+// the id (idstr, else id) and the screen name (GBK); both empty when it is not one.
+struct ProfileInfo {
+  std::string user_id;
+  std::string screen_name;
+};
+ProfileInfo read_profile_info(const std::string& gbk_text);
+
+// Whether a page title is only the service's own name ("微博", "新浪微博", ...), which a
+// script-rendered home page carries in place of the user's.
+bool is_service_title(std::string_view title);
+
 struct UserPage {
-  std::string page;     // the body converted from UTF-8 to GBK; empty when the fetch failed
+  std::string page;  // the body converted from UTF-8 to GBK; empty when the fetch failed
   std::string user_id;
   std::string title;
+  std::string failure;  // see ResolvedUser::failure
 };
 
 // Fetches `address` with fetch_page at its defaults (shared cookie store), converts the
-// body with utf8_to_gbk and cuts id and title out of it. Never fails. A supplied `gate`
-// holds the fetch while paused and aborts it when ended (the result is then empty).
-UserPage resolve_user(const std::string& address, Gate* gate = nullptr);
+// body with utf8_to_gbk and cuts id and title out of it. A supplied `gate` holds the
+// fetch while paused and aborts it when ended (the result is then empty).
+// When the page holds neither id marker, the id comes from the address, else from the
+// profile info service; when the title is missing or only the service's name, the screen
+// name from the profile info stands in. A failed fetch, an HTTP error, a login or visitor
+// page and a page without any id leave `failure` saying so.
+UserPage resolve_user(const std::string& address, Gate* gate = nullptr,
+                      long deadline_ms = kDefaultRequestDeadlineMs);
 
 // The "[查看用户专辑]" command: resolves the address typed in 编辑框_url, writes
 // home_page_address and user_id into `user` (user_title untouched) and returns the

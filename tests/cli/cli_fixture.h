@@ -199,6 +199,15 @@ class CliTest : public SampleServiceTest {
     return files;
   }
 
+  // A cookie file holding a fresh session of the sample service, for --cookies.
+  std::string session_cookie_file() {
+    const std::string path = output_.file("session-cookies.txt");
+    write_file(path, "# Netscape HTTP Cookie File\n\n#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\t" +
+                         std::string(afsample::SampleService::kSessionCookie) + "\t" + service().new_session() +
+                         "\n");
+    return path;
+  }
+
   std::size_t image_requests() {
     std::size_t n = 0;
     for (const auto& r : service().requests())

@@ -47,7 +47,8 @@ TEST_F(CliListTest, UnresolvedUserExitsWithOne) {
   const CliResult result = run_with({"--list", base() + "/no/such/page"});
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.out.find("序号"), std::string::npos) << result.out;
-  EXPECT_NE(result.err.find("no user id"), std::string::npos) << result.err;
+  // The page answers 404: said as such, not as a page without a user id.
+  EXPECT_NE(result.err.find("用户主页获取失败：服务器回答 HTTP 404"), std::string::npos) << result.err;
 }
 
 TEST_F(CliListTest, EmptyAlbumListShowsTheMessageAndExitsWithOne) {

@@ -138,29 +138,10 @@ TEST_F(AlbumListService, CaptionsEscapedAndRawUtf8BothReadAsGbk) {
   EXPECT_EQ(rows[1].caption, G("家人"));
 }
 
-struct NoListCase {
-  const char* name;
-  afsample::FaultKind kind;
-  bool use_fault;
-  const char* uid;
-};
-
-class NoAlbumList : public AlbumListService, public ::testing::WithParamInterface<NoListCase> {};
-
-TEST_P(NoAlbumList, ShowsTheCountZeroBox) {
-  const NoListCase c = GetParam();
-  auto user = aftest::user_with_albums("1001", {3});
-  service().add_user(user);
+TEST_F(AlbumListService, UsableListWithoutAlbumsShowsTheCountZeroBox) {
   service().add_user(afsample::make_user("1002", "/u/1002", "Empty"));
-  if (c.use_fault) {
-    afsample::Fault fault;
-    fault.kind = c.kind;
-    fault.path = "/albums/get_all";
-    fault.location = base() + "/login";
-    service().add_fault(fault);
-  }
   RecordingAlbumListView view;
-  EXPECT_EQ(af::load_album_list(job(c.uid), view), 0);
+  EXPECT_EQ(af::load_album_list(job("1002"), view), 0);
   const auto messages = view.messages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, G("获取到相册个数为：0"));
@@ -171,20 +152,6 @@ TEST_P(NoAlbumList, ShowsTheCountZeroBox) {
   EXPECT_EQ(view.log(), "");
   EXPECT_TRUE(view.progress_labels().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NoAlbumList,
-    ::testing::Values(NoListCase{"unknown_user_data_without_album_list", afsample::FaultKind::Empty, false, "999"},
-                      NoListCase{"empty_user_id", afsample::FaultKind::Empty, false, ""},
-                      NoListCase{"empty_list", afsample::FaultKind::Empty, false, "1002"},
-                      NoListCase{"empty_answer", afsample::FaultKind::Empty, true, "1001"},
-                      NoListCase{"not_json", afsample::FaultKind::NotJson, true, "1001"},
-                      NoListCase{"html", afsample::FaultKind::Html, true, "1001"},
-                      NoListCase{"redirect_to_login", afsample::FaultKind::Redirect, true, "1001"},
-                      NoListCase{"not_found", afsample::FaultKind::NotFound, true, "1001"},
-                      NoListCase{"server_error", afsample::FaultKind::ServerError, true, "1001"},
-                      NoListCase{"dropped", afsample::FaultKind::Drop, true, "1001"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AlbumListService, OnlyLockedAlbumsShowTheBoxWithoutLogin) {
   auto user = aftest::user_with_albums("1001", {3});
@@ -484,16 +451,18 @@ TEST_F(GetAlbumsCommand, EndDuringTheHomePageFetchAbortsIt) {
   EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
 }
 
-TEST_F(GetAlbumsCommand, PageWithoutIdStillAsksForTheList) {
+TEST_F(GetAlbumsCommand, PageWithoutIdNeverAsksForTheList) {
   auto view = std::make_shared<RecordingAlbumListView>();
   af::ResolvedUser user;
   af::AlbumsCommand command{endpoints(), base() + "/nobody", af::Pacing::shortened(0), nullptr};
   std::thread job = af::get_albums(command, view, user);
-  job.join();
+  EXPECT_FALSE(job.joinable());
+  if (job.joinable()) job.join();
   EXPECT_EQ(user.user_id, "");
-  EXPECT_EQ(service().requests_to("/albums/get_all")[0].target, "/albums/get_all?uid=&count=6355");
-  ASSERT_EQ(view->messages().size(), 1u);
-  EXPECT_EQ(view->messages()[0].text, G("获取到相册个数为：0"));
+  EXPECT_NE(user.failure, "");
+  EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
+  EXPECT_TRUE(view->messages().empty());
+  EXPECT_EQ(view->log(), user.failure + "\r\n\r\n");
 }
 
 }  // namespace

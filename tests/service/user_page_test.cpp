@@ -1,8 +1,9 @@
 // User page resolution: address normalisation, the two id markers, the title, and the
 // album overview address, against the sample service.
+#include "service/user_page.h"
+
 #include <gtest/gtest.h>
 
-#include "service/user_page.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
 
@@ -100,7 +101,14 @@ TEST_F(UserPageService, FailedFetchGivesEmptyValues) {
     fault.path = "/u/1001";
     service().add_fault(fault);
     const af::UserPage page = af::resolve_user(base() + "/u/1001");
-    EXPECT_EQ(page.user_id, "");
+    // An error status is told; an empty page still names the user in its address.
+    if (kind == afsample::FaultKind::Empty) {
+      EXPECT_EQ(page.user_id, "1001");
+      EXPECT_EQ(page.failure, "");
+    } else {
+      EXPECT_EQ(page.user_id, "");
+      EXPECT_NE(page.failure.find("HTTP"), std::string::npos);
+    }
     EXPECT_EQ(page.title, "");
     service().reset();
   }
@@ -113,6 +121,7 @@ TEST_F(UserPageService, FailedFetchGivesEmptyValues) {
   const af::UserPage none = af::resolve_user("http://127.0.0.1:" + std::to_string(closed_port) + "/u/1");
   EXPECT_EQ(none.page, "");
   EXPECT_EQ(none.user_id, "");
+  EXPECT_NE(none.failure.find(af::G("连接被拒绝")), std::string::npos);
 }
 
 TEST_F(UserPageService, RedirectIsFollowed) {

@@ -1,0 +1,158 @@
+#include "service/list_answer.h"
+
+#include "core/gate.h"
+#include "http/fetch.h"
+#include "http/rate_limit.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/json_document.h"
+#include "util/text.h"
+
+namespace af {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string unquoted(const JsonDocument& value) { return replace_text(value.to_text(), "\"", ""); }
+
+bool worth_waiting_longer(const ListAnswer& answer, int status) {
+  return answer.problem == ListProblem::RateLimited || (status >= 500 && status <= 599);
+}
+
+}  // namespace
+
+std::string login_advice() { return G("请先在“登录”页登录微博，再重新获取"); }
+
+bool looks_like_html(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return false;
+  if (text[first] == '<') return true;
+  return contains_text(text.substr(0, 2048), "<html", true);
+}
+
+bool is_login_page(const std::string& page) {
+  static const char* const kMarkers[] = {
+      "Sina Visitor System",    "passport.weibo.com/visitor", "login.sina.com.cn",
+      "passport.weibo.com/sso", "type=\"password\"",          "type='password'",
+  };
+  for (const char* marker : kMarkers)
+    if (contains_text(page, marker, true)) return true;
+  return false;
+}
+
+std::string describe_page_failure(int status, const std::string& failure_cause) {
+  if (!failure_cause.empty()) return failure_cause;
+  if (status >= 400) return G("服务器回答 HTTP ") + std::to_string(status);
+  return {};
+}
+
+ListAnswer judge_list_answer(int status, const std::string& text, const std::string& list_member,
+                             const std::string& failure_cause) {
+  ListAnswer answer;
+  answer.text = text;
+  if (!failure_cause.empty()) {
+    answer.problem = ListProblem::Transport;
+    answer.cause = failure_cause;
+    return answer;
+  }
+  // Words that ask for patience count only in an answer that is not the list: a caption
+  // may hold them too.
+  auto rate_limited = [&](const std::string& words) {
+    answer.problem = ListProblem::RateLimited;
+    answer.cause = G("服务限制了请求频率");
+    if (status != 200) answer.cause += G("（HTTP ") + std::to_string(status) + G("）");
+    if (!words.empty()) answer.cause += G("：") + words;
+    return answer;
+  };
+  if (is_rate_limited(status, "")) return rate_limited({});
+  if (status >= 400) {
+    if (is_rate_limited(0, text)) return rate_limited({});
+    answer.problem = ListProblem::Status;
+    answer.cause = G("服务器回答 HTTP ") + std::to_string(status);
+    return answer;
+  }
+  if (text.empty()) {
+    answer.problem = ListProblem::Empty;
+    answer.cause = G("服务返回了空白内容");
+    return answer;
+  }
+  if (looks_like_html(text)) {
+    if (is_rate_limited(0, text)) return rate_limited({});
+    answer.problem = ListProblem::Login;
+    answer.cause = G("服务返回了网页而不是列表，登录可能已失效：") + login_advice();
+    return answer;
+  }
+  JsonDocument root;
+  if (!root.parse(text) || root.failed()) {
+    if (is_rate_limited(0, text)) return rate_limited({});
+    answer.problem = ListProblem::NotJson;
+    answer.cause = G("服务返回的内容不是列表");
+    return answer;
+  }
+  const JsonDocument code = root.member("code");
+  const bool has_code = !code.is_null() && !code.failed();
+  const std::string code_text = has_code ? unquoted(code) : std::string();
+  if (has_code && code_text != "0") {
+    std::string msg = decode_escapes(unquoted(root.member("msg")));
+    if (msg == "null") msg.clear();
+    if (is_rate_limited(0, msg)) return rate_limited(msg);
+    answer.problem = ListProblem::Code;
+    answer.cause = G("服务返回错误代码 ") + code_text;
+    if (!msg.empty()) answer.cause += G("：") + msg;
+    return answer;
+  }
+  // Without the list array the answer is usable only when the service says all is well.
+  const bool has_list = root.member("data").member(list_member).to_text().starts_with("[");
+  if (!has_list && !has_code) {
+    answer.problem = ListProblem::NotJson;
+    answer.cause = G("服务返回的内容不是列表");
+    return answer;
+  }
+  answer.usable = true;
+  answer.problem = ListProblem::None;
+  return answer;
+}
+
+ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
+  OpenGate open;
+  Gate& gate = fetch.gate ? *fetch.gate : open;
+  const Clock::time_point start = Clock::now();
+  ListAnswer answer;
+  for (int attempt = 1; attempt <= fetch.tries; ++attempt) {
+    if (!gate.pass()) break;
+    FetchOutcome outcome;
+    std::string headers;
+    PageRequest request;
+    request.gate = fetch.gate;
+    request.outcome = &outcome;
+    request.response_headers = &headers;
+    request.deadline_ms = static_cast<long>(fetch.pacing.request_deadline.count());
+    const std::string text = utf8_to_gbk(fetch_page(address, request));
+    if (gate.ended()) break;
+    const bool transport = outcome.failure != FetchFailure::None || outcome.status == 0;
+    answer = judge_list_answer(outcome.status, text, fetch.list_member,
+                               transport ? describe_outcome(outcome) : std::string());
+    answer.tries = attempt;
+    if (answer.usable) return answer;
+    if (attempt == fetch.tries) {
+      answer.cause += G("；") + std::to_string(attempt) + G("次尝试后放弃");
+      return answer;
+    }
+    const std::chrono::milliseconds wait = worth_waiting_longer(answer, outcome.status)
+                                               ? retry_wait(fetch.pacing, attempt, headers)
+                                               : fetch.pacing.empty_page_retry;
+    // A list that keeps failing is given up once the next wait would reach the limit.
+    if (Clock::now() - start + wait >= fetch.pacing.album_give_up) {
+      answer.cause += G("；") + std::to_string(attempt) + G("次尝试后放弃");
+      return answer;
+    }
+    if (!gate.wait_for(wait)) break;
+  }
+  answer.usable = false;
+  answer.problem = ListProblem::Ended;
+  answer.cause = G("已结束");
+  return answer;
+}
+
+}  // namespace af

@@ -1,0 +1,76 @@
+#pragma once
+// One list request (album list or photo list page) with its retries: what came back, and
+// in words for a person why it could not be used.
+//
+//   ListFetch fetch{pacing, gate, "photo_list"};
+//   ListAnswer answer = fetch_list(address, fetch);
+//   if (answer.usable) root.parse(answer.text); else log(answer.cause);
+//
+// An answer is usable when it is a JSON object whose "code" (when present) is 0 and whose
+// "data" holds the list array (or whose code says 0 explicitly). An empty body, a page
+// that is not JSON, an HTML page (a login or visitor page), a status of 400 or more, a
+// code other than 0 and an answer cut off are all tried again; answers that ask to slow
+// down (414, 418, 429, "too frequent") and server errors wait longer before the next try.
+#include <chrono>
+#include <string>
+
+#include "core/pacing.h"
+
+namespace af {
+
+class Gate;
+
+enum class ListProblem {
+  None,
+  Ended,        // the gate ended the job meanwhile
+  Transport,    // no answer: refused, unknown host, TLS, stall, deadline, cut off
+  Status,       // an HTTP status of 400 or more
+  RateLimited,  // 414/418/429 or a page saying requests come too often
+  Login,        // an HTML page: the login has expired or never happened
+  Empty,        // an empty body
+  NotJson,      // a text that is not a JSON list answer
+  Code,         // a JSON answer whose code is not 0
+};
+
+struct ListAnswer {
+  bool usable = false;
+  std::string text;  // the body converted from UTF-8 to GBK
+  ListProblem problem = ListProblem::None;
+  std::string cause;  // GBK words for a person; empty when usable
+  int tries = 0;      // requests made
+};
+
+struct ListFetch {
+  Pacing pacing;
+  Gate* gate = nullptr;
+  std::string list_member;  // "album_list" or "photo_list"
+  int tries = 10;           // requests at most
+};
+
+// Tells whether one answer can be used, and why not. `status` 0 with `failure_cause` not
+// empty is a transport failure.
+ListAnswer judge_list_answer(int status, const std::string& text, const std::string& list_member,
+                             const std::string& failure_cause);
+
+// Fetches `address` (GET, default headers, shared cookie store) until the answer is usable,
+// at most `fetch.tries` times: ordinary failures wait the pacing's empty_page_retry,
+// answers that ask for patience wait retry_wait (growing, Retry-After honoured). Every
+// request is bounded by the pacing's request_deadline; the tries stop early when the next
+// wait would take the whole beyond the album_give_up limit.
+ListAnswer fetch_list(const std::string& address, const ListFetch& fetch);
+
+// The words for the home page answer: empty when it is a page that can be read; else why
+// not (transport failure, HTTP error).
+std::string describe_page_failure(int status, const std::string& failure_cause);
+
+// Whether a page (GBK or UTF-8) is a login or visitor page of the service rather than a
+// user's page or a list answer.
+bool is_login_page(const std::string& page);
+
+// Whether a text is an HTML page.
+bool looks_like_html(const std::string& text);
+
+// The advice added to every login problem.
+std::string login_advice();
+
+}  // namespace af

@@ -1,0 +1,81 @@
+// albumfetcher-cli when the service fails: the cause on standard error and status 1 for
+// the home page and the album list; a photo list page that stays bad fails its album, and
+// a later run with the record on fetches exactly what is missing.
+#include "cli_fixture.h"
+
+namespace aftest::cli {
+namespace {
+
+using afsample::make_album;
+using afsample::make_user;
+
+class CliFailureTest : public CliTest {};
+
+TEST_F(CliFailureTest, PageThatStaysBadFailsTheAlbumAndARerunFetchesWhatIsMissing) {
+  auto user = make_user("2101", "/u/2101", "T");
+  user.albums.push_back(make_album("3558936321000001", "A", 150));
+  user.albums.push_back(make_album("3558936321000002", "B", 3));
+  service().add_user(user);
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::ServerError;
+  fault.path = "/photos/get_all";
+  fault.query_contains = "album_id=3558936321000001&count=100&page=2&";
+  service().add_fault(fault);
+
+  const CliResult first = run_with({"--record", "on", home(user)});
+  EXPECT_EQ(first.exit_code, 1) << first.err;
+  EXPECT_NE(first.out.find("相册《A150》第2页照片列表获取失败：服务器回答 HTTP 500"), std::string::npos)
+      << first.out;
+  EXPECT_EQ(first.out.find("---完成相册《A150》下载"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("---完成相册《B3》下载"), std::string::npos) << first.out;
+  EXPECT_EQ(image_requests(), 103u);
+  EXPECT_EQ(files_under(save_.path()).size(), 103u);
+
+  service().clear_faults();
+  service().clear_requests();
+  const CliResult second = run_with({"--record", "on", home(user)});
+  EXPECT_EQ(second.exit_code, 0) << second.err;
+  EXPECT_EQ(image_requests(), 50u);
+  auto expected = album_files(user, user.albums[0]);
+  expected.merge(album_files(user, user.albums[1]));
+  EXPECT_EQ(files_under(save_.path()), expected);
+}
+
+TEST_F(CliFailureTest, HomePageAndAlbumListCausesAreTold) {
+  int closed_port;
+  {
+    afsample::SampleService other;
+    closed_port = other.port();
+  }
+  const CliResult refused = run_with({"http://127.0.0.1:" + std::to_string(closed_port) + "/u/1"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("连接被拒绝"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.err.find("no user id"), std::string::npos) << refused.err;
+
+  auto user = make_user("2102", "/u/2102", "T");
+  user.albums.push_back(make_album("3558936322000001", "A", 2));
+  service().add_user(user);
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::NotFound;
+  fault.path = "/albums/get_all";
+  service().add_fault(fault);
+  const CliResult not_found = run_with({home(user)});
+  EXPECT_EQ(not_found.exit_code, 1);
+  EXPECT_NE(not_found.err.find("相册列表获取失败：服务器回答 HTTP 404"), std::string::npos) << not_found.err;
+  EXPECT_EQ(not_found.err.find("holds no album"), std::string::npos) << not_found.err;
+  EXPECT_EQ(image_requests(), 0u);
+}
+
+TEST_F(CliFailureTest, VisitorPageWithoutLoginSaysToLogIn) {
+  service().set_profile(afsample::ServiceProfile::Today);
+  auto user = make_user("2103", "/someone", "T");
+  user.albums.push_back(make_album("3558936323000001", "A", 2));
+  service().add_user(user);
+  const CliResult result = run_with({home(user)});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("请先在“登录”页登录微博"), std::string::npos) << result.err;
+  EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
+}
+
+}  // namespace
+}  // namespace aftest::cli
