@@ -485,7 +485,6 @@ ImageRules SampleService::Impl::effective_image_rules() const {
     rules.want_service_referer = true;
     rules.burst = 40;
     rules.refusals = 2;
-    rules.retry_after_seconds = 1;
   }
   return rules;
 }

@@ -178,7 +178,6 @@ afsample::ImageRules todays_rules() {
   rules.want_service_referer = true;
   rules.burst = 40;
   rules.refusals = 2;
-  rules.retry_after_seconds = 1;
   return rules;
 }
 
@@ -190,6 +189,7 @@ TEST_F(ImageAnswerTest, TodaysProfileWantsTheRefererAndLimitsTheRate) {
   EXPECT_TRUE(rules().want_service_referer);
   EXPECT_EQ(rules().burst, todays_rules().burst);
   EXPECT_EQ(rules().refusals, todays_rules().refusals);
+  EXPECT_EQ(rules().retry_after_seconds, todays_rules().retry_after_seconds);
   service().set_profile(afsample::ServiceProfile::Classic);
   EXPECT_FALSE(rules().want_service_referer);
 }
