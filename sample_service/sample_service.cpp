@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -126,6 +127,35 @@ void append_u_escape(std::string& out, unsigned value) {
   out += buffer;
 }
 
+// Announces the answer's whole length, sends half, then fails the provider: httplib closes
+// the connection and the client sees a body cut short.
+void send_half_then_close(httplib::Response& res) {
+  auto body = std::make_shared<std::string>(res.body);
+  const std::string type = res.get_header_value("Content-Type");
+  res.body.clear();
+  res.set_content_provider(body->size(), type,
+                           [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                             const std::size_t half = body->size() / 2;
+                             if (offset < half) {
+                               sink.write(body->data() + offset, half - offset);
+                               return true;
+                             }
+                             return false;
+                           });
+}
+
+// Whether a Referer names a page of the service: http(s)://weibo.com/... or a subdomain.
+bool is_service_page(const std::string& referer) {
+  std::string rest;
+  for (const char* scheme : {"https://", "http://"})
+    if (referer.rfind(scheme, 0) == 0) rest = referer.substr(std::char_traits<char>::length(scheme));
+  const std::string host = rest.substr(0, rest.find_first_of("/:?#"));
+  const std::string domain = "weibo.com";
+  return host == domain ||
+         (host.size() > domain.size() &&
+          host.compare(host.size() - domain.size() - 1, domain.size() + 1, "." + domain) == 0);
+}
+
 }  // namespace
 
 std::string json_string(const std::string& text, bool raw_utf8) {
@@ -221,6 +251,14 @@ struct SampleService::Impl {
   int burst_count = 0;
   std::chrono::steady_clock::time_point last_list_request{};
 
+  // Image answers: the rules set by a test (else the profile's), the rate limit's count,
+  // and the stop that ends stalled and trickling answers.
+  std::optional<ImageRules> image_rules;
+  int images_since_limit = 0;
+  int images_refused = 0;
+  std::atomic<bool> stopping{false};
+  std::condition_variable stop_changed;
+
   std::string base() const { return "http://127.0.0.1:" + std::to_string(port); }
 
   void handle(const httplib::Request& req, httplib::Response& res);
@@ -240,7 +278,11 @@ struct SampleService::Impl {
                     const std::map<std::string, std::string>& q, httplib::Response& res);
   bool has_session_cookie(const httplib::Request& req) const;
   void login_page(httplib::Response& res) const;
-  bool image(const std::string& name, httplib::Response& res);
+  bool image(const httplib::Request& req, const std::string& name, httplib::Response& res,
+             std::unique_lock<std::mutex>& lock);
+  ImageRules effective_image_rules() const;
+  bool image_fault_answer(const SamplePhoto& photo, std::string bytes, httplib::Response& res,
+                          std::unique_lock<std::mutex>& lock);
   std::string image_for(const std::string& name) const;
   std::string cover_address(const SampleAlbum& album) const;
 };
@@ -437,18 +479,48 @@ std::string SampleService::Impl::image_for(const std::string& name) const {
   return {};
 }
 
-bool SampleService::Impl::image(const std::string& name, httplib::Response& res) {
+// ---- Image answers: each photo's faults and the image hosts' rules ----
+
+ImageRules SampleService::Impl::effective_image_rules() const {
+  if (image_rules) return *image_rules;
+  ImageRules rules;
+  if (profile == ServiceProfile::Today) {
+    rules.want_service_referer = true;
+    rules.burst = 40;
+    rules.refusals = 2;
+  }
+  return rules;
+}
+
+bool SampleService::Impl::image(const httplib::Request& req, const std::string& name, httplib::Response& res,
+                                std::unique_lock<std::mutex>& lock) {
+  const ImageRules rules = effective_image_rules();
+  if (rules.want_service_referer && !is_service_page(req.get_header_value("Referer"))) {
+    res.status = 403;
+    res.set_content("<html><body>403 Forbidden</body></html>", "text/html");
+    return true;
+  }
+  if (rules.burst > 0) {
+    if (images_since_limit >= rules.burst) {
+      if (++images_refused >= rules.refusals) images_refused = images_since_limit = 0;
+      res.status = rules.limit_status;
+      if (rules.retry_after_seconds >= 0)
+        res.set_header("Retry-After", std::to_string(rules.retry_after_seconds));
+      res.set_content("<html><body>Too Many Requests</body></html>", "text/html");
+      return true;
+    }
+    ++images_since_limit;
+  }
   for (const auto& u : users) {
     for (const auto& a : u.albums) {
       for (const auto& p : a.photos) {
-        if (p.pic_name != name || p.image_fault_status == 0) continue;
+        if (p.pic_name != name || p.image_fault_times == 0) continue;
+        if (p.image_fault == ImageFault::Status && p.image_fault_status == 0) continue;
         int& served = image_faults_served[name];
         if (p.image_fault_times < 0 || served < p.image_fault_times) {
           ++served;
-          res.status = p.image_fault_status;
-          res.set_content("<html><body>error " + std::to_string(p.image_fault_status) + "</body></html>",
-                          "text/html");
-          return true;
+          const SamplePhoto photo = p;  // the answer may release the lock
+          return image_fault_answer(photo, image_for(name), res, lock);
         }
       }
     }
@@ -459,6 +531,61 @@ bool SampleService::Impl::image(const std::string& name, httplib::Response& res)
   res.set_content(std::move(bytes), gif ? "image/gif" : "image/jpeg");
   return true;
 }
+
+bool SampleService::Impl::image_fault_answer(const SamplePhoto& photo, std::string bytes,
+                                             httplib::Response& res, std::unique_lock<std::mutex>& lock) {
+  const std::string type = bytes.compare(0, 3, "GIF") == 0 ? "image/gif" : "image/jpeg";
+  switch (photo.image_fault) {
+    case ImageFault::Status:
+      res.status = photo.image_fault_status;
+      res.set_content("<html><body>error " + std::to_string(photo.image_fault_status) + "</body></html>",
+                      "text/html");
+      return true;
+    case ImageFault::Empty:
+      res.set_content("", type);
+      return true;
+    case ImageFault::Text:
+      res.set_content("upstream error\n", "text/plain");
+      return true;
+    case ImageFault::Json:
+      res.set_content("{\"ok\":0,\"code\":\"100005\",\"msg\":\"please log in first\"}", "application/json");
+      return true;
+    case ImageFault::LoginPage:
+      login_page(res);
+      return true;
+    case ImageFault::LoginRedirect:
+      res.status = 302;
+      res.set_header("Location", base() + "/login");
+      res.set_content("", "text/html");
+      return true;
+    case ImageFault::CutOff:
+      res.set_content(std::move(bytes), type);
+      send_half_then_close(res);
+      return true;
+    case ImageFault::CutShort:
+      bytes.resize(bytes.size() * 2 / 3);
+      res.set_content(std::move(bytes), type);
+      return true;
+    case ImageFault::Stall:
+      stop_changed.wait_for(lock, photo.image_fault_delay, [&] { return stopping.load(); });
+      res.set_content(std::move(bytes), type);
+      return true;
+    case ImageFault::Trickle: {
+      auto body = std::make_shared<std::string>(std::move(bytes));
+      const auto interval = photo.image_fault_delay;
+      res.set_content_provider(
+          body->size(), type,
+          [this, body, interval](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(interval);
+            return !stopping && sink.write(body->data() + offset, 1);
+          });
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- end of image answers ----
 
 void SampleService::Impl::handle(const httplib::Request& req, httplib::Response& res) {
   std::unique_lock lock(mutex);
@@ -539,7 +666,7 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
   } else if (path == "/photos/get_all") {
     photo_list(q, session, res);
   } else if (path.rfind("/large/", 0) == 0) {
-    found = image(path.substr(7), res);
+    found = image(req, path.substr(7), res, lock);
   } else if (path == "/login" && req.method == "POST") {
     if (form_value(req.body, "username") == login_user &&
         form_value(req.body, "password") == login_password) {
@@ -607,22 +734,7 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
                                return sink.write(body->data() + offset, 1);
                              });
   }
-  if (fault && fault->kind == FaultKind::Drop) {
-    // Announce the whole length, send half, then fail the provider: httplib closes the
-    // connection and the client sees a body cut short.
-    auto body = std::make_shared<std::string>(res.body);
-    const std::string type = res.get_header_value("Content-Type");
-    res.body.clear();
-    res.set_content_provider(body->size(), type,
-                             [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                               const std::size_t half = body->size() / 2;
-                               if (offset < half) {
-                                 sink.write(body->data() + offset, half - offset);
-                                 return true;
-                               }
-                               return false;
-                             });
-  }
+  if (fault && fault->kind == FaultKind::Drop) send_half_then_close(res);
 }
 
 void SampleService::Impl::login_page(httplib::Response& res) const {
@@ -733,6 +845,11 @@ SampleService::SampleService(int port) : impl_(std::make_unique<Impl>()) {
 }
 
 SampleService::~SampleService() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopping = true;
+  }
+  impl_->stop_changed.notify_all();
   impl_->server.stop();
   if (impl_->thread.joinable()) impl_->thread.join();
 }
@@ -787,6 +904,19 @@ void SampleService::reset() {
   impl_->profile = ServiceProfile::Classic;
   impl_->list_burst = 25;
   impl_->burst_count = 0;
+  impl_->image_rules.reset();
+  impl_->images_since_limit = impl_->images_refused = 0;
+}
+
+void SampleService::set_image_rules(ImageRules rules) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->image_rules = rules;
+  impl_->images_since_limit = impl_->images_refused = 0;
+}
+
+ImageRules SampleService::image_rules() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->effective_image_rules();
 }
 
 void SampleService::set_credentials(std::string user, std::string password) {

@@ -30,6 +30,20 @@
 
 namespace afsample {
 
+// What a photo's faulty image answer is (see SamplePhoto::image_fault).
+enum class ImageFault {
+  Status,         // an HTML error page with `image_fault_status` (403, 404, 418, 429, 500, ...)
+  Empty,          // 200 with an empty body
+  Text,           // 200 with a short text that is no picture
+  Json,           // 200 with a JSON error answer
+  LoginPage,      // 200 with the service's login page, as an expired login gets
+  LoginRedirect,  // 302 to the service's login page
+  CutOff,         // the picture's whole length announced, half of it sent, the connection closed
+  CutShort,       // the picture cut short, sent with a correct length for what is sent
+  Stall,          // not a byte for `image_fault_delay` (or until the service stops)
+  Trickle,        // the picture, one byte every `image_fault_delay`
+};
+
 struct SamplePhoto {
   std::string photo_id;  // about 16 digits
   std::int64_t timestamp = 1365000000;
@@ -44,6 +58,9 @@ struct SamplePhoto {
   // `image_fault_times` requests, or for every request when it is -1.
   int image_fault_status = 0;
   int image_fault_times = 0;
+  // Another kind of faulty answer for those requests (Status: the error page above).
+  ImageFault image_fault = ImageFault::Status;
+  std::chrono::milliseconds image_fault_delay{5000};  // Stall: how long; Trickle: per byte
 };
 
 enum class CaptionForm { Escaped, RawUtf8 };
@@ -118,6 +135,21 @@ struct Fault {
 //   does not know (expired): the login page with status 200; a burst: 429 (set_list_burst)
 enum class ServiceProfile { Classic, Today };
 
+// How the image hosts treat requests, beside each photo's own faults. Unless set, the
+// profile decides: Classic none of it; Today a service Referer wanted and a short rate
+// limit after every burst of 40 images.
+struct ImageRules {
+  // 403 unless the Referer is a page of the service (https://weibo.com/... or a subdomain).
+  bool want_service_referer = false;
+  // After every `burst` image answers, `refusals` answers with `limit_status` (and a
+  // Retry-After of `retry_after_seconds` when that is 0 or more). 0: no limit. Counted
+  // per request, not per second, so that tests see the same answers on any machine.
+  int burst = 0;
+  int refusals = 1;
+  int limit_status = 429;
+  int retry_after_seconds = -1;
+};
+
 struct RecordedRequest {
   std::string method;
   std::string version;  // "HTTP/1.1", "HTTP/1.0"
@@ -153,8 +185,11 @@ class SampleService {
   void set_list_burst(int requests);
   void add_fault(Fault fault);
   void clear_faults();
-  // Clears users, faults, sessions, image fault counters and the request record; back to
-  // the Classic profile.
+  // The image hosts' rules instead of the profile's; reset() returns to the profile's.
+  void set_image_rules(ImageRules rules);
+  ImageRules image_rules() const;
+  // Clears users, faults, sessions, image fault counters, image rules and the request
+  // record; back to the Classic profile.
   void reset();
 
   // The session cookie: its name, the credentials the login form accepts and a session

@@ -183,6 +183,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   save_options.after_photo = options.pacing.after_photo;
   save_options.sync_files = options.sync_files;
   save_options.save_during_wait = options.save_during_wait;
+  save_options.pacing = options.pacing;
+  save_options.album_name = name;
 
   bar.set_position(0);
   bar.set_maximum(to_int32(count_text));
@@ -252,8 +254,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
       return false;
     const SaveOutcome outcome = saver.save_photo(entry, position);
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
-    return outcome != SaveOutcome::Ended && !storage_failed && report_record(record.take_notices()) &&
-           tell_index_error();
+    return outcome != SaveOutcome::Ended && outcome != SaveOutcome::GaveUp && !storage_failed &&
+           report_record(record.take_notices()) && tell_index_error();
   });
   if (storage_failed) {
     // No further photo is requested; what was saved stays saved and recorded.

@@ -16,9 +16,11 @@
 #include <thread>
 
 #include "download/archive.h"
+#include "download/image_check.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
 #include "http/fetch.h"
+#include "http/rate_limit.h"
 #include "service/photo_list.h"
 #include "util/codepage.h"
 #include "util/regex_matcher.h"
@@ -30,6 +32,9 @@ namespace {
 
 constexpr std::string_view kTemporaryPrefix = ".albumfetcher-";
 constexpr std::string_view kTemporarySuffix = ".part";
+// Requests for one image whose answers ask to come back later: with waits of 2, 4, 8, 16
+// and 32 s between them, about a minute.
+constexpr int kMostImageTries = 6;
 
 std::mutex& disk_calls_mutex() {
   static std::mutex m;
@@ -283,6 +288,11 @@ std::string failure_line(const PhotoEntry& entry) {
 
 std::string failure_cause_line(const std::string& cause) { return G("原因：") + cause + "\r\n"; }
 
+std::string album_given_up_line(const std::string& album_name) {
+  return G("相册《") + album_name +
+         G("》的图片服务器长时间没有正常回答，已放弃本相册余下的照片；下次下载时会再获取它们") + "\r\n\r\n";
+}
+
 PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
                        SaveOptions options)
     : folder_path_(std::move(folder_path)),
@@ -297,34 +307,36 @@ PhotoSaver::~PhotoSaver() = default;
 SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t position) {
   if (!options_.range.admits(to_integer(entry.timestamp))) return SaveOutcome::Filtered;
   if (options_.record_enabled && record_.is_recorded(entry.photo_id)) return SaveOutcome::Skipped;
+  if (given_up_) return SaveOutcome::GaveUp;
 
   Gate& gate = steps_.gate();
-  int status = 0;
-  TimedRequest request;
-  request.method = 0;
-  request.timeout_seconds = options_.timeout_seconds;
-  request.status = &status;
-  request.gate = &gate;
-  request.request_object = request_object_.get();
-  if (!gate.pass()) return SaveOutcome::Ended;
-  std::string body = fetch_page_timed(entry.image_address, request);
-  if (gate.ended()) return SaveOutcome::Ended;
-  if (status != 200) {
-    if (!gate.pass()) return SaveOutcome::Ended;
-    status = 0;
-    body = fetch_page_timed(entry.image_address, request);
-    if (gate.ended()) return SaveOutcome::Ended;
-  }
+  ImageAnswer answer;
+  if (!fetch_image(entry, answer)) return SaveOutcome::Ended;
+  if (answer.complete) failing_for_ = std::chrono::milliseconds(0);
+  given_up_ = answer.gave_up;
+  // Only a whole picture is kept; anything else is a failed photo: not written, not
+  // recorded, and logged with its cause.
+  const auto keep_or_fail = [&] {
+    if (answer.complete) return keep_photo(entry, position, 200, answer.body);
+    const std::string cause = unusable_image_cause(answer.outcome, answer.body);
+    if (!steps_.run([&] {
+          log_(failure_line(entry));
+          log_(failure_cause_line(cause));
+          if (answer.gave_up) log_(album_given_up_line(options_.album_name));
+        }))
+      return SaveOutcome::Ended;
+    return answer.gave_up ? SaveOutcome::GaveUp : SaveOutcome::FetchFailed;
+  };
 
   if (!options_.save_during_wait) {
     if (!gate.wait_for(options_.after_photo)) return SaveOutcome::Ended;
-    return keep_photo(entry, position, status, body);
+    return keep_or_fail();
   }
   // The wait runs from the end of the fetch; saving takes its time out of it. A pause
   // during the save counts as waiting: the service still sees the whole wait between two
   // image requests.
   const auto fetched = std::chrono::steady_clock::now();
-  const SaveOutcome outcome = keep_photo(entry, position, status, body);
+  const SaveOutcome outcome = keep_or_fail();
   if (outcome == SaveOutcome::Ended) return outcome;
   // The gate waits whole milliseconds; the fraction that remains is slept after it.
   const auto until = fetched + options_.after_photo;
@@ -333,6 +345,77 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
   std::this_thread::sleep_until(until);
   if (!gate.pass()) return SaveOutcome::Ended;
   return outcome;
+}
+
+std::chrono::milliseconds PhotoSaver::time_left() const {
+  return options_.pacing.album_give_up - failing_for_;
+}
+
+bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer) {
+  Gate& gate = steps_.gate();
+  if (!gate.pass()) return false;
+  int status = 0;
+  TimedRequest request;
+  request.method = 0;
+  request.timeout_seconds = options_.timeout_seconds;
+  request.status = &status;
+  request.gate = &gate;
+  request.request_object = request_object_.get();
+  request.outcome = &answer.outcome;
+  // The block the transport completes, with the service's Referer in its usual place.
+  std::string headers = std::string("Accept: */*\r\nReferer: ") + kServiceReferer;
+  if (with_referer) request.headers = &headers;
+  // No request outlasts its deadline, nor the time the album still has.
+  const auto deadline =
+      std::max(std::min(options_.pacing.request_deadline, time_left()), std::chrono::milliseconds(1));
+  request_object_->set_deadline(static_cast<long>(deadline.count()));
+
+  const auto started = std::chrono::steady_clock::now();
+  answer.body = fetch_page_timed(entry.image_address, request);
+  if (gate.ended()) return false;
+  answer.complete = status == 200 && is_complete_image(answer.body);
+  if (!answer.complete) {
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    failing_for_ += std::min(took, deadline);
+  }
+  return true;
+}
+
+bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer) {
+  Gate& gate = steps_.gate();
+  bool with_referer = false;
+  int tries = 0;
+  int waits = 0;
+  for (;;) {
+    if (!fetch_once(entry, with_referer, answer)) return false;
+    ++tries;
+    if (answer.complete) return true;
+    if (time_left() <= std::chrono::milliseconds(0)) {
+      answer.gave_up = true;
+      return true;
+    }
+    const int status = answer.outcome.failure == FetchFailure::None ? answer.outcome.status : 0;
+    if (status == 403 && !with_referer) {
+      // Image hosts refuse a Referer that is not a page of the service.
+      with_referer = true;
+      continue;
+    }
+    if (!is_worth_retry_later(status, answer.body)) {
+      if (tries == 1) continue;  // once more, at once
+      return true;
+    }
+    // An image that keeps asking for later is given up after a few tries, so that one
+    // broken picture costs about a minute and not the album.
+    if (tries >= kMostImageTries) return true;
+    const auto wait = retry_wait(options_.pacing, ++waits, answer.outcome.response_headers);
+    if (wait >= time_left()) {
+      answer.gave_up = true;
+      return true;
+    }
+    failing_for_ += wait;
+    if (!gate.wait_for(wait)) return false;
+  }
 }
 
 SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t position, int status,

@@ -8,10 +8,11 @@
 // A photo is written to a temporary file in the album folder, flushed to disk (when
 // `sync_files`) and renamed into place, and recorded only once the new name is on disk
 // too, so no partial photo ever carries a final name and no recorded photo is missing,
-// not even after a power cut. A photo whose image could not be
-// fetched or written is neither kept nor recorded, and a "失败" line is logged (with a
-// line saying why when the disk refused it); a later download fetches it again. A write
-// that the save folder or the disk refuses (SaveOutcome::StorageFailed) ends the download.
+// not even after a power cut. Only an answer that is a whole picture (status 200, see
+// image_check.h) is written. A photo whose image could not be fetched or written is
+// neither kept nor recorded, and a "失败" line is logged with a line saying why; a later
+// download fetches it again. A write that the save folder or the disk refuses
+// (SaveOutcome::StorageFailed) ends the download.
 //
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
@@ -24,7 +25,9 @@
 #include <memory>
 #include <string>
 
+#include "core/pacing.h"
 #include "download/naming.h"
+#include "http/fetch.h"
 
 namespace af {
 
@@ -42,6 +45,11 @@ struct SaveOptions {
   // comes on top of the wait).
   bool save_during_wait = true;
   int timeout_seconds = 30;
+  // The waits after an image answer that asks to come back later (or a server error), the
+  // longest one image request may take, and how long the album's images may keep failing
+  // before the album is given up (after_photo above is the wait that counts).
+  Pacing pacing;
+  std::string album_name;  // GBK, for the line that tells the album was given up
 };
 
 enum class SaveOutcome {
@@ -49,10 +57,14 @@ enum class SaveOutcome {
   Skipped,            // already in the record
   Saved,              // written under its caption
   SavedAsIdeographs,  // written under the caption's ideographs after the first name failed
-  FetchFailed,        // no 200 answer in two tries: not written, not recorded, logged
+  FetchFailed,        // no whole picture in its tries: not written, not recorded, logged
   WriteFailed,        // neither name could be written: not recorded, logged
   StorageFailed,      // the save folder or the disk refused the write: the download stops
   Ended,              // the download was ended meanwhile; nothing more was done
+  // The album's images kept failing for the pacing's album_give_up: this photo failed as
+  // FetchFailed does, the album was logged as given up, and every later photo of the album
+  // is left without a request.
+  GaveUp,
 };
 
 class PhotoSaver {
@@ -83,6 +95,22 @@ class PhotoSaver {
   // Records the photo in place; false when the download ended first.
   bool record_photo(const PhotoEntry& entry);
 
+  // The photo's image answer: the request as the transport sends it; once more when the
+  // answer is no complete picture (after a 403 with the service's Referer); and again after
+  // a growing wait while the answers ask to come back later and the album has time left.
+  // False when the download was ended meanwhile.
+  struct ImageAnswer {
+    std::string body;
+    FetchOutcome outcome;
+    bool complete = false;  // status 200 and a whole picture
+    bool gave_up = false;   // the album's time for failing images ran out
+  };
+  bool fetch_image(const PhotoEntry& entry, ImageAnswer& answer);
+  // One request; false when ended. Counts a failed answer's time against the album.
+  bool fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer);
+  // The time the album's images may still fail before it is given up.
+  std::chrono::milliseconds time_left() const;
+
   std::string folder_path_;
   DownloadRecord& record_;
   StepGate& steps_;
@@ -92,6 +120,10 @@ class PhotoSaver {
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;
+  // How long the images have been failing since the album's start or its last saved photo
+  // (request times and waits; a pause of the download does not count in the waits).
+  std::chrono::milliseconds failing_for_{0};
+  bool given_up_ = false;
 };
 
 // Calls to the disk that tests replace to make it slow, full or without folder flushes.
@@ -176,5 +208,10 @@ void remove_temporary_files(const std::string& folder_path);
 std::string failure_line(const PhotoEntry& entry);
 // The line after a "失败" line that says why: "原因：<cause>\r\n".
 std::string failure_cause_line(const std::string& cause);
+// The line that tells an album was given up because its images kept failing.
+std::string album_given_up_line(const std::string& album_name);
+
+// The Referer that the image hosts accept, sent on the second request after a 403.
+inline constexpr const char* kServiceReferer = "https://weibo.com/";
 
 }  // namespace af

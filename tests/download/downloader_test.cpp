@@ -484,7 +484,7 @@ TEST_F(DownloadTest, FailedFetchIsNotWrittenNotRecordedButLogged) {
   EXPECT_EQ(files.at(expected_name(album.photos[1], 2)), service().image_bytes(album.photos[1].pic_name));
   EXPECT_EQ(view_.log(), G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n失败") +
                              album.photos[0].photo_id + G("微博id") + album.photos[0].feed_id +
-                             G("\r\n---完成相册《A3》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
+                             G("\r\n原因：服务器回答 HTTP 404\r\n---完成相册《A3》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
 
   // The service mends; a later download with the record on fetches only the failed photo.
   service().reset();

@@ -103,6 +103,7 @@ TEST_P(FlushedSaveWays, FilesLogAndRecordOfAnAlbumWithFailures) {
   EXPECT_EQ(view_.log(),
             G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n") +
                 failure_line({album.photos[1].photo_id, "", "", "", "", "", album.photos[1].feed_id, "", ""}) +
+                failure_cause_line(G("服务器回答 HTTP 404")) +
                 failure_line({album.photos[5].photo_id, "", "", "", "", "", album.photos[5].feed_id, "", ""}) +
                 failure_cause_line(disk_error_cause(ENAMETOOLONG)) +
                 G("---完成相册《A6》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));

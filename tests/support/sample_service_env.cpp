@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "download/image_check.h"
+
 namespace aftest {
 namespace {
 
@@ -99,58 +101,13 @@ afsample::SampleUser user_with_albums(const std::string& uid, const std::vector<
   return user;
 }
 
+// The download's own picture check, and the end marker or trailer as the very last bytes.
 bool is_wellformed_jpeg(const std::string& b) {
-  auto at = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
-  if (b.size() < 4 || at(0) != 0xFF || at(1) != 0xD8) return false;
-  std::size_t i = 2;
-  bool frame = false;
-  while (i + 4 <= b.size()) {
-    if (at(i) != 0xFF) return false;
-    const unsigned char marker = at(i + 1);
-    if (marker == 0xD9) return false;  // EOI before any scan
-    const std::size_t length = (at(i + 2) << 8) | at(i + 3);
-    if (length < 2 || i + 2 + length > b.size()) return false;
-    if (marker == 0xC0 || marker == 0xC2) frame = true;
-    if (marker == 0xDA) {
-      // Entropy-coded data runs to EOI at the very end.
-      return frame && b.size() >= 2 && at(b.size() - 2) == 0xFF && at(b.size() - 1) == 0xD9;
-    }
-    i += 2 + length;
-  }
-  return false;
+  return af::image_kind(b) == af::ImageKind::Jpeg && af::is_complete_image(b) && b.ends_with("\xFF\xD9");
 }
 
 bool is_wellformed_gif(const std::string& b) {
-  auto at = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
-  if (b.size() < 14 || (b.compare(0, 6, "GIF89a") != 0 && b.compare(0, 6, "GIF87a") != 0)) return false;
-  std::size_t i = 13;
-  if (at(10) & 0x80) i += 3u * (1u << ((at(10) & 7) + 1));
-  auto skip_blocks = [&]() {
-    while (i < b.size() && at(i) != 0) i += at(i) + 1;
-    if (i >= b.size()) return false;
-    ++i;
-    return true;
-  };
-  bool image = false;
-  while (i < b.size()) {
-    const unsigned char kind = at(i);
-    if (kind == 0x3B) return image && i + 1 == b.size();
-    if (kind == 0x21) {
-      i += 2;
-      if (!skip_blocks()) return false;
-    } else if (kind == 0x2C) {
-      if (i + 10 > b.size()) return false;
-      const unsigned char flags = at(i + 9);
-      i += 10;
-      if (flags & 0x80) i += 3u * (1u << ((flags & 7) + 1));
-      ++i;  // LZW minimum code size
-      if (!skip_blocks()) return false;
-      image = true;
-    } else {
-      return false;
-    }
-  }
-  return false;
+  return af::image_kind(b) == af::ImageKind::Gif && af::is_complete_image(b) && b.ends_with("\x3B");
 }
 
 }  // namespace aftest
