@@ -202,13 +202,16 @@ TEST_F(ArchiveDownloadTest, FilesAreDatedByTheirUploadTimeAndIndexed) {
     ParsedLine line(lines[i]);
     // The first caption is cleaned for its file name; the others are plain.
     const std::string name = line.text("file");
-    if (i > 0) EXPECT_EQ(name, expected_name(photo, i + 1));
+    if (i > 0) {
+      EXPECT_EQ(name, expected_name(photo, i + 1));
+    }
     EXPECT_EQ(name.substr(0, 2), std::to_string(i + 1) + "_");
     const std::int64_t mtime = modification_time(folder + "/" + name);
-    if (expected_times[i] >= 0)
+    if (expected_times[i] >= 0) {
       EXPECT_EQ(mtime, expected_times[i]) << name;
-    else
+    } else {
       EXPECT_GE(mtime, before) << name;  // dated by its saving
+    }
     EXPECT_EQ(line.text("photo_id"), photo.photo_id);
     EXPECT_EQ(line.text("feed_id"), photo.feed_id);
     EXPECT_EQ(line.text("caption"), photo.caption_render);
@@ -216,10 +219,11 @@ TEST_F(ArchiveDownloadTest, FilesAreDatedByTheirUploadTimeAndIndexed) {
     EXPECT_EQ(line.text("album_id"), album.album_id);
     EXPECT_EQ(line.text("album"), "A");
     EXPECT_GE(line.number("saved"), before);
-    if (expected_times[i] >= 0)
+    if (expected_times[i] >= 0) {
       EXPECT_EQ(line.number("uploaded"), expected_times[i]);
-    else
+    } else {
       EXPECT_TRUE(line.is_null("uploaded"));
+    }
   }
 }
 

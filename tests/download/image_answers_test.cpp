@@ -271,7 +271,9 @@ TEST_F(ImageAnswerTest, ImagesThatWantTheServiceRefererAreAskedOnceMoreWithIt) {
       ASSERT_EQ(first.size(), later.size());
       for (std::size_t h = 0; h < first.size(); ++h) {
         EXPECT_EQ(first[h].first, later[h].first);
-        if (first[h].first != "Referer") EXPECT_EQ(first[h].second, later[h].second) << first[h].first;
+        if (first[h].first != "Referer") {
+          EXPECT_EQ(first[h].second, later[h].second) << first[h].first;
+        }
       }
     }
     limited += requests.size() - 2;

@@ -47,7 +47,7 @@ class RecordingView : public DownloadView {
   void set_progress_position(Generation g, int position) override {
     add({ViewEvent::Position, g, {}, {}, position});
   }
-  void fill_progress(Generation g) override { add({ViewEvent::Fill, g}); }
+  void fill_progress(Generation g) override { add({ViewEvent::Fill, g, {}, {}, 0}); }
   void set_buttons(Generation g, ButtonState state) override {
     add({ViewEvent::Buttons, g, {}, {}, 0, state});
   }

@@ -362,7 +362,7 @@ TEST_P(FlushFailures, CountOnlyWhenDataMayBeLost) {
     const int error = c.file_error != 0 ? c.file_error : c.folder_error;
     EXPECT_TRUE(recorded("7008", album).empty());
     EXPECT_NE(view_.log().find(failure_line(PhotoEntry{album.photos[0].photo_id, "", "", "", "", "",
-                                                       album.photos[0].feed_id, ""}) +
+                                                       album.photos[0].feed_id, "", ""}) +
                                failure_cause_line(disk_error_cause(error))),
               std::string::npos);
     EXPECT_EQ(all_image_requests(), 1u);
