@@ -242,6 +242,7 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   walk.gate = control.get();
   WalkFailure failure;
   walk.failure = &failure;
+  bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
     bar.set_position(position);
     if (!steps.run([&] {
@@ -254,7 +255,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
       return false;
     const SaveOutcome outcome = saver.save_photo(entry, position);
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
-    return outcome != SaveOutcome::Ended && outcome != SaveOutcome::GaveUp && !storage_failed &&
+    if (outcome == SaveOutcome::GaveUp) gave_up = true;
+    return outcome != SaveOutcome::Ended && !gave_up && !storage_failed &&
            report_record(record.take_notices()) && tell_index_error();
   });
   if (storage_failed) {
@@ -263,9 +265,10 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
     return false;
   }
   if (!walked || control->ended()) return false;
-  if (failure.page > 0) {
-    // The later pages are left for a later run, so no running number shifts.
-    if (!log(album_failure_line(name, failure))) return false;
+  if (failure.page > 0 || gave_up) {
+    // The later pages are left for a later run, so no running number shifts. (A given-up
+    // album's line has been logged by the saver.)
+    if (failure.page > 0 && !log(album_failure_line(name, failure))) return false;
     if (!steps.run([&] { view.album_failed(generation); })) return false;
     record.close_record_store();
     return true;

@@ -313,6 +313,9 @@ TEST_P(GivingUp, TheAlbumIsGivenUpTheNextOneRunsAndARerunFetchesTheRest) {
   EXPECT_GE(image_requests(failing.photos[0]), 1u);
   EXPECT_EQ(image_requests(failing.photos[7]), 0u);
   EXPECT_NE(log.find(G("准备下载相册《B》")), std::string::npos);
+  // The given-up album is not said to be complete; the next one is.
+  EXPECT_EQ(log.find(G("---完成相册《A8》下载")), std::string::npos) << gbk_to_utf8(log);
+  EXPECT_NE(log.find(G("---完成相册《B2》下载")), std::string::npos) << gbk_to_utf8(log);
 
   // The mended service: exactly the eight photos of the first album are fetched.
   for (auto& p : user.albums[0].photos) p.image_fault_times = 0;
