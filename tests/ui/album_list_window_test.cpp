@@ -99,10 +99,8 @@ class AlbumListWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(home_.isValid());
-    af::set_program_directory(home_.path().toStdString());
-    af::CookieStore::instance().clear();
-    service_ = std::make_unique<afsample::SampleService>();
+    service_ = af::test::start_test_program(home_);
+    QVERIFY(service_);
   }
 
   void init() { service_->reset(); }

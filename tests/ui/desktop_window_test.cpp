@@ -28,6 +28,7 @@
 using af::MainWindow;
 using af::PresetDialogs;
 using af::test::buttons_shown;
+using af::test::button;
 using af::test::control;
 
 namespace {
@@ -36,10 +37,6 @@ constexpr int kWait = 60000;
 
 // Whether the sandbox line was given when this program started.
 QString g_sandbox_note;
-
-QPushButton* button(const MainWindow& window, const char* name) {
-  return control<QPushButton>(window, QString::fromUtf8(name));
-}
 
 QMessageBox* shown_notice(const MainWindow& window) {
   auto* dialogs = dynamic_cast<af::QtDialogs*>(&window.dialogs());
@@ -83,10 +80,8 @@ class DesktopWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(home_.isValid());
-    af::set_program_directory(home_.path().toStdString());
-    af::CookieStore::instance().clear();
-    service_ = std::make_unique<afsample::SampleService>();
+    service_ = af::test::start_test_program(home_);
+    QVERIFY(service_);
     afsample::SampleUser user = afsample::make_user("7300000001", "/u/7300000001", "Desktop");
     user.albums.push_back(afsample::make_album("3558936320000031", "many", 40));
     service_->add_user(user);

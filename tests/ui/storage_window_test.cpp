@@ -26,7 +26,10 @@
 using af::MainWindow;
 using af::PresetDialogs;
 using af::test::buttons_shown;
+using af::test::button;
 using af::test::control;
+using af::test::has_message;
+using af::test::set_save_folder;
 using af::test::label_text;
 using aftest::HeldWrites;
 
@@ -37,9 +40,6 @@ const QString kIdle = QStringLiteral("1000");
 const QString kRunning = QStringLiteral("0101");
 const QString kPaused = QStringLiteral("0011");
 
-QPushButton* button(MainWindow& window, const char* name) {
-  return control<QPushButton>(window, QString::fromUtf8(name));
-}
 
 // Every file under `folder`, hidden ones included (temporary files), album indexes left out.
 QStringList files_under(const QString& folder) {
@@ -53,11 +53,6 @@ QStringList files_under(const QString& folder) {
   return files;
 }
 
-bool has_message(const PresetDialogs& dialogs, const QString& text) {
-  for (const auto& message : dialogs.messages())
-    if (message.text == text) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -75,25 +70,14 @@ class StorageWindowTest : public QObject {
   }
 
   void list_albums(MainWindow& window, const std::string& path, int rows) {
-    control<QLineEdit>(window, QStringLiteral("编辑框_号码"))
-        ->setText(QString::fromStdString(service_->base_url() + path));
-    button(window, "按钮_获取相册封面")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(window.album_table()->rowCount(), rows, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")),
-        kWait);
+    af::test::list_albums_at(window, service_->base_url() + path, rows, kWait);
   }
 
-  void set_save_folder(MainWindow& window, const QString& folder) {
-    control<QLineEdit>(window, QStringLiteral("编辑框_保存位置"))->setText(folder);
-  }
 
  private slots:
   void initTestCase() {
-    QVERIFY(home_.isValid());
-    af::set_program_directory(home_.path().toStdString());
-    af::CookieStore::instance().clear();
-    service_ = std::make_unique<afsample::SampleService>();
+    service_ = af::test::start_test_program(home_);
+    QVERIFY(service_);
   }
 
   void init() { service_->reset(); }

@@ -162,10 +162,8 @@ class WindowCloseTest : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(home_.isValid());
-    af::set_program_directory(home_.path().toStdString());
-    af::CookieStore::instance().clear();
-    service_ = std::make_unique<afsample::SampleService>();
+    service_ = af::test::start_test_program(home_);
+    QVERIFY(service_);
     afsample::SampleUser user = afsample::make_user("7100000001", "/u/7100000001", "Closing");
     user.albums.push_back(afsample::make_album("3558936320000021", "held", 5));
     service_->add_user(user);

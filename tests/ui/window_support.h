@@ -4,18 +4,33 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 #include <memory>
 #include <string>
 
 #include "core/pacing.h"
+#include "core/paths.h"
+#include "http/cookie_store.h"
+#include "sample_service.h"
 
+#include "ui/album_table.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 
 namespace af::test {
+
+// The start of a window test program: `home` as the program directory, no cookies, and a
+// running sample service (null when `home` could not be made).
+inline std::unique_ptr<afsample::SampleService> start_test_program(const QTemporaryDir& home) {
+  if (!home.isValid()) return nullptr;
+  af::set_program_directory(home.path().toStdString());
+  af::CookieStore::instance().clear();
+  return std::make_unique<afsample::SampleService>();
+}
 
 // A window whose photo service is the sample service at `base_url`, browser on a blank page.
 inline std::unique_ptr<MainWindow> window_on_service(const std::string& base_url, const af::Pacing& pacing) {
@@ -74,6 +89,32 @@ inline QString buttons_shown(const MainWindow& window) {
                                                                                    : QLatin1Char('1');
   }
   return shown;
+}
+
+// The push button with the given name (UTF-8).
+inline QPushButton* button(const MainWindow& window, const char* name) {
+  return control<QPushButton>(window, QString::fromUtf8(name));
+}
+
+// Whether a message box with exactly this text was shown.
+inline bool has_message(const PresetDialogs& dialogs, const QString& text) {
+  for (const auto& message : dialogs.messages())
+    if (message.text == text) return true;
+  return false;
+}
+
+inline void set_save_folder(MainWindow& window, const QString& folder) {
+  control<QLineEdit>(window, QStringLiteral("编辑框_保存位置"))->setText(folder);
+}
+
+// Types `address` into the home page box, clicks "2：获取相册" and waits up to `wait_ms` for
+// `rows` rows and the list's closing status.
+inline void list_albums_at(MainWindow& window, const std::string& address, int rows, int wait_ms) {
+  control<QLineEdit>(window, QStringLiteral("编辑框_号码"))->setText(QString::fromStdString(address));
+  button(window, "按钮_获取相册封面")->click();
+  QTRY_COMPARE_WITH_TIMEOUT(window.album_table()->rowCount(), rows, wait_ms);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")), wait_ms);
 }
 
 }  // namespace af::test
