@@ -5,12 +5,14 @@
 // peak memory at 200 and at 2,000 photos.
 //
 //   download_bench [--photos N] [--size BYTES] [--wait-ms MS] [--runs during,after,nosync]
-//                  [--paced]
+//                  [--paced] [--index on|off]
 //
 // Ways of saving (--runs, default "during,after"):
 //   during  each photo flushed to disk, saved within the wait after its fetch (the default)
 //   after   each photo flushed to disk, saved after the wait (the order before)
 //   nosync  no flush, saved within the wait
+// --index off leaves out the album index (one flushed line per photo; on by default, as in
+// the program).
 // --paced adds a second baseline: libcurl in this process, fetching the addresses with the
 // same wait after each, so that what the service itself pays for the pauses is seen.
 //
@@ -34,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/archive.h"
 #include "core/paths.h"
 #include "download/downloader.h"
 #include "sample_service.h"
@@ -99,7 +102,7 @@ void reset_peak_rss() {
 std::size_t files_under(const std::string& root) {
   std::size_t n = 0;
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) ++n;
+    if (entry.is_regular_file() && entry.path().filename() != af::kAlbumIndexName) ++n;
   return n;
 }
 
@@ -135,6 +138,7 @@ int main(int argc, char** argv) {
   int wait_ms = 50;
   std::string runs = "during,after";
   bool paced = false;
+  bool index = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--photos" && i + 1 < argc) photos = std::atoi(argv[++i]);
@@ -143,9 +147,10 @@ int main(int argc, char** argv) {
     else if (arg == "--runs" && i + 1 < argc) runs = argv[++i];
     else if (arg == "--no-sync") runs = "nosync";
     else if (arg == "--paced") paced = true;
+    else if (arg == "--index" && i + 1 < argc) index = std::string(argv[++i]) != "off";
     else {
       std::fprintf(stderr, "usage: download_bench [--photos N] [--size BYTES] [--wait-ms MS] "
-                           "[--runs during,after,nosync] [--paced]\n");
+                           "[--runs during,after,nosync] [--paced] [--index on|off]\n");
       return 2;
     }
   }
@@ -205,7 +210,8 @@ int main(int argc, char** argv) {
     return status == 0 ? ms : -1.0;
   };
 
-  std::printf("photos: %d of %zu bytes, wait %d ms\n", photos, size, wait_ms);
+  std::printf("photos: %d of %zu bytes, wait %d ms, album index %s\n", photos, size, wait_ms,
+              index ? "on" : "off");
   for (const Way* way : ways) {
     // The program: the whole album through the download engine.
     const std::string save = work + "/save-" + way->key;
@@ -215,6 +221,7 @@ int main(int argc, char** argv) {
     options.pacing.after_photo = std::chrono::milliseconds(wait_ms);
     options.sync_files = way->sync;
     options.save_during_wait = way->during_wait;
+    options.index_override = index;
     reset_peak_rss();
     double program_seconds = 0;
     {
