@@ -108,6 +108,10 @@ std::string fetch_cover(const std::string& address, Gate* gate) {
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) return {};
   std::unique_ptr<curl_slist, ListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
+  // The image hosts refuse (403) a picture asked for without a page of the service as the
+  // Referer; such a cover is asked once more with one.
+  std::unique_ptr<curl_slist, ListDeleter> with_referer(
+      curl_slist_append(curl_slist_append(nullptr, "Accept: */*"), "Referer: https://weibo.com/"));
   std::string body;
   CURL* e = easy.get();
   curl_easy_setopt(e, CURLOPT_URL, address.c_str());
@@ -122,6 +126,8 @@ std::string fetch_cover(const std::string& address, Gate* gate) {
   // A stalled server must not hold the job for ever: give up after a minute without data.
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
+  // Nor a trickling one: the whole request ends at the usual deadline.
+  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, kDefaultRequestDeadlineMs);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, collect);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
   if (gate) {
@@ -131,6 +137,13 @@ std::string fetch_cover(const std::string& address, Gate* gate) {
   }
   // No cookie engine and no share handle: the cover request carries no cookies.
   if (curl_easy_perform(e) != CURLE_OK) return {};
+  long status = 0;
+  curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 403 && with_referer) {
+    body.clear();
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, with_referer.get());
+    if (curl_easy_perform(e) != CURLE_OK) return {};
+  }
   return body;
 }
 

@@ -201,6 +201,30 @@ TEST_F(AlbumListService, CoversFetchedPlaceholderForEmptyAndFailedCovers) {
   EXPECT_EQ(service().requests_to("/large/cover_12.jpg").size(), 0u);
 }
 
+TEST_F(AlbumListService, ACoverRefusedWithoutTheServicesRefererIsAskedOnceMoreWithIt) {
+  auto user = afsample::make_user("1001", "/u/1001", "T");
+  user.albums = {afsample::make_album("11", "Fetched", 2)};
+  service().add_user(user);
+  afsample::ImageRules rules;
+  rules.want_service_referer = true;
+  service().set_image_rules(rules);
+
+  RecordingAlbumListView view;
+  view.set_covers_wanted(true);
+  af::load_album_list(job("1001"), view);
+  const auto rows = view.rows();
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_TRUE(rows[0].cover.has_value());
+  EXPECT_EQ(*rows[0].cover, service().image_bytes("cover_11.jpg"));
+  EXPECT_FALSE(rows[0].cover_is_placeholder);
+  // The first request is as it always was; only the second carries the Referer.
+  const auto requests = service().requests_to("/large/cover_11.jpg");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_FALSE(requests[0].has_header("Referer"));
+  EXPECT_EQ(requests[1].header("Referer"), "https://weibo.com/");
+  EXPECT_EQ(requests[1].header("Accept"), "*/*");
+}
+
 TEST_F(AlbumListService, CoverTickIsReadForEveryAlbum) {
   service().add_user(aftest::user_with_albums("1001", {1, 1}));
   struct Toggling : RecordingAlbumListView {
