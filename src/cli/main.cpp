@@ -21,13 +21,13 @@
 #include "core/settings.h"
 #include "download/archive.h"
 #include "download/downloader.h"
+#include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "http/cookie_store.h"
 #include "service/album_list.h"
 #include "service/photo_list.h"
 #include "service/user_page.h"
 #include "util/codepage.h"
-#include "util/text.h"
 
 namespace {
 
@@ -120,8 +120,7 @@ int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_
     walk.failure = &failure;
     std::string lines;
     const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
-      if (!range.admits(to_integer(entry.timestamp))) return true;
-      if (record_enabled && record.is_recorded(entry.photo_id)) return true;
+      if (unwanted_photo(entry, range, record_enabled, record)) return true;
       const std::optional<std::int64_t> uploaded = upload_time(entry.timestamp);
       lines += std::to_string(position) + "\t" +
                (uploaded ? china_time_text(*uploaded) : table_cell(entry.timestamp)) + "\t" +

@@ -7,11 +7,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "download/photo_saver.h"
 #include "service/photo_list.h"
 #include "util/codepage.h"
 
@@ -50,8 +50,6 @@ void add_time(json_object* object, const char* number_key, const char* text_key,
   json_object_object_add(object, text_key,
                          seconds ? json_object_new_string(china_time_text(*seconds).c_str()) : nullptr);
 }
-
-std::string errno_text(int error) { return utf8_to_gb18030(std::strerror(error)); }
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -192,7 +190,7 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
   if (contains(photo.photo_id)) return true;
   const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    error = errno_text(errno);
+    error = disk_error_cause(errno);
     return false;
   }
   bool ok = true;
@@ -223,7 +221,7 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
     saved_errno = errno;
   }
   if (!ok) {
-    error = errno_text(saved_errno);
+    error = disk_error_cause(saved_errno);
     return false;
   }
   ids_.insert(photo.photo_id);

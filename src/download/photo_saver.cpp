@@ -293,6 +293,13 @@ std::string album_given_up_line(const std::string& album_name) {
          G("》的图片服务器长时间没有正常回答，已放弃本相册余下的照片；下次下载时会再获取它们") + "\r\n\r\n";
 }
 
+std::optional<SaveOutcome> unwanted_photo(const PhotoEntry& entry, const UploadRange& range,
+                                          bool record_enabled, DownloadRecord& record) {
+  if (!range.admits(to_integer(entry.timestamp))) return SaveOutcome::Filtered;
+  if (record_enabled && record.is_recorded(entry.photo_id)) return SaveOutcome::Skipped;
+  return std::nullopt;
+}
+
 PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log,
                        SaveOptions options)
     : folder_path_(std::move(folder_path)),
@@ -305,8 +312,8 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
 PhotoSaver::~PhotoSaver() = default;
 
 SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t position) {
-  if (!options_.range.admits(to_integer(entry.timestamp))) return SaveOutcome::Filtered;
-  if (options_.record_enabled && record_.is_recorded(entry.photo_id)) return SaveOutcome::Skipped;
+  if (const auto unwanted = unwanted_photo(entry, options_.range, options_.record_enabled, record_))
+    return *unwanted;
   if (given_up_) return SaveOutcome::GaveUp;
 
   Gate& gate = steps_.gate();

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/pacing.h"
@@ -141,6 +142,12 @@ void set_disk_calls(DiskCalls calls);
 bool is_storage_error(int error);
 // What `error` means, for the log (GBK): a short Chinese text and the system's words.
 std::string disk_error_cause(int error);
+
+// Why a photo is not wanted before any request: outside the upload-time bounds (Filtered)
+// or already in the record while it is on (Skipped); nullopt when it is wanted. The
+// download and the listing of what it would save ask the same question here.
+std::optional<SaveOutcome> unwanted_photo(const PhotoEntry& entry, const UploadRange& range,
+                                          bool record_enabled, DownloadRecord& record);
 
 // A photo's bytes under a temporary name in the album folder, not yet in place. The
 // destructor removes the temporary file unless it was put in place.
