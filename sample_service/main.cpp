@@ -1,5 +1,6 @@
 // sample-photo-service: runs the sample photo service with a small demo scenario until
 // killed. Usage: sample-photo-service [--port N] [--service-profile classic|today]
+//                                     [--latency-ms MS] [--bandwidth BYTES_PER_SECOND]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,16 +13,25 @@
 
 int main(int argc, char** argv) {
   int port = 0;
+  long long latency_ms = 0;
+  long long bandwidth = 0;
   afsample::ServiceProfile profile = afsample::ServiceProfile::Classic;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
       port = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--latency-ms") == 0 && i + 1 < argc) {
+      latency_ms = std::atoll(argv[++i]);
+    } else if (std::strcmp(argv[i], "--bandwidth") == 0 && i + 1 < argc) {
+      bandwidth = std::atoll(argv[++i]);
     } else if (std::strcmp(argv[i], "--service-profile") == 0 && i + 1 < argc &&
                (std::strcmp(argv[i + 1], "classic") == 0 || std::strcmp(argv[i + 1], "today") == 0)) {
       profile = std::strcmp(argv[++i], "today") == 0 ? afsample::ServiceProfile::Today
                                                      : afsample::ServiceProfile::Classic;
     } else {
-      std::fprintf(stderr, "usage: %s [--port N] [--service-profile classic|today]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--port N] [--service-profile classic|today] [--latency-ms MS] "
+                   "[--bandwidth BYTES_PER_SECOND]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -29,6 +39,7 @@ int main(int argc, char** argv) {
     afsample::SampleService service(port);
     service.set_users(afsample::demo_users());
     service.set_profile(profile);
+    service.set_link(std::chrono::milliseconds(latency_ms), bandwidth);
     std::cout << "listening on " << service.base_url() << std::endl;
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   } catch (const std::exception& e) {

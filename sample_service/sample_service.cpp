@@ -259,9 +259,21 @@ struct SampleService::Impl {
   std::atomic<bool> stopping{false};
   std::condition_variable stop_changed;
 
+  // The link the answers travel (set_link): a round trip added to every answer, and one
+  // bandwidth that all answers share.
+  std::atomic<long long> link_latency_ms{0};
+  std::atomic<long long> link_bytes_per_second{0};
+  std::mutex link_mutex;
+  std::chrono::steady_clock::time_point link_free{};  // the link is busy until then
+  // When `bytes` sent now would have passed the shared link.
+  std::chrono::steady_clock::time_point reserve_link(std::size_t bytes, long long rate);
+  // Sends the built answer's body through the shared link.
+  void pace_body(httplib::Response& res, long long rate);
+
   std::string base() const { return "http://127.0.0.1:" + std::to_string(port); }
 
   void handle(const httplib::Request& req, httplib::Response& res);
+  void handle_request(const httplib::Request& req, httplib::Response& res);
   std::optional<Fault> take_fault(const std::string& path, const std::string& query);
   bool logged_in(const httplib::Request& req);
   const SampleUser* user_by_uid(const std::string& uid) const;
@@ -587,7 +599,35 @@ bool SampleService::Impl::image_fault_answer(const SamplePhoto& photo, std::stri
 
 // ---- end of image answers ----
 
+std::chrono::steady_clock::time_point SampleService::Impl::reserve_link(std::size_t bytes, long long rate) {
+  std::lock_guard lock(link_mutex);
+  const auto start = std::max(std::chrono::steady_clock::now(), link_free);
+  link_free = start + std::chrono::nanoseconds(static_cast<long long>(bytes) * 1000000000LL / rate);
+  return link_free;
+}
+
+void SampleService::Impl::pace_body(httplib::Response& res, long long rate) {
+  auto body = std::make_shared<std::string>(std::move(res.body));
+  const std::string type = res.get_header_value("Content-Type");
+  res.body.clear();
+  res.set_content_provider(
+      body->size(), type, [this, body, rate](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        const std::size_t piece = std::min<std::size_t>(16 * 1024, body->size() - offset);
+        std::this_thread::sleep_until(reserve_link(piece, rate));
+        return sink.write(body->data() + offset, piece);
+      });
+}
+
 void SampleService::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+  // The link's round trip comes before the service sees the request.
+  if (const long long latency = link_latency_ms; latency > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+  handle_request(req, res);
+  // A streamed answer (a fault's) keeps its own pace.
+  if (const long long rate = link_bytes_per_second; rate > 0 && !res.body.empty()) pace_body(res, rate);
+}
+
+void SampleService::Impl::handle_request(const httplib::Request& req, httplib::Response& res) {
   std::unique_lock lock(mutex);
   RecordedRequest record;
   record.method = req.method;
@@ -833,6 +873,8 @@ SampleService::SampleService(int port) : impl_(std::make_unique<Impl>()) {
   impl->server.Post(".*", handler);
   impl->server.Options(".*", handler);
   impl->server.set_keep_alive_max_count(100);
+  // Enough workers for several connections of one client kept alive at once, and more.
+  impl->server.new_task_queue = [] { return new httplib::ThreadPool(24); };
   if (port == 0) {
     impl->port = impl->server.bind_to_any_port("127.0.0.1");
   } else {
@@ -852,6 +894,11 @@ SampleService::~SampleService() {
   impl_->stop_changed.notify_all();
   impl_->server.stop();
   if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+void SampleService::set_link(std::chrono::milliseconds latency, long long bytes_per_second) {
+  impl_->link_latency_ms = std::max<long long>(latency.count(), 0);
+  impl_->link_bytes_per_second = std::max<long long>(bytes_per_second, 0);
 }
 
 int SampleService::port() const { return impl_->port; }
@@ -906,6 +953,8 @@ void SampleService::reset() {
   impl_->burst_count = 0;
   impl_->image_rules.reset();
   impl_->images_since_limit = impl_->images_refused = 0;
+  impl_->link_latency_ms = 0;
+  impl_->link_bytes_per_second = 0;
 }
 
 void SampleService::set_image_rules(ImageRules rules) {

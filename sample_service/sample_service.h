@@ -188,8 +188,12 @@ class SampleService {
   // The image hosts' rules instead of the profile's; reset() returns to the profile's.
   void set_image_rules(ImageRules rules);
   ImageRules image_rules() const;
-  // Clears users, faults, sessions, image fault counters, image rules and the request
-  // record; back to the Classic profile.
+  // The link between client and service (benchmarks): every answer waits `latency` before
+  // the service takes up its request, as a far client's round trip; and the bodies of all
+  // answers together pass at most `bytes_per_second` (0: no cap). reset() removes both.
+  void set_link(std::chrono::milliseconds latency, long long bytes_per_second = 0);
+  // Clears users, faults, sessions, image fault counters, image rules, the link and the
+  // request record; back to the Classic profile.
   void reset();
 
   // The session cookie: its name, the credentials the login form accepts and a session

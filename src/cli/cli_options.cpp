@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/settings.h"
+
 namespace af::cli {
 
 namespace {
@@ -21,7 +23,8 @@ bool parse_album_list(const std::string& text, std::vector<int>& albums) {
   std::size_t from = 0;
   for (;;) {
     const std::size_t comma = text.find(',', from);
-    const std::string piece = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    const std::string piece =
+        text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
     int serial = 0;
     if (!parse_number(piece, serial) || serial < 1) return false;
     albums.push_back(serial);
@@ -51,8 +54,7 @@ bool parse_date(const std::string& text, DateTime& value) {
   return true;
 }
 
-bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
-                         std::string& error) {
+bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options, std::string& error) {
   options = CliOptions{};
   if (std::find(args.begin(), args.end(), "--help") != args.end() ||
       std::find(args.begin(), args.end(), "-h") != args.end()) {
@@ -130,6 +132,14 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
         return false;
       }
       options.index = v == "on";
+    } else if (arg == "--jobs") {
+      if (!value(v)) return false;
+      int jobs = 0;
+      if (!parse_number(v, jobs) || jobs < 1 || jobs > kMostJobs) {
+        error = "--jobs wants a number from 1 to " + std::to_string(kMostJobs) + ", not '" + v + "'";
+        return false;
+      }
+      options.jobs = jobs;
     } else if (arg == "--range") {
       if (!value(v)) return false;
       if (v == "off") {
@@ -215,6 +225,9 @@ Options:
                          upload time, whole caption, image address of every
                          photo saved) or not. Default: the setting of the
                          window (on unless switched off there).
+  --jobs N               Fetch N photos at once, 1 to 8 (the log, the files and
+                         the record stay in album order). Default: the setting
+                         of the window (1 unless changed there).
   --range FROM TO        Only photos uploaded strictly between midnight (China
                          Standard Time) of FROM and midnight of TO, dates as
                          YYYY-MM-DD; photos of the day TO itself are left out.
@@ -235,8 +248,8 @@ Options:
                          service.
   -h, --help             Show this text.
 
-The settings file is read, never written: --record, --index and --range apply
-to this run only.
+The settings file is read, never written: --record, --index, --jobs and --range
+apply to this run only.
 
 Output: every line of the window's log goes to standard output (UTF-8); the
 progress goes to standard error (a bar on a terminal, plain lines otherwise),

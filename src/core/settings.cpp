@@ -3,9 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -86,6 +87,7 @@ std::string settings_section() { return G("全局设置"); }
 std::string record_key() { return G("下载记录"); }
 std::string range_key() { return G("时间段"); }
 std::string index_key() { return G("相册索引"); }
+std::string jobs_key() { return G("同时下载"); }
 
 std::string read_setting(const std::string& section, const std::string& key,
                          const std::string& default_value) {
@@ -166,10 +168,19 @@ void write_setting(const std::string& section, const std::string& key, const std
   if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) std::remove(temp.c_str());
 }
 
-bool option_enabled(const std::string& key) {
-  return read_setting(settings_section(), key, "0") == "1";
-}
+bool option_enabled(const std::string& key) { return read_setting(settings_section(), key, "0") == "1"; }
 
 bool index_option_enabled() { return read_setting(settings_section(), index_key(), "1") == "1"; }
+
+int clamp_jobs(long long jobs) { return static_cast<int>(std::clamp<long long>(jobs, 1, kMostJobs)); }
+
+int jobs_option() {
+  const std::string text = read_setting(settings_section(), jobs_key(), "1");
+  long long value = 1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) return text[0] == '-' ? 1 : kMostJobs;
+  if (error != std::errc() || end != text.data() + text.size()) return 1;
+  return clamp_jobs(value);
+}
 
 }  // namespace af

@@ -17,15 +17,23 @@ std::string read_setting(const std::string& section, const std::string& key,
 void write_setting(const std::string& section, const std::string& key, const std::string& value);
 
 // The program's section and keys, as GBK bytes.
-std::string settings_section();   // 全局设置
-std::string record_key();         // 下载记录
-std::string range_key();          // 时间段
-std::string index_key();          // 相册索引: the album index beside the photos, on unless "0"
+std::string settings_section();  // 全局设置
+std::string record_key();        // 下载记录
+std::string range_key();         // 时间段
+std::string index_key();         // 相册索引: the album index beside the photos, on unless "0"
+std::string jobs_key();          // 同时下载: how many photos are fetched at once, 1 to 8
 
 // True only when the stored value is exactly "1".
 bool option_enabled(const std::string& key);
 // The album index switch: on unless the stored value is something other than "1" (on by
 // default, where the other two options are off).
 bool index_option_enabled();
+
+// How many photos a download fetches at once: 1 (one after another, the default) to 8.
+inline constexpr int kMostJobs = 8;
+// `jobs` held within 1 and kMostJobs.
+int clamp_jobs(long long jobs);
+// The stored number, held within 1 and kMostJobs; 1 when missing or not a number.
+int jobs_option();
 
 }  // namespace af

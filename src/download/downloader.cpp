@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "download/archive.h"
 #include "download/naming.h"
+#include "download/parallel_photos.h"
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
@@ -82,6 +83,7 @@ struct Downloader::Worker {
   bool record_enabled = false;
   bool range_enabled = false;
   bool index_enabled = true;
+  int jobs = 1;  // photos fetched at once
   std::vector<TickedAlbum> rows;
   std::string save_folder;  // UTF-8, exactly as the operator gave it
   DateTime start_time;
@@ -243,7 +245,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   WalkFailure failure;
   walk.failure = &failure;
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
-  const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
+  // One photo's turn, in album order: its progress shown, then the photo saved.
+  const auto settle = [&](const PhotoEntry&, std::int64_t position, const ParallelPhotos::Save& save) {
     bar.set_position(position);
     if (!steps.run([&] {
           view.set_progress_position(generation, bar.position());
@@ -253,12 +256,24 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
                          count_text + "/" + std::to_string(bar.position()));
         }))
       return false;
-    const SaveOutcome outcome = saver.save_photo(entry, position);
+    const SaveOutcome outcome = save();
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
     if (outcome == SaveOutcome::GaveUp) gave_up = true;
     return outcome != SaveOutcome::Ended && !gave_up && !storage_failed &&
            report_record(record.take_notices()) && tell_index_error();
-  });
+  };
+  bool walked = false;
+  if (jobs > 1) {
+    // Several photos in flight; the same steps, in the same order.
+    ParallelPhotos photos(saver, *control, jobs, options.pacing.after_photo, settle);
+    walked = walk_album(
+        walk, [&](const PhotoEntry& entry, std::int64_t position) { return photos.add(entry, position); });
+    if (walked && !storage_failed && !gave_up) photos.finish();
+  } else {
+    walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
+      return settle(entry, position, [&] { return saver.save_photo(entry, position); });
+    });
+  }
   if (storage_failed) {
     // No further photo is requested; what was saved stays saved and recorded.
     end_on_storage_failure(saver.storage_folder(), saver.storage_cause());
@@ -307,6 +322,7 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
   DownloadRecord::create_record_store(record_store_path(user_id), worker->record_notices);
   worker->index_enabled = options_.index_override ? *options_.index_override : index_option_enabled();
+  worker->jobs = options_.jobs_override ? clamp_jobs(*options_.jobs_override) : jobs_option();
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_path();
   worker->start_time = view_.range_start();

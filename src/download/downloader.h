@@ -72,6 +72,7 @@ struct DownloaderOptions {
   std::optional<bool> record_override;
   std::optional<bool> range_override;
   std::optional<bool> index_override;  // set: instead of the settings file's 相册索引
+  std::optional<int> jobs_override;    // set: instead of the settings file's 同时下载 (1 to 8)
 };
 
 class Downloader {

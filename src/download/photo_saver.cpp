@@ -311,39 +311,27 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
 
 PhotoSaver::~PhotoSaver() = default;
 
+std::optional<SaveOutcome> PhotoSaver::unwanted(const PhotoEntry& entry) {
+  return unwanted_photo(entry, options_.range, options_.record_enabled, record_);
+}
+
 SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t position) {
-  if (const auto unwanted = unwanted_photo(entry, options_.range, options_.record_enabled, record_))
-    return *unwanted;
+  if (const auto skipped = unwanted(entry)) return *skipped;
   if (given_up_) return SaveOutcome::GaveUp;
 
   Gate& gate = steps_.gate();
   ImageAnswer answer;
-  if (!fetch_image(entry, answer)) return SaveOutcome::Ended;
-  if (answer.complete) failing_for_ = std::chrono::milliseconds(0);
-  given_up_ = answer.gave_up;
-  // Only a whole picture is kept; anything else is a failed photo: not written, not
-  // recorded, and logged with its cause.
-  const auto keep_or_fail = [&] {
-    if (answer.complete) return keep_photo(entry, position, 200, answer.body);
-    const std::string cause = unusable_image_cause(answer.outcome, answer.body);
-    if (!steps_.run([&] {
-          log_(failure_line(entry));
-          log_(failure_cause_line(cause));
-          if (answer.gave_up) log_(album_given_up_line(options_.album_name));
-        }))
-      return SaveOutcome::Ended;
-    return answer.gave_up ? SaveOutcome::GaveUp : SaveOutcome::FetchFailed;
-  };
+  if (!fetch_image(entry, answer, *request_object_, gate)) return SaveOutcome::Ended;
 
   if (!options_.save_during_wait) {
     if (!gate.wait_for(options_.after_photo)) return SaveOutcome::Ended;
-    return keep_or_fail();
+    return keep_or_fail(entry, position, answer);
   }
   // The wait runs from the end of the fetch; saving takes its time out of it. A pause
   // during the save counts as waiting: the service still sees the whole wait between two
   // image requests.
   const auto fetched = std::chrono::steady_clock::now();
-  const SaveOutcome outcome = keep_or_fail();
+  const SaveOutcome outcome = keep_or_fail(entry, position, answer);
   if (outcome == SaveOutcome::Ended) return outcome;
   // The gate waits whole milliseconds; the fraction that remains is slept after it.
   const auto until = fetched + options_.after_photo;
@@ -354,12 +342,27 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
   return outcome;
 }
 
-std::chrono::milliseconds PhotoSaver::time_left() const {
-  return options_.pacing.album_give_up - failing_for_;
+SaveOutcome PhotoSaver::keep_or_fail(const PhotoEntry& entry, std::int64_t position,
+                                     const ImageAnswer& answer) {
+  // Only a whole picture is kept; anything else is a failed photo: not written, not
+  // recorded, and logged with its cause.
+  if (answer.complete) return keep_photo(entry, position, 200, answer.body);
+  const std::string cause = unusable_image_cause(answer.outcome, answer.body);
+  if (!steps_.run([&] {
+        log_(failure_line(entry));
+        log_(failure_cause_line(cause));
+        if (answer.gave_up) log_(album_given_up_line(options_.album_name));
+      }))
+    return SaveOutcome::Ended;
+  return answer.gave_up ? SaveOutcome::GaveUp : SaveOutcome::FetchFailed;
 }
 
-bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer) {
-  Gate& gate = steps_.gate();
+std::chrono::milliseconds PhotoSaver::time_left() const {
+  return options_.pacing.album_give_up - std::chrono::milliseconds(failing_ms_.load());
+}
+
+bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer,
+                            RequestObject& object, Gate& gate) {
   if (!gate.pass()) return false;
   int status = 0;
   TimedRequest request;
@@ -367,7 +370,7 @@ bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAns
   request.timeout_seconds = options_.timeout_seconds;
   request.status = &status;
   request.gate = &gate;
-  request.request_object = request_object_.get();
+  request.request_object = &object;
   request.outcome = &answer.outcome;
   // The block the transport completes, with the service's Referer in its usual place.
   std::string headers = std::string("Accept: */*\r\nReferer: ") + kServiceReferer;
@@ -375,7 +378,7 @@ bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAns
   // No request outlasts its deadline, nor the time the album still has.
   const auto deadline =
       std::max(std::min(options_.pacing.request_deadline, time_left()), std::chrono::milliseconds(1));
-  request_object_->set_deadline(static_cast<long>(deadline.count()));
+  object.set_deadline(static_cast<long>(deadline.count()));
 
   const auto started = std::chrono::steady_clock::now();
   answer.body = fetch_page_timed(entry.image_address, request);
@@ -384,18 +387,26 @@ bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAns
   if (!answer.complete) {
     const auto took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    failing_for_ += std::min(took, deadline);
+    failing_ms_ += std::min(took, deadline).count();
   }
   return true;
 }
 
-bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer) {
-  Gate& gate = steps_.gate();
+bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object,
+                             Gate& gate) {
+  if (!fetch_answer(entry, answer, object, gate)) return false;
+  if (answer.complete) failing_ms_ = 0;
+  if (answer.gave_up) given_up_ = true;
+  return true;
+}
+
+bool PhotoSaver::fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object,
+                              Gate& gate) {
   bool with_referer = false;
   int tries = 0;
   int waits = 0;
   for (;;) {
-    if (!fetch_once(entry, with_referer, answer)) return false;
+    if (!fetch_once(entry, with_referer, answer, object, gate)) return false;
     ++tries;
     if (answer.complete) return true;
     if (time_left() <= std::chrono::milliseconds(0)) {
@@ -420,7 +431,7 @@ bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer) {
       answer.gave_up = true;
       return true;
     }
-    failing_for_ += wait;
+    failing_ms_ += wait.count();
     if (!gate.wait_for(wait)) return false;
   }
 }

@@ -19,6 +19,7 @@
 // no time of its own, while the service still sees at least the whole wait between two
 // image requests. At most one photo is ever fetched and not yet recorded, so a crash costs
 // at most that one photo a second fetch.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,7 @@ namespace af {
 
 struct PhotoEntry;
 class DownloadRecord;
+class Gate;
 class RequestObject;
 class StepGate;
 
@@ -86,6 +88,29 @@ class PhotoSaver {
   const std::string& storage_folder() const { return folder_path_; }
   const std::string& storage_cause() const { return storage_cause_; }
 
+  // save_photo in parts, for a download that fetches several photos at once
+  // (ParallelPhotos): the fetches on other threads, each on a request object of its own,
+  // the rest on the download's thread in album order.
+  //
+  // Why the photo is left without a request: outside the bounds, or recorded.
+  std::optional<SaveOutcome> unwanted(const PhotoEntry& entry);
+  // The album's images kept failing: no further photo of it is asked for.
+  bool given_up() const { return given_up_; }
+  // The photo's image answer: the request as the transport sends it; once more when the
+  // answer is no complete picture (after a 403 with the service's Referer); and again after
+  // a growing wait while the answers ask to come back later and the album has time left.
+  // False when the download was ended meanwhile. Safe on several threads at once.
+  struct ImageAnswer {
+    std::string body;
+    FetchOutcome outcome;
+    bool complete = false;  // status 200 and a whole picture
+    bool gave_up = false;   // the album's time for failing images ran out
+  };
+  // `gate` holds and ends its requests and waits.
+  bool fetch_image(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object, Gate& gate);
+  // Keeps the fetched photo (written, named, recorded) or logs why it failed.
+  SaveOutcome keep_or_fail(const PhotoEntry& entry, std::int64_t position, const ImageAnswer& answer);
+
  private:
   // Writes, flushes, names and records the fetched photo, or logs its failure. The disk
   // work runs between steps (pause and end never wait for the disk); only the moments that
@@ -96,19 +121,11 @@ class PhotoSaver {
   // Records the photo in place; false when the download ended first.
   bool record_photo(const PhotoEntry& entry);
 
-  // The photo's image answer: the request as the transport sends it; once more when the
-  // answer is no complete picture (after a 403 with the service's Referer); and again after
-  // a growing wait while the answers ask to come back later and the album has time left.
-  // False when the download was ended meanwhile.
-  struct ImageAnswer {
-    std::string body;
-    FetchOutcome outcome;
-    bool complete = false;  // status 200 and a whole picture
-    bool gave_up = false;   // the album's time for failing images ran out
-  };
-  bool fetch_image(const PhotoEntry& entry, ImageAnswer& answer);
+  // fetch_image without its bookkeeping of the album's failing time.
+  bool fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object, Gate& gate);
   // One request; false when ended. Counts a failed answer's time against the album.
-  bool fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer);
+  bool fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer, RequestObject& object,
+                  Gate& gate);
   // The time the album's images may still fail before it is given up.
   std::chrono::milliseconds time_left() const;
 
@@ -123,8 +140,9 @@ class PhotoSaver {
   std::unique_ptr<RequestObject> request_object_;
   // How long the images have been failing since the album's start or its last saved photo
   // (request times and waits; a pause of the download does not count in the waits).
-  std::chrono::milliseconds failing_for_{0};
-  bool given_up_ = false;
+  // (Milliseconds; the fetches of several photos at once add to it together.)
+  std::atomic<std::int64_t> failing_ms_{0};
+  std::atomic<bool> given_up_{false};
 };
 
 // Calls to the disk that tests replace to make it slow, full or without folder flushes.

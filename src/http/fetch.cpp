@@ -12,6 +12,7 @@
 
 #include "core/gate.h"
 #include "http/cookie_store.h"
+#include "http/transfer_group.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -93,7 +94,8 @@ struct Exchange {
   int block_status = 0;
 
   Gate* gate = nullptr;
-  bool aborted = false;  // ended through the gate, for lack of progress or at the deadline
+  TransferGroup* group = nullptr;  // set: the transfer runs among the group's others
+  bool aborted = false;            // ended through the gate, for lack of progress or at the deadline
   // Why the last perform brought no whole answer, in the transport's words too.
   FetchFailure failure = FetchFailure::None;
   std::string detail;
@@ -235,7 +237,7 @@ struct Exchange {
       start_time = last_progress;
     }
     error_buffer[0] = '\0';
-    CURLcode result = curl_easy_perform(handle);
+    CURLcode result = group ? group->perform(handle) : curl_easy_perform(handle);
     if (aborted) {
       detail = failure == FetchFailure::Deadline ? "deadline reached" : "";
       return Outcome::None;
@@ -690,6 +692,7 @@ struct RequestObject::Impl {
   std::string response_headers;
   int status = 0;
   Gate* gate = nullptr;
+  TransferGroup* group = nullptr;
   long deadline_ms = kDefaultRequestDeadlineMs;
   FetchOutcome outcome;
 };
@@ -771,6 +774,8 @@ void RequestObject::set_request_header(const std::string& name, const std::strin
 
 void RequestObject::set_gate(Gate* gate) { impl_->gate = gate; }
 
+void RequestObject::set_group(TransferGroup* group) { impl_->group = group; }
+
 void RequestObject::set_deadline(long deadline_ms) { impl_->deadline_ms = deadline_ms < 0 ? 0 : deadline_ms; }
 
 const FetchOutcome& RequestObject::outcome() const { return impl_->outcome; }
@@ -822,8 +827,15 @@ void RequestObject::send(const std::string& body) {
     curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
   suppress_own_headers(plan.lines);
 
+  if (s.group) {
+    // Among others at once: HTTP/2 where a secure host offers it, the transfers then
+    // sharing one connection as streams (a new one waits for the handshake to tell).
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+    curl_easy_setopt(h, CURLOPT_PIPEWAIT, is_secure_address(s.url) ? 1L : 0L);
+  }
   Exchange ex;
   ex.gate = s.gate;
+  ex.group = s.group;
   ex.deadline_ms = s.deadline_ms;
   ex.send_idle_ms = s.send_ms;
   ex.receive_idle_ms = s.receive_ms;

@@ -10,6 +10,7 @@
 namespace af {
 
 class Gate;
+class TransferGroup;
 
 // Why an exchange brought no usable answer. An answer with any status is `None`: the
 // status says the rest.
@@ -109,6 +110,8 @@ class RequestObject {
   int status() const;
   // The gate that holds (pause) or aborts (end) the transfers of later sends.
   void set_gate(Gate* gate);
+  // The group whose transfers later sends run among (see transfer_group.h); null: alone.
+  void set_group(TransferGroup* group);
   // False when the underlying transfer handle could not be created.
   bool created() const;
   // The longest a send may take (0 = no limit); kDefaultRequestDeadlineMs unless set.

@@ -16,6 +16,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTextCursor>
 #include <QWebEngineProfile>
@@ -303,6 +305,11 @@ void MainWindow::build_settings_page(QWidget* page) {
   label(options, "标签8", 16, 201, 288, 32,
         QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
 
+  // How many photos a download fetches at once, below the common settings.
+  label(outer, "标签_同时下载", 44, 266, 200, 24, QStringLiteral("同时下载的照片数（1～8）："));
+  jobs_box_ = place<QSpinBox>(outer, "数值框_同时下载", 250, 266, 60, 24);
+  jobs_box_->setRange(1, kMostJobs);
+
   QGroupBox* version =
       group(outer, "分组框_版本", 359, 18, kVersionGroupWidth, 238, QStringLiteral("软件版本"));
   version_group_ = version;
@@ -328,6 +335,11 @@ void MainWindow::connect_events() {
   connect(record_box_, &QCheckBox::clicked, this, [this] { save_option(record_box_, record_key()); });
   connect(range_box_, &QCheckBox::clicked, this, [this] { save_option(range_box_, range_key()); });
   connect(index_box_, &QCheckBox::clicked, this, [this] { save_option(index_box_, index_key()); });
+  connect(jobs_box_, &QSpinBox::valueChanged, this, [this](int jobs) {
+    save_in_background([section = settings_section(), key = jobs_key(), value = std::to_string(jobs)] {
+      write_setting(section, key, value);
+    });
+  });
   connect(album_table_, &AlbumTable::operator_toggled, this, &MainWindow::select_checked_row);
   connect(select_all_box_, &QCheckBox::clicked, this, &MainWindow::select_all);
   connect(invert_box_, &QCheckBox::clicked, this, &MainWindow::invert_selection);
@@ -344,6 +356,10 @@ void MainWindow::start_up() {
   record_box_->setChecked(option_enabled(record_key()));
   range_box_->setChecked(option_enabled(range_key()));
   index_box_->setChecked(index_option_enabled());
+  {
+    const QSignalBlocker quiet(jobs_box_);  // showing the stored value writes nothing
+    jobs_box_->setValue(jobs_option());
+  }
   for (int column : {5, 6, 7}) album_table_->setColumnWidth(column, 0);
   save_folder_edit_->setText(QString::fromStdString(program_directory()));
   home_edit_->setText(options_.home_page_box);

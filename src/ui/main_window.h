@@ -24,6 +24,7 @@
 #include "download/download_view.h"
 
 class QCheckBox;
+class QSpinBox;
 class QDateEdit;
 class QGroupBox;
 class QLabel;
@@ -232,6 +233,7 @@ class MainWindow : public QWidget {
   QCheckBox* record_box_ = nullptr;
   QCheckBox* range_box_ = nullptr;
   QCheckBox* index_box_ = nullptr;
+  QSpinBox* jobs_box_ = nullptr;  // how many photos a download fetches at once
   QLabel* version_label_ = nullptr;
   QLabel* latest_version_label_ = nullptr;
   QLabel* version_result_label_ = nullptr;

@@ -55,6 +55,31 @@ TEST_F(SettingsTest, OnlyOneMeansOn) {
   }
 }
 
+TEST_F(SettingsTest, JobsAreAWholeNumberFromOneToEight) {
+  EXPECT_EQ(jobs_option(), 1);  // no file
+  const struct {
+    const char* stored;
+    int jobs;
+  } cases[] = {{"1", 1},
+               {"4", 4},
+               {"8", 8},
+               {"9", 8},
+               {"0", 1},
+               {"-3", 1},
+               {"", 1},
+               {"abc", 1},
+               {"4x", 1},
+               {"99999999999999999999", 8},
+               {"-99999999999999999999", 1}};
+  for (const auto& c : cases) {
+    write("[" + settings_section() + "]\r\n" + jobs_key() + "=" + c.stored + "\r\n");
+    EXPECT_EQ(jobs_option(), c.jobs) << c.stored;
+  }
+  write_setting(settings_section(), jobs_key(), "5");
+  EXPECT_EQ(jobs_option(), 5);
+  EXPECT_NE(content().find(G("同时下载") + "=5\r\n"), std::string::npos);
+}
+
 TEST_F(SettingsTest, WriteCreatesFileSectionAndKeyInGbkWithCrLf) {
   write_setting(settings_section(), range_key(), "1");
   EXPECT_EQ(content(), "[" + settings_section() + "]\r\n" + range_key() + "=1\r\n");

@@ -1,0 +1,82 @@
+#include "http/transfer_group.h"
+
+#include "http/cookie_store.h"
+
+namespace af {
+
+TransferGroup::TransferGroup(int connections_per_host) {
+  CookieStore::instance();  // initialises libcurl once for the process
+  multi_ = curl_multi_init();
+  if (!multi_) return;
+  const long per_host = connections_per_host < 1 ? 1 : connections_per_host;
+  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, per_host);
+  // The image hosts of one album are few; the cache keeps a connection per transfer.
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, per_host * 2);
+  driver_ = std::thread([this] { drive(); });
+}
+
+TransferGroup::~TransferGroup() {
+  if (!multi_) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  curl_multi_wakeup(multi_);
+  driver_.join();
+  curl_multi_cleanup(multi_);
+}
+
+CURLcode TransferGroup::perform(CURL* easy) {
+  if (!multi_) return curl_easy_perform(easy);
+  Pending pending;
+  pending.easy = easy;
+  std::unique_lock lock(mutex_);
+  queued_.push_back(&pending);
+  lock.unlock();
+  curl_multi_wakeup(multi_);
+  lock.lock();
+  finished_.wait(lock, [&] { return pending.done; });
+  return pending.result;
+}
+
+void TransferGroup::drive() {
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_ && queued_.empty() && running_.empty()) return;
+      while (!queued_.empty()) {
+        Pending* next = queued_.front();
+        queued_.pop_front();
+        if (curl_multi_add_handle(multi_, next->easy) == CURLM_OK) {
+          running_[next->easy] = next;
+        } else {
+          next->result = CURLE_FAILED_INIT;
+          next->done = true;
+          finished_.notify_all();
+        }
+      }
+    }
+    int still_running = 0;
+    curl_multi_perform(multi_, &still_running);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      CURL* easy = message->easy_handle;
+      const CURLcode result = message->data.result;
+      curl_multi_remove_handle(multi_, easy);
+      const auto found = running_.find(easy);
+      if (found == running_.end()) continue;
+      std::lock_guard lock(mutex_);
+      found->second->result = result;
+      found->second->done = true;
+      running_.erase(found);
+      finished_.notify_all();
+    }
+    // A new transfer or the end wakes the poll at once; curl's own timers (progress
+    // callbacks at least once a second, timeouts) shorten it.
+    curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+  }
+}
+
+}  // namespace af

@@ -1,0 +1,56 @@
+#pragma once
+// TransferGroup: several transfers at once on one curl multi handle, driven by a thread of
+// its own.
+//
+//   TransferGroup group(4);                // at most 4 connections to one host
+//   RequestObject object;
+//   object.set_group(&group);              // its sends now run among the group's others
+//   object.open("GET", address, false);
+//   object.send("");                       // blocks this thread only; others go on
+//
+// The group's connections are shared by every handle that runs in it and kept between
+// transfers; where a host offers HTTP/2 the transfers share one connection as streams.
+// Each transfer's callbacks (progress, pause hold, abort) run on the driver thread.
+#include <curl/curl.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace af {
+
+class TransferGroup {
+ public:
+  // `connections_per_host`: the most connections the group opens to one host (1 or more).
+  explicit TransferGroup(int connections_per_host);
+  // Waits for the driver; no transfer may be under way (each perform has returned).
+  ~TransferGroup();
+  TransferGroup(const TransferGroup&) = delete;
+  TransferGroup& operator=(const TransferGroup&) = delete;
+
+  // Runs the transfer that `easy` is set up for and returns its result, as
+  // curl_easy_perform does; callable from several threads at once.
+  CURLcode perform(CURL* easy);
+  // False when the multi handle could not be made: perform then runs each transfer alone.
+  bool created() const { return multi_ != nullptr; }
+
+ private:
+  struct Pending {
+    CURL* easy = nullptr;
+    CURLcode result = CURLE_OK;
+    bool done = false;
+  };
+  void drive();
+
+  CURLM* multi_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::deque<Pending*> queued_;                  // waiting to join the multi handle
+  std::unordered_map<CURL*, Pending*> running_;  // driver thread only
+  bool stopping_ = false;
+  std::thread driver_;
+};
+
+}  // namespace af

@@ -1,0 +1,275 @@
+// Downloads that fetch several photos at once: what they show and leave equals what one
+// photo at a time shows and leaves; pause, end and failures with several in flight.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+#include "download/parallel_photos.h"
+#include "download_fixture.h"
+
+namespace af::testing {
+namespace {
+
+// What a download showed and left behind.
+struct Result {
+  std::vector<ViewEvent> events;
+  std::map<std::string, std::string> files;
+  std::vector<std::string> index_lines;  // every album index, without the time of saving
+  std::set<std::string> recorded;
+  std::size_t image_requests = 0;
+};
+
+class ParallelDownloadTest : public DownloadTest {
+ protected:
+  // Runs the download of `rows` of `user` with `jobs` at once, in a program directory and
+  // save folder of its own; `prepare` sets up the service's faults and rules each time.
+  Result run_with(int jobs, const afsample::SampleUser& user, const std::function<void()>& prepare,
+                  bool record = false, bool range = false) {
+    TempFolder program;
+    TempFolder save;
+    program.use_as_program_directory();
+    set_switches(record, range);
+    service().reset();
+    service().add_user(user);
+    prepare();
+    RecordingView view;
+    view.rows = view_.rows;
+    view.save_folder = save.path();
+    view.start = view_.start;
+    view.end = view_.end;
+    auto o = options();
+    o.jobs_override = jobs;
+    {
+      Downloader downloader(view, o);
+      EXPECT_TRUE(downloader.start_download(user.uid, G(user.title)));
+      EXPECT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
+    }
+    Result result;
+    result.events = view.events();
+    result.files = files_under(save.path());
+    namespace fs = std::filesystem;
+    for (const auto& entry : fs::recursive_directory_iterator(save.path())) {
+      if (entry.path().filename() != kAlbumIndexName) continue;
+      std::ifstream in(entry.path());
+      for (std::string line; std::getline(in, line);) {
+        // The time of saving differs between runs; everything before it must not.
+        const auto saved = line.find("\"saved");
+        result.index_lines.push_back(line.substr(0, saved));
+      }
+    }
+    for (const auto& album : user.albums) {
+      const auto ids = recorded(user.uid, album);
+      result.recorded.insert(ids.begin(), ids.end());
+    }
+    result.image_requests = all_image_requests();
+    program_.use_as_program_directory();
+    return result;
+  }
+
+  static void expect_same(const Result& alone, const Result& together) {
+    ASSERT_EQ(alone.events.size(), together.events.size());
+    for (std::size_t i = 0; i < alone.events.size(); ++i) {
+      const ViewEvent& a = alone.events[i];
+      const ViewEvent& b = together.events[i];
+      EXPECT_TRUE(a.kind == b.kind && a.generation == b.generation && a.label == b.label &&
+                  a.text == b.text && a.value == b.value && a.buttons == b.buttons)
+          << "view update " << i << ": " << gbk_to_utf8(a.text) << " / " << gbk_to_utf8(b.text);
+    }
+    EXPECT_TRUE(alone.files == together.files);
+    EXPECT_EQ(alone.index_lines, together.index_lines);
+    EXPECT_EQ(alone.recorded, together.recorded);
+  }
+
+  static std::string log_of(const Result& result) {
+    std::string text;
+    for (const auto& e : result.events)
+      if (e.kind == ViewEvent::Log) text += e.text;
+    return text;
+  }
+};
+
+struct Scenario {
+  const char* name;
+  bool record;
+  bool range;
+  // Sets faults and rules on the service for the user's albums.
+  std::function<void(afsample::SampleService&, const afsample::SampleUser&)> prepare;
+};
+
+afsample::Fault slow_image(const afsample::SamplePhoto& photo, int ms) {
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::Slow;
+  fault.path = "/large/" + photo.pic_name;
+  fault.delay = std::chrono::milliseconds(ms);
+  return fault;
+}
+
+TEST_F(ParallelDownloadTest, FourAtOnceShowsAndLeavesWhatOneAtATimeDoes) {
+  auto user = afsample::make_user("7101", "/u/7101", "并行");
+  user.albums.push_back(afsample::make_album("710100000001", "旅行", 37, 3));
+  user.albums.push_back(afsample::make_album("710100000002", "Album B", 12));
+  auto& first = user.albums[0].photos;
+  // A photo that never comes, one refused once without the service's Referer, and the same
+  // photo twice in the album (the record skips the second when on).
+  first[4].image_fault_status = 404;
+  first[4].image_fault_times = -1;
+  first[9].image_fault_status = 403;
+  first[9].image_fault_times = 1;
+  first[20] = first[7];
+  // Photos of the range and outside it.
+  for (std::size_t i = 0; i < first.size(); ++i)
+    first[i].timestamp = 1365000000 + (i % 5 == 2 ? -900000000 : 0);
+  view_.rows = {row_of(1, user.albums[0]), row_of(2, user.albums[1])};
+
+  const std::vector<Scenario> scenarios = {
+      {"plain", false, false, [](auto&, auto&) {}},
+      {"record and range", true, true, [](auto&, auto&) {}},
+      {"slow images finish out of order", false, false,
+       [](afsample::SampleService& s, const afsample::SampleUser& u) {
+         s.add_fault(slow_image(u.albums[0].photos[1], 400));
+         s.add_fault(slow_image(u.albums[0].photos[2], 250));
+         s.add_fault(slow_image(u.albums[1].photos[0], 300));
+       }},
+      {"rate limit waits", false, false,
+       [](afsample::SampleService& s, const afsample::SampleUser&) {
+         afsample::ImageRules rules;
+         rules.burst = 10;
+         rules.refusals = 2;
+         rules.retry_after_seconds = 0;
+         s.set_image_rules(rules);
+       }},
+  };
+  for (const Scenario& scenario : scenarios) {
+    SCOPED_TRACE(scenario.name);
+    const auto prepare = [&] { scenario.prepare(service(), user); };
+    const Result alone = run_with(1, user, prepare, scenario.record, scenario.range);
+    const Result together = run_with(4, user, prepare, scenario.record, scenario.range);
+    expect_same(alone, together);
+    // The failing photo is logged with its cause, and the rest is there.
+    EXPECT_NE(log_of(together).find(G("失败") + first[4].photo_id), std::string::npos);
+    EXPECT_NE(log_of(together).find(G("原因：")), std::string::npos);
+    EXPECT_FALSE(together.recorded.count(first[4].photo_id));
+    EXPECT_NE(log_of(together).find(G("---完成相册《AlbumB12》下载")), std::string::npos);
+    EXPECT_GT(together.files.size(), 20u);
+  }
+}
+
+TEST_F(ParallelDownloadTest, ProgressOnlyMovesForwardAtEightAtOnce) {
+  auto user = afsample::make_user("7102", "/u/7102", "T");
+  user.albums.push_back(afsample::make_album("710200000001", "A", 60));
+  view_.rows = {row_of(1, user.albums[0])};
+  const Result result = run_with(8, user, [&] {
+    for (int i = 0; i < 60; i += 7) service().add_fault(slow_image(user.albums[0].photos[i], 60 + i));
+  });
+  int position = -1;
+  std::vector<int> positions;
+  for (const auto& e : result.events)
+    if (e.kind == ViewEvent::Position) positions.push_back(e.value);
+  for (int p : positions) {
+    EXPECT_GE(p, position);
+    position = p;
+  }
+  ASSERT_EQ(positions.size(), 61u);  // the album's start, then each photo
+  EXPECT_EQ(positions.back(), 60);
+  EXPECT_EQ(result.files.size(), 60u);
+  EXPECT_EQ(result.image_requests, 60u);
+}
+
+// A slow photo holds the ones after it: they are fetched meanwhile but shown, written and
+// recorded only after it.
+TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
+  auto user = afsample::make_user("7103", "/u/7103", "T");
+  user.albums.push_back(afsample::make_album("710300000001", "A", 12));
+  service().add_user(user);
+  set_switches(true, false);
+  const auto& photos = user.albums[0].photos;
+  service().add_fault(slow_image(photos[2], 5000));
+  service().add_fault(slow_image(photos[4], 5000));
+  view_.rows = {row_of(1, user.albums[0])};
+  auto o = options();
+  o.jobs_override = 4;
+  Downloader downloader(view_, o);
+  ASSERT_TRUE(downloader.start_download("7103", G("T")));
+  // Photos beyond the slow one were asked for while it was still coming: several at once.
+  ASSERT_TRUE(eventually(
+      [&] { return image_requests(photos[5]) == 1 && recorded("7103", user.albums[0]).size() == 2; }));
+  EXPECT_EQ(image_requests(photos[2]), 1u);
+
+  downloader.end_download();
+  const std::size_t events = view_.event_count();
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(10)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(view_.event_count(), events);
+
+  // Only the photos before the slow one: nothing half-written, nothing out of turn.
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : files_under(save_.path())) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"T/A12/" + expected_name(photos[0], 1),
+                                             "T/A12/" + expected_name(photos[1], 2)}));
+  EXPECT_EQ(recorded("7103", user.albums[0]),
+            (std::set<std::string>{photos[0].photo_id, photos[1].photo_id}));
+  EXPECT_EQ(view_.log().find(G("失败")), std::string::npos);
+  EXPECT_EQ(view_.last(ViewEvent::Position), 2);
+
+  // A new download fetches exactly what is missing.
+  service().clear_faults();
+  service().clear_requests();
+  view_.clear();
+  auto again = options();
+  again.jobs_override = 4;
+  Downloader second(view_, again);
+  ASSERT_TRUE(second.start_download("7103", G("T")));
+  ASSERT_TRUE(second.wait_for_worker(std::chrono::seconds(30)));
+  EXPECT_EQ(files_under(save_.path()).size(), 12u);
+  EXPECT_EQ(all_image_requests(), 10u);
+  EXPECT_EQ(image_requests(photos[0]), 0u);
+}
+
+TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown) {
+  auto user = afsample::make_user("7104", "/u/7104", "T");
+  user.albums.push_back(afsample::make_album("710400000001", "A", 30));
+  service().add_user(user);
+  const auto& photos = user.albums[0].photos;
+  for (int i = 3; i < 8; ++i) service().add_fault(slow_image(photos[i], 300));
+  view_.rows = {row_of(1, user.albums[0])};
+  auto o = options();
+  o.jobs_override = 4;
+  Downloader downloader(view_, o);
+  ASSERT_TRUE(downloader.start_download("7104", G("T")));
+  ASSERT_TRUE(eventually([&] { return image_requests(photos[5]) == 1; }));
+  downloader.pause_download();
+  const std::size_t events = view_.event_count();
+  const std::size_t requests = service().requests().size();
+  const auto files = files_under(save_.path()).size();
+  // The slow answers arrive meanwhile; none of them is shown, written or followed.
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(view_.event_count(), events);
+  EXPECT_EQ(service().requests().size(), requests);
+  EXPECT_EQ(files_under(save_.path()).size(), files);
+  downloader.continue_download();
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30)));
+  EXPECT_EQ(files_under(save_.path()).size(), 30u);
+  EXPECT_EQ(all_image_requests(), 30u);
+  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
+}
+
+TEST_F(ParallelDownloadTest, JobsAreReadFromTheSettingsAtEachStart) {
+  auto user = afsample::make_user("7105", "/u/7105", "T");
+  user.albums.push_back(afsample::make_album("710500000001", "A", 10));
+  service().add_user(user);
+  const auto& photos = user.albums[0].photos;
+  service().add_fault(slow_image(photos[0], 5000));
+  view_.rows = {row_of(1, user.albums[0])};
+  // 3 at once from the settings: the first slow photo holds, the next two are asked for.
+  write_setting(settings_section(), jobs_key(), "3");
+  Downloader downloader(view_, options());
+  ASSERT_TRUE(downloader.start_download("7105", G("T")));
+  ASSERT_TRUE(eventually([&] { return image_requests(photos[2]) == 1; }));
+  downloader.end_download();
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(10)));
+  EXPECT_TRUE(files_under(save_.path()).empty());
+}
+
+}  // namespace
+}  // namespace af::testing
