@@ -95,6 +95,7 @@ struct Exchange {
 
   Gate* gate = nullptr;
   TransferGroup* group = nullptr;  // set: the transfer runs among the group's others
+  Clock::duration seen_held{};     // the group's held time already accounted for
   bool aborted = false;            // ended through the gate, for lack of progress or at the deadline
   // Why the last perform brought no whole answer, in the transport's words too.
   FetchFailure failure = FetchFailure::None;
@@ -165,6 +166,14 @@ struct Exchange {
 
   static int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up) {
     auto* ex = static_cast<Exchange*>(self);
+    if (ex->group) {
+      // Another transfer of the group held the driver through a pause: that time does
+      // not count against this one either.
+      const auto held = ex->group->held_time() - ex->seen_held;
+      ex->seen_held += held;
+      ex->last_progress += held;
+      ex->paused_time += held;
+    }
     if (ex->gate) {
       if (ex->gate->ended()) return ex->abort(FetchFailure::Ended);
       if (ex->gate->paused()) {
@@ -174,6 +183,10 @@ struct Exchange {
         if (ex->gate->ended()) return ex->abort(FetchFailure::Ended);
         ex->last_progress = Clock::now();
         ex->paused_time += ex->last_progress - held;
+        if (ex->group) {
+          ex->group->add_held(ex->last_progress - held);
+          ex->seen_held = ex->group->held_time();
+        }
       }
     }
     auto now = Clock::now();
@@ -237,6 +250,7 @@ struct Exchange {
       start_time = last_progress;
     }
     error_buffer[0] = '\0';
+    if (group) seen_held = group->held_time();
     CURLcode result = group ? group->perform(handle) : curl_easy_perform(handle);
     if (aborted) {
       detail = failure == FetchFailure::Deadline ? "deadline reached" : "";

@@ -13,6 +13,8 @@
 // Each transfer's callbacks (progress, pause hold, abort) run on the driver thread.
 #include <curl/curl.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -36,6 +38,12 @@ class TransferGroup {
   // False when the multi handle could not be made: perform then runs each transfer alone.
   bool created() const { return multi_ != nullptr; }
 
+  // The time transfers held the driver while their gate was paused, all together: every
+  // other transfer of the group was held as long, and does not count it against its own
+  // limits. Added to from the transfers' callbacks on the driver thread.
+  std::chrono::steady_clock::duration held_time() const { return std::chrono::steady_clock::duration(held_); }
+  void add_held(std::chrono::steady_clock::duration held) { held_ += held.count(); }
+
  private:
   struct Pending {
     CURL* easy = nullptr;
@@ -50,6 +58,7 @@ class TransferGroup {
   std::deque<Pending*> queued_;                  // waiting to join the multi handle
   std::unordered_map<CURL*, Pending*> running_;  // driver thread only
   bool stopping_ = false;
+  std::atomic<std::chrono::steady_clock::rep> held_{0};
   std::thread driver_;
 };
 

@@ -48,6 +48,29 @@ TEST_F(CliDownloadTest, ChosenAlbumsAreSavedInTheWindowsTreeWithTheWindowsLog) {
   EXPECT_TRUE(service().requests_to("/large/" + user.albums[1].photos[0].pic_name).empty());
 }
 
+TEST_F(CliDownloadTest, JobsChangeNeitherTheOutputNorTheFilesNorTheSettings) {
+  auto user = make_user("2006", "/u/2006", "T");
+  user.albums.push_back(make_album("3558936316000001", "A", 23, 4));
+  user.albums[0].photos[6].image_fault_status = 404;  // one failed photo among the others
+  user.albums[0].photos[6].image_fault_times = -1;
+  service().add_user(user);
+  af::write_setting(af::settings_section(), af::jobs_key(), "2");
+  const std::string settings = read_file(af::settings_path());
+
+  const CliResult alone = run_with({"--jobs", "1", home(user)});
+  const auto files_alone = files_under(save_.path());
+  std::filesystem::remove_all(save_.path());
+  std::filesystem::create_directories(save_.path());
+  const CliResult together = run_with({"--jobs", "6", home(user)});
+  EXPECT_EQ(alone.exit_code, 1);
+  EXPECT_EQ(together.exit_code, 1);
+  EXPECT_EQ(alone.out, together.out);
+  EXPECT_NE(together.out.find("失败"), std::string::npos);
+  EXPECT_EQ(files_under(save_.path()), files_alone);
+  EXPECT_EQ(files_alone.size(), 22u);
+  EXPECT_EQ(read_file(af::settings_path()), settings);
+}
+
 TEST_F(CliDownloadTest, AllAlbumsGoToTheProgramDirectoryByDefault) {
   auto user = make_user("2002", "/u/2002", "Title");
   user.albums.push_back(make_album("3558936312000001", "A", 2));
@@ -129,7 +152,7 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   const RangeCase& c = GetParam();
   auto user = make_user("2005", "/u/2005", "T");
   auto album = make_album("3558936315000001", "A", 30);  // hourly from 2013-04-03 22:40 CST
-  album.photos.back().timestamp = 1780000000;             // 2026-05-28, after the window's end date
+  album.photos.back().timestamp = 1780000000;            // 2026-05-28, after the window's end date
   user.albums.push_back(album);
   service().add_user(user);
   write_switches("0", c.range_setting);
@@ -150,7 +173,8 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
 
   // A range that comes from the settings file alone is named on standard error, so that the
   // window's fixed end date never leaves newer photos out unnoticed.
-  const std::string note = "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before 2025-12-30";
+  const std::string note =
+      "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before 2025-12-30";
   if (c.on && c.options.empty())
     EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
   else
@@ -158,20 +182,27 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   EXPECT_EQ(result.out.find("upload-time range"), std::string::npos) << result.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CliRangeTest,
-    ::testing::Values(
-        // One day: 2013-04-04 00:40 to 23:40 pass; the photo at 22:40 the day before and
-        // those of the end date itself do not.
-        RangeCase{"OptionOverSettingOff", "0", {"--range", "2013-04-04", "2013-04-05"},
-                  {2013, 4, 4}, {2013, 4, 5}, true},
-        RangeCase{"OptionOverSettingOn", "1", {"--range", "2013-04-04", "2013-04-05"},
-                  {2013, 4, 4}, {2013, 4, 5}, true},
-        RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
-        // The setting alone: the window's date pickers at their start values.
-        RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, {2025, 12, 30}, true},
-        RangeCase{"SettingOff", "0", {}, {}, {}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, CliRangeTest,
+                         ::testing::Values(
+                             // One day: 2013-04-04 00:40 to 23:40 pass; the photo at 22:40 the day before and
+                             // those of the end date itself do not.
+                             RangeCase{"OptionOverSettingOff",
+                                       "0",
+                                       {"--range", "2013-04-04", "2013-04-05"},
+                                       {2013, 4, 4},
+                                       {2013, 4, 5},
+                                       true},
+                             RangeCase{"OptionOverSettingOn",
+                                       "1",
+                                       {"--range", "2013-04-04", "2013-04-05"},
+                                       {2013, 4, 4},
+                                       {2013, 4, 5},
+                                       true},
+                             RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
+                             // The setting alone: the window's date pickers at their start values.
+                             RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, {2025, 12, 30}, true},
+                             RangeCase{"SettingOff", "0", {}, {}, {}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class CliCookieTest : public CliDownloadTest {
  protected:

@@ -1,7 +1,9 @@
 // Downloads that fetch several photos at once: what they show and leave equals what one
 // photo at a time shows and leaves; pause, end and failures with several in flight.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <functional>
 
@@ -153,6 +155,34 @@ TEST_F(ParallelDownloadTest, FourAtOnceShowsAndLeavesWhatOneAtATimeDoes) {
     EXPECT_NE(log_of(together).find(G("---完成相册《AlbumB12》下载")), std::string::npos);
     EXPECT_GT(together.files.size(), 20u);
   }
+}
+
+// A disk that fills up stops the download after the same photo, whatever was fetched ahead.
+TEST_F(ParallelDownloadTest, AFullDiskStopsAtTheSamePhotoAsOneAtATime) {
+  auto user = afsample::make_user("7106", "/u/7106", "T");
+  user.albums.push_back(afsample::make_album("710600000001", "A", 20));
+  user.albums.push_back(afsample::make_album("710600000002", "B", 5));
+  view_.rows = {row_of(1, user.albums[0]), row_of(2, user.albums[1])};
+  int writes = 0;
+  const auto prepare = [&] {
+    writes = 0;
+    set_disk_calls({[&](int fd, const char* data, std::size_t size) -> long {
+                      if (++writes >= 9) {
+                        errno = ENOSPC;
+                        return -1;
+                      }
+                      return ::write(fd, data, size);
+                    },
+                    {},
+                    {}});
+  };
+  const Result alone = run_with(1, user, prepare);
+  const Result together = run_with(6, user, prepare);
+  set_disk_calls({});
+  expect_same(alone, together);
+  EXPECT_LT(together.files.size(), 9u);
+  EXPECT_NE(log_of(together).find(G("磁盘空间不足")), std::string::npos);
+  for (const auto& [name, bytes] : together.files) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
 TEST_F(ParallelDownloadTest, ProgressOnlyMovesForwardAtEightAtOnce) {

@@ -2,14 +2,22 @@
 // a failure, the deadline that ends a trickling answer, and the waits before a later try.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/gate.h"
 #include "http/cookie_store.h"
 #include "http/fetch.h"
 #include "http/rate_limit.h"
 #include "http/raw_server.h"
+#include "http/transfer_group.h"
 #include "util/codepage.h"
 
 namespace af {
@@ -40,9 +48,11 @@ FetchOutcome page_outcome(const std::string& address, long deadline_ms = kDefaul
   return outcome;
 }
 
-FetchOutcome timed_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs) {
+FetchOutcome timed_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs,
+                           TransferGroup* group = nullptr) {
   RequestObject object;
   object.set_deadline(deadline_ms);
+  object.set_group(group);
   FetchOutcome outcome;
   int status = 0;
   TimedRequest request;
@@ -73,6 +83,8 @@ TEST_P(FetchCauseTest, BothTransportsNameTheCause) {
     const std::string base = refusing_base();
     EXPECT_EQ(page_outcome(base + "/x").failure, c.failure);
     EXPECT_EQ(timed_outcome(base + "/x").failure, c.failure);
+    TransferGroup group(2);
+    EXPECT_EQ(timed_outcome(base + "/x", kDefaultRequestDeadlineMs, &group).failure, c.failure);
     return;
   }
   RawServer server([&](const RawRequest&) { return c.answer; });
@@ -83,6 +95,11 @@ TEST_P(FetchCauseTest, BothTransportsNameTheCause) {
   EXPECT_EQ(timed.failure, c.failure) << timed.detail;
   // The request object counts only a whole answer.
   EXPECT_EQ(timed.status, c.failure == FetchFailure::None ? c.status : 0);
+  // Among others in a group, the same.
+  TransferGroup group(2);
+  const FetchOutcome grouped = timed_outcome(server.base() + "/x", kDefaultRequestDeadlineMs, &group);
+  EXPECT_EQ(grouped.failure, timed.failure) << grouped.detail;
+  EXPECT_EQ(grouped.status, timed.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -107,6 +124,133 @@ TEST(FetchOutcomeTest, TrickleEndsAtTheDeadlineOnBothTransports) {
   RawServer server([](const RawRequest&) { return aftest::kTrickle; });
   EXPECT_EQ(page_outcome(server.base() + "/t", 300).failure, FetchFailure::Deadline);
   EXPECT_EQ(timed_outcome(server.base() + "/t", 300).failure, FetchFailure::Deadline);
+  TransferGroup group(2);
+  EXPECT_EQ(timed_outcome(server.base() + "/t", 300, &group).failure, FetchFailure::Deadline);
+}
+
+// Sends `count` requests to `address` at once, each on a request object of its own in
+// `group`, and returns their bodies and outcomes.
+struct GroupRound {
+  std::vector<std::string> bodies;
+  std::vector<FetchOutcome> outcomes;
+};
+GroupRound send_together(TransferGroup& group, std::vector<std::unique_ptr<RequestObject>>& objects,
+                         const std::string& address, Gate* gate = nullptr) {
+  GroupRound round;
+  round.bodies.resize(objects.size());
+  round.outcomes.resize(objects.size());
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < objects.size(); ++i)
+    threads.emplace_back([&, i] {
+      objects[i]->set_group(&group);
+      TimedRequest request;
+      request.request_object = objects[i].get();
+      request.outcome = &round.outcomes[i];
+      request.gate = gate;
+      round.bodies[i] = fetch_page_timed(address, request);
+    });
+  for (auto& t : threads) t.join();
+  return round;
+}
+
+TEST(TransferGroupTest, TransfersRunAtOnceAndKeepTheirConnections) {
+  // Each answer waits until all three requests are there (or 10 s, to fail rather than hang).
+  std::mutex mutex;
+  std::condition_variable arrived_changed;
+  int arrived = 0;
+  std::vector<int> connections;
+  RawServer server([&](const RawRequest& request) {
+    std::unique_lock lock(mutex);
+    connections.push_back(request.connection);
+    const int round_end = (static_cast<int>(connections.size()) + 2) / 3 * 3;
+    ++arrived;
+    arrived_changed.notify_all();
+    const bool together =
+        arrived_changed.wait_for(lock, std::chrono::seconds(10), [&] { return arrived >= round_end; });
+    return ok(together ? "together" : "alone");
+  });
+  TransferGroup group(3);
+  std::vector<std::unique_ptr<RequestObject>> objects;
+  for (int i = 0; i < 3; ++i) objects.push_back(std::make_unique<RequestObject>());
+  for (int round = 0; round < 2; ++round) {
+    const GroupRound answers = send_together(group, objects, server.base() + "/x");
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(answers.bodies[i], "together") << round;
+      EXPECT_EQ(answers.outcomes[i].status, 200);
+    }
+  }
+  // The second round went over the connections of the first.
+  ASSERT_EQ(connections.size(), 6u);
+  EXPECT_EQ(*std::max_element(connections.begin(), connections.end()), 3);
+}
+
+// A pause holds the group's driver in one transfer's callback; the others are held as long,
+// and none of them counts that time as a stall.
+TEST(TransferGroupTest, APauseLongerThanTheTimeoutsFailsNoTransfer) {
+  // The answers go out once all three requests are under way and the pause has begun.
+  std::atomic<int> arrived{0};
+  std::atomic<bool> paused{false};
+  RawServer server([&](const RawRequest&) {
+    ++arrived;
+    while (!paused) std::this_thread::sleep_for(milliseconds(5));
+    return ok(std::string(64 * 1024, 'x'));
+  });
+  DownloadControl control;
+  std::thread resume([&] {
+    while (arrived < 3) std::this_thread::sleep_for(milliseconds(5));
+    control.pause();
+    paused = true;
+    std::this_thread::sleep_for(milliseconds(900));
+    control.resume();
+  });
+  TransferGroup group(3);
+  std::vector<std::unique_ptr<RequestObject>> objects;
+  for (int i = 0; i < 3; ++i) {
+    objects.push_back(std::make_unique<RequestObject>());
+    objects.back()->set_timeouts(300, 300, 300, 300);
+  }
+  GroupRound answers;
+  answers.bodies.resize(3);
+  answers.outcomes.resize(3);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < 3; ++i)
+    threads.emplace_back([&, i] {
+      objects[i]->set_group(&group);
+      objects[i]->set_gate(&control);
+      objects[i]->set_deadline(600);
+      objects[i]->open("GET", server.base() + "/p", false);
+      objects[i]->send("");
+      answers.outcomes[i] = objects[i]->outcome();
+      answers.bodies[i] = objects[i]->response_body();
+    });
+  for (auto& t : threads) t.join();
+  resume.join();
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(answers.outcomes[i].failure, FetchFailure::None) << answers.outcomes[i].detail;
+    EXPECT_EQ(answers.bodies[i].size(), 64u * 1024);
+  }
+}
+
+TEST(TransferGroupTest, AnEndAbortsEveryTransferInFlight) {
+  std::atomic<int> arrived{0};
+  RawServer server([&](const RawRequest&) {
+    ++arrived;
+    return aftest::kStall;
+  });
+  DownloadControl control;
+  std::thread ender([&] {
+    while (arrived < 3) std::this_thread::sleep_for(milliseconds(5));
+    control.end();
+  });
+  TransferGroup group(3);
+  std::vector<std::unique_ptr<RequestObject>> objects;
+  for (int i = 0; i < 3; ++i) objects.push_back(std::make_unique<RequestObject>());
+  const GroupRound answers = send_together(group, objects, server.base() + "/s", &control);
+  ender.join();
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(answers.outcomes[i].failure, FetchFailure::Ended);
+    EXPECT_TRUE(answers.bodies[i].empty());
+  }
 }
 
 TEST(FetchOutcomeTest, PauseDoesNotCountAgainstTheDeadline) {

@@ -19,7 +19,8 @@ class SampleServiceShapes : public aftest::SampleServiceTest {};
 
 TEST_F(SampleServiceShapes, HomePageCarriesTheIdMarkerAndTitle) {
   service().add_user(afsample::make_user("1642591402", "/u/1642591402", "Sina \xE6\x96\xB0"));
-  service().add_user(afsample::make_user("2000000002", "/someone", "", afsample::IdMarker::EmptyOidThenOwnerUid));
+  service().add_user(
+      afsample::make_user("2000000002", "/someone", "", afsample::IdMarker::EmptyOidThenOwnerUid));
   service().add_user(afsample::make_user("3000000003", "/third", "T", afsample::IdMarker::OwnerUid));
 
   auto first = http_get(base() + "/u/1642591402");
@@ -39,6 +40,30 @@ TEST_F(SampleServiceShapes, HomePageCarriesTheIdMarkerAndTitle) {
   EXPECT_EQ(http_get(base() + "/nobody").status, 404);
 }
 
+// Lower bounds only: a slow machine makes the answers later, never earlier.
+TEST_F(SampleServiceShapes, TheLinksLatencyAndBandwidthHoldTheAnswersBack) {
+  auto user = afsample::make_user("1009", "/u/1009", "T");
+  auto album = afsample::make_album("3558936309000001", "A", 2);
+  album.photos[0].image_size = 200 * 1024;
+  user.albums.push_back(album);
+  service().add_user(user);
+  const std::string image = base() + "/large/" + album.photos[0].pic_name;
+  const auto timed = [&] {
+    const auto start = std::chrono::steady_clock::now();
+    const auto answer = http_get(image);
+    EXPECT_EQ(answer.body, service().image_bytes(album.photos[0].pic_name));
+    return std::chrono::steady_clock::now() - start;
+  };
+  service().set_link(std::chrono::milliseconds(300));
+  EXPECT_GE(timed(), std::chrono::milliseconds(300));
+  // 200 KiB through 1 MiB a second: about 200 ms, whatever the latency.
+  service().set_link(std::chrono::milliseconds(0), 1024 * 1024);
+  EXPECT_GE(timed(), std::chrono::milliseconds(180));
+  service().reset();
+  service().add_user(user);
+  EXPECT_EQ(http_get(image).status, 200);
+}
+
 TEST_F(SampleServiceShapes, AlbumListHasTheRealShape) {
   auto user = afsample::make_user("1001", "/u/1001", "T");
   auto a = afsample::make_album("3558936301234567", "\xE6\x97\x85\xE8\xA1\x8C", 12);  // 旅行
@@ -52,10 +77,13 @@ TEST_F(SampleServiceShapes, AlbumListHasTheRealShape) {
   auto answer = http_get(base() + "/albums/get_all?uid=1001&count=6355");
   ASSERT_EQ(answer.status, 200);
   const std::string host = service().host();
-  EXPECT_EQ(answer.body.rfind("{\"result\":true,\"data\":{\"album_list\":[{\"album_id\":\"3558936301234567\"", 0), 0u);
+  EXPECT_EQ(
+      answer.body.rfind("{\"result\":true,\"data\":{\"album_list\":[{\"album_id\":\"3558936301234567\"", 0),
+      0u);
   EXPECT_NE(answer.body.find("\"caption\":\"\\u65c5\\u884c\""), std::string::npos);
-  EXPECT_NE(answer.body.find("\"cover_pic\":\"http:\\/\\/" + host + "\\/large\\/cover_3558936301234567.jpg\""),
-            std::string::npos);
+  EXPECT_NE(
+      answer.body.find("\"cover_pic\":\"http:\\/\\/" + host + "\\/large\\/cover_3558936301234567.jpg\""),
+      std::string::npos);
   EXPECT_NE(answer.body.find("\"type\":\"18\""), std::string::npos);
   EXPECT_NE(answer.body.find("\"count\":{\"photos\":12,"), std::string::npos);
   EXPECT_NE(answer.body.find("\"caption\":\"\xE5\xAE\xB6\""), std::string::npos);
@@ -81,7 +109,9 @@ TEST_F(SampleServiceShapes, PhotoListPagesAndShortPages) {
   };
   auto count_items = [](const std::string& body) {
     std::size_t n = 0;
-    for (std::size_t at = body.find("\"photo_id\""); at != std::string::npos; at = body.find("\"photo_id\"", at + 1)) ++n;
+    for (std::size_t at = body.find("\"photo_id\""); at != std::string::npos;
+         at = body.find("\"photo_id\"", at + 1))
+      ++n;
     return n;
   };
   EXPECT_EQ(count_items(page(1)), 30u);
@@ -102,7 +132,8 @@ TEST_F(SampleServiceShapes, PastTheEndRepeatsTheLastPageWhenAsked) {
   user.albums = {album};
   service().add_user(user);
   auto page = [&](int n) {
-    return http_get(base() + "/photos/get_all?uid=1001&album_id=77&count=100&page=" + std::to_string(n) + "&type=18&__rnd=0.1")
+    return http_get(base() + "/photos/get_all?uid=1001&album_id=77&count=100&page=" + std::to_string(n) +
+                    "&type=18&__rnd=0.1")
         .body;
   };
   EXPECT_EQ(page(2), page(3));
@@ -123,7 +154,8 @@ TEST_F(SampleServiceShapes, ImagesAreDistinctWellFormedAndSized) {
     ASSERT_EQ(answer.status, 200) << p.pic_name;
     const bool gif = p.pic_name.find(".gif") != std::string::npos;
     EXPECT_EQ(answer.content_type, gif ? "image/gif" : "image/jpeg");
-    EXPECT_TRUE(gif ? aftest::is_wellformed_gif(answer.body) : aftest::is_wellformed_jpeg(answer.body)) << p.pic_name;
+    EXPECT_TRUE(gif ? aftest::is_wellformed_gif(answer.body) : aftest::is_wellformed_jpeg(answer.body))
+        << p.pic_name;
     EXPECT_NE(answer.body.find(p.photo_id), std::string::npos);
     seen.insert(answer.body);
     if (p.image_size) {
@@ -173,7 +205,8 @@ TEST_F(SampleServiceShapes, LoginSetsAnHttpOnlySessionThatUnlocksAlbums) {
   user.albums = {open, locked};
   service().add_user(user);
 
-  EXPECT_NE(http_get(base() + "/login").body.find("<form id=\"login_form\" method=\"post\""), std::string::npos);
+  EXPECT_NE(http_get(base() + "/login").body.find("<form id=\"login_form\" method=\"post\""),
+            std::string::npos);
   auto wrong = aftest::http_post_form(base() + "/login", "username=demo&password=nope");
   EXPECT_TRUE(wrong.set_cookie.empty());
   auto right = aftest::http_post_form(base() + "/login", "username=demo&password=demo");
@@ -185,7 +218,8 @@ TEST_F(SampleServiceShapes, LoginSetsAnHttpOnlySessionThatUnlocksAlbums) {
   const std::string list = base() + "/albums/get_all?uid=1001&count=6355";
   EXPECT_EQ(http_get(list).body.find("\"album_id\":\"2\""), std::string::npos);
   EXPECT_NE(http_get(list, {"Cookie: a=b; " + cookie}).body.find("\"album_id\":\"2\""), std::string::npos);
-  const std::string photos = base() + "/photos/get_all?uid=1001&album_id=2&count=100&page=1&type=18&__rnd=0.1";
+  const std::string photos =
+      base() + "/photos/get_all?uid=1001&album_id=2&count=100&page=1&type=18&__rnd=0.1";
   EXPECT_EQ(http_get(photos).body.find("photo_list"), std::string::npos);
   EXPECT_NE(http_get(photos, {"Cookie: " + cookie}).body.find("photo_list"), std::string::npos);
   EXPECT_NE(http_get(list, {"Cookie: SUB=" + service().new_session()}).body.find("\"album_id\":\"2\""),
@@ -199,7 +233,8 @@ struct FaultCase {
   bool body_is_list;
 };
 
-class SampleServiceFaults : public aftest::SampleServiceTest, public ::testing::WithParamInterface<FaultCase> {};
+class SampleServiceFaults : public aftest::SampleServiceTest,
+                            public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(SampleServiceFaults, AnswerTwiceThenRecover) {
   const FaultCase c = GetParam();

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTextLayout>
@@ -139,6 +140,8 @@ class MainWindowTest : public QObject {
     row("标签8", "分组框2", {16, 201, 288, 32},
         QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
     row("分组框_版本", "分组框7", {359, 18, 484, 238}, QStringLiteral("软件版本"));
+    row("标签_同时下载", "分组框7", {44, 266, 200, 24}, QStringLiteral("同时下载的照片数（1～8）："));
+    row("数值框_同时下载", "分组框7", {250, 266, 60, 24}, none);
   }
 
   void controls() {
@@ -388,6 +391,31 @@ class MainWindowTest : public QObject {
     write_settings_file(section_line() + G("相册索引") + "=yes\r\n");
     MainWindow odd_value;
     QVERIFY(!control<QCheckBox>(odd_value, QStringLiteral("选择框_相册索引"))->isChecked());
+  }
+
+  void photos_at_once_are_one_unless_changed() {
+    {
+      MainWindow window;
+      auto* box = control<QSpinBox>(window, QStringLiteral("数值框_同时下载"));
+      QCOMPARE(box->value(), 1);
+      QCOMPARE(box->minimum(), 1);
+      QCOMPARE(box->maximum(), 8);
+      QVERIFY(!QFile::exists(QString::fromStdString(af::settings_path())));
+      box->setValue(4);
+      window.wait_for_disk_writes();
+      QCOMPARE(af::read_setting(af::settings_section(), af::jobs_key(), "x"), std::string("4"));
+      QCOMPARE(af::read_setting(af::settings_section(), af::record_key(), "missing"), std::string("missing"));
+    }
+    MainWindow next_run;
+    QCOMPARE(control<QSpinBox>(next_run, QStringLiteral("数值框_同时下载"))->value(), 4);
+    next_run.wait_for_disk_writes();
+    QCOMPARE(af::read_setting(af::settings_section(), af::jobs_key(), "x"), std::string("4"));
+    // A stored value beyond the range shows held within it, and is not written back.
+    write_settings_file(section_line() + G("同时下载") + "=12\r\n");
+    MainWindow beyond;
+    QCOMPARE(control<QSpinBox>(beyond, QStringLiteral("数值框_同时下载"))->value(), 8);
+    beyond.wait_for_disk_writes();
+    QCOMPARE(af::read_setting(af::settings_section(), af::jobs_key(), "x"), std::string("12"));
   }
 
   void a_click_on_record_writes_only_its_key() {
