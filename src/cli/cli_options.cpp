@@ -23,8 +23,7 @@ bool parse_album_list(const std::string& text, std::vector<int>& albums) {
   std::size_t from = 0;
   for (;;) {
     const std::size_t comma = text.find(',', from);
-    const std::string piece =
-        text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    const std::string piece = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
     int serial = 0;
     if (!parse_number(piece, serial) || serial < 1) return false;
     albums.push_back(serial);
@@ -54,7 +53,8 @@ bool parse_date(const std::string& text, DateTime& value) {
   return true;
 }
 
-bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options, std::string& error) {
+bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
+                         std::string& error) {
   options = CliOptions{};
   if (std::find(args.begin(), args.end(), "--help") != args.end() ||
       std::find(args.begin(), args.end(), "-h") != args.end()) {

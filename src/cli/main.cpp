@@ -210,8 +210,9 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   // The ticked rows, in table order.
   std::vector<TickedAlbum> ticked;
   for (const AlbumRow& row : rows) {
-    const bool wanted = options.albums.empty() || std::find(options.albums.begin(), options.albums.end(),
-                                                            std::stoi(row.serial)) != options.albums.end();
+    const bool wanted =
+        options.albums.empty() ||
+        std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
     if (wanted) ticked.push_back({row.serial, row.caption, row.photos, row.id_and_type});
   }
   for (int serial : options.albums) {
@@ -244,7 +245,8 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     if (interrupted()) return interrupted_status();
     return status;
   }
-  const std::string save_dir = options.save_dir ? *options.save_dir : program_directory();
+  const std::string save_dir =
+      options.save_dir ? *options.save_dir : program_directory();
   TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
   view.set_save_folder_path(save_dir);  // kept byte for byte, whatever it holds
   DownloaderOptions download_options;

@@ -3,10 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -168,7 +169,9 @@ void write_setting(const std::string& section, const std::string& key, const std
   if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) std::remove(temp.c_str());
 }
 
-bool option_enabled(const std::string& key) { return read_setting(settings_section(), key, "0") == "1"; }
+bool option_enabled(const std::string& key) {
+  return read_setting(settings_section(), key, "0") == "1";
+}
 
 bool index_option_enabled() { return read_setting(settings_section(), index_key(), "1") == "1"; }
 

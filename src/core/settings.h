@@ -17,11 +17,11 @@ std::string read_setting(const std::string& section, const std::string& key,
 void write_setting(const std::string& section, const std::string& key, const std::string& value);
 
 // The program's section and keys, as GBK bytes.
-std::string settings_section();  // 全局设置
-std::string record_key();        // 下载记录
-std::string range_key();         // 时间段
-std::string index_key();         // 相册索引: the album index beside the photos, on unless "0"
-std::string jobs_key();          // 同时下载: how many photos are fetched at once, 1 to 8
+std::string settings_section();   // 全局设置
+std::string record_key();         // 下载记录
+std::string range_key();          // 时间段
+std::string index_key();          // 相册索引: the album index beside the photos, on unless "0"
+std::string jobs_key();           // 同时下载: how many photos are fetched at once, 1 to 8
 
 // True only when the stored value is exactly "1".
 bool option_enabled(const std::string& key);

@@ -94,9 +94,11 @@ struct Exchange {
   int block_status = 0;
 
   Gate* gate = nullptr;
-  TransferGroup* group = nullptr;  // set: the transfer runs among the group's others
-  Clock::duration seen_held{};     // the group's held time already accounted for
-  bool aborted = false;            // ended through the gate, for lack of progress or at the deadline
+  // Set: the transfer runs among the group's others; the group's held time (see
+  // TransferGroup::held_time) already accounted for.
+  TransferGroup* group = nullptr;
+  Clock::duration seen_held{};
+  bool aborted = false;  // ended through the gate, for lack of progress or at the deadline
   // Why the last perform brought no whole answer, in the transport's words too.
   FetchFailure failure = FetchFailure::None;
   std::string detail;

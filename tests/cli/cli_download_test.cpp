@@ -152,7 +152,7 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   const RangeCase& c = GetParam();
   auto user = make_user("2005", "/u/2005", "T");
   auto album = make_album("3558936315000001", "A", 30);  // hourly from 2013-04-03 22:40 CST
-  album.photos.back().timestamp = 1780000000;            // 2026-05-28, after the window's end date
+  album.photos.back().timestamp = 1780000000;             // 2026-05-28, after the window's end date
   user.albums.push_back(album);
   service().add_user(user);
   write_switches("0", c.range_setting);
@@ -173,8 +173,7 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
 
   // A range that comes from the settings file alone is named on standard error, so that the
   // window's fixed end date never leaves newer photos out unnoticed.
-  const std::string note =
-      "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before 2025-12-30";
+  const std::string note = "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before 2025-12-30";
   if (c.on && c.options.empty())
     EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
   else
@@ -182,27 +181,20 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   EXPECT_EQ(result.out.find("upload-time range"), std::string::npos) << result.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CliRangeTest,
-                         ::testing::Values(
-                             // One day: 2013-04-04 00:40 to 23:40 pass; the photo at 22:40 the day before and
-                             // those of the end date itself do not.
-                             RangeCase{"OptionOverSettingOff",
-                                       "0",
-                                       {"--range", "2013-04-04", "2013-04-05"},
-                                       {2013, 4, 4},
-                                       {2013, 4, 5},
-                                       true},
-                             RangeCase{"OptionOverSettingOn",
-                                       "1",
-                                       {"--range", "2013-04-04", "2013-04-05"},
-                                       {2013, 4, 4},
-                                       {2013, 4, 5},
-                                       true},
-                             RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
-                             // The setting alone: the window's date pickers at their start values.
-                             RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, {2025, 12, 30}, true},
-                             RangeCase{"SettingOff", "0", {}, {}, {}, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliRangeTest,
+    ::testing::Values(
+        // One day: 2013-04-04 00:40 to 23:40 pass; the photo at 22:40 the day before and
+        // those of the end date itself do not.
+        RangeCase{"OptionOverSettingOff", "0", {"--range", "2013-04-04", "2013-04-05"},
+                  {2013, 4, 4}, {2013, 4, 5}, true},
+        RangeCase{"OptionOverSettingOn", "1", {"--range", "2013-04-04", "2013-04-05"},
+                  {2013, 4, 4}, {2013, 4, 5}, true},
+        RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
+        // The setting alone: the window's date pickers at their start values.
+        RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, {2025, 12, 30}, true},
+        RangeCase{"SettingOff", "0", {}, {}, {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class CliCookieTest : public CliDownloadTest {
  protected:

@@ -26,9 +26,9 @@ TEST_P(CliInterruptTest, SignalMidDownloadLeavesOnlyCompletePhotos) {
   user.albums.push_back(album);
   service().add_user(user);
 
-  std::vector<std::string> args = {
-      "--program-dir", program_.path(), "--pace-factor", "1",  "--service-base", base(),
-      "--save-dir",    save_.path(),    "--record",      "on", home(user)};
+  std::vector<std::string> args = {"--program-dir", program_.path(), "--pace-factor", "1",
+                                   "--service-base", base(),         "--save-dir",    save_.path(),
+                                   "--record",       "on",           home(user)};
   CliProcess child(args, output_.path());
   ASSERT_TRUE(child.started());
 
@@ -59,8 +59,7 @@ TEST_P(CliInterruptTest, SignalMidDownloadLeavesOnlyCompletePhotos) {
   // Every file there is a complete photo under its final name; nothing else is left.
   std::map<std::string, std::string> wanted;
   for (std::size_t i = 0; i < album.photos.size(); ++i)
-    wanted[photo_name(album.photos[i], static_cast<int>(i + 1))] =
-        service().image_bytes(album.photos[i].pic_name);
+    wanted[photo_name(album.photos[i], static_cast<int>(i + 1))] = service().image_bytes(album.photos[i].pic_name);
   const auto files = files_under(folder);
   EXPECT_GE(files.size(), 3u);
   EXPECT_LT(files.size(), album.photos.size());

@@ -71,9 +71,8 @@ TEST_F(CliListTest, UnreachableServiceExitsWithOne) {
     afsample::SampleService gone;
     dead = gone.base_url();
   }
-  std::vector<std::string> args = {
-      "--program-dir", program_.path(), "--pace-factor", "0", "--service-base", dead,
-      "--list",        dead + "/u/1"};
+  std::vector<std::string> args = {"--program-dir", program_.path(), "--pace-factor", "0",
+                                   "--service-base", dead, "--list", dead + "/u/1"};
   const CliResult result = run(args);
   EXPECT_EQ(result.exit_code, 1) << result.err;
 }
@@ -102,27 +101,29 @@ TEST_P(CliArgumentTest, WrongArgumentsExitWithTwoBeforeAnyRequest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CliArgumentTest,
-    ::testing::Values(BadArguments{"NoAddress", {}}, BadArguments{"BlankAddress", {"   "}},
-                      BadArguments{"TwoAddresses", {"HOME", "HOME"}},
-                      BadArguments{"UnknownOption", {"--colour", "HOME"}},
-                      BadArguments{"RecordWord", {"--record", "yes", "HOME"}},
-                      BadArguments{"RecordMissingValue", {"HOME", "--record"}},
-                      BadArguments{"RangeOneDate", {"HOME", "--range", "2013-04-04"}},
-                      BadArguments{"RangeNoDay", {"--range", "2013-02-29", "2013-03-01", "HOME"}},
-                      BadArguments{"RangeShape", {"--range", "2013-4-4", "2013-04-05", "HOME"}},
-                      BadArguments{"RangeMonth", {"--range", "2013-13-01", "2014-01-01", "HOME"}},
-                      BadArguments{"AlbumsZero", {"--albums", "0", "HOME"}},
-                      BadArguments{"AlbumsWord", {"--albums", "first", "HOME"}},
-                      BadArguments{"AlbumsEmptyPiece", {"--albums", "1,,2", "HOME"}},
-                      BadArguments{"AlbumsNegative", {"--albums", "-1", "HOME"}},
-                      BadArguments{"ServiceBaseScheme", {"--service-base", "ftp://127.0.0.1", "HOME"}},
-                      BadArguments{"PaceFactorWord", {"--pace-factor", "fast", "HOME"}},
-                      BadArguments{"JobsZero", {"--jobs", "0", "HOME"}},
-                      BadArguments{"JobsNine", {"--jobs", "9", "HOME"}},
-                      BadArguments{"JobsWord", {"--jobs", "many", "HOME"}},
-                      BadArguments{"JobsMissingValue", {"HOME", "--jobs"}},
-                      BadArguments{"ListTakesNoValue", {"--list=yes", "HOME"}},
-                      BadArguments{"SaveDirMissingValue", {"HOME", "--save-dir"}}),
+    ::testing::Values(
+        BadArguments{"NoAddress", {}},
+        BadArguments{"BlankAddress", {"   "}},
+        BadArguments{"TwoAddresses", {"HOME", "HOME"}},
+        BadArguments{"UnknownOption", {"--colour", "HOME"}},
+        BadArguments{"RecordWord", {"--record", "yes", "HOME"}},
+        BadArguments{"RecordMissingValue", {"HOME", "--record"}},
+        BadArguments{"RangeOneDate", {"HOME", "--range", "2013-04-04"}},
+        BadArguments{"RangeNoDay", {"--range", "2013-02-29", "2013-03-01", "HOME"}},
+        BadArguments{"RangeShape", {"--range", "2013-4-4", "2013-04-05", "HOME"}},
+        BadArguments{"RangeMonth", {"--range", "2013-13-01", "2014-01-01", "HOME"}},
+        BadArguments{"AlbumsZero", {"--albums", "0", "HOME"}},
+        BadArguments{"AlbumsWord", {"--albums", "first", "HOME"}},
+        BadArguments{"AlbumsEmptyPiece", {"--albums", "1,,2", "HOME"}},
+        BadArguments{"AlbumsNegative", {"--albums", "-1", "HOME"}},
+        BadArguments{"ServiceBaseScheme", {"--service-base", "ftp://127.0.0.1", "HOME"}},
+        BadArguments{"PaceFactorWord", {"--pace-factor", "fast", "HOME"}},
+        BadArguments{"JobsZero", {"--jobs", "0", "HOME"}},
+        BadArguments{"JobsNine", {"--jobs", "9", "HOME"}},
+        BadArguments{"JobsWord", {"--jobs", "many", "HOME"}},
+        BadArguments{"JobsMissingValue", {"HOME", "--jobs"}},
+        BadArguments{"ListTakesNoValue", {"--list=yes", "HOME"}},
+        BadArguments{"SaveDirMissingValue", {"HOME", "--save-dir"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliListTest, ASerialTheListLacksExitsWithTwoAndDownloadsNothing) {
@@ -152,9 +153,9 @@ TEST_F(CliListTest, UnreadableCookieFileExitsWithTwo) {
 TEST_F(CliListTest, HelpNamesEveryOptionAndTheExitStatuses) {
   const CliResult result = run({"--help"});
   EXPECT_EQ(result.exit_code, 0);
-  for (const char* word :
-       {"HOME_PAGE_ADDRESS", "--list", "--albums", "--save-dir", "--record", "--range", "--cookies",
-        "--service-base", "--program-dir", "--pace-factor", "--jobs", "SIGINT", "Exit status"})
+  for (const char* word : {"HOME_PAGE_ADDRESS", "--list", "--albums", "--save-dir", "--record", "--range",
+                           "--cookies", "--service-base", "--program-dir", "--pace-factor", "--jobs", "SIGINT",
+                           "Exit status"})
     EXPECT_NE(result.out.find(word), std::string::npos) << word;
   EXPECT_TRUE(service().requests().empty());
 }
