@@ -189,6 +189,47 @@ TEST_F(ParallelDownloadTest, AFullDiskStopsAtTheSamePhotoAsOneAtATime) {
   for (const auto& [name, bytes] : together.files) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
+// Images that keep failing give the album up once, with the lanes' failing time counted
+// together; nothing after the photo that gave up is written, and the next album goes on.
+TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
+  auto user = afsample::make_user("7107", "/u/7107", "T");
+  user.albums.push_back(afsample::make_album("710700000001", "A", 16));
+  user.albums.push_back(afsample::make_album("710700000002", "B", 3));
+  for (std::size_t i = 3; i < 16; ++i) {
+    user.albums[0].photos[i].image_fault_status = 500;
+    user.albums[0].photos[i].image_fault_times = -1;
+  }
+  service().add_user(user);
+  view_.rows = {row_of(1, user.albums[0]), row_of(2, user.albums[1])};
+  auto o = options();
+  o.jobs_override = 4;
+  o.pacing.album_give_up = std::chrono::milliseconds(300);
+  Downloader downloader(view_, o);
+  ASSERT_TRUE(downloader.start_download("7107", G("T")));
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
+
+  const std::string log = view_.log();
+  const std::string given_up = album_given_up_line(G("A"));
+  ASSERT_NE(log.find(given_up), std::string::npos);
+  EXPECT_EQ(log.find(given_up), log.rfind(given_up));
+  // The failed photos are told in album order, and nothing of the album after the last.
+  std::size_t at = 0;
+  std::size_t told = 0;
+  for (std::size_t i = 3; i < 16; ++i) {
+    const std::size_t line = log.find(G("失败") + user.albums[0].photos[i].photo_id + G("微博id"));
+    if (line == std::string::npos) continue;
+    EXPECT_GE(line, at) << i;
+    EXPECT_EQ(told, i - 3) << "a photo's failure is told without the ones before it";
+    at = line;
+    ++told;
+  }
+  EXPECT_GE(told, 1u);
+  EXPECT_EQ(recorded("7107", user.albums[0]).size(), 3u);
+  EXPECT_EQ(files_under(save_.file("T/A16")).size(), 3u);
+  EXPECT_EQ(files_under(save_.file("T/B3")).size(), 3u);
+  EXPECT_NE(log.find(G("---完成相册《B3》下载")), std::string::npos);
+}
+
 TEST_F(ParallelDownloadTest, ProgressOnlyMovesForwardAtEightAtOnce) {
   auto user = afsample::make_user("7102", "/u/7102", "T");
   user.albums.push_back(afsample::make_album("710200000001", "A", 60));
