@@ -1,18 +1,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
-#include <cstdio>
 
 #include "ui/command_line.h"
 #include "ui/desktop.h"
 #include "ui/main_window.h"
 
 int main(int argc, char* argv[]) {
-  // Before the web engine starts: as root it runs only with its sandbox off.
-  const QString sandbox_note = af::switch_off_sandbox_when_root();
-  if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Album Fetcher"));
-  af::use_chinese(app);
+  const auto app = af::start_window_application(argc, argv);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
@@ -27,14 +21,14 @@ int main(int argc, char* argv[]) {
       "     Photos go to the folder in the save box (the program directory by default)."));
   parser.addHelpOption();
   af::WindowCommandLine command_line(parser);
-  parser.process(app);
+  parser.process(*app);
   if (const int status = command_line.read(parser)) return status;
 
   int code = 0;
   {
     af::MainWindow window(command_line.window_options());
     window.show();
-    code = app.exec();
+    code = app->exec();
   }
   return af::leave_program(code);
 }

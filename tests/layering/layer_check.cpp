@@ -1,6 +1,7 @@
 #include "layer_check.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <functional>
 #include <regex>

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ struct TreeCase {
   std::vector<KnownOffender> known;
   std::vector<std::string> expected;  // "rule file", sorted
 };
+
+void PrintTo(const TreeCase& c, std::ostream* out) { *out << c.name; }
 
 class LayerCheckTree : public ::testing::TestWithParam<TreeCase> {};
 

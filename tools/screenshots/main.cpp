@@ -13,11 +13,7 @@
 #include "ui/main_window.h"
 
 int main(int argc, char* argv[]) {
-  const QString sandbox_note = af::switch_off_sandbox_when_root();
-  if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Album Fetcher"));
-  af::use_chinese(app);
+  const auto app = af::start_window_application(argc, argv);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
@@ -26,7 +22,7 @@ int main(int argc, char* argv[]) {
   parser.addHelpOption();
   af::WindowCommandLine command_line(parser);
   parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Where the PNG files go."));
-  parser.process(app);
+  parser.process(*app);
   if (parser.positionalArguments().size() != 1) {
     std::fprintf(stderr, "one FOLDER is needed\n");
     return 2;
@@ -38,7 +34,7 @@ int main(int argc, char* argv[]) {
     af::MainWindow window(command_line.window_options());
     window.show();
     af::take_screenshots(window, parser.positionalArguments().front(), command_line.demo() != nullptr);
-    code = app.exec();
+    code = app->exec();
   }
   return af::leave_program(code);
 }
