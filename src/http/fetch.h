@@ -1,6 +1,7 @@
 #pragma once
 // The two transports: one complete HTTP exchange per call, body returned as bytes.
-// A failed exchange gives the empty byte sequence; nothing is thrown or shown.
+// A failed exchange gives the empty byte sequence; nothing is thrown or shown, and the
+// caller that asks for the outcome learns why.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,12 +27,17 @@ enum class FetchFailure {
   Other,        // any other transport failure
 };
 
-// What became of one exchange, for callers that tell causes apart (log lines, messages).
+// What became of one exchange: the final answer (status, header lines, body) and, for an
+// exchange that brought none, the cause (describe_outcome puts both in words for log lines
+// and messages).
 struct FetchOutcome {
   FetchFailure failure = FetchFailure::None;
   int status = 0;                // the final answer's status; 0 when none came
   std::string response_headers;  // the final answer's header lines (fetch_page: status line first)
   std::string detail;            // the transport's own words for a failure (ASCII)
+  // The answer's bytes. fetch_page and fetch_page_timed return them instead and leave this
+  // empty in the outcome they hand out, so a picture is not held twice.
+  std::string body{};
 
   bool answered() const { return failure == FetchFailure::None && status != 0; }
 };

@@ -1,0 +1,261 @@
+#include "http/transfer.h"
+
+#include "core/gate.h"
+#include "util/text.h"
+
+namespace af::wire {
+
+namespace {
+
+// A body's announced length is trusted for its buffer up to this size; a larger one grows
+// as it arrives.
+constexpr curl_off_t kMaxReservedBody = 64 * 1024 * 1024;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+FetchFailure failure_of(CURLcode result) {
+  switch (result) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return FetchFailure::BadAddress;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return FetchFailure::UnknownHost;
+    case CURLE_COULDNT_CONNECT:
+      return FetchFailure::Refused;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED:
+      return FetchFailure::Tls;
+    case CURLE_OPERATION_TIMEDOUT:
+      return FetchFailure::Stalled;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return FetchFailure::CutOff;
+    default:
+      return FetchFailure::Other;
+  }
+}
+
+}  // namespace
+
+std::size_t Exchange::on_body(char* data, std::size_t size, std::size_t count, void* self) {
+  auto* ex = static_cast<Exchange*>(self);
+  if (!ex->body_sized_) {
+    // Growing by doubling would copy the body several times and, beyond the allocator's
+    // mmap threshold, fault in fresh pages for every transfer.
+    ex->body_sized_ = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(ex->easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0 &&
+        length <= kMaxReservedBody)
+      ex->body->reserve(ex->body->size() + static_cast<std::size_t>(length));
+  }
+  ex->body->append(data, size * count);
+  return size * count;
+}
+
+std::size_t Exchange::on_header(char* data, std::size_t size, std::size_t count, void* self) {
+  auto* ex = static_cast<Exchange*>(self);
+  std::string_view line(data, size * count);
+  if (line.substr(0, 5) == "HTTP/") {
+    // A new response (after an interim answer) replaces the block.
+    ex->header_block.clear();
+    ex->body_sized_ = false;
+    ex->block_status = 0;
+    std::size_t space = line.find(' ');
+    if (space != std::string_view::npos) ex->block_status = to_int32(line.substr(space + 1, 3));
+  }
+  ex->header_block.append(line);
+  if (ex->stop_after_headers && (line == "\r\n" || line == "\n")) {
+    bool interim = ex->block_status >= 100 && ex->block_status < 200;
+    if (!interim) {
+      ex->stopped_after_headers_ = true;
+      return 0;
+    }
+  }
+  return size * count;
+}
+
+// Called after the connection is made, before the request goes out.
+int Exchange::on_connected(void* self, char*, char*, int, int) {
+  static_cast<Exchange*>(self)->last_progress_ = Clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+int Exchange::on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up) {
+  auto* ex = static_cast<Exchange*>(self);
+  if (ex->gate) {
+    if (ex->gate->ended()) return ex->abort(FetchFailure::Ended);
+    if (ex->gate->paused()) {
+      // Hold the transfer where it is until the gate opens or ends (pass() sleeps on the
+      // gate's own wake-up); the pause does not count against the timeouts.
+      const auto held = Clock::now();
+      if (!ex->gate->pass()) return ex->abort(FetchFailure::Ended);
+      ex->last_progress_ = Clock::now();
+      ex->paused_time_ += ex->last_progress_ - held;
+    }
+  }
+  auto now = Clock::now();
+  // A trickle makes progress all the time; only the deadline ends it.
+  if (ex->deadline_ms > 0 &&
+      now - ex->start_time_ - ex->paused_time_ > std::chrono::milliseconds(ex->deadline_ms))
+    return ex->abort(FetchFailure::Deadline);
+  if (down != ex->last_down_ || up != ex->last_up_) {
+    ex->last_down_ = down;
+    ex->last_up_ = up;
+    ex->last_progress_ = now;
+    return 0;
+  }
+  long limit = up < up_total ? ex->send_idle_ms : ex->receive_idle_ms;
+  if (limit > 0 && now - ex->last_progress_ > std::chrono::milliseconds(limit))
+    return ex->abort(FetchFailure::Stalled);
+  return 0;
+}
+
+int Exchange::abort(FetchFailure why) {
+  aborted_ = true;
+  failure = why;
+  return 1;
+}
+
+void Exchange::prepare(CURL* handle) {
+  easy_ = handle;
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Exchange::on_body);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Exchange::on_header);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &Exchange::on_connected);
+  curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Exchange::on_progress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_buffer_);
+}
+
+bool Exchange::start() {
+  body->clear();
+  body_sized_ = false;
+  header_block.clear();
+  block_status = 0;
+  stopped_after_headers_ = false;
+  last_down_ = -1;
+  last_up_ = -1;
+  failure = FetchFailure::None;
+  detail.clear();
+  if (gate && !gate->pass()) {
+    failure = FetchFailure::Ended;
+    return false;
+  }
+  last_progress_ = Clock::now();
+  if (!started_) {
+    started_ = true;
+    start_time_ = last_progress_;
+  }
+  error_buffer_[0] = '\0';
+  return true;
+}
+
+TransferEnd Exchange::finish(CURLcode result) {
+  if (aborted_) {
+    detail = failure == FetchFailure::Deadline ? "deadline reached" : "";
+    return TransferEnd::None;
+  }
+  if (result == CURLE_OK) return TransferEnd::Complete;
+  if (stopped_after_headers_ && result == CURLE_WRITE_ERROR) return TransferEnd::Complete;
+  detail = error_buffer_[0] ? error_buffer_ : curl_easy_strerror(result);
+  failure = failure_of(result);
+  long code = 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+  if (code > 0 && !header_block.empty()) {
+    failure = FetchFailure::CutOff;
+    return TransferEnd::Partial;
+  }
+  return TransferEnd::None;
+}
+
+TransferEnd Exchange::perform() {
+  if (!start()) return TransferEnd::None;
+  return finish(curl_easy_perform(easy_));
+}
+
+void common_options(CURL* easy) {
+  curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // Redirects are followed request by request (see run_exchange).
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  // Only the proxy the caller names; none from the environment.
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+}
+
+std::string proxy_option(const std::string& proxy) {
+  if (proxy.empty() || contains_text(proxy, "://")) return proxy;
+  return "http://" + proxy;
+}
+
+void body_options(CURL* easy, const std::string& method, const std::string& body, Exchange& ex) {
+  // What the previous request of a redirect chain set is undone first.
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  ex.stop_after_headers = false;
+  if (method == "GET" && body.empty()) return;
+  if (method == "HEAD" && body.empty()) {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    return;
+  }
+  if (method == "POST" || !body.empty()) {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+  }
+  if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  if (method == "HEAD") ex.stop_after_headers = true;
+}
+
+bool starts_with_ignore_case(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && lower_text(text.substr(0, prefix.size())) == lower_text(prefix);
+}
+
+std::string_view trim_spaces(std::string_view text) {
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool names_header(std::string_view line, std::string_view name) {
+  return line.size() > name.size() && starts_with_ignore_case(line, name) &&
+         (line[name.size()] == ':' || line[name.size()] == ';');
+}
+
+bool lines_name(const std::vector<std::string>& lines, std::string_view name) {
+  for (const std::string& line : lines) {
+    if (names_header(line, name)) return true;
+  }
+  return false;
+}
+
+std::string wire_line(const std::string& line) {
+  std::size_t colon = line.find(':');
+  if (colon == std::string::npos || colon == 0 ||
+      !trim_spaces(std::string_view(line).substr(colon + 1)).empty())
+    return line;
+  return line.substr(0, colon) + ";";
+}
+
+void suppress_own_headers(std::vector<std::string>& lines) {
+  for (std::string_view name : {"Accept", "Content-Type", "Expect"}) {
+    if (!lines_name(lines, name)) lines.push_back(std::string(name) + ":");
+  }
+}
+
+}  // namespace af::wire

@@ -1,0 +1,108 @@
+#pragma once
+// One exchange on one easy handle: its callbacks, its body and header block, the time
+// limits (idle, deadline; a pause not counted) and the gate. Set up on a handle with
+// prepare() and start(), then performed, then read with finish(result code): the blocking
+// perform is only one way to drive it.
+#include <curl/curl.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/fetch.h"
+
+namespace af::wire {
+
+using Clock = std::chrono::steady_clock;
+
+// How a transfer ended.
+enum class TransferEnd {
+  None,      // nothing answered: refused, unreachable, timed out, ended through the gate
+  Partial,   // a status line arrived, but the answer broke off (or redirects ran out)
+  Complete,  // the whole answer arrived
+};
+
+// The state of one transfer, shared with curl's callbacks.
+class Exchange {
+ public:
+  // The body goes to `body`: this exchange's own string, or a buffer the caller keeps
+  // between transfers so that its capacity is reused.
+  std::string own_body;
+  std::string* body = &own_body;
+  std::string header_block;  // raw block of the latest response, status line first
+  int block_status = 0;
+
+  Gate* gate = nullptr;
+  // Why the last transfer brought no whole answer, in the transport's words too.
+  FetchFailure failure = FetchFailure::None;
+  std::string detail;
+
+  // The whole exchange, redirects included, ends at this deadline (0 = none); time spent
+  // paused does not count.
+  long deadline_ms = 0;
+  // Time without progress allowed while the request goes out / the answer is awaited.
+  long send_idle_ms = 0;
+  long receive_idle_ms = 0;
+
+  // A HEAD request with a body is sent as a custom method; curl would then wait for a body
+  // the server never sends, so the transfer stops after the final header block.
+  bool stop_after_headers = false;
+
+  Exchange() = default;
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // Points the handle's callbacks at this exchange.
+  void prepare(CURL* handle);
+  // Before each request of the exchange: only the final answer of a chain counts. False
+  // (failure Ended) when the gate ended the job; the request is then not to be made.
+  bool start();
+  // What became of the request after the handle's transfer returned `result`.
+  TransferEnd finish(CURLcode result);
+  // start(), the blocking transfer, finish().
+  TransferEnd perform();
+
+ private:
+  static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self);
+  static int on_connected(void* self, char*, char*, int, int);
+  static int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up);
+  int abort(FetchFailure why);
+
+  CURL* easy_ = nullptr;
+  bool body_sized_ = false;  // room for the announced length made on the first chunk
+  bool aborted_ = false;     // ended through the gate, for lack of progress or at the deadline
+  bool stopped_after_headers_ = false;
+  char error_buffer_[CURL_ERROR_SIZE] = {};
+  bool started_ = false;
+  Clock::time_point start_time_;
+  Clock::duration paused_time_{};
+  Clock::time_point last_progress_ = Clock::now();
+  curl_off_t last_down_ = -1;
+  curl_off_t last_up_ = -1;
+};
+
+// Options every exchange of the program starts from.
+void common_options(CURL* easy);
+// The proxy text as curl takes it. A bare "host:port" is an http proxy; a text that
+// names its own scheme is used as it is.
+std::string proxy_option(const std::string& proxy);
+// The request body for a method: GET without a body stays a plain GET, HEAD without one
+// a plain HEAD; any other combination sends the body with the method's name.
+void body_options(CURL* easy, const std::string& method, const std::string& body, Exchange& ex);
+
+bool starts_with_ignore_case(std::string_view text, std::string_view prefix);
+std::string_view trim_spaces(std::string_view text);
+// True when curl takes `line` for a header called `name`: the name, in any letter case,
+// directly followed by ":" or ";".
+bool names_header(std::string_view line, std::string_view name);
+bool lines_name(const std::vector<std::string>& lines, std::string_view name);
+// One header line as curl must be given it to send it unchanged: curl reads "Name:" with
+// nothing after the colon as "leave Name out", and sends "Name;" as "Name:".
+std::string wire_line(const std::string& line);
+// Headers curl would add on its own unless the block names them. A line "Name:" tells curl
+// to leave its own out and is not sent.
+void suppress_own_headers(std::vector<std::string>& lines);
+
+}  // namespace af::wire
