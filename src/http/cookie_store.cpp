@@ -96,11 +96,11 @@ bool parse_netscape_line(const std::string& text, Cookie& cookie) {
 }
 
 struct CookieStore::Impl {
-  ShareHandle share;
+  ShareHandle share = new_share_handle();
   std::array<std::mutex, CURL_LOCK_DATA_LAST + 1> locks;
   // A handle attached to the share through which the store itself is read and written.
   std::mutex control_mutex;
-  EasyHandle control;
+  EasyHandle control = new_easy_handle();
   std::mutex listener_mutex;
   Listener listener;
 

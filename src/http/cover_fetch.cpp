@@ -21,16 +21,16 @@ int cover_progress(void* gate_pointer, curl_off_t, curl_off_t, curl_off_t, curl_
 }  // namespace
 
 std::string fetch_cover(const std::string& address, Gate* gate) {
-  EasyHandle easy;
+  EasyHandle easy = new_easy_handle();
   CURL* e = easy.get();
   if (!e) return {};
   TextList headers;
-  headers.add("Accept: */*");
+  add_line(headers, "Accept: */*");
   // The image hosts refuse (403) a picture asked for without a page of the service as the
   // Referer; such a cover is asked once more with one.
   TextList with_referer;
-  with_referer.add("Accept: */*");
-  with_referer.add("Referer: https://weibo.com/");
+  add_line(with_referer, "Accept: */*");
+  add_line(with_referer, "Referer: https://weibo.com/");
   std::string body;
   curl_easy_setopt(e, CURLOPT_URL, address.c_str());
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));

@@ -12,31 +12,22 @@ bool curl_ready() {
   return ready;
 }
 
-EasyHandle::EasyHandle() : handle_(curl_ready() ? curl_easy_init() : nullptr) {}
+EasyHandle new_easy_handle() { return EasyHandle(curl_ready() ? curl_easy_init() : nullptr); }
 
-EasyHandle::~EasyHandle() {
-  if (handle_) curl_easy_cleanup(handle_);
+ShareHandle new_share_handle() { return ShareHandle(curl_ready() ? curl_share_init() : nullptr); }
+
+UrlHandle new_url_handle() { return UrlHandle(curl_ready() ? curl_url() : nullptr); }
+
+void add_line(TextList& list, const std::string& line) {
+  if (curl_slist* grown = curl_slist_append(list.get(), line.c_str())) {
+    list.release();
+    list.reset(grown);
+  }
 }
 
-ShareHandle::ShareHandle() : handle_(curl_ready() ? curl_share_init() : nullptr) {}
-
-ShareHandle::~ShareHandle() {
-  if (handle_) curl_share_cleanup(handle_);
-}
-
-TextList::~TextList() { curl_slist_free_all(list_); }
-
-void TextList::add(const std::string& line) {
-  if (curl_slist* grown = curl_slist_append(list_, line.c_str())) list_ = grown;
-}
-
-UrlHandle::UrlHandle() : handle_(curl_ready() ? curl_url() : nullptr) {}
-
-UrlHandle::~UrlHandle() { curl_url_cleanup(handle_); }
-
-std::string UrlHandle::part(CURLUPart which, unsigned flags) const {
+std::string url_part(const UrlHandle& url, CURLUPart which, unsigned flags) {
   char* text = nullptr;
-  if (!handle_ || curl_url_get(handle_, which, &text, flags) != CURLUE_OK || !text) return {};
+  if (!url || curl_url_get(url.get(), which, &text, flags) != CURLUE_OK || !text) return {};
   std::string result(text);
   curl_free(text);
   return result;

@@ -1,72 +1,36 @@
 #pragma once
 // The owners of every libcurl object of the program, and libcurl's one set-up for the
-// process. Nothing else in src/ creates or frees a curl object.
+// process. Nothing else in src/ creates a curl object; each is freed by its owner.
 #include <curl/curl.h>
 
+#include <memory>
 #include <string>
 
 namespace af {
 
+template <auto free_object>
+struct CurlFree {
+  template <typename T>
+  void operator()(T* object) const {
+    free_object(object);
+  }
+};
+
+using EasyHandle = std::unique_ptr<CURL, CurlFree<curl_easy_cleanup>>;        // one transfer at a time
+using ShareHandle = std::unique_ptr<CURLSH, CurlFree<curl_share_cleanup>>;    // what easy handles share
+using UrlHandle = std::unique_ptr<CURLU, CurlFree<curl_url_cleanup>>;         // one parsed address
+using TextList = std::unique_ptr<curl_slist, CurlFree<curl_slist_free_all>>;  // header or cookie lines
+
 // Sets libcurl up for the process, once, whichever thread asks first. False when it failed;
-// every owner below then holds nothing.
+// the handles below are then null.
 bool curl_ready();
+EasyHandle new_easy_handle();
+ShareHandle new_share_handle();
+UrlHandle new_url_handle();
 
-// One easy handle (one transfer at a time, its connections and cookies with it).
-class EasyHandle {
- public:
-  EasyHandle();
-  ~EasyHandle();
-  EasyHandle(const EasyHandle&) = delete;
-  EasyHandle& operator=(const EasyHandle&) = delete;
-  // Null when the handle could not be created.
-  CURL* get() const { return handle_; }
-
- private:
-  CURL* handle_;
-};
-
-// One share handle: what the easy handles attached to it hold in common.
-class ShareHandle {
- public:
-  ShareHandle();
-  ~ShareHandle();
-  ShareHandle(const ShareHandle&) = delete;
-  ShareHandle& operator=(const ShareHandle&) = delete;
-  CURLSH* get() const { return handle_; }
-
- private:
-  CURLSH* handle_;
-};
-
-// A list of texts as curl takes and gives them (header lines, cookie lines); a line that
-// cannot be added is left out.
-class TextList {
- public:
-  TextList() = default;
-  explicit TextList(curl_slist* list) : list_(list) {}  // takes over a list curl handed out
-  ~TextList();
-  TextList(const TextList&) = delete;
-  TextList& operator=(const TextList&) = delete;
-  void add(const std::string& line);
-  curl_slist* get() const { return list_; }
-
- private:
-  curl_slist* list_ = nullptr;
-};
-
-// One parsed address.
-class UrlHandle {
- public:
-  UrlHandle();
-  ~UrlHandle();
-  UrlHandle(const UrlHandle&) = delete;
-  UrlHandle& operator=(const UrlHandle&) = delete;
-  CURLU* get() const { return handle_; }
-  // One part of the address, or the empty text when it has none.
-  std::string part(CURLUPart which, unsigned flags = 0) const;
-
- private:
-  CURLU* handle_;
-};
+// Appends a line; a line that cannot be added is left out.
+void add_line(TextList& list, const std::string& line);
+// One part of a parsed address, or the empty text when it has none.
+std::string url_part(const UrlHandle& url, CURLUPart which, unsigned flags = 0);
 
 }  // namespace af

@@ -4,7 +4,7 @@
 #include "http/cookie_store.h"
 #include "http/curl_handles.h"
 #include "http/fetch.h"
-#include "http/redirects.h"
+#include "http/transfer.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -97,7 +97,7 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
     return std::string();
   };
   if (url_host(address).empty()) return fail(FetchFailure::BadAddress);  // no host to connect to
-  EasyHandle easy;
+  EasyHandle easy = new_easy_handle();
   if (!easy.get()) return fail(FetchFailure::Other);
   CURL* h = easy.get();
 

@@ -37,8 +37,7 @@ std::string url_host(std::string_view address, bool keep_port) {
     t = text_between(t, "http://", "/");
   }
   if (!keep_port) {
-    if (std::size_t colon = find_text(t, ":"); colon != 0)
-      t = left_text(t, static_cast<long long>(colon) - 1);
+    if (std::size_t colon = find_text(t, ":"); colon != 0) t = left_text(t, static_cast<long long>(colon) - 1);
   }
   return t;
 }
@@ -96,8 +95,7 @@ void complete_headers(std::string& headers, std::string_view address, std::strin
     headers += "\r\nUser-Agent: ";
     headers += kDefaultAgent;
   }
-  if (!contains_text(headers, "Content-Type:"))
-    headers += "\r\nContent-Type: application/x-www-form-urlencoded";
+  if (!contains_text(headers, "Content-Type:")) headers += "\r\nContent-Type: application/x-www-form-urlencoded";
   if (style == HeaderStyle::Inet && !cookie_text.empty()) {
     headers += "\r\nCookie: ";
     headers += cookie_text;

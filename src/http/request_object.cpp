@@ -5,7 +5,7 @@
 
 #include "http/curl_handles.h"
 #include "http/fetch.h"
-#include "http/redirects.h"
+#include "http/transfer.h"
 #include "util/text.h"
 
 namespace af {
@@ -21,7 +21,7 @@ constexpr std::string_view kObjectAgent = "Mozilla/4.0 (compatible; Win32; WinHt
 }  // namespace
 
 struct RequestObject::Impl {
-  EasyHandle easy;  // kept between sends: its connection and cookies live on
+  EasyHandle easy = new_easy_handle();  // kept between sends: its connection and cookies live on
 
   long resolve_ms = 0;
   long connect_ms = 60000;
