@@ -1,5 +1,3 @@
-#include "http/cover_fetch.h"
-
 #include "core/gate.h"
 #include "http/curl_handles.h"
 #include "http/fetch.h"

@@ -1,5 +1,6 @@
 #pragma once
-// The two transports: one complete HTTP exchange per call, body returned as bytes.
+// The transports (pages, photos, the album table's covers): one complete HTTP exchange per
+// call, body returned as bytes.
 // A failed exchange gives the empty byte sequence; nothing is thrown or shown, and the
 // caller that asks for the outcome learns why.
 #include <memory>
@@ -153,5 +154,11 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
 // The one timeout, in milliseconds, that fetch_page_timed gives all four phases: 15000 for
 // fewer than 1 second, -1 (no call, the object's own stay) for exactly -1.
 int timed_timeout_ms(int timeout_seconds);
+
+// A plain HTTP/1.0 GET of a cover address: agent "Mozilla/4.0 (compatible; MSIE 6.0;
+// Windows NT 5.0)", "Accept: */*", no cookies, no cache, no proxy. The body bytes whatever
+// the status; empty when the connection or request fails. A cover refused with 403 is
+// asked once more with the service's Referer.
+std::string fetch_cover(const std::string& address, Gate* gate = nullptr);
 
 }  // namespace af

@@ -49,40 +49,23 @@ std::string response_header(std::string_view block, std::string_view name) {
 }
 
 std::string describe_outcome(const FetchOutcome& outcome) {
-  std::string text;
-  switch (outcome.failure) {
-    case FetchFailure::None:
-      if (outcome.status == 200) return {};
-      if (outcome.status == 0) return G("服务器没有回答");
-      return G("服务器回答 HTTP ") + std::to_string(outcome.status);
-    case FetchFailure::BadAddress:
-      text = G("地址无效");
-      break;
-    case FetchFailure::UnknownHost:
-      text = G("找不到服务器（域名无法解析）");
-      break;
-    case FetchFailure::Refused:
-      text = G("无法连接服务器（连接被拒绝）");
-      break;
-    case FetchFailure::Tls:
-      text = G("安全连接（TLS）失败");
-      break;
-    case FetchFailure::Stalled:
-      text = G("服务器长时间没有响应");
-      break;
-    case FetchFailure::Deadline:
-      text = G("请求超时");
-      break;
-    case FetchFailure::CutOff:
-      text = G("连接中断，回答不完整");
-      break;
-    case FetchFailure::Ended:
-      text = G("已结束");
-      break;
-    case FetchFailure::Other:
-      text = G("网络错误");
-      break;
+  if (outcome.failure == FetchFailure::None) {
+    if (outcome.status == 200) return {};
+    if (outcome.status == 0) return G("服务器没有回答");
+    return G("服务器回答 HTTP ") + std::to_string(outcome.status);
   }
+  // In the order of FetchFailure, from BadAddress on.
+  static constexpr std::string_view kCauses[] = {"地址无效",
+                                                 "找不到服务器（域名无法解析）",
+                                                 "无法连接服务器（连接被拒绝）",
+                                                 "安全连接（TLS）失败",
+                                                 "服务器长时间没有响应",
+                                                 "请求超时",
+                                                 "连接中断，回答不完整",
+                                                 "已结束",
+                                                 "网络错误"};
+  static_assert(std::size(kCauses) == static_cast<std::size_t>(FetchFailure::Other));
+  std::string text = G(kCauses[static_cast<int>(outcome.failure) - 1]);
   if (!outcome.detail.empty()) text += " (" + outcome.detail + ")";
   return text;
 }

@@ -102,16 +102,20 @@ bool is_followed_status(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-}  // namespace
+int abort(Exchange& ex, FetchFailure why) {
+  ex.aborted = true;
+  ex.failure = why;
+  return 1;
+}
 
-std::size_t Exchange::on_body(char* data, std::size_t size, std::size_t count, void* self) {
+std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self) {
   auto* ex = static_cast<Exchange*>(self);
-  if (!ex->body_sized_) {
+  if (!ex->body_sized) {
     // Growing by doubling would copy the body several times and, beyond the allocator's
     // mmap threshold, fault in fresh pages for every transfer.
-    ex->body_sized_ = true;
+    ex->body_sized = true;
     curl_off_t length = -1;
-    if (curl_easy_getinfo(ex->easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0 &&
+    if (curl_easy_getinfo(ex->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0 &&
         length <= kMaxReservedBody)
       ex->body->reserve(ex->body->size() + static_cast<std::size_t>(length));
   }
@@ -119,13 +123,13 @@ std::size_t Exchange::on_body(char* data, std::size_t size, std::size_t count, v
   return size * count;
 }
 
-std::size_t Exchange::on_header(char* data, std::size_t size, std::size_t count, void* self) {
+std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self) {
   auto* ex = static_cast<Exchange*>(self);
   std::string_view line(data, size * count);
   if (line.substr(0, 5) == "HTTP/") {
     // A new response (after an interim answer) replaces the block.
     ex->header_block.clear();
-    ex->body_sized_ = false;
+    ex->body_sized = false;
     ex->block_status = 0;
     std::size_t space = line.find(' ');
     if (space != std::string_view::npos) ex->block_status = to_int32(line.substr(space + 1, 3));
@@ -134,7 +138,7 @@ std::size_t Exchange::on_header(char* data, std::size_t size, std::size_t count,
   if (ex->stop_after_headers && (line == "\r\n" || line == "\n")) {
     bool interim = ex->block_status >= 100 && ex->block_status < 200;
     if (!interim) {
-      ex->stopped_after_headers_ = true;
+      ex->stopped_after_headers = true;
       return 0;
     }
   }
@@ -142,95 +146,91 @@ std::size_t Exchange::on_header(char* data, std::size_t size, std::size_t count,
 }
 
 // Called after the connection is made, before the request goes out.
-int Exchange::on_connected(void* self, char*, char*, int, int) {
-  static_cast<Exchange*>(self)->last_progress_ = Clock::now();
+int on_connected(void* self, char*, char*, int, int) {
+  static_cast<Exchange*>(self)->last_progress = Clock::now();
   return CURL_PREREQFUNC_OK;
 }
 
-int Exchange::on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up) {
+int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up) {
   auto* ex = static_cast<Exchange*>(self);
   if (ex->gate) {
-    if (ex->gate->ended()) return ex->abort(FetchFailure::Ended);
+    if (ex->gate->ended()) return abort(*ex, FetchFailure::Ended);
     if (ex->gate->paused()) {
       // Hold the transfer where it is until the gate opens or ends (pass() sleeps on the
       // gate's own wake-up); the pause does not count against the timeouts.
       const auto held = Clock::now();
-      if (!ex->gate->pass()) return ex->abort(FetchFailure::Ended);
-      ex->last_progress_ = Clock::now();
-      ex->paused_time_ += ex->last_progress_ - held;
+      if (!ex->gate->pass()) return abort(*ex, FetchFailure::Ended);
+      ex->last_progress = Clock::now();
+      ex->paused_time += ex->last_progress - held;
     }
   }
   auto now = Clock::now();
   // A trickle makes progress all the time; only the deadline ends it.
   if (ex->deadline_ms > 0 &&
-      now - ex->start_time_ - ex->paused_time_ > std::chrono::milliseconds(ex->deadline_ms))
-    return ex->abort(FetchFailure::Deadline);
-  if (down != ex->last_down_ || up != ex->last_up_) {
-    ex->last_down_ = down;
-    ex->last_up_ = up;
-    ex->last_progress_ = now;
+      now - ex->start_time - ex->paused_time > std::chrono::milliseconds(ex->deadline_ms))
+    return abort(*ex, FetchFailure::Deadline);
+  if (down != ex->last_down || up != ex->last_up) {
+    ex->last_down = down;
+    ex->last_up = up;
+    ex->last_progress = now;
     return 0;
   }
   long limit = up < up_total ? ex->send_idle_ms : ex->receive_idle_ms;
-  if (limit > 0 && now - ex->last_progress_ > std::chrono::milliseconds(limit))
-    return ex->abort(FetchFailure::Stalled);
+  if (limit > 0 && now - ex->last_progress > std::chrono::milliseconds(limit))
+    return abort(*ex, FetchFailure::Stalled);
   return 0;
 }
 
-int Exchange::abort(FetchFailure why) {
-  aborted_ = true;
-  failure = why;
-  return 1;
-}
+}  // namespace
 
 void Exchange::prepare(CURL* handle) {
-  easy_ = handle;
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Exchange::on_body);
+  easy = handle;
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &on_body);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Exchange::on_header);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &on_header);
   curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &Exchange::on_connected);
+  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &on_connected);
   curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
-  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Exchange::on_progress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &on_progress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_buffer_);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_buffer);
 }
 
 bool Exchange::start() {
   body->clear();
-  body_sized_ = false;
+  body_sized = false;
   header_block.clear();
   block_status = 0;
-  stopped_after_headers_ = false;
-  last_down_ = -1;
-  last_up_ = -1;
+  stopped_after_headers = false;
+  last_down = -1;
+  last_up = -1;
   failure = FetchFailure::None;
   detail.clear();
   if (gate && !gate->pass()) {
     failure = FetchFailure::Ended;
     return false;
   }
-  last_progress_ = Clock::now();
-  if (!started_) {
-    started_ = true;
-    start_time_ = last_progress_;
+  last_progress = Clock::now();
+  if (!started) {
+    started = true;
+    start_time = last_progress;
   }
-  error_buffer_[0] = '\0';
+  error_buffer[0] = '\0';
   return true;
 }
 
 TransferEnd Exchange::finish(CURLcode result) {
-  if (aborted_) {
+  if (aborted) {
     detail = failure == FetchFailure::Deadline ? "deadline reached" : "";
     return TransferEnd::None;
   }
   if (result == CURLE_OK) return TransferEnd::Complete;
-  if (stopped_after_headers_ && result == CURLE_WRITE_ERROR) return TransferEnd::Complete;
-  detail = error_buffer_[0] ? error_buffer_ : curl_easy_strerror(result);
+  if (stopped_after_headers && result == CURLE_WRITE_ERROR) return TransferEnd::Complete;
+  detail = error_buffer[0] ? error_buffer : curl_easy_strerror(result);
   failure = failure_of(result);
   long code = 0;
-  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
   if (code > 0 && !header_block.empty()) {
     failure = FetchFailure::CutOff;
     return TransferEnd::Partial;
@@ -240,7 +240,7 @@ TransferEnd Exchange::finish(CURLcode result) {
 
 TransferEnd Exchange::perform() {
   if (!start()) return TransferEnd::None;
-  return finish(curl_easy_perform(easy_));
+  return finish(curl_easy_perform(easy));
 }
 
 void common_options(CURL* easy) {

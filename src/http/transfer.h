@@ -24,8 +24,7 @@ enum class TransferEnd {
 };
 
 // The state of one transfer, shared with curl's callbacks.
-class Exchange {
- public:
+struct Exchange {
   // The body goes to `body`: this exchange's own string, or a buffer the caller keeps
   // between transfers so that its capacity is reused.
   std::string own_body;
@@ -48,10 +47,18 @@ class Exchange {
   // A HEAD request with a body is sent as a custom method; curl would then wait for a body
   // the server never sends, so the transfer stops after the final header block.
   bool stop_after_headers = false;
+  bool stopped_after_headers = false;
 
-  Exchange() = default;
-  Exchange(const Exchange&) = delete;
-  Exchange& operator=(const Exchange&) = delete;
+  CURL* easy = nullptr;
+  bool body_sized = false;  // room for the announced length made on the first chunk
+  bool aborted = false;     // ended through the gate, for lack of progress or at the deadline
+  char error_buffer[CURL_ERROR_SIZE] = {};
+  bool started = false;
+  Clock::time_point start_time;
+  Clock::duration paused_time{};
+  Clock::time_point last_progress = Clock::now();
+  curl_off_t last_down = -1;
+  curl_off_t last_up = -1;
 
   // Points the handle's callbacks at this exchange.
   void prepare(CURL* handle);
@@ -62,25 +69,6 @@ class Exchange {
   TransferEnd finish(CURLcode result);
   // start(), the blocking transfer, finish().
   TransferEnd perform();
-
- private:
-  static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self);
-  static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self);
-  static int on_connected(void* self, char*, char*, int, int);
-  static int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up);
-  int abort(FetchFailure why);
-
-  CURL* easy_ = nullptr;
-  bool body_sized_ = false;  // room for the announced length made on the first chunk
-  bool aborted_ = false;     // ended through the gate, for lack of progress or at the deadline
-  bool stopped_after_headers_ = false;
-  char error_buffer_[CURL_ERROR_SIZE] = {};
-  bool started_ = false;
-  Clock::time_point start_time_;
-  Clock::duration paused_time_{};
-  Clock::time_point last_progress_ = Clock::now();
-  curl_off_t last_down_ = -1;
-  curl_off_t last_up_ = -1;
 };
 
 // Options every exchange of the program starts from.

@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "core/pacing.h"
-#include "http/cover_fetch.h"
 #include "service/photo_list.h"
 #include "service/user_page.h"
 

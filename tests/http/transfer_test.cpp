@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "core/gate.h"
 #include "http/curl_handles.h"
@@ -133,6 +135,33 @@ TEST(TransferGateTest, EndedGateStopsTheExchangeBeforeItsRequest) {
   EXPECT_EQ(ex.perform(), TransferEnd::None);
   EXPECT_EQ(ex.failure, FetchFailure::Ended);
   EXPECT_EQ(requests, 0);
+}
+
+// A transfer paused in the middle of an answer sleeps on the gate: continue lets it run on
+// (here to its deadline, the pause not counted), end wakes it and ends it.
+TEST(TransferGateTest, PauseMidAnswerIsHeldUntilContinueOrEnd) {
+  for (const bool resume : {true, false}) {
+    SCOPED_TRACE(resume ? "continued" : "ended");
+    RawServer server([](const RawRequest&) { return aftest::kTrickle; });
+    DownloadControl control;
+    FetchOutcome outcome;
+    std::thread fetcher([&] {
+      PageRequest request;
+      request.gate = &control;
+      request.outcome = &outcome;
+      request.deadline_ms = 1000;
+      fetch_page(server.base() + "/t", request);
+    });
+    while (server.requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    control.pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // longer than the deadline
+    if (resume)
+      control.resume();
+    else
+      control.end();
+    fetcher.join();
+    EXPECT_EQ(outcome.failure, resume ? FetchFailure::Deadline : FetchFailure::Ended);
+  }
 }
 
 // The request object's outcome carries the whole answer, body included, or nothing of one
