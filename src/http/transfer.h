@@ -1,8 +1,8 @@
 #pragma once
-// One exchange on one easy handle: the redirects it follows, its callbacks, its body and header block, the
-// time limits (idle, deadline; a pause not counted) and the gate. Set up on a handle with prepare() and
-// start(), then performed, then read with finish(result code): the blocking perform is only one way to drive
-// it.
+// One exchange on one easy handle: the redirects it follows, its callbacks, its body and header block,
+// the time limits (idle, deadline; a pause not counted) and the gate. A handle is set up once with
+// prepare(); each request is start(), the transfer, finish(curl's result code). The transfer may be
+// curl_easy_perform (perform() does all three) or a multi handle that drives several at once.
 #include <curl/curl.h>
 
 #include <chrono>
