@@ -128,7 +128,10 @@ void RequestObject::send(const std::string& body) {
   buffer.clear();
   s.result = FetchOutcome{s.opened ? FetchFailure::Other : FetchFailure::BadAddress, 0, {}, {}};
   CURL* h = s.easy.get();
-  if (!s.opened || !h) return;
+  if (!s.opened || !h) {
+    s.result.body = std::move(buffer);
+    return;
+  }
 
   // Connections and cookies survive the reset; every option is set anew.
   curl_easy_reset(h);
