@@ -36,9 +36,6 @@ Rules project_rules() {
       {"widget", "service/user_page.h", "the album list view reports events"},
       {"widget", "download/download_view.h", "the download view reports events"},
       {"widget", "download/downloader.h", "the download view reports events"},
-      // until one curl layer in src/http owns every easy handle
-      {"single-file", "http/cookie_store.cpp", "one curl layer owns every easy handle"},
-      {"single-file", "service/album_list.cpp", "one curl layer owns every easy handle"},
   };
   return rules;
 }
