@@ -1,18 +1,14 @@
 #include "http/transfer_group.h"
 
-#include "http/cookie_store.h"
-
 namespace af {
 
 TransferGroup::TransferGroup(int connections_per_host) {
-  CookieStore::instance();  // initialises libcurl once for the process
-  multi_ = curl_multi_init();
   if (!multi_) return;
   const long per_host = connections_per_host < 1 ? 1 : connections_per_host;
-  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
-  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, per_host);
+  curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+  curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, per_host);
   // The image hosts of one album are few; the cache keeps a connection per transfer.
-  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, per_host * 2);
+  curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, per_host * 2);
   driver_ = std::thread([this] { drive(); });
 }
 
@@ -22,9 +18,8 @@ TransferGroup::~TransferGroup() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  curl_multi_wakeup(multi_);
+  curl_multi_wakeup(multi_.get());
   driver_.join();
-  curl_multi_cleanup(multi_);
 }
 
 CURLcode TransferGroup::perform(CURL* easy) {
@@ -34,7 +29,7 @@ CURLcode TransferGroup::perform(CURL* easy) {
   std::unique_lock lock(mutex_);
   queued_.push_back(&pending);
   lock.unlock();
-  curl_multi_wakeup(multi_);
+  curl_multi_wakeup(multi_.get());
   lock.lock();
   finished_.wait(lock, [&] { return pending.done; });
   return pending.result;
@@ -48,7 +43,7 @@ void TransferGroup::drive() {
       while (!queued_.empty()) {
         Pending* next = queued_.front();
         queued_.pop_front();
-        if (curl_multi_add_handle(multi_, next->easy) == CURLM_OK) {
+        if (curl_multi_add_handle(multi_.get(), next->easy) == CURLM_OK) {
           running_[next->easy] = next;
         } else {
           next->result = CURLE_FAILED_INIT;
@@ -58,13 +53,13 @@ void TransferGroup::drive() {
       }
     }
     int still_running = 0;
-    curl_multi_perform(multi_, &still_running);
+    curl_multi_perform(multi_.get(), &still_running);
     int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
       if (message->msg != CURLMSG_DONE) continue;
       CURL* easy = message->easy_handle;
       const CURLcode result = message->data.result;
-      curl_multi_remove_handle(multi_, easy);
+      curl_multi_remove_handle(multi_.get(), easy);
       const auto found = running_.find(easy);
       if (found == running_.end()) continue;
       std::lock_guard lock(mutex_);
@@ -75,7 +70,7 @@ void TransferGroup::drive() {
     }
     // A new transfer or the end wakes the poll at once; curl's own timers (progress
     // callbacks at least once a second, timeouts) shorten it.
-    curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    curl_multi_poll(multi_.get(), nullptr, 0, 1000, nullptr);
   }
 }
 

@@ -21,6 +21,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "http/curl_handles.h"
+
 namespace af {
 
 class TransferGroup {
@@ -52,7 +54,7 @@ class TransferGroup {
   };
   void drive();
 
-  CURLM* multi_ = nullptr;
+  MultiHandle multi_ = new_multi_handle();
   std::mutex mutex_;
   std::condition_variable finished_;
   std::deque<Pending*> queued_;                  // waiting to join the multi handle

@@ -1,9 +1,6 @@
 #include "service/album_list.h"
 
-#include <curl/curl.h>
-
 #include <cstdint>
-#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -23,24 +20,6 @@ constexpr int kCoverColumn = 3;
 constexpr int kCoverWidth = 100;
 
 std::string without(std::string_view text, std::string_view piece) { return replace_text(text, piece, ""); }
-
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-size_t collect(char* data, size_t size, size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
-
-// Ends the transfer when the job's gate ends; holds it while paused.
-int cover_progress(void* gate_pointer, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  Gate* gate = static_cast<Gate*>(gate_pointer);
-  return gate->pass() ? 0 : 1;
-}
 
 // Fetches the album list, and its further pages while data.total says more albums exist,
 // into `albums` (in answer order, repeats left out). `failure` tells a page that stayed
@@ -100,51 +79,6 @@ bool looks_like_picture(const std::string& bytes) {
   auto starts = [&](std::string_view head) { return bytes.compare(0, head.size(), head) == 0; };
   return starts("\xFF\xD8\xFF") || starts("GIF87a") || starts("GIF89a") || starts("\x89PNG\r\n\x1A\n") ||
          (starts("BM") && bytes.size() > 26);
-}
-
-std::string fetch_cover(const std::string& address, Gate* gate) {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  if (!initialised) return {};
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  if (!easy) return {};
-  std::unique_ptr<curl_slist, ListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
-  // The image hosts refuse (403) a picture asked for without a page of the service as the
-  // Referer; such a cover is asked once more with one.
-  std::unique_ptr<curl_slist, ListDeleter> with_referer(
-      curl_slist_append(curl_slist_append(nullptr, "Accept: */*"), "Referer: https://weibo.com/"));
-  std::string body;
-  CURL* e = easy.get();
-  curl_easy_setopt(e, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-  curl_easy_setopt(e, CURLOPT_USERAGENT, "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(e, CURLOPT_PROXY, "");  // direct, whatever the environment says
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L);
-  // A stalled server must not hold the job for ever: give up after a minute without data.
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 60L);
-  // Nor a trickling one: the whole request ends at the usual deadline.
-  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, kDefaultRequestDeadlineMs);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, collect);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
-  if (gate) {
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, cover_progress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, gate);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-  }
-  // No cookie engine and no share handle: the cover request carries no cookies.
-  if (curl_easy_perform(e) != CURLE_OK) return {};
-  long status = 0;
-  curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
-  if (status == 403 && with_referer) {
-    body.clear();
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, with_referer.get());
-    if (curl_easy_perform(e) != CURLE_OK) return {};
-  }
-  return body;
 }
 
 int load_album_list(const AlbumListJob& job, AlbumListView& view) {

@@ -92,11 +92,6 @@ std::string album_list_page_address(const ServiceEndpoints& endpoints, const std
 // new album; the rows of all pages are numbered on.
 int load_album_list(const AlbumListJob& job, AlbumListView& view);
 
-// A plain HTTP/1.0 GET of a cover address: agent "Mozilla/4.0 (compatible; MSIE 6.0;
-// Windows NT 5.0)", "Accept: */*", no cookies, no cache, no proxy. The body bytes whatever
-// the status; empty when the connection or request fails.
-std::string fetch_cover(const std::string& address, Gate* gate = nullptr);
-
 // The built-in placeholder picture, a JPEG of 158 x 105.
 const std::string& placeholder_cover();
 
