@@ -36,16 +36,22 @@ void use_exact_timers() {
 
 }  // namespace
 
-int held_figure(std::int64_t value) { return static_cast<int>(std::clamp<std::int64_t>(value, 0, kHighestFigure)); }
+int held_figure(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, 0, kHighestFigure));
+}
 
 std::string percentage_text(std::int64_t position, std::int64_t maximum) {
   if (maximum <= 0) return "100%";
   return std::to_string(position * 100 / maximum) + "%";
 }
 
-std::string albums_chosen_text(std::size_t albums) { return G("总共需下载[") + std::to_string(albums) + G("]个相册"); }
+std::string albums_chosen_text(std::size_t albums) {
+  return G("总共需下载[") + std::to_string(albums) + G("]个相册");
+}
 
-std::string album_started_text(std::size_t album) { return G("下载到第[") + std::to_string(album) + G("]个相册"); }
+std::string album_started_text(std::size_t album) {
+  return G("下载到第[") + std::to_string(album) + G("]个相册");
+}
 
 std::string progress_percentage_text(const PhotoProgress& progress) {
   if (progress.position == 0) return "";
@@ -118,8 +124,7 @@ struct Downloader::Worker {
     for (const auto& notice : notices) {
       if (!notice.usable && record_failure_told) continue;
       if (!notice.usable) record_failure_told = true;
-      if (!steps.run([&] { view.record_problem(generation, notice.text, notice.usable); }))
-        return false;
+      if (!steps.run([&] { view.record_problem(generation, notice.text, notice.usable); })) return false;
     }
     return true;
   }

@@ -559,7 +559,7 @@ void MainWindow::show_download_buttons(DownloadState state) {
                            {end_button_, state != DownloadState::Idle}};
   QPushButton* in_place = state == DownloadState::Idle      ? download_button_
                           : state == DownloadState::Running ? pause_button_
-                                                          : continue_button_;
+                                                            : continue_button_;
   QWidget* focused = focusWidget();
   bool focus_goes = false;
   for (const Shown& b : buttons) {

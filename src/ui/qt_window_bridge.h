@@ -26,7 +26,6 @@
 #include "download/download_view.h"
 #include "service/album_list.h"
 
-
 namespace af {
 
 class MainWindow;

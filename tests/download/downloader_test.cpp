@@ -14,8 +14,8 @@ namespace af {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::DownloadTest;
 using testing::DownloadLabel;
+using testing::DownloadTest;
 using testing::ViewEvent;
 
 // ---- pieces without a service ----
@@ -25,8 +25,8 @@ TEST(HeldFigure, HoldsValuesWithin0And32767) {
     std::int64_t given;
     int held;
   };
-  for (auto [given, held] : {Case{-5, 0}, Case{0, 0}, Case{1234, 1234}, Case{32767, 32767}, Case{32768, 32767},
-                             Case{40000, 32767}, Case{std::int64_t{1} << 40, 32767}})
+  for (auto [given, held] : {Case{-5, 0}, Case{0, 0}, Case{1234, 1234}, Case{32767, 32767},
+                             Case{32768, 32767}, Case{40000, 32767}, Case{std::int64_t{1} << 40, 32767}})
     EXPECT_EQ(held_figure(given), held) << given;
 }
 
@@ -581,7 +581,7 @@ TEST_F(DownloadTest, PauseDuringTheRetryWaitRequestsNothingUntilContinue) {
   EXPECT_EQ(first_page, 2u);
   EXPECT_EQ(files_under(save_.path()).size(), 3u);
   EXPECT_EQ(view_.states(), (std::vector<DownloadState>{DownloadState::Running, DownloadState::Paused,
-                                                             DownloadState::Running, DownloadState::Idle}));
+                                                        DownloadState::Running, DownloadState::Idle}));
 }
 
 TEST_F(DownloadTest, PauseHoldsEverythingAndContinueCompletes) {

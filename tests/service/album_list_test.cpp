@@ -68,9 +68,10 @@ TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
 
   // The events in order: the start, its status, the progress before each album (its row
   // after it), the end before the totals.
-  EXPECT_EQ(view.calls(), (std::vector<std::string>{"list_started", "status", "list_progress", "covers_wanted",
-                                                    "album_found", "list_progress", "list_progress",
-                                                    "covers_wanted", "album_found", "list_ended", "status", "log"}));
+  EXPECT_EQ(view.calls(),
+            (std::vector<std::string>{"list_started", "status", "list_progress", "covers_wanted",
+                                      "album_found", "list_progress", "list_progress", "covers_wanted",
+                                      "album_found", "list_ended", "status", "log"}));
 }
 
 struct MemberCase {

@@ -30,14 +30,18 @@ class RecordingAlbumListView : public af::AlbumListView {
       rows_.clear();
     });
   }
-  void list_ended() override { note("list_ended", [&] { canvas_shown_ = false; }); }
+  void list_ended() override {
+    note("list_ended", [&] { canvas_shown_ = false; });
+  }
   void status(const std::string& text) override {
     note("status", [&] {
       status_ = text;
       statuses_.push_back(text);
     });
   }
-  void album_found(const af::AlbumRow& row) override { note("album_found", [&] { rows_.push_back(row); }); }
+  void album_found(const af::AlbumRow& row) override {
+    note("album_found", [&] { rows_.push_back(row); });
+  }
   void list_progress(int position, int maximum) override {
     note("list_progress", [&] {
       progress_max_ = maximum;
@@ -45,7 +49,9 @@ class RecordingAlbumListView : public af::AlbumListView {
       progress_labels_.push_back(af::percentage_text(position, maximum));
     });
   }
-  void log(const std::string& text) override { note("log", [&] { log_ += text; }); }
+  void log(const std::string& text) override {
+    note("log", [&] { log_ += text; });
+  }
   void message(const std::string& text, const std::string& caption) override {
     note("message", [&] { messages_.push_back({text, caption}); });
   }

@@ -251,7 +251,8 @@ class DownloadWindowTest : public QObject {
     // From a worker thread, as the download sends them.
     std::thread worker([&] {
       bridge->progress(af::kControllerGeneration, af::PhotoProgress{0, maximum, std::to_string(maximum)});
-      bridge->progress(af::kControllerGeneration, af::PhotoProgress{position, maximum, std::to_string(maximum)});
+      bridge->progress(af::kControllerGeneration,
+                       af::PhotoProgress{position, maximum, std::to_string(maximum)});
     });
     worker.join();
     QTRY_COMPARE_WITH_TIMEOUT(bar->maximum(), shown_maximum, kWait);
@@ -280,7 +281,8 @@ class DownloadWindowTest : public QObject {
       bridge->download_finished(af::kControllerGeneration);
     });
     worker.join();
-    QTRY_COMPARE_WITH_TIMEOUT(label_text(*window, QStringLiteral("标签_第多少张照片")), QStringLiteral("下载完成"), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(label_text(*window, QStringLiteral("标签_第多少张照片")),
+                              QStringLiteral("下载完成"), kWait);
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
     QCOMPARE(label_text(*window, QStringLiteral("标签_进度条比例")), QStringLiteral("100%"));
