@@ -412,8 +412,6 @@ void MainWindow::append_log(const QString& text) {
   log_box_->verticalScrollBar()->setValue(log_box_->verticalScrollBar()->maximum());
 }
 
-QImage MainWindow::grab_image() { return grab().toImage(); }
-
 void MainWindow::make_downloader() {
   DownloaderOptions download_options;
   download_options.endpoints.photo_base = options_.service_base.toStdString();

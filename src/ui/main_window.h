@@ -122,9 +122,6 @@ class MainWindow : public QWidget {
   // Appends to the log box; the log is never cleared during a run.
   void append_log(const QString& text);
 
-  // Grabs the window as it is drawn now (docs and visual checks).
-  QImage grab_image();
-
   // The window's own short-lived threads not yet joined (finished ones are joined when
   // the next one starts, and all of them when the window goes).
   int kept_threads() const { return static_cast<int>(threads_.size()); }
