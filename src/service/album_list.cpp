@@ -16,9 +16,6 @@
 namespace af {
 namespace {
 
-constexpr int kCoverColumn = 3;
-constexpr int kCoverWidth = 100;
-
 std::string without(std::string_view text, std::string_view piece) { return replace_text(text, piece, ""); }
 
 // Fetches the album list, and its further pages while data.total says more albums exist,
@@ -85,11 +82,8 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   OpenGate open;
   Gate& gate = job.gate ? *job.gate : open;
   if (!gate.pass()) return 0;
-  view.show_canvas(true);
-  for (int column : {5, 6, 7}) view.set_column_width(column, 0);
-  view.set_status(G("相册获取中，耐心等待..."));
-  view.clear_rows();
-  view.reset_covers();
+  view.list_started();
+  view.status(G("相册获取中，耐心等待..."));
 
   std::vector<JsonDocument> albums;
   std::string failure;
@@ -98,7 +92,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   if (n == 0) {
     if (!gate.pass()) return 0;
     if (failure.empty()) {
-      view.show_message(G("获取到相册个数为：0"), G("温馨提示"));
+      view.message(G("获取到相册个数为：0"), G("温馨提示"));
     } else {
       view.tell_failure(failure);
     }
@@ -106,17 +100,10 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   }
 
   if (!gate.pass()) return 0;
-  view.set_progress_position(0);
-  int position = 0;
   int rows = 0;
   for (int i = 1; i <= n; ++i) {
     if (!gate.pass()) return rows;
-    view.set_progress_maximum(n);
-    ++position;
-    view.set_progress_position(position);
-    // Whole numbers, as the download does: 29 of 100 is "29%", never a rounded-down 28.
-    const std::int64_t percent = std::int64_t{position} * 100 / n;
-    view.set_progress_label(std::to_string(percent) + "%");
+    view.list_progress(i, n);
 
     const JsonDocument& album = albums[static_cast<std::size_t>(i - 1)];
     const std::string caption = decode_escapes(without(album.member("caption").to_text(), "\""));
@@ -135,33 +122,30 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     row.id_and_type = album_id + "@@" + type;
     if (!gate.pass()) return rows;
     if (view.covers_wanted()) {
-      view.set_column_width(kCoverColumn, kCoverWidth);
       std::string picture = cover.empty() ? placeholder_cover() : fetch_cover(cover, job.gate);
       if (gate.ended()) return rows;
       // A cover that failed to arrive shows the placeholder, never another album's cover.
       row.cover_is_placeholder = cover.empty() || !looks_like_picture(picture);
       row.cover = row.cover_is_placeholder ? placeholder_cover() : std::move(picture);
-    } else {
-      view.set_column_width(kCoverColumn, 0);
     }
     if (!gate.pass()) return rows;
-    view.add_row(row);
+    view.album_found(row);
     ++rows;
   }
 
   if (!gate.pass()) return rows;
-  view.show_canvas(false);
+  view.list_ended();
   // A later page that failed leaves the list short: said before the totals.
   if (!failure.empty()) view.tell_failure(failure);
   const std::string count = std::to_string(rows);
-  view.set_status(G("相册列表获取完毕,共计") + count + G("个"));
-  view.append_log(G("-----获取完毕,共计") + count + G("个") + "\r\n\r\n");
+  view.status(G("相册列表获取完毕,共计") + count + G("个"));
+  view.log(G("-----获取完毕,共计") + count + G("个") + "\r\n\r\n");
   return rows;
 }
 
 std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListView> view, ResolvedUser& user) {
   if (command.box_text.empty()) {
-    view->show_message(G("请输入网址"), G("信息："));
+    view->message(G("请输入网址"), G("信息："));
     return {};
   }
   user.home_page_address = normalize_address(command.box_text);
@@ -177,10 +161,10 @@ std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListVi
     view->tell_failure(page.failure);
     return {};
   }
-  view->set_status(G("温馨提示：正在获取相册列表..."));
-  view->append_log(G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n");
-  // The canvas is hidden before the job starts, so the job's own show/hide decides.
-  view->show_canvas(false);
+  view->status(G("温馨提示：正在获取相册列表..."));
+  view->log(G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n");
+  // Whatever an earlier job left shown ends here; the new job's own start and end decide.
+  view->list_ended();
   AlbumListJob job;
   job.endpoints = command.endpoints;
   job.user_id = user.user_id;

@@ -110,7 +110,7 @@ class MainWindow : public QWidget {
 
   // Shows, of the download, pause, continue and end buttons, the ones `state` calls for.
   // A focused button that goes hides only after the button in its place has the focus.
-  void show_download_buttons(ButtonState state);
+  void show_download_buttons(DownloadState state);
 
   // Whether a home page is being fetched ("2：获取相册" or "[查看用户专辑]"); until it
   // is done those two commands and "3：下载选中" do nothing.

@@ -79,7 +79,7 @@ class ParallelDownloadTest : public DownloadTest {
       const ViewEvent& a = alone.events[i];
       const ViewEvent& b = together.events[i];
       EXPECT_TRUE(a.kind == b.kind && a.generation == b.generation && a.label == b.label &&
-                  a.text == b.text && a.value == b.value && a.buttons == b.buttons)
+                  a.text == b.text && a.value == b.value && a.state == b.state)
           << "view update " << i << ": " << gbk_to_utf8(a.text) << " / " << gbk_to_utf8(b.text);
     }
     EXPECT_TRUE(alone.files == together.files);
