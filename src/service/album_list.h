@@ -25,10 +25,10 @@ class Gate;
 
 // One row of the album table (超级列表框1). The row is added with its check box ticked.
 struct AlbumRow {
-  std::string serial;       // column 1 序号: the row's 1-based position in the table
-  std::string caption;      // column 2 相册名称: quotes removed, escapes decoded
-  std::string photos;       // column 4 图片数量: quotes removed
-  std::string id_and_type;  // column 5 相册ID: album id + "@@" + type
+  std::string serial;   // column 1 序号: the row's 1-based position in the table
+  std::string caption;  // column 2 相册名称: quotes removed, escapes decoded
+  std::string photos;   // column 4 图片数量: quotes removed
+  AlbumRef album;       // column 5 相册ID, shown as album_ref_text
   // Column 3 封面, present only while covers are on: the bytes of the cover picture
   // (JPEG/GIF/PNG/BMP as fetched, or placeholder_cover()). The window decodes them,
   // stretches the picture to 100 x 100 with white (255,255,255) as transparent, and
