@@ -15,6 +15,7 @@
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
+#include "service/photo_list.h"
 #include "util/codepage.h"
 #include "util/text.h"
 

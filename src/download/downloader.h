@@ -28,7 +28,7 @@
 #include "core/pacing.h"
 #include "core/thread_list.h"
 #include "download/download_view.h"
-#include "service/photo_list.h"
+#include "service/model.h"
 
 namespace af {
 

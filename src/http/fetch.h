@@ -93,11 +93,12 @@ std::string fetch_page(const std::string& address, const PageRequest& request = 
 // and status 0, as a send that got no answer at all.
 class RequestObject {
  public:
+  // Certificate problems a request may be told to ignore (or-ed together).
   enum CertificateProblem : long {
-    kUnknownAuthority = 0x0100,
-    kWrongUsage = 0x0200,
+    kUnknownAuthority = 0x100,
+    kWrongUsage = 0x200,
     kNameMismatch = 0x1000,
-    kInvalidDate = 0x2000,
+    kInvalidDate = 0x2000
   };
 
   RequestObject();
@@ -109,7 +110,7 @@ class RequestObject {
   void set_proxy(int setting, const std::string& proxy);
   void set_credentials(const std::string& user, const std::string& password, int flag);
   void open(const std::string& method, const std::string& address, bool async);
-  void ignore_certificate_problems(long problems);  // CertificateProblem flags, or-ed
+  void ignore_certificate_problems(long problems);
   void set_follow_redirects(bool follow);
   void set_request_header(const std::string& name, const std::string& value);
   void send(const std::string& body);

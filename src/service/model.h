@@ -3,6 +3,7 @@
 // user, an album, a photo, and a date-time of the upload-time bounds. Texts are GBK.
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "util/text.h"
@@ -26,8 +27,11 @@ struct ResolvedUser {
   std::string failure;
 };
 
-// One album of a user: its id and type as the photo list is asked for them.
+// One album of a user: its id and type as the photo list is asked for them. Made of both
+// (never of one text by mistake) or empty.
 struct AlbumRef {
+  AlbumRef() = default;
+  AlbumRef(std::string id_, std::string type_) : id(std::move(id_)), type(std::move(type_)) {}
   std::string id;
   std::string type;
   bool empty() const { return id.empty() && type.empty(); }
