@@ -213,8 +213,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     const bool wanted =
         options.albums.empty() ||
         std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
-    // The album as the window's table carries it in its id column, so that both front ends
-    // ask the service alike.
+    // The album as the window's id column carries it, so both front ends ask alike.
     if (wanted)
       ticked.push_back({row.serial, row.caption, row.photos, parse_album_ref(album_ref_text(row.album))});
   }

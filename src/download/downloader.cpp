@@ -147,7 +147,6 @@ void Downloader::Worker::download_selected() {
 }
 
 bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFolder& folder) {
-  const std::string& count_text = album.count_text;
   DownloadRecord record;
   record.open_record_store(record_store_path(user_id));
   if (!report_record(record.take_notices())) return false;
@@ -160,7 +159,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   save_options.album_name = album.name;
 
   bar.set_position(0);
-  bar.set_maximum(to_int32(count_text));
+  bar.set_maximum(to_int32(album.count_text));
   if (!steps.run([&] {
         view.set_label(generation, DownloadLabel::Percentage, "");
         view.set_progress_position(generation, bar.position());
@@ -207,7 +206,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   AlbumWalk walk;
   walk.endpoints = options.endpoints;
   walk.user_id = user_id;
-  walk.photo_count_text = count_text;
+  walk.photo_count_text = album.count_text;
   walk.album = album.album;
   walk.pacing = options.pacing;
   walk.gate = control.get();
@@ -221,7 +220,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
           view.set_label(generation, DownloadLabel::Percentage,
                          percentage_text(bar.position(), bar.maximum()));
           view.set_label(generation, DownloadLabel::PhotoCounter,
-                         count_text + "/" + std::to_string(bar.position()));
+                         album.count_text + "/" + std::to_string(bar.position()));
         }))
       return false;
     const SaveOutcome outcome = saver.save_photo(entry, position);

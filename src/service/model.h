@@ -31,7 +31,8 @@ struct ResolvedUser {
 // (never of one text by mistake) or empty.
 struct AlbumRef {
   AlbumRef() = default;
-  AlbumRef(std::string id_, std::string type_) : id(std::move(id_)), type(std::move(type_)) {}
+  AlbumRef(std::string album_id, std::string album_type)
+      : id(std::move(album_id)), type(std::move(album_type)) {}
   std::string id;
   std::string type;
   bool empty() const { return id.empty() && type.empty(); }
