@@ -63,14 +63,16 @@ class BenchView : public af::DownloadView {
   std::string save_folder_text() override { return save_; }
   af::DateTime range_start() override { return af::kRangeStartDefault; }
   af::DateTime range_end() override { return af::kRangeEndDefault; }
-  void append_log(af::Generation, const std::string& text) override { log_ += text; }
-  void set_label(af::Generation, af::DownloadLabel, const std::string&) override {}
-  void set_progress_maximum(af::Generation, int) override {}
-  void set_progress_position(af::Generation, int position) override {
-    if (position == 200 && rss_at_200 < 0) rss_at_200 = peak_rss_kib();
+  void log(af::Generation, const std::string& text) override { log_ += text; }
+  void state_changed(af::Generation, af::DownloadState) override {}
+  void albums_chosen(af::Generation, std::size_t) override {}
+  void album_started(af::Generation, std::size_t) override {}
+  void progress(af::Generation, const af::PhotoProgress& progress) override {
+    if (progress.position == 200 && rss_at_200 < 0) rss_at_200 = peak_rss_kib();
   }
-  void set_buttons(af::Generation, af::ButtonState) override {}
-  void show_message(af::Generation, const std::string&) override {}
+  void album_finished(af::Generation) override {}
+  void download_finished(af::Generation) override {}
+  void message(af::Generation, const std::string&) override {}
 
   long rss_at_200 = -1;
   std::string log_;

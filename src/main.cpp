@@ -1,23 +1,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 
-#include "core/pacing.h"
-#include "sample_service.h"
-#include "ui/demo_mode.h"
+#include "ui/command_line.h"
 #include "ui/desktop.h"
 #include "ui/main_window.h"
-#include "ui/screenshots.h"
 
 int main(int argc, char* argv[]) {
-  // Before the web engine starts: as root it runs only with its sandbox off.
-  const QString sandbox_note = af::switch_off_sandbox_when_root();
-  if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Album Fetcher"));
-  af::use_chinese(app);
+  const auto app = af::start_window_application(argc, argv);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
@@ -31,75 +20,15 @@ int main(int argc, char* argv[]) {
       "  3. Tick albums, click \"3：下载选中\"; pause, continue or end the download at will.\n"
       "     Photos go to the folder in the save box (the program directory by default)."));
   parser.addHelpOption();
-  const QCommandLineOption home({QStringLiteral("home")}, QStringLiteral("Start page of the login browser."),
-                                QStringLiteral("URL"));
-  const QCommandLineOption service_base({QStringLiteral("service-base")},
-                                        QStringLiteral("Base address of the photo service."),
-                                        QStringLiteral("URL"));
-  const QCommandLineOption demo({QStringLiteral("demo")},
-                                QStringLiteral("Start the built-in sample photo service and point the "
-                                               "window at it (overrides --home and --service-base)."));
-  const QCommandLineOption pace_factor({QStringLiteral("pace-factor")},
-                                       QStringLiteral("Divide the program's fixed waits by N (0: no waits)."),
-                                       QStringLiteral("N"));
-  const QCommandLineOption screenshot({QStringLiteral("screenshot")},
-                                      QStringLiteral("Save a picture of every page into DIR, then quit "
-                                                     "(with --demo: also the album list and a download)."),
-                                      QStringLiteral("DIR"));
-  const QCommandLineOption service_profile(
-      {QStringLiteral("service-profile")},
-      QStringLiteral("With --demo: how the sample service answers, classic or today (script-rendered "
-                     "home pages, login required, paged lists, rate limits)."),
-      QStringLiteral("NAME"), QStringLiteral("classic"));
-  parser.addOptions({home, service_base, demo, pace_factor, screenshot, service_profile});
-  parser.process(app);
-  const QString profile_name = parser.value(service_profile);
-  if (profile_name != QStringLiteral("classic") && profile_name != QStringLiteral("today")) {
-    std::fprintf(stderr, "--service-profile is classic or today\n");
-    return 2;
-  }
-
-  af::WindowOptions options;
-  if (parser.isSet(home)) options.home = parser.value(home);
-  if (parser.isSet(service_base)) options.service_base = parser.value(service_base);
-  if (parser.isSet(pace_factor)) {
-    bool ok = false;
-    const int factor = parser.value(pace_factor).toInt(&ok);
-    if (!ok) {
-      std::fprintf(stderr, "--pace-factor needs a whole number\n");
-      return 2;
-    }
-    options.pacing = af::Pacing::shortened(factor);
-  }
-
-  // The service must outlive the window, whose jobs talk to it.
-  std::unique_ptr<af::DemoService> demo_service;
-  if (parser.isSet(demo)) {
-    try {
-      demo_service = std::make_unique<af::DemoService>();
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "the demo service could not start: %s\n", e.what());
-      return 1;
-    }
-    if (profile_name == QStringLiteral("today"))
-      demo_service->service().set_profile(afsample::ServiceProfile::Today);
-    options = demo_service->window_options(options);
-  }
+  af::WindowCommandLine command_line(parser);
+  parser.process(*app);
+  if (const int status = command_line.read(parser)) return status;
 
   int code = 0;
   {
-    af::MainWindow window(options);
+    af::MainWindow window(command_line.window_options());
     window.show();
-    if (parser.isSet(screenshot))
-      af::take_screenshots(window, parser.value(screenshot), demo_service != nullptr);
-    code = app.exec();
+    code = app->exec();
   }
-  // An ended download whose worker is still held up by the disk is not waited for: the
-  // program ends without tearing down what that worker may still touch. Its photo stays
-  // under a temporary name, which the next download of the album removes.
-  if (af::MainWindow::downloads_still_finishing() > 0) {
-    std::fflush(nullptr);
-    std::_Exit(code);
-  }
-  return code;
+  return af::leave_program(code);
 }

@@ -141,51 +141,32 @@ void Terminal::finish_progress() {
 
 // ---- album list ----
 
-void TerminalAlbumListView::set_status(const std::string& text) {
-  terminal_.status(text);
-  terminal_.set_heading(text);
-}
-
-void TerminalAlbumListView::clear_rows() {
+void TerminalAlbumListView::list_started() {
   std::lock_guard lock(mutex_);
   rows_.clear();
 }
 
-void TerminalAlbumListView::add_row(const AlbumRow& row) {
+void TerminalAlbumListView::status(const std::string& text) {
+  terminal_.status(text);
+  terminal_.set_heading(text);
+}
+
+void TerminalAlbumListView::album_found(const AlbumRow& row) {
   std::lock_guard lock(mutex_);
   rows_.push_back(row);
 }
 
-void TerminalAlbumListView::set_progress_maximum(int maximum) {
-  {
-    std::lock_guard lock(mutex_);
-    maximum_ = maximum;
-  }
+// The percentage as the window shows it, and "<album>/<albums>".
+void TerminalAlbumListView::list_progress(int position, int maximum) {
   terminal_.set_maximum(maximum);
-}
-
-void TerminalAlbumListView::set_progress_position(int position) {
-  {
-    std::lock_guard lock(mutex_);
-    position_ = position;
-  }
   terminal_.set_position(position);
+  terminal_.set_percentage(percentage_text(position, maximum));
+  terminal_.set_counter(std::to_string(position) + "/" + std::to_string(maximum));
 }
 
-// The window shows only the percentage; the terminal adds "<album>/<albums>".
-void TerminalAlbumListView::set_progress_label(const std::string& text) {
-  std::string counter;
-  {
-    std::lock_guard lock(mutex_);
-    counter = std::to_string(position_) + "/" + std::to_string(maximum_);
-  }
-  terminal_.set_percentage(text);
-  terminal_.set_counter(counter);
-}
+void TerminalAlbumListView::log(const std::string& text) { terminal_.log(text); }
 
-void TerminalAlbumListView::append_log(const std::string& text) { terminal_.log(text); }
-
-void TerminalAlbumListView::show_message(const std::string& text, const std::string& caption) {
+void TerminalAlbumListView::message(const std::string& text, const std::string& caption) {
   terminal_.finish_progress();
   terminal_.message(text, caption);
 }
@@ -211,7 +192,7 @@ std::vector<AlbumRow> TerminalAlbumListView::rows() {
 
 // ---- download ----
 
-void TerminalDownloadView::append_log(Generation, const std::string& text) {
+void TerminalDownloadView::log(Generation, const std::string& text) {
   if (text.starts_with(G("失败"))) {
     std::lock_guard lock(mutex_);
     ++failures_;
@@ -219,33 +200,33 @@ void TerminalDownloadView::append_log(Generation, const std::string& text) {
   terminal_.log(text);
 }
 
-void TerminalDownloadView::set_label(Generation, DownloadLabel label, const std::string& text) {
-  switch (label) {
-    case DownloadLabel::SelectedAlbums:
-      terminal_.status(text);
-      break;
-    case DownloadLabel::CurrentAlbum:
-      terminal_.set_heading(text);
-      terminal_.status(text);
-      break;
-    case DownloadLabel::PhotoCounter:
-      terminal_.set_counter(text);
-      break;
-    case DownloadLabel::Percentage:
-      terminal_.set_percentage(text);
-      break;
-  }
+void TerminalDownloadView::albums_chosen(Generation, std::size_t albums) {
+  terminal_.status(albums_chosen_text(albums));
 }
 
-void TerminalDownloadView::set_progress_maximum(Generation, int maximum) {
-  terminal_.set_maximum(maximum);
+void TerminalDownloadView::album_started(Generation, std::size_t album) {
+  const std::string text = album_started_text(album);
+  terminal_.set_heading(text);
+  terminal_.status(text);
 }
 
-void TerminalDownloadView::set_progress_position(Generation, int position) {
-  terminal_.set_position(position);
+void TerminalDownloadView::progress(Generation, const PhotoProgress& progress) {
+  terminal_.set_position(held_figure(progress.position));
+  terminal_.set_percentage(progress_percentage_text(progress));
+  if (progress.position == 0)
+    terminal_.set_maximum(held_figure(progress.maximum));
+  else
+    terminal_.set_counter(progress_counter_text(progress));
 }
 
-void TerminalDownloadView::show_message(Generation, const std::string& text) {
+void TerminalDownloadView::album_finished(Generation) { terminal_.set_counter(""); }
+
+void TerminalDownloadView::download_finished(Generation) {
+  terminal_.set_counter(finished_counter_text());
+  terminal_.set_percentage(finished_percentage_text());
+}
+
+void TerminalDownloadView::message(Generation, const std::string& text) {
   {
     std::lock_guard lock(mutex_);
     finished_ = true;
@@ -254,7 +235,7 @@ void TerminalDownloadView::show_message(Generation, const std::string& text) {
   terminal_.message(text, {});
 }
 
-void TerminalDownloadView::report_storage_failure(Generation, const std::string& text) {
+void TerminalDownloadView::storage_failure(Generation, const std::string& text) {
   {
     std::lock_guard lock(mutex_);
     storage_failed_ = true;
@@ -264,7 +245,7 @@ void TerminalDownloadView::report_storage_failure(Generation, const std::string&
   terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
 }
 
-void TerminalDownloadView::report_record_problem(Generation, const std::string& text, bool usable) {
+void TerminalDownloadView::record_problem(Generation, const std::string& text, bool usable) {
   if (!usable) {
     std::lock_guard lock(mutex_);
     record_unusable_ = true;

@@ -1,5 +1,5 @@
 #pragma once
-// The window's view interfaces implemented on a terminal.
+// The engine's events shown on a terminal.
 //
 // Log lines go to standard output in UTF-8, in call order, each flushed at once, with the
 // window's CR LF line ends written as LF. Progress, status texts and message boxes go to
@@ -24,7 +24,7 @@ class Terminal {
   void send_log_to_error() { log_fd_ = 2; }  // before any thread logs
   // A message box as one line: "<caption><text>" (caption "信息：" unless given).
   void message(const std::string& gbk_text, const std::string& gbk_caption);
-  // A status text (标签_动态, the selected-albums label) as a line of its own.
+  // A status text (what the job is doing, how many albums are chosen) as a line of its own.
   void status(const std::string& gbk_text);
   // A plain UTF-8 line on standard error (the program's own notes and errors).
   void note(const std::string& utf8_text);
@@ -62,17 +62,12 @@ class TerminalAlbumListView final : public AlbumListView {
   explicit TerminalAlbumListView(Terminal& terminal) : terminal_(terminal) {}
 
   bool covers_wanted() override { return false; }
-  void show_canvas(bool) override {}
-  void set_column_width(int, int) override {}
-  void set_status(const std::string& text) override;
-  void clear_rows() override;
-  void reset_covers() override {}
-  void add_row(const AlbumRow& row) override;
-  void set_progress_maximum(int maximum) override;
-  void set_progress_position(int position) override;
-  void set_progress_label(const std::string& text) override;
-  void append_log(const std::string& text) override;
-  void show_message(const std::string& text, const std::string& caption) override;
+  void list_started() override;
+  void status(const std::string& text) override;
+  void list_progress(int position, int maximum) override;
+  void album_found(const AlbumRow& row) override;
+  void log(const std::string& text) override;
+  void message(const std::string& text, const std::string& caption) override;
   // Said on standard error and kept: the run then ends with status 1.
   void tell_failure(const std::string& text) override;
 
@@ -84,8 +79,6 @@ class TerminalAlbumListView final : public AlbumListView {
   std::mutex mutex_;
   std::vector<AlbumRow> rows_;
   std::string failure_;
-  int maximum_ = 0;
-  int position_ = 0;
 };
 
 // What the download reads (fixed before it starts) and shows.
@@ -109,15 +102,17 @@ class TerminalDownloadView final : public DownloadView {
   DateTime range_start() override { return start_; }
   DateTime range_end() override { return end_; }
 
-  void append_log(Generation generation, const std::string& text) override;
-  void set_label(Generation generation, DownloadLabel label, const std::string& text) override;
-  void set_progress_maximum(Generation generation, int maximum) override;
-  void set_progress_position(Generation generation, int position) override;
-  void set_buttons(Generation, ButtonState) override {}
-  void show_message(Generation generation, const std::string& text) override;
+  void log(Generation generation, const std::string& text) override;
+  void state_changed(Generation, DownloadState) override {}  // the run's end tells it
+  void albums_chosen(Generation generation, std::size_t albums) override;
+  void album_started(Generation generation, std::size_t album) override;
+  void progress(Generation generation, const PhotoProgress& progress) override;
+  void album_finished(Generation generation) override;
+  void download_finished(Generation generation) override;
+  void message(Generation generation, const std::string& text) override;
   // Logged, and said on standard error.
-  void report_storage_failure(Generation generation, const std::string& text) override;
-  void report_record_problem(Generation generation, const std::string& text, bool usable) override;
+  void storage_failure(Generation generation, const std::string& text) override;
+  void record_problem(Generation generation, const std::string& text, bool usable) override;
   void album_failed(Generation generation) override;
 
   // Photos that failed and albums whose photo list stopped short.

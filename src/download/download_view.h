@@ -1,15 +1,17 @@
 #pragma once
-// DownloadView: what the download controller reads from and shows on the window.
+// DownloadView: what a download reads from its front end once, and the events it reports.
 //
 // Reads are made by start_download on the GUI thread, once per download; the worker never
-// waits for the GUI thread. Updates come from the GUI thread (the controller's own button
-// changes) and from the worker thread; an implementation on a GUI toolkit posts each
-// update to the GUI thread in call order and applies it there only when
-// `Downloader::is_current(generation)` still holds at that moment, which drops the
-// updates of a download that has been ended meanwhile. The controller guarantees that no
-// update call is made for a download once end_download has returned.
+// waits for the GUI thread. Events come from the GUI thread (the controller's own state
+// changes) and from the worker thread; a front end on a GUI toolkit posts each event to the
+// GUI thread in call order and applies it there only when `Downloader::is_current(generation)`
+// still holds at that moment, which drops the events of a download that has been ended
+// meanwhile. The controller guarantees that no event is reported for a download once
+// end_download has returned.
 //
-// Texts are GBK. Update calls must not block on the GUI thread.
+// The texts a front end shows for the events are made here (albums_chosen_text, ...), so
+// every front end shows the same ones. Texts are GBK. Event calls must not block on the GUI
+// thread.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,20 +21,13 @@
 
 namespace af {
 
-enum class ButtonState {
-  Idle,     // 按钮_下载选中 shown; 按钮_暂停线程, 按钮_继续下载, 按钮_结束下载 hidden
-  Running,  // 按钮_暂停线程 and 按钮_结束下载 shown; the other two hidden
-  Paused,   // 按钮_继续下载 and 按钮_结束下载 shown; the other two hidden
+enum class DownloadState {
+  Idle,     // no download: one may start
+  Running,  // may be paused or ended
+  Paused,   // may be continued or ended
 };
 
-enum class DownloadLabel {
-  SelectedAlbums,  // 标签_选择了相册数量
-  CurrentAlbum,    // 标签_正在下载相册
-  PhotoCounter,    // 标签_第多少张照片
-  Percentage,      // 标签_进度条比例
-};
-
-// One ticked row of the album table (超级列表框1), in table order.
+// One ticked row of the album table, in table order.
 struct TickedAlbum {
   std::string serial;      // column 1, 序号
   std::string name;        // column 2, 相册名称 (untrimmed)
@@ -40,12 +35,34 @@ struct TickedAlbum {
   AlbumRef album;          // column 5, 相册ID
 };
 
-// Identifies the download an update belongs to; kControllerGeneration marks the
-// controller's own updates on the GUI thread, which are always current.
+// Identifies the download an event belongs to; kControllerGeneration marks the
+// controller's own events on the GUI thread, which are always current.
 using Generation = std::uint64_t;
 inline constexpr Generation kControllerGeneration = 0;
-// The highest maximum and position of 进度条1.
-inline constexpr int kProgressLimit = 32767;
+
+// Where a download stands within its album: `position` photos walked of the `maximum` the
+// album table stated (its text `count_text`). Position 0: the album has just begun.
+struct PhotoProgress {
+  std::int64_t position = 0;
+  std::int64_t maximum = 0;
+  std::string count_text;
+};
+
+// The figures of a progress are shown held within 0 and 32767 (a larger one as 32767, a
+// negative one as 0), and the percentage and the counter are made of the held figures: an
+// album with more photos than it states goes beyond 100% and beyond its count.
+int held_figure(std::int64_t value);
+// "<integer part of position / maximum × 100>%"; a maximum of 0 shows "100%".
+std::string percentage_text(std::int64_t position, std::int64_t maximum);
+// The texts that go with the events: "总共需下载[<n>]个相册", "下载到第[<n>]个相册", the
+// album's percentage (empty at position 0), the photo counter "<count>/<position>", and
+// the counter and the percentage at the finish ("下载完成", "100%").
+std::string albums_chosen_text(std::size_t albums);
+std::string album_started_text(std::size_t album);
+std::string progress_percentage_text(const PhotoProgress& progress);
+std::string progress_counter_text(const PhotoProgress& progress);
+std::string finished_counter_text();
+std::string finished_percentage_text();
 
 class DownloadView {
  public:
@@ -53,47 +70,50 @@ class DownloadView {
 
   // Reads (GUI thread, at start_download).
   virtual std::vector<TickedAlbum> ticked_albums() = 0;
-  virtual std::string save_folder_text() = 0;  // 编辑框_保存位置
+  virtual std::string save_folder_text() = 0;
   // The save folder exactly as the operator gave it, as the file system names it (UTF-8),
   // whatever characters it holds; empty: the program directory. The default reads
   // save_folder_text() as GBK, which cannot hold every character: a view that has the
   // operator's own text gives it here.
   virtual std::string save_folder_path() { return gbk_to_utf8(save_folder_text()); }
-  virtual DateTime range_start() = 0;  // 日期框_开始时间
-  virtual DateTime range_end() = 0;    // 日期框_结束时间
+  virtual DateTime range_start() = 0;  // the upload-time bounds, when they are on
+  virtual DateTime range_end() = 0;
 
-  // Updates.
-  // Appended at the end of 编辑框_操作记录 (caret moved to the end, view scrolled to it).
-  virtual void append_log(Generation generation, const std::string& text) = 0;
-  virtual void set_label(Generation generation, DownloadLabel label, const std::string& text) = 0;
-  // 进度条1. Values are already held within 0 and 32767; a position beyond the maximum is
-  // drawn as a full bar.
-  virtual void set_progress_maximum(Generation generation, int maximum) = 0;
-  virtual void set_progress_position(Generation generation, int position) = 0;
-  // Fills 进度条1 whatever its maximum (which may have been set by something other than this
-  // download, such as the album list). The default sets the highest position, which a
-  // view drawing a position beyond the maximum as a full bar shows as full.
-  virtual void fill_progress(Generation generation) { set_progress_position(generation, kProgressLimit); }
-  virtual void set_buttons(Generation generation, ButtonState state) = 0;
+  // Events.
+  // A line (or lines) for the log, CR LF ended, in the order made.
+  virtual void log(Generation generation, const std::string& text) = 0;
+  // The download's state changed: Running at a start or continue, Paused at a pause, Idle
+  // at an end, a finish or a storage failure.
+  virtual void state_changed(Generation generation, DownloadState state) = 0;
+  // The number of ticked albums that will be downloaded (those with an id and a count).
+  virtual void albums_chosen(Generation generation, std::size_t albums) = 0;
+  // Album `album` (from 1) of them begins.
+  virtual void album_started(Generation generation, std::size_t album) = 0;
+  // The photo at `progress.position` is next (position 0: the album's photo list begins).
+  virtual void progress(Generation generation, const PhotoProgress& progress) = 0;
+  // The album's photo list was walked to its end.
+  virtual void album_finished(Generation generation) = 0;
   // An album whose photo list could not be had in full (its log line is already written);
   // a later run completes it.
   virtual void album_failed(Generation /*generation*/) {}
-  // A message box with an OK button and the default caption, shown by the GUI thread
-  // without blocking the caller.
-  virtual void show_message(Generation generation, const std::string& text) = 0;
+  // Every album is done: the progress is complete whatever its maximum was. The message
+  // that tells it follows.
+  virtual void download_finished(Generation generation) = 0;
+  // A message for the operator (the caption "信息："), without blocking the caller.
+  virtual void message(Generation generation, const std::string& text) = 0;
   // The download has stopped because the save folder or the disk refused a write; `text`
-  // names the folder and the cause. The buttons are already Idle. The default logs the
-  // text and shows it in a message box.
-  virtual void report_storage_failure(Generation generation, const std::string& text) {
-    append_log(generation, text + "\r\n");
-    show_message(generation, text);
+  // names the folder and the cause. The state is already Idle. The default logs the
+  // text and shows it as a message.
+  virtual void storage_failure(Generation generation, const std::string& text) {
+    log(generation, text + "\r\n");
+    message(generation, text);
   }
   // The download record cannot be used (`usable` false: nothing is skipped or kept for
   // this download), or a file that was no record was set aside and replaced (`usable`
   // true). Said once per download; the default logs the text.
-  virtual void report_record_problem(Generation generation, const std::string& text, bool usable) {
+  virtual void record_problem(Generation generation, const std::string& text, bool usable) {
     (void)usable;
-    append_log(generation, text + "\r\n");
+    log(generation, text + "\r\n");
   }
 };
 

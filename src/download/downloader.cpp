@@ -23,7 +23,7 @@ namespace af {
 
 namespace {
 
-constexpr int kBarLimit = kProgressLimit;
+constexpr int kHighestFigure = 32767;
 
 // The worker's waits are the fixed pacing waits, at most some twenty a second. The kernel's
 // default timer slack (50 µs) would lengthen each of them for the sake of batching
@@ -36,14 +36,35 @@ void use_exact_timers() {
 
 }  // namespace
 
-int ProgressBarModel::hold(std::int64_t value) {
-  return static_cast<int>(std::clamp<std::int64_t>(value, 0, kBarLimit));
+int held_figure(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, 0, kHighestFigure));
 }
 
-std::string percentage_text(int position, int maximum) {
+std::string percentage_text(std::int64_t position, std::int64_t maximum) {
   if (maximum <= 0) return "100%";
-  return std::to_string(std::int64_t{position} * 100 / maximum) + "%";
+  return std::to_string(position * 100 / maximum) + "%";
 }
+
+std::string albums_chosen_text(std::size_t albums) {
+  return G("总共需下载[") + std::to_string(albums) + G("]个相册");
+}
+
+std::string album_started_text(std::size_t album) {
+  return G("下载到第[") + std::to_string(album) + G("]个相册");
+}
+
+std::string progress_percentage_text(const PhotoProgress& progress) {
+  if (progress.position == 0) return "";
+  return percentage_text(held_figure(progress.position), held_figure(progress.maximum));
+}
+
+std::string progress_counter_text(const PhotoProgress& progress) {
+  return progress.count_text + "/" + std::to_string(held_figure(progress.position));
+}
+
+std::string finished_counter_text() { return G("下载完成"); }
+
+std::string finished_percentage_text() { return "100%"; }
 
 // Everything one download reads, copied when it starts, and the steps it takes.
 struct Downloader::Worker {
@@ -62,7 +83,6 @@ struct Downloader::Worker {
   std::string save_folder;  // UTF-8, exactly as the operator gave it
   DateTime start_time;
   DateTime end_time;
-  ProgressBarModel bar;
 
   Worker(Downloader& owner_, Generation generation_, std::shared_ptr<DownloadControl> control_)
       : owner(owner_),
@@ -73,18 +93,14 @@ struct Downloader::Worker {
         options(owner_.options_) {}
 
   bool log(const std::string& text) {
-    return steps.run([&] { view.append_log(generation, text); });
-  }
-  bool label(DownloadLabel which, const std::string& text) {
-    return steps.run([&] { view.set_label(generation, which, text); });
+    return steps.run([&] { view.log(generation, text); });
   }
   // Tells what went wrong with the record; that it cannot be used, once per download.
   bool report_record(const std::vector<RecordNotice>& notices) {
     for (const auto& notice : notices) {
       if (!notice.usable && record_failure_told) continue;
       if (!notice.usable) record_failure_told = true;
-      if (!steps.run([&] { view.report_record_problem(generation, notice.text, notice.usable); }))
-        return false;
+      if (!steps.run([&] { view.record_problem(generation, notice.text, notice.usable); })) return false;
     }
     return true;
   }
@@ -92,9 +108,9 @@ struct Downloader::Worker {
   void end_on_storage_failure(const std::string& folder, const std::string& cause) {
     const std::string text = G("保存失败，下载已停止：") + utf8_to_gb18030(folder) + G("，原因：") + cause;
     steps.run([&] {
-      owner.state_ = ButtonState::Idle;
-      view.set_buttons(generation, ButtonState::Idle);
-      view.report_storage_failure(generation, text);
+      owner.state_ = DownloadState::Idle;
+      view.state_changed(generation, DownloadState::Idle);
+      view.storage_failure(generation, text);
     });
   }
 
@@ -124,26 +140,20 @@ void Downloader::Worker::download_selected() {
   // folders would coincide are told apart.
   user_title = sanitize_name(user_title);
   const std::vector<AlbumFolder> folders = album_folders(save_folder, user_title, namings);
-  if (!label(DownloadLabel::SelectedAlbums, G("总共需下载[") + std::to_string(jobs.size()) + G("]个相册")))
-    return;
+  if (!steps.run([&] { view.albums_chosen(generation, jobs.size()); })) return;
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
-    if (!label(DownloadLabel::CurrentAlbum, G("下载到第[") + std::to_string(k) + G("]个相册"))) return;
+    if (!steps.run([&] { view.album_started(generation, k); })) return;
     if (!download_album(jobs[k - 1], folders[k - 1])) return;
   }
 
   if (!steps.run([&] {
-        owner.state_ = ButtonState::Idle;
-        view.set_buttons(generation, ButtonState::Idle);
+        owner.state_ = DownloadState::Idle;
+        view.state_changed(generation, DownloadState::Idle);
       }))
     return;
   if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
-  if (!label(DownloadLabel::PhotoCounter, G("下载完成"))) return;
-  // The bar is filled whatever its maximum: with no album run, the window's bar still has
-  // the maximum something else gave it.
-  bar.set_position(bar.maximum());
-  if (!steps.run([&] { view.fill_progress(generation); })) return;
-  if (!label(DownloadLabel::Percentage, "100%")) return;
-  steps.run([&] { view.show_message(generation, G("全部下载完毕")); });
+  if (!steps.run([&] { view.download_finished(generation); })) return;
+  steps.run([&] { view.message(generation, G("全部下载完毕")); });
 }
 
 bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFolder& folder) {
@@ -158,14 +168,8 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   save_options.pacing = options.pacing;
   save_options.album_name = album.name;
 
-  bar.set_position(0);
-  bar.set_maximum(to_int32(album.count_text));
-  if (!steps.run([&] {
-        view.set_label(generation, DownloadLabel::Percentage, "");
-        view.set_progress_position(generation, bar.position());
-        view.set_progress_maximum(generation, bar.maximum());
-      }))
-    return false;
+  PhotoProgress progress{0, to_int32(album.count_text), album.count_text};
+  if (!steps.run([&] { view.progress(generation, progress); })) return false;
   if (!log(G("准备下载相册《") + album.name + G("》") + "\r\n\r\n")) return false;
 
   const std::string& name = folder.name;
@@ -179,7 +183,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   remove_temporary_files(folder.path);
 
   PhotoSaver saver(
-      folder.path, record, steps, [this](const std::string& line) { view.append_log(generation, line); },
+      folder.path, record, steps, [this](const std::string& line) { view.log(generation, line); },
       save_options);
   bool storage_failed = false;
   // The album index gains a line for each photo put in place; a failure to write it is
@@ -214,15 +218,8 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   walk.failure = &failure;
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
-    bar.set_position(position);
-    if (!steps.run([&] {
-          view.set_progress_position(generation, bar.position());
-          view.set_label(generation, DownloadLabel::Percentage,
-                         percentage_text(bar.position(), bar.maximum()));
-          view.set_label(generation, DownloadLabel::PhotoCounter,
-                         album.count_text + "/" + std::to_string(bar.position()));
-        }))
-      return false;
+    progress.position = position;
+    if (!steps.run([&] { view.progress(generation, progress); })) return false;
     const SaveOutcome outcome = saver.save_photo(entry, position);
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
     if (outcome == SaveOutcome::GaveUp) gave_up = true;
@@ -245,7 +242,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   }
 
   if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
-  if (!label(DownloadLabel::PhotoCounter, "")) return false;
+  if (!steps.run([&] { view.album_finished(generation); })) return false;
   record.close_record_store();
   return true;
 }
@@ -265,7 +262,7 @@ Downloader::~Downloader() {
 bool Downloader::start_download(const std::string& user_id, const std::string& user_title) {
   {
     std::lock_guard lock(step_mutex_);
-    if (state_ != ButtonState::Idle) return false;
+    if (state_ != DownloadState::Idle) return false;
   }
   auto control = std::make_shared<DownloadControl>();
   auto worker = std::make_shared<Worker>(*this, 0, control);
@@ -289,8 +286,8 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
     control_ = control;
     worker->generation = ++counter_;
     current_ = worker->generation;
-    state_ = ButtonState::Running;
-    view_.set_buttons(kControllerGeneration, ButtonState::Running);
+    state_ = DownloadState::Running;
+    view_.state_changed(kControllerGeneration, DownloadState::Running);
   }
 
   threads_.start([worker] {
@@ -302,30 +299,30 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
 
 void Downloader::pause_download() {
   std::lock_guard lock(step_mutex_);
-  if (state_ != ButtonState::Running || !control_) return;
+  if (state_ != DownloadState::Running || !control_) return;
   control_->pause();
-  state_ = ButtonState::Paused;
-  view_.set_buttons(kControllerGeneration, ButtonState::Paused);
+  state_ = DownloadState::Paused;
+  view_.state_changed(kControllerGeneration, DownloadState::Paused);
 }
 
 void Downloader::continue_download() {
   std::lock_guard lock(step_mutex_);
-  if (state_ != ButtonState::Paused || !control_) return;
-  state_ = ButtonState::Running;
-  view_.set_buttons(kControllerGeneration, ButtonState::Running);
+  if (state_ != DownloadState::Paused || !control_) return;
+  state_ = DownloadState::Running;
+  view_.state_changed(kControllerGeneration, DownloadState::Running);
   control_->resume();
 }
 
 void Downloader::end_download() {
   std::lock_guard lock(step_mutex_);
-  if (state_ == ButtonState::Idle || !control_) return;
+  if (state_ == DownloadState::Idle || !control_) return;
   control_->end();
   current_ = ++counter_;  // no download holds this generation: pending updates are stale
-  state_ = ButtonState::Idle;
-  view_.set_buttons(kControllerGeneration, ButtonState::Idle);
+  state_ = DownloadState::Idle;
+  view_.state_changed(kControllerGeneration, DownloadState::Idle);
 }
 
-ButtonState Downloader::state() const {
+DownloadState Downloader::state() const {
   std::lock_guard lock(step_mutex_);
   return state_;
 }

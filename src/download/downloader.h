@@ -1,22 +1,22 @@
 #pragma once
 // Downloader: the download controller and its one worker thread.
 //
-//   Downloader downloader(view);                // view: the window, or a test recorder
-//   downloader.start_download(user_id, title);  // 按钮_下载选中
-//   downloader.pause_download();                // 按钮_暂停线程
-//   downloader.continue_download();             // 按钮_继续下载
-//   downloader.end_download();                  // 按钮_结束下载
+//   Downloader downloader(view);                // view: a front end, or a test recorder
+//   downloader.start_download(user_id, title);  // "3：下载选中"
+//   downloader.pause_download();
+//   downloader.continue_download();
+//   downloader.end_download();
 //
 // The four operations run on the GUI thread and return at once. The worker takes its own
 // copies of everything it reads when it starts (user id and title, the two switches, the
-// ticked rows, the save box, the date pickers), so later changes on the window take effect
+// ticked rows, the save folder, the date bounds), so later changes in the front end take effect
 // at the next start. Pause and end are cooperative: after pause_download returns nothing
 // more is requested, waited, written, recorded or shown until continue_download (a
 // transfer under way is held); after end_download returns nothing more of any kind comes
-// from that download (a transfer under way is aborted) and the buttons are Idle. Neither
+// from that download (a transfer under way is aborted) and the state is Idle. Neither
 // waits for the disk: a photo write under way is finished (or removed after an end) while
 // the operation returns. A write that the save folder or the disk refuses ends the
-// download (DownloadView::report_storage_failure) before any further photo is requested.
+// download (DownloadView::storage_failure) before any further photo is requested.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -33,25 +33,6 @@
 namespace af {
 
 class DownloadControl;
-
-// The window's progress bar: maximum and position are stored held within 0 and 32767, and
-// read back as stored.
-class ProgressBarModel {
- public:
-  static int hold(std::int64_t value);
-  void set_maximum(std::int64_t value) { maximum_ = hold(value); }
-  void set_position(std::int64_t value) { position_ = hold(value); }
-  int maximum() const { return maximum_; }
-  int position() const { return position_; }
-
- private:
-  int maximum_ = 100;
-  int position_ = 0;
-};
-
-// "<integer part of position / maximum × 100>%"; a maximum of 0 shows "100%" (the bar is
-// drawn full).
-std::string percentage_text(int position, int maximum);
 
 struct DownloaderOptions {
   ServiceEndpoints endpoints;
@@ -79,7 +60,7 @@ class Downloader {
   void continue_download();  // Paused -> Running
   void end_download();       // Running or Paused -> Idle
 
-  ButtonState state() const;
+  DownloadState state() const;
   // Whether an update of `generation` may still be shown (see DownloadView).
   bool is_current(Generation generation) const;
   // Waits until the worker of the last start has returned; false on timeout. Not for the
@@ -92,7 +73,7 @@ class Downloader {
   DownloadView& view_;
   DownloaderOptions options_;
   mutable std::mutex step_mutex_;  // held by every worker step and by the controller's changes
-  ButtonState state_ = ButtonState::Idle;
+  DownloadState state_ = DownloadState::Idle;
   std::shared_ptr<DownloadControl> control_;
   std::atomic<Generation> current_{1};
   Generation counter_ = 1;

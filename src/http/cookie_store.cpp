@@ -1,6 +1,5 @@
 #include "http/cookie_store.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <tuple>
 
 #include "core/paths.h"
+#include "http/curl_handles.h"
 
 namespace af {
 
@@ -38,13 +38,16 @@ std::vector<std::string> split_tabs(const std::string& line) {
 std::string cookie_key(const Cookie& c) { return c.domain + '\t' + c.path + '\t' + c.name; }
 
 bool same_cookie(const Cookie& a, const Cookie& b) {
-  return std::tie(a.domain, a.include_subdomains, a.path, a.secure, a.http_only, a.expires, a.name, a.value) ==
+  return std::tie(a.domain, a.include_subdomains, a.path, a.secure, a.http_only, a.expires, a.name,
+                  a.value) ==
          std::tie(b.domain, b.include_subdomains, b.path, b.secure, b.http_only, b.expires, b.name, b.value);
 }
 
 }  // namespace
 
-bool Cookie::is_expired() const { return expires != 0 && expires <= static_cast<long long>(std::time(nullptr)); }
+bool Cookie::is_expired() const {
+  return expires != 0 && expires <= static_cast<long long>(std::time(nullptr));
+}
 
 std::string netscape_line(const Cookie& cookie) {
   std::string domain = cookie.domain;
@@ -93,11 +96,11 @@ bool parse_netscape_line(const std::string& text, Cookie& cookie) {
 }
 
 struct CookieStore::Impl {
-  CURLSH* share = nullptr;
+  ShareHandle share = new_share_handle();
   std::array<std::mutex, CURL_LOCK_DATA_LAST + 1> locks;
   // A handle attached to the share through which the store itself is read and written.
   std::mutex control_mutex;
-  CURL* control = nullptr;
+  EasyHandle control = new_easy_handle();
   std::mutex listener_mutex;
   Listener listener;
 
@@ -110,7 +113,7 @@ struct CookieStore::Impl {
 
   void command(const std::string& line) {
     std::lock_guard guard(control_mutex);
-    if (control) curl_easy_setopt(control, CURLOPT_COOKIELIST, line.c_str());
+    if (control.get()) curl_easy_setopt(control.get(), CURLOPT_COOKIELIST, line.c_str());
   }
 
   std::vector<Cookie> list() {
@@ -118,13 +121,14 @@ struct CookieStore::Impl {
     curl_slist* lines = nullptr;
     {
       std::lock_guard guard(control_mutex);
-      if (!control || curl_easy_getinfo(control, CURLINFO_COOKIELIST, &lines) != CURLE_OK) return cookies;
+      if (!control.get() || curl_easy_getinfo(control.get(), CURLINFO_COOKIELIST, &lines) != CURLE_OK)
+        return cookies;
     }
-    for (curl_slist* l = lines; l; l = l->next) {
+    const TextList owned(lines);
+    for (curl_slist* l = owned.get(); l; l = l->next) {
       Cookie cookie;
       if (parse_netscape_line(l->data, cookie) && !cookie.is_expired()) cookies.push_back(std::move(cookie));
     }
-    curl_slist_free_all(lines);
     return cookies;
   }
 };
@@ -136,27 +140,20 @@ CookieStore& CookieStore::instance() {
 }
 
 CookieStore::CookieStore() : impl_(new Impl) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  impl_->share = curl_share_init();
-  if (impl_->share) {
-    curl_share_setopt(impl_->share, CURLSHOPT_LOCKFUNC, &Impl::lock);
-    curl_share_setopt(impl_->share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
-    curl_share_setopt(impl_->share, CURLSHOPT_USERDATA, impl_);
-    curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  if (CURLSH* share = impl_->share.get()) {
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, impl_);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
   }
-  impl_->control = curl_easy_init();
-  if (impl_->control) attach(impl_->control);
+  attach(impl_->control.get());
 }
 
-CookieStore::~CookieStore() {
-  if (impl_->control) curl_easy_cleanup(impl_->control);
-  if (impl_->share) curl_share_cleanup(impl_->share);
-  delete impl_;
-}
+CookieStore::~CookieStore() { delete impl_; }
 
 void CookieStore::attach(CURL* easy) {
-  if (!easy || !impl_->share) return;
-  curl_easy_setopt(easy, CURLOPT_SHARE, impl_->share);
+  if (!easy || !impl_->share.get()) return;
+  curl_easy_setopt(easy, CURLOPT_SHARE, impl_->share.get());
   curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the engine on, no file of its own
 }
 
@@ -246,8 +243,10 @@ void CookieStore::save(const std::string& path) {
   bool ok = true;
   for (std::size_t done = 0; ok && done < text.size();) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   if (::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;

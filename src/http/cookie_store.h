@@ -22,12 +22,12 @@ typedef void CURL;
 namespace af {
 
 struct Cookie {
-  std::string domain;        // ".example.com" for a domain cookie, "example.com" host-only
+  std::string domain;  // ".example.com" for a domain cookie, "example.com" host-only
   bool include_subdomains = false;
   std::string path = "/";
   bool secure = false;
   bool http_only = false;
-  long long expires = 0;     // Unix seconds; 0 for a session cookie
+  long long expires = 0;  // Unix seconds; 0 for a session cookie
   std::string name;
   std::string value;
 
@@ -38,8 +38,8 @@ struct Cookie {
 
 class CookieStore {
  public:
-  // Created on first use (which also initialises libcurl once) and never destroyed, so
-  // threads still running at exit can keep using it.
+  // Created on first use and never destroyed, so threads still running at exit can keep
+  // using it.
   static CookieStore& instance();
 
   CookieStore(const CookieStore&) = delete;
@@ -77,6 +77,7 @@ class CookieStore {
   void clear();
 
   struct Impl;
+
  private:
   CookieStore();
   ~CookieStore();

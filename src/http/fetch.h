@@ -1,6 +1,8 @@
 #pragma once
-// The two transports: one complete HTTP exchange per call, body returned as bytes.
-// A failed exchange gives the empty byte sequence; nothing is thrown or shown.
+// The transports (pages, photos, the album table's covers): one complete HTTP exchange per
+// call, body returned as bytes.
+// A failed exchange gives the empty byte sequence; nothing is thrown or shown, and the
+// caller that asks for the outcome learns why.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,12 +29,17 @@ enum class FetchFailure {
   Other,        // any other transport failure
 };
 
-// What became of one exchange, for callers that tell causes apart (log lines, messages).
+// What became of one exchange: the final answer (status, header lines, body) and, for an
+// exchange that brought none, the cause (describe_outcome puts both in words for log lines
+// and messages).
 struct FetchOutcome {
   FetchFailure failure = FetchFailure::None;
   int status = 0;                // the final answer's status; 0 when none came
   std::string response_headers;  // the final answer's header lines (fetch_page: status line first)
   std::string detail;            // the transport's own words for a failure (ASCII)
+  // The answer's bytes. fetch_page and fetch_page_timed return them instead and leave this
+  // empty in the outcome they hand out, so a picture is not held twice.
+  std::string body{};
 
   bool answered() const { return failure == FetchFailure::None && status != 0; }
 };
@@ -157,5 +164,11 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
 // The one timeout, in milliseconds, that fetch_page_timed gives all four phases: 15000 for
 // fewer than 1 second, -1 (no call, the object's own stay) for exactly -1.
 int timed_timeout_ms(int timeout_seconds);
+
+// A plain HTTP/1.0 GET of a cover address: agent "Mozilla/4.0 (compatible; MSIE 6.0;
+// Windows NT 5.0)", "Accept: */*", no cookies, no cache, no proxy. The body bytes whatever
+// the status; empty when the connection or request fails. A cover refused with 403 is
+// asked once more with the service's Referer.
+std::string fetch_cover(const std::string& address, Gate* gate = nullptr);
 
 }  // namespace af

@@ -63,7 +63,7 @@ struct UserPage {
 UserPage resolve_user(const std::string& address, Gate* gate = nullptr,
                       long deadline_ms = kDefaultRequestDeadlineMs);
 
-// The "[查看用户专辑]" command: resolves the address typed in 编辑框_url, writes
+// The "[查看用户专辑]" command: resolves the address typed for it, writes
 // home_page_address and user_id into `user` (user_title untouched) and returns the
 // album overview address for the browser box.
 std::string show_user_albums(const ServiceEndpoints& endpoints, std::string_view url_box_text,

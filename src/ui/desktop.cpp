@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cstdio>
 #include <cstdlib>
 
 namespace af {
@@ -33,6 +35,16 @@ int use_chinese(QCoreApplication& app) {
     }
   }
   return installed;
+}
+
+std::unique_ptr<QApplication> start_window_application(int& argc, char** argv) {
+  // Before the web engine starts: as root it runs only with its sandbox off.
+  const QString sandbox_note = switch_off_sandbox_when_root();
+  if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));
+  auto app = std::make_unique<QApplication>(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Album Fetcher"));
+  use_chinese(*app);
+  return app;
 }
 
 }  // namespace af

@@ -3,7 +3,9 @@
 // sandbox for a program run as root, and Chinese for every standard dialog, button and
 // calendar whatever the machine's locale.
 #include <QString>
+#include <memory>
 
+class QApplication;
 class QCoreApplication;
 
 namespace af {
@@ -19,5 +21,9 @@ QString switch_off_sandbox_when_root();
 // menus) installed into `app`, and Chinese as the default locale (calendars, dates).
 // Returns how many translation catalogues were found and installed.
 int use_chinese(QCoreApplication& app);
+
+// The application of a program that opens the window (the sandbox line, if any, on
+// stderr; the program's name; Chinese). `argc` and `argv` must outlive it.
+std::unique_ptr<QApplication> start_window_application(int& argc, char** argv);
 
 }  // namespace af

@@ -30,7 +30,7 @@ void QtDialogs::show_notice(const QString& text, const QString& caption) {
 
 void QtDialogs::show_next_notice() {
   if (waiting_.empty()) return;
-  const PresetMessage message = waiting_.front();
+  const Notice message = waiting_.front();
   waiting_.pop_front();
   auto* box = new QMessageBox(QMessageBox::Information, message.caption, message.text, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -64,19 +64,5 @@ void QtDialogs::open_folder(const QString& path) {
 }
 
 QString cannot_open_folder_text(const QString& path) { return QStringLiteral("无法打开目录：%1").arg(path); }
-
-QString PresetDialogs::choose_folder(const QString& title, const QString& initial) {
-  folder_questions_.push_back({title, initial});
-  if (folder_answers_.empty()) return {};
-  QString answer = folder_answers_.front();
-  folder_answers_.pop_front();
-  return answer;
-}
-
-void PresetDialogs::show_message(const QString& text, const QString& caption) {
-  messages_.push_back({text, caption});
-}
-
-void PresetDialogs::open_folder(const QString& path) { opened_folders_.push_back(path); }
 
 }  // namespace af

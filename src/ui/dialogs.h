@@ -1,21 +1,14 @@
 #pragma once
 // Every exchange with the operator and the desktop outside the window goes through
 // Dialogs, so that the window never blocks a test: QtDialogs shows the real chooser,
-// message boxes and file manager; PresetDialogs answers from a queue filled in advance and
-// records what was asked (a notice is recorded as a message).
+// message boxes and file manager; tests put in their own answers (tests/support).
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
-#include <QStringList>
 #include <deque>
 #include <memory>
 
 namespace af {
-
-struct PresetMessage {
-  QString text;
-  QString caption;
-};
 
 class Dialogs {
  public:
@@ -61,41 +54,17 @@ class QtDialogs final : public Dialogs {
  private:
   void show_next_notice();
 
+  struct Notice {
+    QString text;
+    QString caption;
+  };
   QString opener_ = QStringLiteral("xdg-open");
   QPointer<QMessageBox> current_;
-  std::deque<PresetMessage> waiting_;
+  std::deque<Notice> waiting_;
   // Held by this object only: what outlives it (a notice, a file manager still starting)
   // checks it before calling back.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   std::shared_ptr<int> running_openers_ = std::make_shared<int>(0);
-};
-
-// Answers prepared by a test (or a scripted demo). An unprepared chooser answers "",
-// as a cancel would.
-class PresetDialogs final : public Dialogs {
- public:
-  struct FolderQuestion {
-    QString title;
-    QString initial;
-  };
-  using Message = PresetMessage;
-
-  void answer_folder(const QString& path) { folder_answers_.push_back(path); }
-
-  QString choose_folder(const QString& title, const QString& initial) override;
-  using Dialogs::show_message;
-  void show_message(const QString& text, const QString& caption) override;
-  void open_folder(const QString& path) override;
-
-  const std::deque<FolderQuestion>& folder_questions() const { return folder_questions_; }
-  const std::deque<Message>& messages() const { return messages_; }
-  const QStringList& opened_folders() const { return opened_folders_; }
-
- private:
-  std::deque<QString> folder_answers_;
-  std::deque<FolderQuestion> folder_questions_;
-  std::deque<Message> messages_;
-  QStringList opened_folders_;
 };
 
 }  // namespace af

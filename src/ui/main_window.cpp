@@ -397,8 +397,6 @@ void MainWindow::append_log(const QString& text) {
   log_box_->verticalScrollBar()->setValue(log_box_->verticalScrollBar()->maximum());
 }
 
-QImage MainWindow::grab_image() { return grab().toImage(); }
-
 void MainWindow::make_downloader() {
   DownloaderOptions download_options;
   download_options.endpoints.photo_base = options_.service_base.toStdString();
@@ -410,7 +408,7 @@ void MainWindow::make_downloader() {
 
 void MainWindow::set_pacing(const Pacing& pacing) {
   options_.pacing = pacing;
-  if (downloader_->state() == ButtonState::Idle) make_downloader();
+  if (downloader_->state() == DownloadState::Idle) make_downloader();
 }
 
 void MainWindow::get_albums() {
@@ -533,18 +531,18 @@ void MainWindow::open_save_folder() {
   dialogs_->open_folder(path);
 }
 
-void MainWindow::show_download_buttons(ButtonState state) {
+void MainWindow::show_download_buttons(DownloadState state) {
   struct Shown {
     QPushButton* button;
     bool shown;
   };
-  const Shown buttons[] = {{download_button_, state == ButtonState::Idle},
-                           {pause_button_, state == ButtonState::Running},
-                           {continue_button_, state == ButtonState::Paused},
-                           {end_button_, state != ButtonState::Idle}};
-  QPushButton* in_place = state == ButtonState::Idle      ? download_button_
-                          : state == ButtonState::Running ? pause_button_
-                                                          : continue_button_;
+  const Shown buttons[] = {{download_button_, state == DownloadState::Idle},
+                           {pause_button_, state == DownloadState::Running},
+                           {continue_button_, state == DownloadState::Paused},
+                           {end_button_, state != DownloadState::Idle}};
+  QPushButton* in_place = state == DownloadState::Idle      ? download_button_
+                          : state == DownloadState::Running ? pause_button_
+                                                            : continue_button_;
   QWidget* focused = focusWidget();
   bool focus_goes = false;
   for (const Shown& b : buttons) {

@@ -109,7 +109,7 @@ class MainWindow : public QWidget {
 
   // Shows, of the download, pause, continue and end buttons, the ones `state` calls for.
   // A focused button that goes hides only after the button in its place has the focus.
-  void show_download_buttons(ButtonState state);
+  void show_download_buttons(DownloadState state);
 
   // Whether a home page is being fetched ("2：获取相册" or "[查看用户专辑]"); until it
   // is done those two commands and "3：下载选中" do nothing.
@@ -121,9 +121,6 @@ class MainWindow : public QWidget {
 
   // Appends to the log box; the log is never cleared during a run.
   void append_log(const QString& text);
-
-  // Grabs the window as it is drawn now (docs and visual checks).
-  QImage grab_image();
 
   // The window's own short-lived threads not yet joined (finished ones are joined when
   // the next one starts, and all of them when the window goes).

@@ -32,18 +32,32 @@ W* named(MainWindow* window, const char* name) {
   return window->findChild<W*>(QString::fromUtf8(name));
 }
 
-const char* label_name(DownloadLabel label) {
-  switch (label) {
-    case DownloadLabel::SelectedAlbums:
-      return "标签_选择了相册数量";
-    case DownloadLabel::CurrentAlbum:
-      return "标签_正在下载相册";
-    case DownloadLabel::PhotoCounter:
-      return "标签_第多少张照片";
-    case DownloadLabel::Percentage:
-      return "标签_进度条比例";
+// The album table's cover column (as wide as a thumbnail while covers are shown); the columns after
+// 相册ID stay hidden.
+constexpr int kCoverColumn = 3;
+constexpr int kHiddenColumns[] = {5, 6, 7};
+
+void set_label(MainWindow* window, const char* name, const QString& text) {
+  if (auto* label = named<QLabel>(window, name)) label->setText(text);
+}
+
+// Sets the bar to the figures as every front end holds them; a maximum of 0 is drawn as a
+// full bar, and so is a position beyond the maximum.
+void show_bar(MainWindow* window, std::int64_t position, std::int64_t maximum) {
+  auto* bar = named<QProgressBar>(window, "进度条1");
+  if (bar == nullptr) return;
+  const int held_maximum = held_figure(maximum);
+  if (held_maximum <= 0) {
+    bar->setRange(0, 1);
+    bar->setValue(1);
+  } else {
+    bar->setRange(0, held_maximum);
+    bar->setValue(std::min(held_figure(position), held_maximum));
   }
-  return "";
+}
+
+void show_canvas(MainWindow* window, bool shown) {
+  if (auto* canvas = named<QLabel>(window, "画板1")) canvas->setVisible(shown);
 }
 
 DateTime picker_date(MainWindow* window, const char* name) {
@@ -118,18 +132,6 @@ void QtWindowBridge::post_download(Generation generation, F apply) {
   });
 }
 
-void QtWindowBridge::show_bar() {
-  auto* bar = window_ ? named<QProgressBar>(window_.data(), "进度条1") : nullptr;
-  if (bar == nullptr) return;
-  if (bar_maximum_ <= 0) {
-    bar->setRange(0, 1);
-    bar->setValue(1);
-  } else {
-    bar->setRange(0, bar_maximum_);
-    bar->setValue(std::min(bar_position_, bar_maximum_));
-  }
-}
-
 // --- the album list job ---
 
 bool QtWindowBridge::covers_wanted() {
@@ -138,35 +140,32 @@ bool QtWindowBridge::covers_wanted() {
   return covers_wanted_.load();
 }
 
-void QtWindowBridge::show_canvas(bool shown) {
-  post([shown](MainWindow* window) {
-    if (auto* canvas = named<QLabel>(window, "画板1")) canvas->setVisible(shown);
-  });
-}
-
-void QtWindowBridge::set_column_width(int column, int width) {
-  post([column, width](MainWindow* window) { window->album_table()->setColumnWidth(column, width); });
-}
-
-void QtWindowBridge::set_status(const std::string& text) {
-  post([text = from_gbk(text)](MainWindow* window) {
-    if (auto* status = named<QLabel>(window, "标签_动态")) status->setText(text);
-  });
-}
-
-void QtWindowBridge::clear_rows() {
-  post([](MainWindow* window) { window->album_table()->remove_all_rows(); });
-}
-
-void QtWindowBridge::reset_covers() {
-  // Each row carries its own thumbnail, so a new job starts with nothing to drop: the
-  // rows still shown keep theirs until clear_rows removes them.
+void QtWindowBridge::list_started() {
   post([](MainWindow* window) {
+    show_canvas(window, true);
+    for (int column : kHiddenColumns) window->album_table()->setColumnWidth(column, 0);
+    window->album_table()->remove_all_rows();
+    // Each row carries its own thumbnail: the canvas alone shows a cover of the last job.
     if (auto* canvas = named<QLabel>(window, "画板1")) canvas->clear();
   });
 }
 
-void QtWindowBridge::add_row(const AlbumRow& row) {
+void QtWindowBridge::list_ended() {
+  post([](MainWindow* window) { show_canvas(window, false); });
+}
+
+void QtWindowBridge::status(const std::string& text) {
+  post([text = from_gbk(text)](MainWindow* window) { set_label(window, "标签_动态", text); });
+}
+
+void QtWindowBridge::list_progress(int position, int maximum) {
+  post([position, maximum, text = from_gbk(percentage_text(position, maximum))](MainWindow* window) {
+    show_bar(window, position, maximum);
+    set_label(window, "标签_进度条比例", text);
+  });
+}
+
+void QtWindowBridge::album_found(const AlbumRow& row) {
   // Decoding and scaling need no widget, so they are done on the caller's thread.
   std::optional<QImage> thumbnail;
   if (row.cover) thumbnail = cover_thumbnail(*row.cover);
@@ -174,6 +173,7 @@ void QtWindowBridge::add_row(const AlbumRow& row) {
                              from_gbk(album_ref_text(row.album))};
   post([cells, thumbnail](MainWindow* window) {
     AlbumTable* table = window->album_table();
+    table->setColumnWidth(kCoverColumn, thumbnail ? kThumbnailSide : 0);
     // Ticked by the program: no operator event, so no row becomes selected.
     const int index = table->add_album_row(cells, true);
     if (thumbnail) {
@@ -184,31 +184,11 @@ void QtWindowBridge::add_row(const AlbumRow& row) {
   });
 }
 
-void QtWindowBridge::set_progress_maximum(int maximum) {
-  post([this, maximum](MainWindow*) {
-    bar_maximum_ = ProgressBarModel::hold(maximum);
-    show_bar();
-  });
-}
-
-void QtWindowBridge::set_progress_position(int position) {
-  post([this, position](MainWindow*) {
-    bar_position_ = ProgressBarModel::hold(position);
-    show_bar();
-  });
-}
-
-void QtWindowBridge::set_progress_label(const std::string& text) {
-  post([text = from_gbk(text)](MainWindow* window) {
-    if (auto* label = named<QLabel>(window, "标签_进度条比例")) label->setText(text);
-  });
-}
-
-void QtWindowBridge::append_log(const std::string& text) {
+void QtWindowBridge::log(const std::string& text) {
   post([text = from_gbk(text)](MainWindow* window) { window->append_log(text); });
 }
 
-void QtWindowBridge::show_message(const std::string& text, const std::string& caption) {
+void QtWindowBridge::message(const std::string& text, const std::string& caption) {
   post([text = from_gbk(text), caption = from_gbk(caption)](MainWindow* window) {
     window->dialogs().show_message(text, caption);
   });
@@ -250,35 +230,50 @@ DateTime QtWindowBridge::range_end() {
   return window_ ? picker_date(window_.data(), "日期框_结束时间") : DateTime{};
 }
 
-void QtWindowBridge::append_log(Generation generation, const std::string& text) {
+void QtWindowBridge::log(Generation generation, const std::string& text) {
   post_download(generation, [text = from_gbk(text)](MainWindow* window) { window->append_log(text); });
 }
 
-void QtWindowBridge::set_label(Generation generation, DownloadLabel label, const std::string& text) {
-  post_download(generation, [name = label_name(label), text = from_gbk(text)](MainWindow* window) {
-    if (auto* shown = named<QLabel>(window, name)) shown->setText(text);
-  });
-}
-
-void QtWindowBridge::set_progress_maximum(Generation generation, int maximum) {
-  post_download(generation, [this, maximum](MainWindow*) {
-    bar_maximum_ = ProgressBarModel::hold(maximum);
-    show_bar();
-  });
-}
-
-void QtWindowBridge::set_progress_position(Generation generation, int position) {
-  post_download(generation, [this, position](MainWindow*) {
-    bar_position_ = ProgressBarModel::hold(position);
-    show_bar();
-  });
-}
-
-void QtWindowBridge::set_buttons(Generation generation, ButtonState state) {
+void QtWindowBridge::state_changed(Generation generation, DownloadState state) {
   post_download(generation, [state](MainWindow* window) { window->show_download_buttons(state); });
 }
 
-void QtWindowBridge::show_message(Generation generation, const std::string& text) {
+void QtWindowBridge::albums_chosen(Generation generation, std::size_t albums) {
+  post_download(generation, [text = from_gbk(albums_chosen_text(albums))](MainWindow* window) {
+    set_label(window, "标签_选择了相册数量", text);
+  });
+}
+
+void QtWindowBridge::album_started(Generation generation, std::size_t album) {
+  post_download(generation, [text = from_gbk(album_started_text(album))](MainWindow* window) {
+    set_label(window, "标签_正在下载相册", text);
+  });
+}
+
+void QtWindowBridge::progress(Generation generation, const PhotoProgress& progress) {
+  post_download(generation, [progress, percentage = from_gbk(progress_percentage_text(progress)),
+                             counter = from_gbk(progress_counter_text(progress))](MainWindow* window) {
+    set_label(window, "标签_进度条比例", percentage);
+    show_bar(window, progress.position, progress.maximum);
+    // Before the album's first photo the counter keeps the last album's text.
+    if (progress.position > 0) set_label(window, "标签_第多少张照片", counter);
+  });
+}
+
+void QtWindowBridge::album_finished(Generation generation) {
+  post_download(generation, [](MainWindow* window) { set_label(window, "标签_第多少张照片", QString()); });
+}
+
+void QtWindowBridge::download_finished(Generation generation) {
+  post_download(generation, [](MainWindow* window) {
+    set_label(window, "标签_第多少张照片", from_gbk(finished_counter_text()));
+    // Full whatever its maximum: with no album run it still has the one the list gave it.
+    if (auto* bar = named<QProgressBar>(window, "进度条1")) bar->setValue(bar->maximum());
+    set_label(window, "标签_进度条比例", from_gbk(finished_percentage_text()));
+  });
+}
+
+void QtWindowBridge::message(Generation generation, const std::string& text) {
   post_download(generation, [text = from_gbk(text)](MainWindow* window) {
     // From the download's own thread: the window stays usable while it is shown.
     window->dialogs().show_notice(text, QStringLiteral("信息："));

@@ -1,7 +1,8 @@
 #pragma once
 // QtWindowBridge: the album list job's and the download's view of the window.
 //
-// Background threads call it; it never touches a widget from there. Every update is
+// It maps the engine's events to the window's widgets. Background threads call it; it
+// never touches a widget from there. Every event is
 // posted to the GUI thread (QMetaObject::invokeMethod, queued) in call order and applied
 // there while the window still exists; the caller never waits, and neither does the
 // one read a background thread makes, covers_wanted() (the window keeps it up to date). Download updates are
@@ -25,9 +26,6 @@
 #include "download/download_view.h"
 #include "service/album_list.h"
 
-class QLabel;
-class QProgressBar;
-
 namespace af {
 
 class MainWindow;
@@ -49,30 +47,28 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
 
   // AlbumListView
   bool covers_wanted() override;
-  void show_canvas(bool shown) override;
-  void set_column_width(int column, int width) override;
-  void set_status(const std::string& text) override;
-  void clear_rows() override;
-  void reset_covers() override;
-  void add_row(const AlbumRow& row) override;
-  void set_progress_maximum(int maximum) override;
-  void set_progress_position(int position) override;
-  void set_progress_label(const std::string& text) override;
-  void append_log(const std::string& text) override;
-  void show_message(const std::string& text, const std::string& caption) override;
+  void list_started() override;
+  void list_ended() override;
+  void status(const std::string& text) override;
+  void list_progress(int position, int maximum) override;
+  void album_found(const AlbumRow& row) override;
+  void log(const std::string& text) override;
+  void message(const std::string& text, const std::string& caption) override;
 
-  // DownloadView: reads on the GUI thread, updates from anywhere.
+  // DownloadView: reads on the GUI thread, events from anywhere.
   std::vector<TickedAlbum> ticked_albums() override;
   std::string save_folder_text() override;
   std::string save_folder_path() override;
   DateTime range_start() override;
   DateTime range_end() override;
-  void append_log(Generation generation, const std::string& text) override;
-  void set_label(Generation generation, DownloadLabel label, const std::string& text) override;
-  void set_progress_maximum(Generation generation, int maximum) override;
-  void set_progress_position(Generation generation, int position) override;
-  void set_buttons(Generation generation, ButtonState state) override;
-  void show_message(Generation generation, const std::string& text) override;
+  void log(Generation generation, const std::string& text) override;
+  void state_changed(Generation generation, DownloadState state) override;
+  void albums_chosen(Generation generation, std::size_t albums) override;
+  void album_started(Generation generation, std::size_t album) override;
+  void progress(Generation generation, const PhotoProgress& progress) override;
+  void album_finished(Generation generation) override;
+  void download_finished(Generation generation) override;
+  void message(Generation generation, const std::string& text) override;
 
  private:
   explicit QtWindowBridge(MainWindow* window);
@@ -83,14 +79,9 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   void post(F apply);
   template <typename F>
   void post_download(Generation generation, F apply);
-  void show_bar();
 
   QPointer<MainWindow> window_;
   DownloadControl jobs_;
-  // The progress bar as the engine sees it (GUI thread only): shown as min(position,
-  // maximum); a maximum of 0 is shown as a full bar.
-  int bar_maximum_ = 100;
-  int bar_position_ = 0;
   std::atomic<bool> covers_wanted_{false};
 };
 

@@ -58,7 +58,7 @@ class DownloadTest : public aftest::SampleServiceTest {
     Downloader downloader(view_, options());
     ASSERT_TRUE(downloader.start_download(uid, G(title_utf8)));
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
-    EXPECT_EQ(downloader.state(), ButtonState::Idle);
+    EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }
 
   // Every file under `root`, by path relative to it, with its bytes; album indexes are left

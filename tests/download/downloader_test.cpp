@@ -14,24 +14,40 @@ namespace af {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::DownloadLabel;
 using testing::DownloadTest;
 using testing::ViewEvent;
 
 // ---- pieces without a service ----
 
-TEST(ProgressBarModel, HoldsValuesWithinTheWindowsLimits) {
+TEST(HeldFigure, HoldsValuesWithin0And32767) {
   struct Case {
     std::int64_t given;
-    int stored;
+    int held;
   };
-  for (auto [given, stored] : {Case{-5, 0}, Case{0, 0}, Case{1234, 1234}, Case{32767, 32767},
-                               Case{32768, 32767}, Case{40000, 32767}}) {
-    ProgressBarModel bar;
-    bar.set_maximum(given);
-    bar.set_position(given);
-    EXPECT_EQ(bar.maximum(), stored) << given;
-    EXPECT_EQ(bar.position(), stored) << given;
+  for (auto [given, held] : {Case{-5, 0}, Case{0, 0}, Case{1234, 1234}, Case{32767, 32767},
+                             Case{32768, 32767}, Case{40000, 32767}, Case{std::int64_t{1} << 40, 32767}})
+    EXPECT_EQ(held_figure(given), held) << given;
+}
+
+// The texts every front end shows of a photo's progress are made of the held figures.
+TEST(ProgressTexts, PercentageAndCounterOfTheHeldFigures) {
+  struct Case {
+    std::int64_t position, maximum;
+    const char* count_text;
+    const char* percentage;
+    const char* counter;
+  };
+  for (auto [position, maximum, count_text, percentage, counter] :
+       {Case{0, 5, "5", "", "5/0"}, Case{1, 5, "5", "20%", "5/1"}, Case{130, 100, "100", "130%", "100/130"},
+        Case{35000, 40000, "40000", "100%", "40000/32767"}, Case{2, 40000, "40000", "0%", "40000/2"},
+        Case{3, 0, "", "100%", "/3"}}) {
+    const PhotoProgress progress{position, maximum, count_text};
+    EXPECT_EQ(progress_percentage_text(progress), percentage) << position << "/" << maximum;
+    EXPECT_EQ(progress_counter_text(progress), counter) << position << "/" << maximum;
   }
+  EXPECT_EQ(albums_chosen_text(12), G("总共需下载[12]个相册"));
+  EXPECT_EQ(album_started_text(3), G("下载到第[3]个相册"));
 }
 
 TEST(PercentageText, IsTheIntegerPartOfTheReadBackRatio) {
@@ -86,7 +102,7 @@ TEST_F(DownloadTest, WholeDownloadOfSeveralAlbums) {
   EXPECT_EQ(view_.last(ViewEvent::Position), 120);
   EXPECT_EQ(view_.events()[view_.event_count() - 3].kind, ViewEvent::Fill);  // then "100%", the box
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 120);
-  EXPECT_EQ(view_.button_states(), (std::vector<ButtonState>{ButtonState::Running, ButtonState::Idle}));
+  EXPECT_EQ(view_.states(), (std::vector<DownloadState>{DownloadState::Running, DownloadState::Idle}));
   EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
   // One image request per photo, and the record holds every photo.
   EXPECT_EQ(all_image_requests(), 128u);
@@ -166,7 +182,7 @@ TEST_F(DownloadTest, NoRowTickedStillFinishes) {
   EXPECT_EQ(view_.label(DownloadLabel::PhotoCounter), G("下载完成"));
   EXPECT_EQ(view_.label(DownloadLabel::Percentage), "100%");
   EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
-  EXPECT_EQ(view_.button_states().back(), ButtonState::Idle);
+  EXPECT_EQ(view_.states().back(), DownloadState::Idle);
   EXPECT_TRUE(service().requests().empty());
   // The record file is made at start all the same.
   EXPECT_TRUE(fs::exists(program_.file("1005.dlr")));
@@ -179,8 +195,7 @@ TEST_F(DownloadTest, TheFinishFillsTheBarWhateverItsMaximum) {
        {std::vector<TickedAlbum>{},
         std::vector<TickedAlbum>{{"1", "X", "3", AlbumRef{}}, {"2", "Y", "", AlbumRef{"5", "18"}}}}) {
     view_.clear();
-    view_.set_progress_maximum(kControllerGeneration, 300);
-    view_.set_progress_position(kControllerGeneration, 120);
+    view_.set_bar(300, 120);
     view_.rows = rows;
     run("1005", "T");
     const auto events = view_.events();
@@ -191,25 +206,6 @@ TEST_F(DownloadTest, TheFinishFillsTheBarWhateverItsMaximum) {
     EXPECT_EQ(bar, (std::vector<ViewEvent::Kind>{ViewEvent::Maximum, ViewEvent::Position, ViewEvent::Fill}));
     EXPECT_EQ(view_.label(DownloadLabel::Percentage), "100%");
   }
-}
-
-// A view that keeps the default fill sets the highest position, drawn as a full bar.
-TEST(DownloadView, DefaultFillSetsTheHighestPosition) {
-  struct PositionOnly : DownloadView {
-    std::vector<TickedAlbum> ticked_albums() override { return {}; }
-    std::string save_folder_text() override { return {}; }
-    DateTime range_start() override { return {}; }
-    DateTime range_end() override { return {}; }
-    void append_log(Generation, const std::string&) override {}
-    void set_label(Generation, DownloadLabel, const std::string&) override {}
-    void set_progress_maximum(Generation, int) override {}
-    void set_progress_position(Generation g, int position) override { positions.emplace_back(g, position); }
-    void set_buttons(Generation, ButtonState) override {}
-    void show_message(Generation, const std::string&) override {}
-    std::vector<std::pair<Generation, int>> positions;
-  } view;
-  view.fill_progress(7);
-  EXPECT_EQ(view.positions, (std::vector<std::pair<Generation, int>>{{7, 32767}}));
 }
 
 TEST_F(DownloadTest, StatedCountOf1234ShowsTwelvePercentAt150) {
@@ -580,8 +576,8 @@ TEST_F(DownloadTest, PauseDuringTheRetryWaitRequestsNothingUntilContinue) {
   ASSERT_TRUE(downloader.start_download("6001", G("T")));
   ASSERT_TRUE(eventually([&] { return service().requests_to("/photos/get_all").size() == 1; }));
   downloader.pause_download();
-  EXPECT_EQ(downloader.state(), ButtonState::Paused);
-  EXPECT_EQ(view_.button_states().back(), ButtonState::Paused);
+  EXPECT_EQ(downloader.state(), DownloadState::Paused);
+  EXPECT_EQ(view_.states().back(), DownloadState::Paused);
   const std::size_t events = view_.event_count();
   std::this_thread::sleep_for(std::chrono::milliseconds(4500));  // twice the wait and more
   EXPECT_EQ(service().requests().size(), 1u);
@@ -589,15 +585,15 @@ TEST_F(DownloadTest, PauseDuringTheRetryWaitRequestsNothingUntilContinue) {
   EXPECT_FALSE(downloader.wait_for_worker(std::chrono::milliseconds(0)));
 
   downloader.continue_download();
-  EXPECT_EQ(downloader.state(), ButtonState::Running);
+  EXPECT_EQ(downloader.state(), DownloadState::Running);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
   std::size_t first_page = 0;
   for (const auto& r : service().requests_to("/photos/get_all"))
     if (r.query.find("&page=1&") != std::string::npos) ++first_page;
   EXPECT_EQ(first_page, 2u);
   EXPECT_EQ(files_under(save_.path()).size(), 3u);
-  EXPECT_EQ(view_.button_states(), (std::vector<ButtonState>{ButtonState::Running, ButtonState::Paused,
-                                                             ButtonState::Running, ButtonState::Idle}));
+  EXPECT_EQ(view_.states(), (std::vector<DownloadState>{DownloadState::Running, DownloadState::Paused,
+                                                        DownloadState::Running, DownloadState::Idle}));
 }
 
 TEST_F(DownloadTest, PauseHoldsEverythingAndContinueCompletes) {
@@ -643,8 +639,8 @@ TEST_F(DownloadTest, EndWhileASlowImageIsInFlight) {
 
   const auto started = std::chrono::steady_clock::now();
   downloader.end_download();
-  EXPECT_EQ(downloader.state(), ButtonState::Idle);
-  EXPECT_EQ(view_.button_states().back(), ButtonState::Idle);
+  EXPECT_EQ(downloader.state(), DownloadState::Idle);
+  EXPECT_EQ(view_.states().back(), DownloadState::Idle);
   const std::size_t events = view_.event_count();
   // The transfer is aborted: the worker is gone long before the slow answer would come.
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(8)));
@@ -680,8 +676,8 @@ TEST_F(DownloadTest, PauseThenEnd) {
   const std::size_t requests = service().requests().size();
   const std::size_t files = files_under(save_.path()).size();
   downloader.end_download();
-  EXPECT_EQ(view_.button_states(),
-            (std::vector<ButtonState>{ButtonState::Running, ButtonState::Paused, ButtonState::Idle}));
+  EXPECT_EQ(view_.states(),
+            (std::vector<DownloadState>{DownloadState::Running, DownloadState::Paused, DownloadState::Idle}));
   const std::size_t events = view_.event_count();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(10)));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -693,7 +689,7 @@ TEST_F(DownloadTest, PauseThenEnd) {
   // Operations that do not fit the state change nothing.
   downloader.continue_download();
   downloader.pause_download();
-  EXPECT_EQ(downloader.state(), ButtonState::Idle);
+  EXPECT_EQ(downloader.state(), DownloadState::Idle);
   EXPECT_EQ(view_.event_count(), events);
 }
 

@@ -37,7 +37,7 @@ class FlushedSaveTest : public DownloadTest {
     Downloader downloader(view_, flushed(during_wait));
     ASSERT_TRUE(downloader.start_download(uid, G("T")));
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
-    EXPECT_EQ(downloader.state(), ButtonState::Idle);
+    EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }
 
   std::size_t temporary_files() {
@@ -119,13 +119,13 @@ INSTANTIATE_TEST_SUITE_P(SavedWithinAndAfterTheWait, FlushedSaveWays, ::testing:
 class FinishWatchingView : public testing::RecordingView {
  public:
   std::function<void()> on_finish;
-  void show_message(Generation g, const std::string& text) override {
+  void message(Generation g, const std::string& text) override {
     if (on_finish) on_finish();
-    RecordingView::show_message(g, text);
+    RecordingView::message(g, text);
   }
-  void append_log(Generation g, const std::string& text) override {
+  void log(Generation g, const std::string& text) override {
     if (on_finish && text.find(G("全部下载完毕")) != std::string::npos) on_finish();
-    RecordingView::append_log(g, text);
+    RecordingView::log(g, text);
   }
 };
 

@@ -51,7 +51,7 @@ class ImageAnswerTest : public DownloadTest {
     Downloader downloader(view_, o);
     ASSERT_TRUE(downloader.start_download(uid, G("T")));
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
-    EXPECT_EQ(downloader.state(), ButtonState::Idle);
+    EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }
 
   // The photos of `album` whose files are in place; each file must be the served picture,

@@ -1,5 +1,5 @@
 #pragma once
-// RecordingView: a DownloadView that keeps every update in order, for the engine tests.
+// RecordingView: a DownloadView that keeps every event in order, for the engine tests.
 // Reads answer what the test set; updates may come from any thread.
 #include <mutex>
 #include <optional>
@@ -10,13 +10,18 @@
 
 namespace af::testing {
 
+// The four texts a front end shows of a download's progress.
+enum class DownloadLabel { SelectedAlbums, CurrentAlbum, PhotoCounter, Percentage };
+
+// What a front end makes of the events, one entry per label text, bar change, state and
+// message (as the window shows them; the events themselves are kept by name in calls()).
 struct ViewEvent {
-  enum Kind { Log, Label, Maximum, Position, Fill, Buttons, Message } kind;
+  enum Kind { Log, Label, Maximum, Position, Fill, State, Message } kind;
   Generation generation = 0;
   DownloadLabel label = DownloadLabel::SelectedAlbums;
   std::string text;
   int value = 0;
-  ButtonState buttons = ButtonState::Idle;
+  DownloadState state = DownloadState::Idle;
 };
 
 class RecordingView : public DownloadView {
@@ -37,22 +42,55 @@ class RecordingView : public DownloadView {
   DateTime range_start() override { return start; }
   DateTime range_end() override { return end; }
 
-  void append_log(Generation g, const std::string& text) override { add({ViewEvent::Log, g, {}, text}); }
-  void set_label(Generation g, DownloadLabel label, const std::string& text) override {
-    add({ViewEvent::Label, g, label, text});
+  void log(Generation g, const std::string& text) override { add("log", {{ViewEvent::Log, g, {}, text}}); }
+  void state_changed(Generation g, DownloadState state) override {
+    add("state_changed", {{ViewEvent::State, g, {}, {}, 0, state}});
   }
-  void set_progress_maximum(Generation g, int maximum) override {
-    add({ViewEvent::Maximum, g, {}, {}, maximum});
+  void albums_chosen(Generation g, std::size_t albums) override {
+    add("albums_chosen", {text_of(g, DownloadLabel::SelectedAlbums, albums_chosen_text(albums))});
   }
-  void set_progress_position(Generation g, int position) override {
-    add({ViewEvent::Position, g, {}, {}, position});
+  void album_started(Generation g, std::size_t album) override {
+    add("album_started", {text_of(g, DownloadLabel::CurrentAlbum, album_started_text(album))});
   }
-  void fill_progress(Generation g) override { add({ViewEvent::Fill, g, {}, {}, 0}); }
-  void set_buttons(Generation g, ButtonState state) override {
-    add({ViewEvent::Buttons, g, {}, {}, 0, state});
+  void progress(Generation g, const PhotoProgress& p) override {
+    std::vector<ViewEvent> shown = {text_of(g, DownloadLabel::Percentage, progress_percentage_text(p)),
+                                    {ViewEvent::Position, g, {}, {}, held_figure(p.position)}};
+    if (p.position == 0)
+      shown.push_back({ViewEvent::Maximum, g, {}, {}, held_figure(p.maximum)});
+    else
+      shown.push_back(text_of(g, DownloadLabel::PhotoCounter, progress_counter_text(p)));
+    add("progress", shown);
   }
-  void show_message(Generation g, const std::string& text) override {
-    add({ViewEvent::Message, g, {}, text});
+  void album_finished(Generation g) override {
+    add("album_finished", {text_of(g, DownloadLabel::PhotoCounter, "")});
+  }
+  void album_failed(Generation) override { add("album_failed", {}); }
+  void download_finished(Generation g) override {
+    add("download_finished", {text_of(g, DownloadLabel::PhotoCounter, finished_counter_text()),
+                              {ViewEvent::Fill, g, {}, {}, 0},
+                              text_of(g, DownloadLabel::Percentage, finished_percentage_text())});
+  }
+  void message(Generation g, const std::string& text) override {
+    add("message", {{ViewEvent::Message, g, {}, text}});
+  }
+  void storage_failure(Generation g, const std::string& text) override {
+    add("storage_failure", {});
+    DownloadView::storage_failure(g, text);
+  }
+  void record_problem(Generation g, const std::string& text, bool usable) override {
+    add("record_problem", {});
+    DownloadView::record_problem(g, text, usable);
+  }
+
+  // The bar as something else left it before a download (the album list).
+  void set_bar(int maximum, int position) {
+    add("set_bar", {{ViewEvent::Maximum, kControllerGeneration, {}, {}, maximum},
+                    {ViewEvent::Position, kControllerGeneration, {}, {}, position}});
+  }
+  // The events by name, in order.
+  std::vector<std::string> calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
   }
 
   std::vector<ViewEvent> events() const {
@@ -66,6 +104,7 @@ class RecordingView : public DownloadView {
   void clear() {
     std::lock_guard lock(mutex_);
     events_.clear();
+    calls_.clear();
   }
   // The whole log box, as appended.
   std::string log() const {
@@ -85,10 +124,10 @@ class RecordingView : public DownloadView {
     auto texts = label_texts(which);
     return texts.empty() ? std::string() : texts.back();
   }
-  std::vector<ButtonState> button_states() const {
-    std::vector<ButtonState> states;
+  std::vector<DownloadState> states() const {
+    std::vector<DownloadState> states;
     for (const auto& e : events())
-      if (e.kind == ViewEvent::Buttons) states.push_back(e.buttons);
+      if (e.kind == ViewEvent::State) states.push_back(e.state);
     return states;
   }
   std::vector<std::string> messages() const {
@@ -105,11 +144,16 @@ class RecordingView : public DownloadView {
   }
 
  private:
-  void add(ViewEvent event) {
+  static ViewEvent text_of(Generation g, DownloadLabel which, std::string text) {
+    return {ViewEvent::Label, g, which, std::move(text)};
+  }
+  void add(const std::string& call, std::vector<ViewEvent> shown) {
     std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
+    calls_.push_back(call);
+    for (auto& event : shown) events_.push_back(std::move(event));
   }
   mutable std::mutex mutex_;
+  std::vector<std::string> calls_;
   std::vector<ViewEvent> events_;
 };
 

@@ -133,7 +133,7 @@ class StorageTest : public DownloadTest {
     const std::string text = storage_text(folder, error);
     EXPECT_NE(view_.log().find(text + "\r\n"), std::string::npos) << view_.log();
     EXPECT_EQ(view_.messages(), std::vector<std::string>{text});
-    EXPECT_EQ(view_.button_states().back(), ButtonState::Idle);
+    EXPECT_EQ(view_.states().back(), DownloadState::Idle);
     EXPECT_EQ(view_.log().find(G("全部下载完毕")), std::string::npos);
   }
 };
@@ -435,10 +435,10 @@ TEST_F(StorageTest, PauseAndEndReturnWhileAPhotoWriteIsHeld) {
 
     downloader.pause_download();
     EXPECT_TRUE(held.holding());  // pause did not wait for the write
-    EXPECT_EQ(view_.button_states().back(), ButtonState::Paused);
+    EXPECT_EQ(view_.states().back(), DownloadState::Paused);
     downloader.end_download();
     EXPECT_TRUE(held.holding());
-    EXPECT_EQ(view_.button_states().back(), ButtonState::Idle);
+    EXPECT_EQ(view_.states().back(), DownloadState::Idle);
     const std::size_t events = view_.event_count();
 
     // The held photo is finished, then removed: nothing of it stays, nothing is recorded.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "download/download_view.h"
 #include "service/album_list.h"
 
 namespace aftest {
@@ -21,30 +22,37 @@ class RecordingAlbumListView : public af::AlbumListView {
     calls_.push_back("covers_wanted");
     return covers_;
   }
-  void show_canvas(bool shown) override { note(shown ? "show_canvas" : "hide_canvas", [&] { canvas_shown_ = shown; }); }
-  void set_column_width(int column, int width) override {
-    note("width " + std::to_string(column) + "=" + std::to_string(width), [&] {
-      if (column >= 0 && column < 8) widths_[column] = width;
+  // Every event is kept by name; the canvas, the progress and its percentage as the window
+  // shows them.
+  void list_started() override {
+    note("list_started", [&] {
+      canvas_shown_ = true;
+      rows_.clear();
     });
   }
-  void set_status(const std::string& text) override {
+  void list_ended() override {
+    note("list_ended", [&] { canvas_shown_ = false; });
+  }
+  void status(const std::string& text) override {
     note("status", [&] {
       status_ = text;
       statuses_.push_back(text);
     });
   }
-  void clear_rows() override { note("clear_rows", [&] { rows_.clear(); }); }
-  void reset_covers() override { note("reset_covers", [] {}); }
-  void add_row(const af::AlbumRow& row) override { note("add_row", [&] { rows_.push_back(row); }); }
-  void set_progress_maximum(int maximum) override { note("progress_max", [&] { progress_max_ = maximum; }); }
-  void set_progress_position(int position) override {
-    note("progress_pos", [&] { progress_pos_ = position; });
+  void album_found(const af::AlbumRow& row) override {
+    note("album_found", [&] { rows_.push_back(row); });
   }
-  void set_progress_label(const std::string& text) override {
-    note("progress_label", [&] { progress_labels_.push_back(text); });
+  void list_progress(int position, int maximum) override {
+    note("list_progress", [&] {
+      progress_max_ = maximum;
+      progress_pos_ = position;
+      progress_labels_.push_back(af::percentage_text(position, maximum));
+    });
   }
-  void append_log(const std::string& text) override { note("log", [&] { log_ += text; }); }
-  void show_message(const std::string& text, const std::string& caption) override {
+  void log(const std::string& text) override {
+    note("log", [&] { log_ += text; });
+  }
+  void message(const std::string& text, const std::string& caption) override {
     note("message", [&] { messages_.push_back({text, caption}); });
   }
 
@@ -64,10 +72,6 @@ class RecordingAlbumListView : public af::AlbumListView {
   int progress_maximum() const { return locked(progress_max_); }
   int progress_position() const { return locked(progress_pos_); }
   bool canvas_shown() const { return locked(canvas_shown_); }
-  int width(int column) const {
-    std::lock_guard lock(mutex_);
-    return widths_[column];
-  }
 
  private:
   template <typename F>
@@ -94,7 +98,6 @@ class RecordingAlbumListView : public af::AlbumListView {
   int progress_max_ = -1;
   int progress_pos_ = -1;
   bool canvas_shown_ = false;
-  int widths_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 }  // namespace aftest

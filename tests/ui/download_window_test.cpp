@@ -182,7 +182,7 @@ class DownloadWindowTest : public QObject {
 
     button(*window, "按钮_结束下载")->click();
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
-    QCOMPARE(window->downloader()->state(), af::ButtonState::Idle);
+    QCOMPARE(window->downloader()->state(), af::DownloadState::Idle);
     QTest::qWait(300);
     const std::size_t at_end = image_requests(*service_);
     const QString log_at_end = window->log_box()->toPlainText();
@@ -209,12 +209,13 @@ class DownloadWindowTest : public QObject {
     auto bridge = af::QtWindowBridge::create(window.get());
     const af::Generation stale = 987654;
     QVERIFY(!window->downloader()->is_current(stale));
-    bridge->append_log(stale, af::G("不应显示"));
-    bridge->set_label(stale, af::DownloadLabel::PhotoCounter, "12/3");
-    bridge->set_buttons(stale, af::ButtonState::Running);
-    bridge->show_message(stale, af::G("全部下载完毕"));
-    bridge->append_log(af::kControllerGeneration, af::G("显示") + "\r\n");
-    bridge->show_message(af::kControllerGeneration, af::G("全部下载完毕"));
+    bridge->log(stale, af::G("不应显示"));
+    bridge->progress(stale, af::PhotoProgress{3, 12, "12"});
+    bridge->download_finished(stale);
+    bridge->state_changed(stale, af::DownloadState::Running);
+    bridge->message(stale, af::G("全部下载完毕"));
+    bridge->log(af::kControllerGeneration, af::G("显示") + "\r\n");
+    bridge->message(af::kControllerGeneration, af::G("全部下载完毕"));
     // Posted, never shown from inside the caller.
     QVERIFY(dialogs->messages().empty());
     QTRY_COMPARE_WITH_TIMEOUT(window->log_box()->toPlainText(), QStringLiteral("显示\n"), kWait);
@@ -234,7 +235,8 @@ class DownloadWindowTest : public QObject {
     QTest::newRow("beyond the maximum: full") << 100 << 130 << 100 << 100;
     QTest::newRow("maximum 0: full") << 0 << 0 << 1 << 1;
     QTest::newRow("maximum 0, position 5: full") << 0 << 5 << 1 << 1;
-    QTest::newRow("held at 32767") << 32767 << 32767 << 32767 << 32767;
+    QTest::newRow("at 32767") << 32767 << 32767 << 32767 << 32767;
+    QTest::newRow("held at 32767") << 40000 << 35000 << 32767 << 32767;
     QTest::newRow("position 0") << 7 << 0 << 7 << 0;
   }
 
@@ -248,14 +250,42 @@ class DownloadWindowTest : public QObject {
     auto* bar = control<QProgressBar>(*window, QStringLiteral("进度条1"));
     // From a worker thread, as the download sends them.
     std::thread worker([&] {
-      bridge->set_progress_position(af::kControllerGeneration, 0);
-      bridge->set_progress_maximum(af::kControllerGeneration, maximum);
-      bridge->set_progress_position(af::kControllerGeneration, position);
+      bridge->progress(af::kControllerGeneration, af::PhotoProgress{0, maximum, std::to_string(maximum)});
+      bridge->progress(af::kControllerGeneration,
+                       af::PhotoProgress{position, maximum, std::to_string(maximum)});
     });
     worker.join();
     QTRY_COMPARE_WITH_TIMEOUT(bar->maximum(), shown_maximum, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(bar->value(), shown_value, kWait);
     QCOMPARE(bar->minimum(), 0);
+  }
+
+  // The finish fills the bar whatever maximum it has: with no album run, the one the album
+  // list gave it.
+  void bridge_finish_fills_the_bar_data() {
+    QTest::addColumn<int>("albums");
+    QTest::addColumn<int>("position");
+    QTest::newRow("a list of 300, at 120") << 300 << 120;
+    QTest::newRow("a list of 40000") << 40000 << 3;
+    QTest::newRow("at the start") << 100 << 0;
+  }
+
+  void bridge_finish_fills_the_bar() {
+    QFETCH(int, albums);
+    QFETCH(int, position);
+    auto window = make_window();
+    auto bridge = af::QtWindowBridge::create(window.get());
+    auto* bar = control<QProgressBar>(*window, QStringLiteral("进度条1"));
+    std::thread worker([&] {
+      if (position > 0) bridge->list_progress(position, albums);
+      bridge->download_finished(af::kControllerGeneration);
+    });
+    worker.join();
+    QTRY_COMPARE_WITH_TIMEOUT(label_text(*window, QStringLiteral("标签_第多少张照片")),
+                              QStringLiteral("下载完成"), kWait);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(label_text(*window, QStringLiteral("标签_进度条比例")), QStringLiteral("100%"));
   }
 
   void bridge_reads_the_cover_box_from_any_thread() {

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "core/paths.h"
+#include "support/preset_dialogs.h"
 #include "ui/album_table.h"
 #include "ui/dialogs.h"
 #include "ui/page_tabs.h"

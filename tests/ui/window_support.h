@@ -16,9 +16,8 @@
 #include "core/paths.h"
 #include "http/cookie_store.h"
 #include "sample_service.h"
-
+#include "support/preset_dialogs.h"
 #include "ui/album_table.h"
-#include "ui/dialogs.h"
 #include "ui/main_window.h"
 
 namespace af::test {
@@ -114,7 +113,8 @@ inline void list_albums_at(MainWindow& window, const std::string& address, int r
   button(window, "按钮_获取相册封面")->click();
   QTRY_COMPARE_WITH_TIMEOUT(window.album_table()->rowCount(), rows, wait_ms);
   QTRY_VERIFY_WITH_TIMEOUT(
-      label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")), wait_ms);
+      label_text(window, QStringLiteral("标签_动态")).startsWith(QStringLiteral("相册列表获取完毕")),
+      wait_ms);
 }
 
 }  // namespace af::test

@@ -1,4 +1,4 @@
-#include "ui/screenshots.h"
+#include "screenshots.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -18,6 +19,18 @@
 namespace af {
 
 namespace {
+
+// Messages go to stderr, the folder chooser answers as a cancel would, no file manager
+// opens.
+class StderrDialogs final : public Dialogs {
+ public:
+  QString choose_folder(const QString&, const QString&) override { return {}; }
+  using Dialogs::show_message;
+  void show_message(const QString& text, const QString& caption) override {
+    std::fprintf(stderr, "%s %s\n", qPrintable(caption), qPrintable(text));
+  }
+  void open_folder(const QString&) override {}
+};
 
 // Calls `done` once `ready` holds (checked every 200 ms), or after `tries` checks anyway.
 void when_ready(MainWindow& window, std::function<bool()> ready, std::function<void()> done,
@@ -41,6 +54,7 @@ QString text_of(MainWindow& window, const char* label) {
 
 void take_screenshots(MainWindow& window, const QString& folder, bool with_demo) {
   QDir().mkpath(folder);
+  window.set_dialogs(std::make_unique<StderrDialogs>());
   struct Shot {
     int page;
     int width;
@@ -54,7 +68,7 @@ void take_screenshots(MainWindow& window, const QString& folder, bool with_demo)
       {1, 1400, 900, QStringLiteral("albums-1400x900.png")},
   });
   auto save = [&window, folder](const QString& name) {
-    window.grab_image().save(QDir(folder).filePath(name));
+    window.grab().toImage().save(QDir(folder).filePath(name));
   };
 
   // The demo's download, pictured while its second album is under way.
@@ -98,8 +112,7 @@ void take_screenshots(MainWindow& window, const QString& folder, bool with_demo)
   };
 
   if (with_demo) {
-    // Nothing modal may stop the pictures; the demo's album list fills the album page.
-    window.set_dialogs(std::make_unique<PresetDialogs>());
+    // The demo's album list fills the album page.
     QTimer::singleShot(4000, &window, [&window, next] {
       window.tabs()->set_current_index(1);
       window.findChild<QPushButton*>(QStringLiteral("按钮_获取相册封面"))->click();

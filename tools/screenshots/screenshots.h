@@ -1,6 +1,7 @@
 #pragma once
 // Pictures of the window for the documentation: each page at the creation size and the
 // album page at 1400 x 900, saved as PNG files into a folder; then the program quits.
+// Nothing modal may stop the pictures: the window's messages go to stderr instead.
 // With the demo service, the album page is shown with the sample user's album list (covers
 // included) and one more picture, demo-download.png, shows a download under way.
 #include <QString>

@@ -1,0 +1,151 @@
+#include <utility>
+#include <vector>
+
+#include "http/cookie_store.h"
+#include "http/curl_handles.h"
+#include "http/fetch.h"
+#include "http/transfer.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace af {
+
+namespace {
+
+using namespace wire;
+
+// fetch_page sets no timeouts of its own; these stand in for the platform's defaults so a
+// silent server cannot hold a caller for ever.
+constexpr long kPageConnectMs = 60000;
+constexpr long kPageIdleMs = 60000;
+constexpr long kMaxRedirects = 30;
+
+// True when a stored cookie is one of those the responses set.
+bool set_by(const Cookie& cookie, const std::vector<CookieSet>& set) {
+  std::string domain = lower_text(cookie.domain);
+  for (const CookieSet& s : set) {
+    if (s.name != cookie.name) continue;
+    if (domain == s.host) return true;
+    if (!domain.empty() && domain[0] == '.' &&
+        (s.host == domain.substr(1) ||
+         (s.host.size() > domain.size() &&
+          s.host.compare(s.host.size() - domain.size(), domain.size(), domain) == 0)))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string response_header(std::string_view block, std::string_view name) {
+  for (const std::string& line : split_text(block, "\r\n")) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos ||
+        lower_text(trim_spaces(std::string_view(line).substr(0, colon))) != lower_text(name))
+      continue;
+    return std::string(trim_spaces(std::string_view(line).substr(colon + 1)));
+  }
+  return {};
+}
+
+std::string describe_outcome(const FetchOutcome& outcome) {
+  if (outcome.failure == FetchFailure::None) {
+    if (outcome.status == 200) return {};
+    if (outcome.status == 0) return G("服务器没有回答");
+    return G("服务器回答 HTTP ") + std::to_string(outcome.status);
+  }
+  // In the order of FetchFailure, from BadAddress on.
+  static constexpr std::string_view kCauses[] = {"地址无效",
+                                                 "找不到服务器（域名无法解析）",
+                                                 "无法连接服务器（连接被拒绝）",
+                                                 "安全连接（TLS）失败",
+                                                 "服务器长时间没有响应",
+                                                 "请求超时",
+                                                 "连接中断，回答不完整",
+                                                 "已结束",
+                                                 "网络错误"};
+  static_assert(std::size(kCauses) == static_cast<std::size_t>(FetchFailure::Other));
+  std::string text = G(kCauses[static_cast<int>(outcome.failure) - 1]);
+  if (!outcome.detail.empty()) text += " (" + outcome.detail + ")";
+  return text;
+}
+
+std::string fetch_page(const std::string& address, const PageRequest& request) {
+  CookieStore& store = CookieStore::instance();
+  const std::string method = method_text(request.method);
+  const bool secure = is_secure_address(address);
+  const std::string agent = choose_user_agent(request.headers ? *request.headers : std::string());
+  const auto fail = [&](FetchFailure why) {
+    if (request.outcome) *request.outcome = FetchOutcome{why, 0, {}, {}};
+    return std::string();
+  };
+  if (url_host(address).empty()) return fail(FetchFailure::BadAddress);  // no host to connect to
+  EasyHandle easy = new_easy_handle();
+  if (!easy.get()) return fail(FetchFailure::Other);
+  CURL* h = easy.get();
+
+  common_options(h);
+  curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kPageConnectMs);
+  // A plain http request names its proxy for the http scheme; a secure one takes the text
+  // as it is (curl reads a bare "host:port" as an http proxy either way).
+  curl_easy_setopt(h, CURLOPT_PROXY, (secure ? request.proxy : proxy_option(request.proxy)).c_str());
+
+  std::string own_headers;
+  std::string& headers = request.headers ? *request.headers : own_headers;
+  complete_headers(headers, address, request.cookie_jar ? *request.cookie_jar : std::string(),
+                   HeaderStyle::Inet);
+  Plan plan;
+  for (const std::string& line : split_text(headers, "\r\n")) {
+    if (!line.empty()) plan.lines.push_back(wire_line(line));
+  }
+  // The request carries the completed block and nothing curl would add of its own (a
+  // second Accept, a form Content-Type, "Expect: 100-continue").
+  suppress_own_headers(plan.lines);
+
+  // With a caller's jar the engine stays off: only the jar's Cookie line goes out.
+  if (!request.cookie_jar) store.attach(h);
+
+  Exchange ex;
+  ex.gate = request.gate;
+  ex.deadline_ms = request.deadline_ms;
+  ex.receive_idle_ms = kPageIdleMs;
+  ex.send_idle_ms = kPageIdleMs;
+  if (method != "GET") {
+    std::string own_bytes;
+    std::string& bytes = request.body_bytes ? *request.body_bytes : own_bytes;
+    if (bytes.empty()) bytes = request.body_text;
+    plan.body = bytes;
+  }
+  plan.method = method;
+  plan.follow = !request.no_redirect;
+  plan.max_redirects = kMaxRedirects;
+
+  const bool report = !request.cookie_jar && store.has_listener();
+  std::vector<Cookie> before;
+  if (report) before = store.all_cookies();
+
+  std::vector<CookieSet> set;
+  const TransferEnd end =
+      run_exchange(h, ex, first_hop(address, !request.proxy.empty()), std::move(plan), &set);
+  // An answer that broke off is returned as far as it arrived, as the platform's reads do;
+  // a redirect chain that ran out ends on a redirect: the answer is what it is.
+  const bool answered = end != TransferEnd::None;
+
+  // The whole header block of the final response is kept, however long it is.
+  std::string response_headers = answered ? ex.header_block : std::string();
+  std::string received = collect_cookies(response_headers);
+  if (request.response_headers) *request.response_headers = response_headers;
+  if (request.cookie_jar) merge_cookies(*request.cookie_jar, received);
+  if (request.received_cookies) *request.received_cookies = received;
+  // Only what these answers set goes back to the browser; whatever else changed in the
+  // store meanwhile was changed by someone else.
+  if (report && !set.empty()) store.report_changes(before, [&](const Cookie& c) { return set_by(c, set); });
+  if (request.outcome)
+    *request.outcome =
+        FetchOutcome{ex.failure, answered ? ex.block_status : 0, std::move(response_headers), ex.detail};
+  if (!answered) return {};
+  return std::move(ex.own_body);
+}
+
+}  // namespace af

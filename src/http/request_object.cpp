@@ -1,0 +1,273 @@
+#include <climits>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "http/curl_handles.h"
+#include "http/fetch.h"
+#include "http/transfer.h"
+#include "util/text.h"
+
+namespace af {
+
+namespace {
+
+using namespace wire;
+
+// The request object follows at most this many redirects, as the one it stands in for.
+constexpr long kMaxObjectRedirects = 10;
+constexpr std::string_view kObjectAgent = "Mozilla/4.0 (compatible; Win32; WinHttp.WinHttpRequest.5)";
+
+}  // namespace
+
+struct RequestObject::Impl {
+  EasyHandle easy = new_easy_handle();  // kept between sends: its connection and cookies live on
+
+  long resolve_ms = 0;
+  long connect_ms = 60000;
+  long send_ms = 30000;
+  long receive_ms = 30000;
+
+  std::string proxy;
+  std::string server_user, server_password;
+  std::string proxy_user, proxy_password;
+  bool server_credentials = false;
+  bool proxy_credentials = false;
+
+  bool opened = false;
+  std::string method;
+  std::string url;
+  bool redirects = true;
+  long ignore_flags = 0;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string cookie;
+
+  // The last send: a whole answer (status, header lines, body) or why there was none.
+  FetchOutcome result;
+  Gate* gate = nullptr;
+  long deadline_ms = kDefaultRequestDeadlineMs;
+};
+
+RequestObject::RequestObject() : impl_(std::make_unique<Impl>()) {}
+
+RequestObject::~RequestObject() = default;
+
+bool RequestObject::created() const { return impl_->easy.get() != nullptr; }
+
+void RequestObject::set_timeouts(int resolve_ms, int connect_ms, int send_ms, int receive_ms) {
+  if (resolve_ms < -1 || connect_ms < -1 || send_ms < -1 || receive_ms < -1) return;
+  // -1 means "no timeout", as 0 does.
+  impl_->resolve_ms = resolve_ms < 0 ? 0 : resolve_ms;
+  impl_->connect_ms = connect_ms < 0 ? 0 : connect_ms;
+  impl_->send_ms = send_ms < 0 ? 0 : send_ms;
+  impl_->receive_ms = receive_ms < 0 ? 0 : receive_ms;
+}
+
+void RequestObject::set_proxy(int setting, const std::string& proxy) {
+  // 0 the default, 1 direct, 2 the named proxy.
+  if (setting == 2)
+    impl_->proxy = proxy;
+  else if (setting == 0 || setting == 1)
+    impl_->proxy.clear();
+}
+
+void RequestObject::set_credentials(const std::string& user, const std::string& password, int flag) {
+  if (flag == 1) {
+    impl_->proxy_user = user;
+    impl_->proxy_password = password;
+    impl_->proxy_credentials = true;
+  } else if (flag == 0) {
+    impl_->server_user = user;
+    impl_->server_password = password;
+    impl_->server_credentials = true;
+  }
+}
+
+void RequestObject::open(const std::string& method, const std::string& address, bool /*async*/) {
+  Impl& s = *impl_;
+  s.opened = false;
+  s.headers.clear();
+  s.cookie.clear();
+  s.result = {};
+  if (method.empty() ||
+      !(starts_with_ignore_case(address, "http://") || starts_with_ignore_case(address, "https://")))
+    return;
+  s.method = method;
+  s.url = address;
+  s.opened = true;
+}
+
+void RequestObject::ignore_certificate_problems(long problems) { impl_->ignore_flags = problems; }
+
+void RequestObject::set_follow_redirects(bool follow) { impl_->redirects = follow; }
+
+void RequestObject::set_request_header(const std::string& name, const std::string& value) {
+  if (!impl_->opened || name.empty()) return;
+  if (lower_text(name) == "cookie") {
+    // One Cookie line, together with what the object's own engine adds.
+    if (!impl_->cookie.empty()) impl_->cookie += "; ";
+    impl_->cookie += value;
+    return;
+  }
+  impl_->headers.emplace_back(name, value);
+}
+
+void RequestObject::set_gate(Gate* gate) { impl_->gate = gate; }
+
+void RequestObject::set_deadline(long deadline_ms) { impl_->deadline_ms = deadline_ms < 0 ? 0 : deadline_ms; }
+
+const FetchOutcome& RequestObject::outcome() const { return impl_->result; }
+
+void RequestObject::send(const std::string& body) {
+  Impl& s = *impl_;
+  // The body buffer is kept between sends, so its capacity serves the next answer.
+  std::string buffer = std::move(s.result.body);
+  buffer.clear();
+  s.result = FetchOutcome{s.opened ? FetchFailure::Other : FetchFailure::BadAddress, 0, {}, {}};
+  CURL* h = s.easy.get();
+  if (!s.opened || !h) {
+    s.result.body = std::move(buffer);
+    return;
+  }
+
+  // Connections and cookies survive the reset; every option is set anew.
+  curl_easy_reset(h);
+  common_options(h);
+  curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+  if (!s.cookie.empty()) curl_easy_setopt(h, CURLOPT_COOKIE, s.cookie.c_str());
+  // Resolving and connecting share one bound; 0 leaves curl's own.
+  long connect_budget = s.connect_ms > 0 ? s.connect_ms + s.resolve_ms : 0;
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connect_budget);
+
+  // Certificate problems the caller chose to ignore.
+  bool trust_any = (s.ignore_flags & (kUnknownAuthority | kWrongUsage | kInvalidDate)) != 0;
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, trust_any ? 0L : 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, (s.ignore_flags & kNameMismatch) ? 0L : 2L);
+
+  const std::string proxy = proxy_option(s.proxy);
+  curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+  if (!s.proxy.empty() && s.proxy_credentials) {
+    curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, s.proxy_user.c_str());
+    curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, s.proxy_password.c_str());
+    curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+  }
+  Plan plan;
+  if (s.server_credentials) {
+    plan.user = &s.server_user;
+    plan.password = &s.server_password;
+    curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+  }
+
+  for (const auto& [name, value] : s.headers) {
+    // "Name;" is curl's spelling of a header with an empty value.
+    plan.lines.push_back(value.empty() ? name + ";" : name + ": " + value);
+  }
+  if (!lines_name(plan.lines, "User-Agent"))
+    curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
+  suppress_own_headers(plan.lines);
+
+  Exchange ex;
+  ex.gate = s.gate;
+  ex.deadline_ms = s.deadline_ms;
+  ex.send_idle_ms = s.send_ms;
+  ex.receive_idle_ms = s.receive_ms;
+  ex.body = &buffer;
+  plan.method = s.method;
+  plan.body = body;
+  plan.follow = s.redirects;
+  plan.max_redirects = kMaxObjectRedirects;
+  const TransferEnd end = run_exchange(h, ex, first_hop(s.url, !s.proxy.empty()), std::move(plan), nullptr);
+
+  // Only a whole answer counts: one that broke off (a body shorter than announced, a
+  // connection closed mid-chunk) or a redirect chain that ran out is a failed send, with no
+  // body, no headers and status 0, so that a caller never takes a cut-off body for the
+  // real one.
+  FetchOutcome& r = s.result;
+  r.failure =
+      end == TransferEnd::Partial && ex.failure == FetchFailure::None ? FetchFailure::CutOff : ex.failure;
+  r.detail = ex.detail;
+  if (end == TransferEnd::Complete) {
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    r.status = static_cast<int>(code);
+    // All header lines of the final answer, without its status line and closing blank line.
+    std::string block = std::move(ex.header_block);
+    std::size_t first_end = block.find("\r\n");
+    block = first_end == std::string::npos ? std::string() : block.substr(first_end + 2);
+    while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0)
+      block.resize(block.size() - 2);
+    if (block == "\r\n") block.clear();
+    r.response_headers = std::move(block);
+  } else {
+    buffer.clear();
+  }
+  r.body = std::move(buffer);
+  // The handle outlives this call; it keeps no pointer to the exchange, the header list or
+  // the texts of this send (its connections and cookies stay).
+  curl_easy_reset(h);
+}
+
+std::string RequestObject::response_body() const { return impl_->result.body; }
+
+std::string RequestObject::get_all_response_headers() const { return impl_->result.response_headers; }
+
+int RequestObject::status() const { return impl_->result.status; }
+
+int timed_timeout_ms(int timeout_seconds) {
+  if (timeout_seconds == -1) return -1;
+  long long ms = timeout_seconds < 1 ? 15000LL : timeout_seconds * 1000LL;
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+std::string fetch_page_timed(const std::string& address, const TimedRequest& request) {
+  const std::string method = method_text(request.method);
+  std::unique_ptr<RequestObject> created;
+  RequestObject* object = request.request_object;
+  if (!object) {
+    created = std::make_unique<RequestObject>();
+    object = created.get();
+  }
+  if (!object->created()) {
+    if (request.outcome) *request.outcome = FetchOutcome{FetchFailure::Other, 0, {}, {}};
+    return {};
+  }
+
+  if (int t = timed_timeout_ms(request.timeout_seconds); t != -1) object->set_timeouts(t, t, t, t);
+  if (!request.proxy.empty()) {
+    object->set_proxy(2, request.proxy);
+    if (!request.proxy_user.empty())
+      object->set_credentials(request.proxy_user, request.proxy_password, request.credential_flag);
+  }
+  object->open(method, address, false);
+  if (request.no_redirect) object->set_follow_redirects(false);
+  object->ignore_certificate_problems(RequestObject::kUnknownAuthority | RequestObject::kWrongUsage |
+                                      RequestObject::kNameMismatch | RequestObject::kInvalidDate);
+
+  std::string own_headers;
+  std::string& headers = request.headers ? *request.headers : own_headers;
+  complete_headers(headers, address, {}, HeaderStyle::Object);
+  if (request.cookie_jar && !request.cookie_jar->empty())
+    object->set_request_header("Cookie", *request.cookie_jar);
+  for (const std::string& line : split_text(headers, "\r\n")) {
+    if (!line.empty()) object->set_request_header(header_name(line), header_value(line));
+  }
+
+  object->set_gate(request.gate);
+  object->send(request.body_bytes.empty() ? request.body_text : request.body_bytes);
+  object->set_gate(nullptr);
+  const FetchOutcome& result = object->outcome();
+  if (request.outcome)
+    *request.outcome = FetchOutcome{result.failure, result.status, result.response_headers, result.detail};
+
+  std::string body = result.body;
+  std::string response_headers = result.response_headers;
+  std::string received = collect_cookies(response_headers);
+  if (request.response_headers) *request.response_headers = response_headers;
+  if (request.status) *request.status = result.status;
+  std::string own_jar;
+  merge_cookies(request.cookie_jar ? *request.cookie_jar : own_jar, received);
+  if (request.received_cookies) *request.received_cookies = received;
+  return body;
+}
+
+}  // namespace af

@@ -1,0 +1,68 @@
+#include "ui/command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/pacing.h"
+#include "sample_service.h"
+
+namespace af {
+
+WindowCommandLine::WindowCommandLine(QCommandLineParser& parser)
+    : home_({QStringLiteral("home")}, QStringLiteral("Start page of the login browser."),
+            QStringLiteral("URL")),
+      service_base_({QStringLiteral("service-base")}, QStringLiteral("Base address of the photo service."),
+                    QStringLiteral("URL")),
+      demo_({QStringLiteral("demo")}, QStringLiteral("Start the built-in sample photo service and point the "
+                                                     "window at it (overrides --home and --service-base).")),
+      pace_factor_({QStringLiteral("pace-factor")},
+                   QStringLiteral("Divide the program's fixed waits by N (0: no waits)."),
+                   QStringLiteral("N")),
+      service_profile_(
+          {QStringLiteral("service-profile")},
+          QStringLiteral("With --demo: how the sample service answers, classic or today "
+                         "(script-rendered home pages, login required, paged lists, rate limits)."),
+          QStringLiteral("NAME"), QStringLiteral("classic")) {
+  parser.addOptions({home_, service_base_, demo_, pace_factor_, service_profile_});
+}
+
+int WindowCommandLine::read(const QCommandLineParser& parser) {
+  const QString profile_name = parser.value(service_profile_);
+  if (profile_name != QStringLiteral("classic") && profile_name != QStringLiteral("today")) {
+    std::fprintf(stderr, "--service-profile is classic or today\n");
+    return 2;
+  }
+  if (parser.isSet(home_)) options_.home = parser.value(home_);
+  if (parser.isSet(service_base_)) options_.service_base = parser.value(service_base_);
+  if (parser.isSet(pace_factor_)) {
+    bool ok = false;
+    const int factor = parser.value(pace_factor_).toInt(&ok);
+    if (!ok) {
+      std::fprintf(stderr, "--pace-factor needs a whole number\n");
+      return 2;
+    }
+    options_.pacing = Pacing::shortened(factor);
+  }
+  if (parser.isSet(demo_)) {
+    try {
+      demo_service_ = std::make_unique<DemoService>();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "the demo service could not start: %s\n", e.what());
+      return 1;
+    }
+    if (profile_name == QStringLiteral("today"))
+      demo_service_->service().set_profile(afsample::ServiceProfile::Today);
+    options_ = demo_service_->window_options(options_);
+  }
+  return 0;
+}
+
+int leave_program(int status) {
+  if (MainWindow::downloads_still_finishing() > 0) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
+}
+
+}  // namespace af

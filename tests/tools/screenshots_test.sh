@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# albumfetcher-screenshots with the demo: every picture of the window is saved, as a PNG
+# of the window's size at the time, and the program ends by itself with status 0.
+#   screenshots_test.sh PATH_OF_albumfetcher-screenshots
+set -euo pipefail
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+# The program directory holds the settings, the record and the demo's photos: a copy of
+# the program in a scratch folder keeps them out of the build.
+cp "$1" "$work/"
+"$work/$(basename "$1")" --demo "$work/out"
+
+failed=0
+while read -r name width height; do
+  file="$work/out/$name"
+  if [ ! -s "$file" ]; then
+    echo "missing: $name"
+    failed=1
+    continue
+  fi
+  # The PNG signature, then the IHDR chunk's width and height (big-endian, bytes 16-23).
+  signature="$(od -An -tx1 -N8 "$file" | tr -d ' \n')"
+  read -r -a size <<<"$(od -An -tu1 -j16 -N8 "$file")"
+  got_width=$(((size[0] << 24) | (size[1] << 16) | (size[2] << 8) | size[3]))
+  got_height=$(((size[4] << 24) | (size[5] << 16) | (size[6] << 8) | size[7]))
+  if [ "$signature" != "89504e470d0a1a0a" ] || [ "$got_width" != "$width" ] || [ "$got_height" != "$height" ]; then
+    echo "$name: signature $signature, ${got_width}x${got_height}, wanted a PNG of ${width}x${height}"
+    failed=1
+  fi
+done <<'SHOTS'
+page-login.png 940 638
+page-albums.png 940 638
+page-settings.png 940 638
+albums-1400x900.png 1400 900
+demo-download.png 940 638
+SHOTS
+exit "$failed"
