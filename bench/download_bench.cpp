@@ -61,8 +61,8 @@ class BenchView : public af::DownloadView {
       : rows_(std::move(rows)), save_(std::move(save)) {}
   std::vector<af::TickedAlbum> ticked_albums() override { return rows_; }
   std::string save_folder_text() override { return save_; }
-  af::DateTime range_start() override { return {2006, 3, 30}; }
-  af::DateTime range_end() override { return {2025, 12, 30}; }
+  af::DateTime range_start() override { return af::kRangeStartDefault; }
+  af::DateTime range_end() override { return af::kRangeEndDefault; }
   void log(af::Generation, const std::string& text) override { log_ += text; }
   void state_changed(af::Generation, af::DownloadState) override {}
   void albums_chosen(af::Generation, std::size_t) override {}
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
   for (const Way* way : ways) {
     // The program: the whole album through the download engine.
     const std::string save = work + "/save-" + way->key;
-    BenchView view({{"1", "Bench", std::to_string(photos), album_id + "@@18"}}, save);
+    BenchView view({{"1", "Bench", std::to_string(photos), af::AlbumRef{album_id, "18"}}}, save);
     af::DownloaderOptions options;
     options.endpoints.photo_base = base;
     options.pacing.after_photo = std::chrono::milliseconds(wait_ms);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "download/naming.h"
+#include "service/model.h"
 
 namespace af::cli {
 
@@ -19,7 +19,7 @@ struct CliOptions {
   bool list_only = false;                      // --list
   bool list_photos = false;                    // --list-photos
   std::string home_page_address;               // the one operand
-  std::string service_base = "http://photo.weibo.com";
+  std::string service_base{kDefaultServiceBase};
   std::optional<std::string> save_dir;         // --save-dir; unset: the program directory
   std::vector<int> albums;                     // --albums; empty: all, else serials ascending
   std::optional<bool> record;                  // --record on|off

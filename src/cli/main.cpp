@@ -113,7 +113,7 @@ int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_
     walk.endpoints = endpoints;
     walk.user_id = user_id;
     walk.photo_count_text = album.count_text;
-    walk.album_id_text = album.id_text;
+    walk.album = album.album;
     walk.pacing = pacing;
     walk.gate = &gate;
     WalkFailure failure;
@@ -213,7 +213,9 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     const bool wanted =
         options.albums.empty() ||
         std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
-    if (wanted) ticked.push_back({row.serial, row.caption, row.photos, row.id_and_type});
+    // The album as the window's id column carries it, so both front ends ask alike.
+    if (wanted)
+      ticked.push_back({row.serial, row.caption, row.photos, parse_album_ref(album_ref_text(row.album))});
   }
   for (int serial : options.albums) {
     if (serial > static_cast<int>(rows.size())) {
@@ -224,8 +226,8 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
 
   // "3：下载选中" with the window's date pickers at their start values unless --range says.
-  DateTime from{2006, 3, 30};
-  DateTime to{2025, 12, 30};
+  DateTime from = kRangeStartDefault;
+  DateTime to = kRangeEndDefault;
   if (options.range.value_or(false)) {
     from = options.range_from;
     to = options.range_to;

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "download/photo_saver.h"
-#include "service/photo_list.h"
+#include "service/model.h"
 #include "util/codepage.h"
 
 namespace af {

@@ -32,7 +32,7 @@ struct TickedAlbum {
   std::string serial;      // column 1, 序号
   std::string name;        // column 2, 相册名称 (untrimmed)
   std::string count_text;  // column 4, 图片数量
-  std::string id_text;     // column 5, 相册ID ("<id>@@<type>")
+  AlbumRef album;          // column 5, 相册ID
 };
 
 // Identifies the download an event belongs to; kControllerGeneration marks the

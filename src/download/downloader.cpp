@@ -16,6 +16,7 @@
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
+#include "service/photo_list.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -23,7 +24,6 @@ namespace af {
 
 namespace {
 
-constexpr std::string_view kJobSeparator = "--@@--";
 constexpr int kHighestFigure = 32767;
 
 // The worker's waits are the fixed pacing waits, at most some twenty a second. The kernel's
@@ -66,30 +66,6 @@ std::string progress_counter_text(const PhotoProgress& progress) {
 std::string finished_counter_text() { return G("下载完成"); }
 
 std::string finished_percentage_text() { return "100%"; }
-
-std::string album_job_text(const std::string& count_text, const std::string& id_text,
-                           const std::string& name) {
-  std::string job = count_text;
-  job += kJobSeparator;
-  job += id_text;
-  job += kJobSeparator;
-  job += name;
-  return job;
-}
-
-std::vector<std::string> split_album_job(const std::string& job) {
-  std::vector<std::string> pieces;
-  std::size_t from = 0;
-  while (pieces.size() < 2) {
-    std::size_t at = find_text(job, kJobSeparator, from + 1);
-    if (at == 0) break;
-    pieces.push_back(job.substr(from, at - 1 - from));
-    from = at - 1 + kJobSeparator.size();
-  }
-  pieces.push_back(job.substr(from));
-  pieces.resize(3);
-  return pieces;
-}
 
 // Everything one download reads, copied when it starts, and the steps it takes.
 struct Downloader::Worker {
@@ -141,8 +117,7 @@ struct Downloader::Worker {
   }
 
   void download_selected();
-  bool download_album(const std::string& count_text, const std::string& id_text, std::string name,
-                      const AlbumFolder& folder);
+  bool download_album(const TickedAlbum& album, const AlbumFolder& folder);
 
   std::vector<RecordNotice> record_notices;  // from the record's creation at the start
   bool record_failure_told = false;
@@ -150,13 +125,13 @@ struct Downloader::Worker {
 
 void Downloader::Worker::download_selected() {
   std::string numbers;
-  std::vector<std::string> jobs;
+  std::vector<TickedAlbum> jobs;  // the albums to download, names trimmed
   std::vector<AlbumNaming> namings;
   for (const auto& row : rows) {
     numbers += row.serial + G("、");
-    if (!row.id_text.empty() && !row.count_text.empty()) {
-      jobs.push_back(album_job_text(row.count_text, row.id_text, trim_text(row.name)));
-      namings.push_back({trim_text(row.name), row.count_text, row.id_text});
+    if (!row.album.empty() && !row.count_text.empty()) {
+      jobs.push_back({row.serial, trim_text(row.name), row.count_text, row.album});
+      namings.push_back({jobs.back().name, row.count_text, row.album.id});
     }
   }
   if (!log(numbers.empty() ? G("当前未选择任何相册") + "\r\n\r\n"
@@ -170,8 +145,7 @@ void Downloader::Worker::download_selected() {
   if (!steps.run([&] { view.albums_chosen(generation, jobs.size()); })) return;
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
     if (!steps.run([&] { view.album_started(generation, k); })) return;
-    auto pieces = split_album_job(jobs[k - 1]);
-    if (!download_album(pieces[0], pieces[1], pieces[2], folders[k - 1])) return;
+    if (!download_album(jobs[k - 1], folders[k - 1])) return;
   }
 
   if (!steps.run([&] {
@@ -184,26 +158,23 @@ void Downloader::Worker::download_selected() {
   steps.run([&] { view.message(generation, G("全部下载完毕")); });
 }
 
-bool Downloader::Worker::download_album(const std::string& count_text, const std::string& id_text,
-                                        std::string name, const AlbumFolder& folder) {
+bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFolder& folder) {
   DownloadRecord record;
   record.open_record_store(record_store_path(user_id));
   if (!report_record(record.take_notices())) return false;
   SaveOptions save_options;
   save_options.range = upload_range(range_enabled, start_time, end_time);
   save_options.record_enabled = record_enabled;
-  save_options.after_photo = options.pacing.after_photo;
   save_options.sync_files = options.sync_files;
   save_options.save_during_wait = options.save_during_wait;
   save_options.pacing = options.pacing;
-  save_options.album_name = name;
+  save_options.album_name = album.name;
 
-  PhotoProgress progress{0, to_int32(count_text), count_text};
+  PhotoProgress progress{0, to_int32(album.count_text), album.count_text};
   if (!steps.run([&] { view.progress(generation, progress); })) return false;
-  if (!log(G("准备下载相册《") + name + G("》") + "\r\n\r\n")) return false;
+  if (!log(G("准备下载相册《") + album.name + G("》") + "\r\n\r\n")) return false;
 
-  const std::string album_caption = name;
-  name = folder.name;
+  const std::string& name = folder.name;
   // The folder is made and scanned between steps: pause and end never wait for the disk.
   if (!steps.run([] {})) return false;
   int folder_error = 0;
@@ -224,11 +195,10 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   bool index_error_told = false;
   if (index_enabled) {
     index.emplace(folder.path);
-    std::string album_id, type;
-    split_album_id(id_text, album_id, type);
-    saver.set_on_placed([&, album_id](const PhotoEntry& entry, const std::string& file_name) {
+    saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name) {
       std::string error;
-      if (!index->add(indexed_photo(entry, file_name, album_id, album_caption, std::time(nullptr)), error) &&
+      if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr)),
+                      error) &&
           index_error.empty())
         index_error = error;
     });
@@ -242,8 +212,8 @@ bool Downloader::Worker::download_album(const std::string& count_text, const std
   AlbumWalk walk;
   walk.endpoints = options.endpoints;
   walk.user_id = user_id;
-  walk.photo_count_text = count_text;
-  walk.album_id_text = id_text;
+  walk.photo_count_text = album.count_text;
+  walk.album = album.album;
   walk.pacing = options.pacing;
   walk.gate = control.get();
   WalkFailure failure;
@@ -301,8 +271,7 @@ Downloader::~Downloader() {
     if (control_) control_->end();
     current_ = 0;
   }
-  for (auto& thread : threads_)
-    if (thread.thread.joinable()) thread.thread.join();
+  threads_.join_all();
 }
 
 bool Downloader::start_download(const std::string& user_id, const std::string& user_title) {
@@ -325,7 +294,6 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   worker->start_time = view_.range_start();
   worker->end_time = view_.range_end();
 
-  join_finished_threads();
   {
     std::lock_guard lock(step_mutex_);
     // A worker that is still giving its finishing touches is cut short: its texts would
@@ -338,17 +306,10 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
     view_.state_changed(kControllerGeneration, DownloadState::Running);
   }
 
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  threads_.push_back({std::thread([this, worker, done] {
-                        use_exact_timers();
-                        worker->download_selected();
-                        {
-                          std::lock_guard lock(done_mutex_);
-                          *done = true;
-                        }
-                        done_changed_.notify_all();
-                      }),
-                      done});
+  threads_.start([worker] {
+    use_exact_timers();
+    worker->download_selected();
+  });
   return true;
 }
 
@@ -387,21 +348,7 @@ bool Downloader::is_current(Generation generation) const {
 }
 
 bool Downloader::wait_for_worker(std::chrono::milliseconds timeout) {
-  if (threads_.empty()) return true;
-  auto done = threads_.back().done;
-  std::unique_lock lock(done_mutex_);
-  return done_changed_.wait_for(lock, timeout, [&] { return done->load(); });
-}
-
-void Downloader::join_finished_threads() {
-  for (auto it = threads_.begin(); it != threads_.end();) {
-    if (it->done->load()) {
-      it->thread.join();
-      it = threads_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  return threads_.wait_for_last(timeout);
 }
 
 }  // namespace af

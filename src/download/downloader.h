@@ -19,29 +19,20 @@
 // download (DownloadView::storage_failure) before any further photo is requested.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "core/pacing.h"
+#include "core/thread_list.h"
 #include "download/download_view.h"
-#include "service/photo_list.h"
+#include "service/model.h"
 
 namespace af {
 
 class DownloadControl;
-
-// AlbumJob: one ticked album as the worker carries it, "<count>--@@--<id>--@@--<name>".
-std::string album_job_text(const std::string& count_text, const std::string& id_text,
-                           const std::string& name);
-// The job split at "--@@--" into at most three pieces; missing pieces are empty.
-std::vector<std::string> split_album_job(const std::string& job);
 
 struct DownloaderOptions {
   ServiceEndpoints endpoints;
@@ -80,12 +71,6 @@ class Downloader {
   struct Worker;
 
  private:
-  struct Thread {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  void join_finished_threads();
-
   DownloadView& view_;
   DownloaderOptions options_;
   mutable std::mutex step_mutex_;  // held by every worker step and by the controller's changes
@@ -93,9 +78,7 @@ class Downloader {
   std::shared_ptr<DownloadControl> control_;
   std::atomic<Generation> current_{1};
   Generation counter_ = 1;
-  std::list<Thread> threads_;
-  std::mutex done_mutex_;
-  std::condition_variable done_changed_;
+  ThreadList threads_;
 };
 
 }  // namespace af

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "core/paths.h"
-#include "service/photo_list.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -140,10 +139,7 @@ std::vector<AlbumFolder> album_folders(const std::string& save_folder, const std
     Planned p;
     p.cleaned = cleaned_folder_part(album.name);
     p.count = cleaned_folder_part(album.count_text);
-    std::string id;
-    std::string type;
-    split_album_id(album.id_text, id, type);
-    p.id = file_caption(id);
+    p.id = file_caption(album.album_id);
     if (p.id.empty()) p.id = "0";
     if (p.cleaned.empty()) p.suffix = "_" + p.id;
     p.file_name = folder_file_name(p.cleaned, p.count + p.suffix);

@@ -6,17 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace af {
+#include "service/model.h"
 
-// A date-time as the date pickers hold it, taken as China Standard Time (UTC+8).
-struct DateTime {
-  int year = 1970;
-  int month = 1;
-  int day = 1;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-};
+namespace af {
 
 // Seconds from 1970-01-01 08:00:00 to `value`: Unix time of a China Standard Time
 // date-time, whatever the machine's time zone.
@@ -64,11 +56,11 @@ struct AlbumFolder {
   std::string path;         // full folder path, UTF-8, no trailing separator
 };
 // One album as its folder is named: the trimmed album name, the photo-count text and the
-// album-id text ("<id>@@<type>"), all as the album table shows them (GBK).
+// album id, all as the album table shows them (GBK).
 struct AlbumNaming {
   std::string name;
   std::string count_text;
-  std::string id_text;
+  std::string album_id;
 };
 // The folders of every album of one download, in order. `save_folder` is the save folder
 // exactly as the operator gave it (UTF-8; empty: the program directory). A folder's name

@@ -21,7 +21,7 @@
 #include "download/step_gate.h"
 #include "http/fetch.h"
 #include "http/rate_limit.h"
-#include "service/photo_list.h"
+#include "service/model.h"
 #include "util/codepage.h"
 #include "util/regex_matcher.h"
 #include "util/text.h"
@@ -324,7 +324,7 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
   if (!fetch_image(entry, answer, *request_object_, gate)) return SaveOutcome::Ended;
 
   if (!options_.save_during_wait) {
-    if (!gate.wait_for(options_.after_photo)) return SaveOutcome::Ended;
+    if (!gate.wait_for(options_.pacing.after_photo)) return SaveOutcome::Ended;
     return keep_or_fail(entry, position, answer);
   }
   // The wait runs from the end of the fetch; saving takes its time out of it. A pause
@@ -334,7 +334,7 @@ SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t positio
   const SaveOutcome outcome = keep_or_fail(entry, position, answer);
   if (outcome == SaveOutcome::Ended) return outcome;
   // The gate waits whole milliseconds; the fraction that remains is slept after it.
-  const auto until = fetched + options_.after_photo;
+  const auto until = fetched + options_.pacing.after_photo;
   const auto left = std::chrono::floor<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
   if (!gate.wait_for(std::max(left, std::chrono::milliseconds::zero()))) return SaveOutcome::Ended;
   std::this_thread::sleep_until(until);
@@ -366,7 +366,6 @@ bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAns
   if (!gate.pass()) return false;
   int status = 0;
   TimedRequest request;
-  request.method = 0;
   request.timeout_seconds = options_.timeout_seconds;
   request.status = &status;
   request.gate = &gate;

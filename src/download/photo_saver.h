@@ -41,16 +41,15 @@ class StepGate;
 
 struct SaveOptions {
   UploadRange range;
-  bool record_enabled = false;                // skip photos already in the record
-  std::chrono::milliseconds after_photo{50};  // wait after each image fetch
-  bool sync_files = true;                     // flush each photo to disk before its rename
+  bool record_enabled = false;  // skip photos already in the record
+  bool sync_files = true;       // flush each photo to disk before its rename
   // Save the photo while its wait runs; false: wait first, then save (the time to save
   // comes on top of the wait).
   bool save_during_wait = true;
   int timeout_seconds = 30;
-  // The waits after an image answer that asks to come back later (or a server error), the
-  // longest one image request may take, and how long the album's images may keep failing
-  // before the album is given up (after_photo above is the wait that counts).
+  // The wait after each image fetch (after_photo), the waits after an image answer that
+  // asks to come back later (or a server error), the longest one image request may take,
+  // and how long the album's images may keep failing before the album is given up.
   Pacing pacing;
   std::string album_name;  // GBK, for the line that tells the album was given up
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/pacing.h"
 #include "http/http_session.h"
 
 namespace af {
@@ -54,12 +55,12 @@ std::string response_header(std::string_view block, std::string_view name);
 
 // The longest a request may take, whatever the server sends, unless its caller says
 // otherwise (0 = no limit). A pause of the gate is not counted.
-inline constexpr long kDefaultRequestDeadlineMs = 120000;
+inline constexpr long kDefaultRequestDeadlineMs = Pacing{}.request_deadline.count();
 
 // Optional parameters of fetch_page. A pointer left null is "not supplied"; a supplied
 // pointer is read and/or written as the parameter's direction says.
 struct PageRequest {
-  HttpMethod method = 0;
+  HttpMethod method = HttpMethod::Get;
   std::string body_text;                    // POST/HEAD body when body_bytes is empty
   std::string* cookie_jar = nullptr;        // in/out; supplied: only the jar is used
   std::string* received_cookies = nullptr;  // out
@@ -100,6 +101,14 @@ std::string fetch_page(const std::string& address, const PageRequest& request = 
 // and status 0, as a send that got no answer at all.
 class RequestObject {
  public:
+  // Certificate problems a request may be told to ignore (or-ed together).
+  enum CertificateProblem : long {
+    kUnknownAuthority = 0x100,
+    kWrongUsage = 0x200,
+    kNameMismatch = 0x1000,
+    kInvalidDate = 0x2000
+  };
+
   RequestObject();
   ~RequestObject();
   RequestObject(const RequestObject&) = delete;
@@ -109,7 +118,8 @@ class RequestObject {
   void set_proxy(int setting, const std::string& proxy);
   void set_credentials(const std::string& user, const std::string& password, int flag);
   void open(const std::string& method, const std::string& address, bool async);
-  void set_option(int index, long value);  // 4 certificate errors to ignore, 6 redirects
+  void ignore_certificate_problems(long problems);
+  void set_follow_redirects(bool follow);
   void set_request_header(const std::string& name, const std::string& value);
   void send(const std::string& body);
   std::string response_body() const;
@@ -133,7 +143,7 @@ class RequestObject {
 };
 
 struct TimedRequest {
-  HttpMethod method = 0;
+  HttpMethod method = HttpMethod::Get;
   std::string body_text;
   std::string* cookie_jar = nullptr;        // in/out
   std::string* received_cookies = nullptr;  // out

@@ -15,13 +15,14 @@ constexpr std::string_view kSetCookie = "Set-Cookie";
 
 std::string method_text(HttpMethod method) {
   switch (method) {
-    case 1:
+    case HttpMethod::Post:
       return "POST";
-    case 2:
+    case HttpMethod::Head:
       return "HEAD";
-    default:
-      return "GET";
+    case HttpMethod::Get:
+      break;
   }
+  return "GET";
 }
 
 bool is_secure_address(std::string_view address) { return lower_text(left_text(address, 5)) == "https"; }

@@ -6,7 +6,7 @@
 
 namespace af {
 
-using HttpMethod = int;  // 0 GET, 1 POST, 2 HEAD; any other value is GET
+enum class HttpMethod { Get, Post, Head };
 std::string method_text(HttpMethod method);
 
 enum class HeaderStyle { Inet, Object };

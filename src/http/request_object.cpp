@@ -98,12 +98,9 @@ void RequestObject::open(const std::string& method, const std::string& address, 
   s.opened = true;
 }
 
-void RequestObject::set_option(int index, long value) {
-  if (index == 4)
-    impl_->ignore_flags = value;
-  else if (index == 6)
-    impl_->redirects = value != 0;
-}
+void RequestObject::ignore_certificate_problems(long problems) { impl_->ignore_flags = problems; }
+
+void RequestObject::set_follow_redirects(bool follow) { impl_->redirects = follow; }
 
 void RequestObject::set_request_header(const std::string& name, const std::string& value) {
   if (!impl_->opened || name.empty()) return;
@@ -145,11 +142,10 @@ void RequestObject::send(const std::string& body) {
   long connect_budget = s.connect_ms > 0 ? s.connect_ms + s.resolve_ms : 0;
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connect_budget);
 
-  // Certificate problems the caller chose to ignore: an unknown authority, a wrong usage or
-  // an invalid date (0x0100, 0x0200, 0x2000) and a name that does not match (0x1000).
-  bool trust_any = (s.ignore_flags & (0x0100 | 0x0200 | 0x2000)) != 0;
+  // Certificate problems the caller chose to ignore.
+  bool trust_any = (s.ignore_flags & (kUnknownAuthority | kWrongUsage | kInvalidDate)) != 0;
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, trust_any ? 0L : 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, (s.ignore_flags & 0x1000) ? 0L : 2L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, (s.ignore_flags & kNameMismatch) ? 0L : 2L);
 
   const std::string proxy = proxy_option(s.proxy);
   curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
@@ -253,8 +249,9 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
       object->set_credentials(request.proxy_user, request.proxy_password, request.credential_flag);
   }
   object->open(method, address, false);
-  if (request.no_redirect) object->set_option(6, 0);
-  object->set_option(4, 0x3300);
+  if (request.no_redirect) object->set_follow_redirects(false);
+  object->ignore_certificate_problems(RequestObject::kUnknownAuthority | RequestObject::kWrongUsage |
+                                      RequestObject::kNameMismatch | RequestObject::kInvalidDate);
 
   std::string own_headers;
   std::string& headers = request.headers ? *request.headers : own_headers;

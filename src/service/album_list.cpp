@@ -109,8 +109,6 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     const std::string caption = decode_escapes(without(album.member("caption").to_text(), "\""));
     const std::string cover = without(without(album.member("cover_pic").to_text(), "\""), "\\");
     const std::string photos = without(album.member("count").member("photos").to_text(), "\"");
-    const std::string album_id = without(album.member("album_id").to_text(), "\"");
-    const std::string type = without(album.member("type").to_text(), "\"");
 
     if (!gate.wait_for(job.pacing.per_album)) return rows;
     if (photos == "0") continue;
@@ -119,7 +117,8 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     row.serial = std::to_string(rows + 1);
     row.caption = caption;
     row.photos = photos;
-    row.id_and_type = album_id + "@@" + type;
+    row.album = {without(album.member("album_id").to_text(), "\""),
+                 without(album.member("type").to_text(), "\"")};
     if (!gate.pass()) return rows;
     if (view.covers_wanted()) {
       std::string picture = cover.empty() ? placeholder_cover() : fetch_cover(cover, job.gate);

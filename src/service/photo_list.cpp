@@ -43,22 +43,11 @@ PhotoEntry read_photo_entry(const JsonDocument& item) {
   return entry;
 }
 
-void split_album_id(const std::string& album_id_text, std::string& album_id, std::string& type) {
-  const std::vector<std::string> pieces = split_text(album_id_text, "@@");
-  if (pieces.size() == 2) {
-    album_id = pieces[0];
-    type = pieces[1];
-  } else {
-    album_id = album_id_text;
-    type.clear();
-  }
-}
-
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
-                               const std::string& album_id, const std::string& type, int page,
-                               const std::string& rnd) {
-  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album_id + "&count=" +
-         std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + type + "&__rnd=" + rnd;
+                               const AlbumRef& album, int page, const std::string& rnd) {
+  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album.id +
+         "&count=" + std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + album.type +
+         "&__rnd=" + rnd;
 }
 
 std::string album_failure_line(const std::string& album_name, const WalkFailure& failure) {
@@ -70,9 +59,6 @@ bool walk_album(const AlbumWalk& walk,
                 const std::function<bool(const PhotoEntry&, std::int64_t position)>& on_photo) {
   OpenGate open;
   Gate& gate = walk.gate ? *walk.gate : open;
-  std::string album_id;
-  std::string type;
-  split_album_id(walk.album_id_text, album_id, type);
   // The stated count only sets how many pages are asked for at least: it is often wrong,
   // and some albums come in pages shorter than 100. Within those pages every item is handed
   // on, so that on full pages the running number stays (page - 1) x 100 + index. Past them
@@ -84,7 +70,7 @@ bool walk_album(const AlbumWalk& walk,
   bool brought_new = true;
   for (std::int64_t page = 1; page <= stated_pages || brought_new; ++page) {
     const bool stated = page <= stated_pages;
-    const std::string address = photo_list_address(walk.endpoints, walk.user_id, album_id, type,
+    const std::string address = photo_list_address(walk.endpoints, walk.user_id, walk.album,
                                                    static_cast<int>(page), random_fraction_text());
     ListFetch fetch;
     fetch.pacing = walk.pacing;

@@ -5,41 +5,18 @@
 #include <string>
 
 #include "core/pacing.h"
+#include "service/model.h"
 
 namespace af {
 
 class Gate;
 class JsonDocument;
 
-// Where the photo service lives: "http://photo.weibo.com" unless --service-base says
-// otherwise. No trailing slash.
-struct ServiceEndpoints {
-  std::string photo_base = "http://photo.weibo.com";
-};
-
-struct PhotoEntry {
-  std::string photo_id;
-  std::string timestamp;
-  std::string pic_host;
-  std::string pic_name;
-  std::string image_address;  // pic_host + "/large/" + pic_name
-  std::string extension;      // ".gif" when pic_name contains ".gif", else ".jpg"
-  std::string feed_id;
-  std::string caption_render;
-  // The caption as the service sent it, escapes decoded (GBK/GB18030), for the album index.
-  std::string caption_full;
-};
-
 PhotoEntry read_photo_entry(const JsonDocument& item);
-
-// album_id/type from the album-id text ("<id>@@<type>"; anything but two pieces keeps the
-// whole text as the id and an empty type).
-void split_album_id(const std::string& album_id_text, std::string& album_id, std::string& type);
 
 // The photo list address, byte for byte, with the given __rnd value.
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
-                               const std::string& album_id, const std::string& type, int page,
-                               const std::string& rnd);
+                               const AlbumRef& album, int page, const std::string& rnd);
 
 // Why a walk stopped short: the page that could not be had and the cause in words (GBK).
 struct WalkFailure {
@@ -54,7 +31,7 @@ struct AlbumWalk {
   ServiceEndpoints endpoints;
   std::string user_id;
   std::string photo_count_text;
-  std::string album_id_text;
+  AlbumRef album;
   Pacing pacing;
   Gate* gate = nullptr;  // passed before every request and wait; an end stops the walk
   // Out, when supplied: set when a page stayed unusable after its tries. The walk stops

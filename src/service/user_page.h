@@ -4,21 +4,11 @@
 #include <string_view>
 
 #include "http/fetch.h"
-#include "service/photo_list.h"
+#include "service/model.h"
 
 namespace af {
 
 class Gate;
-
-// The values the two user commands leave behind for the album list and the download.
-struct ResolvedUser {
-  std::string home_page_address;  // the normalized address last fetched
-  std::string user_id;            // digits as text; may be empty
-  std::string user_title;         // text of <title>; written by get_albums only
-  // Why no user could be had (GBK words for a person: the home page could not be fetched,
-  // it was a login page, no id was found); empty when user_id was found.
-  std::string failure;
-};
 
 // Blanks (ASCII and full-width) off both ends; "http://" in front unless the text holds
 // "http://" somewhere (case-sensitive, so "HTTP://" and "https://" get it too).

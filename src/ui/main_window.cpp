@@ -81,6 +81,7 @@ void set_width(QWidget* widget, int width) { widget->resize(std::max(0, width), 
 void set_left(QWidget* widget, int left) { widget->move(left, widget->y()); }
 void set_height(QWidget* widget, int height) { widget->resize(widget->width(), std::max(0, height)); }
 void set_top(QWidget* widget, int top) { widget->move(widget->x(), top); }
+QDate as_date(const DateTime& value) { return QDate(value.year, value.month, value.day); }
 
 // Heights and tops at the creation size, from which stretch_heights works.
 constexpr int kTabsHeight = 601;
@@ -160,9 +161,7 @@ MainWindow::~MainWindow() {
   bridge_.reset();
   // The window's own short-lived threads post to the window, so they must be done first;
   // a home-page fetch and the album list job it started end at once with the jobs' gate.
-  for (WindowThread& thread : threads_) {
-    if (thread.thread.joinable()) thread.thread.join();
-  }
+  threads_.join_all();
   // The login is kept for the next start even when no change was pending. The writes go
   // after every settings write still queued, and are done before the window is.
   delete cookie_bridge_;
@@ -292,9 +291,9 @@ void MainWindow::build_settings_page(QWidget* page) {
   index_box_ = place<QCheckBox>(options, "选择框_相册索引", 24, 30, 290, 20,
                                 QStringLiteral("保存相册索引（完整标题、微博id、上传时间）"));
   label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："))->setFont(pixel_font(11));
-  auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, QDate(2006, 3, 30));
+  auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, as_date(kRangeStartDefault));
   label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："))->setFont(pixel_font(11));
-  auto* end = place<QDateEdit>(options, "日期框_结束时间", 112, 171, 144, 24, QDate(2025, 12, 30));
+  auto* end = place<QDateEdit>(options, "日期框_结束时间", 112, 171, 144, 24, as_date(kRangeEndDefault));
   for (QDateEdit* picker : {start, end}) {
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
@@ -381,21 +380,7 @@ void MainWindow::start_up() {
 void MainWindow::start_thread(std::function<void()> entry) {
   // Threads are joined when the window goes, so none of them outlives what it posts to;
   // those already finished are joined now, so that repeated clicks do not pile them up.
-  join_finished_threads();
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  threads_.push_back({std::thread([entry = std::move(entry), done] {
-                        entry();
-                        done->store(true);
-                      }),
-                      done});
-}
-
-void MainWindow::join_finished_threads() {
-  std::erase_if(threads_, [](WindowThread& thread) {
-    if (!thread.done->load()) return false;
-    thread.thread.join();
-    return true;
-  });
+  threads_.start(std::move(entry));
 }
 
 void MainWindow::save_option(QCheckBox* box, const std::string& key) {

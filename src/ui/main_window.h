@@ -17,10 +17,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/pacing.h"
+#include "core/thread_list.h"
 #include "download/download_view.h"
 
 class QCheckBox;
@@ -51,7 +51,7 @@ struct WindowOptions {
   // Where the login browser starts; also the address box's first content.
   QString home = QStringLiteral("http://weibo.com");
   // Base address of the photo service's album and photo endpoints.
-  QString service_base = QStringLiteral("http://photo.weibo.com");
+  QString service_base = QString::fromUtf8(kDefaultServiceBase.data(), kDefaultServiceBase.size());
   // What 编辑框_号码 holds at start (the demo puts its sample user there).
   QString home_page_box;
   // The waits of the album list job and the download (tests shorten them).
@@ -172,7 +172,6 @@ class MainWindow : public QWidget {
   void start_thread(std::function<void()> entry);
   void make_downloader();
   void save_in_background(std::function<void()> write);
-  void join_finished_threads();
   // Ends `downloader`'s download and waits up to `wait` for its worker; a worker still
   // busy then is left to finish on a thread of its own, which keeps `bridge` alive.
   static void let_go_of_downloader(std::shared_ptr<Downloader> downloader,
@@ -186,11 +185,7 @@ class MainWindow : public QWidget {
   bool fetching_home_page_ = false;
   std::unique_ptr<DiskWriter> disk_writer_;
   std::atomic<int> version_checks_finished_{0};
-  struct WindowThread {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<WindowThread> threads_;
+  ThreadList threads_;
   std::shared_ptr<QtWindowBridge> bridge_;
   // Shared so that a download still finishing when the window goes can outlive it.
   std::shared_ptr<Downloader> downloader_;

@@ -170,7 +170,7 @@ void QtWindowBridge::album_found(const AlbumRow& row) {
   std::optional<QImage> thumbnail;
   if (row.cover) thumbnail = cover_thumbnail(*row.cover);
   const QStringList cells = {from_gbk(row.serial), from_gbk(row.caption), QString(), from_gbk(row.photos),
-                             from_gbk(row.id_and_type)};
+                             from_gbk(album_ref_text(row.album))};
   post([cells, thumbnail](MainWindow* window) {
     AlbumTable* table = window->album_table();
     table->setColumnWidth(kCoverColumn, thumbnail ? kThumbnailSide : 0);
@@ -206,7 +206,7 @@ std::vector<TickedAlbum> QtWindowBridge::ticked_albums() {
   };
   for (int row = 0; row < table->rowCount(); ++row) {
     if (!table->row_ticked(row)) continue;
-    albums.push_back({cell(row, 1), cell(row, 2), cell(row, 4), cell(row, 5)});
+    albums.push_back({cell(row, 1), cell(row, 2), cell(row, 4), parse_album_ref(cell(row, 5))});
   }
   return albums;
 }

@@ -39,7 +39,7 @@ TEST(DISABLED_CrashChild, Run) {
   std::string id, count, name;
   int serial = 0;
   while (albums >> id >> count >> name)
-    view.rows.push_back({std::to_string(++serial), name, count, id + "@@18"});
+    view.rows.push_back({std::to_string(++serial), name, count, AlbumRef{id, "18"}});
   DownloaderOptions options;
   options.endpoints.photo_base = env("AF_CRASH_BASE");
   options.pacing = Pacing::shortened(0);

@@ -50,7 +50,7 @@ class DownloadTest : public aftest::SampleServiceTest {
   static TickedAlbum row_of(int serial, const afsample::SampleAlbum& album,
                             const std::string& type = "18") {
     return {std::to_string(serial), G(album.caption), std::to_string(album.stated_count()),
-            album.album_id + "@@" + type};
+            AlbumRef{album.album_id, type}};
   }
 
   // Starts a download and waits for its worker.

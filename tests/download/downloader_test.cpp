@@ -60,14 +60,6 @@ TEST(PercentageText, IsTheIntegerPartOfTheReadBackRatio) {
     EXPECT_EQ(percentage_text(p, m), text) << p << "/" << m;
 }
 
-TEST(AlbumJob, JoinsAndSplitsIntoThreePieces) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(album_job_text("12", "55@@18", "name"), "12--@@--55@@18--@@--name");
-  EXPECT_EQ(split_album_job("12--@@--55@@18--@@--name"), (V{"12", "55@@18", "name"}));
-  EXPECT_EQ(split_album_job("12--@@--55@@18--@@--"), (V{"12", "55@@18", ""}));
-  EXPECT_EQ(split_album_job("12--@@--55--@@--a--@@--b"), (V{"12", "55", "a--@@--b"}));
-}
-
 // ---- the whole job against the sample service ----
 
 TEST_F(DownloadTest, WholeDownloadOfSeveralAlbums) {
@@ -156,12 +148,31 @@ TEST_F(DownloadTest, RowWithoutIdOrCountIsListedButNotDownloaded) {
   auto user = afsample::make_user("1004", "/u/1004", "T");
   user.albums.push_back(afsample::make_album("100400000001", "A", 2));
   service().add_user(user);
-  view_.rows = {{"1", "X", "3", ""}, row_of(2, user.albums[0]), {"3", "Y", "", "55@@18"}};
+  view_.rows = {{"1", "X", "3", AlbumRef{}}, row_of(2, user.albums[0]), {"3", "Y", "", AlbumRef{"55", "18"}}};
   run("1004", "T");
   EXPECT_EQ(view_.label(DownloadLabel::SelectedAlbums), G("总共需下载[1]个相册"));
   EXPECT_EQ(view_.log(), G("当前被选择相册编号:1、2、3、\r\n\r\n准备下载相册《A》\r\n\r\n"
                            "---完成相册《A2》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
   EXPECT_EQ(files_under(save_.path()).size(), 2u);
+}
+
+// An album travels as its fields: a name or an id holding what once separated them stays whole.
+TEST_F(DownloadTest, AlbumFieldsStayWholeWhateverTheyHold) {
+  auto user = afsample::make_user("1009", "/u/1009", "T");
+  user.albums.push_back(afsample::make_album("100900000001", "A", 2));
+  service().add_user(user);
+  view_.rows = {{"1", "a--@@--b", "2", AlbumRef{"100900000001", "18"}},
+                {"2", "c", "2", AlbumRef{"100900000001--@@--x", "18"}}};
+  run("1009", "T");
+  EXPECT_EQ(view_.label(DownloadLabel::SelectedAlbums), G("总共需下载[2]个相册"));
+  const std::string log = view_.log();
+  EXPECT_NE(log.find(G("准备下载相册《a--@@--b》")), std::string::npos) << gbk_to_utf8(log);
+  EXPECT_NE(log.find(G("准备下载相册《c》")), std::string::npos) << gbk_to_utf8(log);
+  EXPECT_EQ(files_under(save_.path() + "/T/a--@@--b2").size(), 2u);
+  std::vector<std::string> asked;
+  for (const auto& r : service().requests_to("/photos/get_all"))
+    asked.push_back(r.query.substr(0, r.query.find("&count=")));
+  EXPECT_NE(std::find(asked.begin(), asked.end(), "uid=1009&album_id=100900000001--@@--x"), asked.end());
 }
 
 TEST_F(DownloadTest, NoRowTickedStillFinishes) {
@@ -181,7 +192,8 @@ TEST_F(DownloadTest, NoRowTickedStillFinishes) {
 // 300 albums); the finish fills it all the same, never leaving it part-filled at "100%".
 TEST_F(DownloadTest, TheFinishFillsTheBarWhateverItsMaximum) {
   for (const auto& rows :
-       {std::vector<TickedAlbum>{}, std::vector<TickedAlbum>{{"1", "X", "3", ""}, {"2", "Y", "", "5@@18"}}}) {
+       {std::vector<TickedAlbum>{},
+        std::vector<TickedAlbum>{{"1", "X", "3", AlbumRef{}}, {"2", "Y", "", AlbumRef{"5", "18"}}}}) {
     view_.clear();
     view_.set_bar(300, 120);
     view_.rows = rows;
@@ -200,7 +212,7 @@ TEST_F(DownloadTest, StatedCountOf1234ShowsTwelvePercentAt150) {
   auto user = afsample::make_user("1006", "/u/1006", "T");
   user.albums.push_back(afsample::make_album("100600000001", "A", 150));
   service().add_user(user);
-  view_.rows = {{"1", "A", "1234", "100600000001@@18"}};
+  view_.rows = {{"1", "A", "1234", AlbumRef{"100600000001", "18"}}};
   run("1006", "T");
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 1234);
   auto percentages = view_.label_texts(DownloadLabel::Percentage);
@@ -216,7 +228,7 @@ TEST_F(DownloadTest, MorePhotosThanStatedGoBeyondAHundredPercent) {
   auto user = afsample::make_user("1007", "/u/1007", "T");
   user.albums.push_back(afsample::make_album("100700000001", "A", 130));
   service().add_user(user);
-  view_.rows = {{"1", "A", "100", "100700000001@@18"}};
+  view_.rows = {{"1", "A", "100", AlbumRef{"100700000001", "18"}}};
   run("1007", "T");
   auto percentages = view_.label_texts(DownloadLabel::Percentage);
   auto counters = view_.label_texts(DownloadLabel::PhotoCounter);
@@ -230,7 +242,7 @@ TEST_F(DownloadTest, StatedCountAboveTheBarLimitHoldsTheMaximum) {
   auto user = afsample::make_user("1008", "/u/1008", "T");
   user.albums.push_back(afsample::make_album("100800000001", "A", 2));
   service().add_user(user);
-  view_.rows = {{"1", "A", "40000", "100800000001@@18"}};
+  view_.rows = {{"1", "A", "40000", AlbumRef{"100800000001", "18"}}};
   run("1008", "T");
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 32767);
   EXPECT_EQ(view_.label_texts(DownloadLabel::PhotoCounter)[1], "40000/2");
@@ -439,7 +451,7 @@ TEST_F(DownloadTest, NamePartsFromTheServiceCannotLeaveTheAlbumFolder) {
   album.photos[1].caption_render = "/";
   user.albums.push_back(album);
   service().add_user(user);
-  view_.rows = {{"1", "../..", "/../2", album.album_id + "@@18"}};
+  view_.rows = {{"1", "../..", "/../2", AlbumRef{album.album_id, "18"}}};
   run("4003", "../../up");
   const auto files = files_under(save_.path());
   std::vector<std::string> names;

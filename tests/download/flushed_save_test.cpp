@@ -164,7 +164,7 @@ TEST_F(FlushedSaveTest, EachPhotoStillKeepsTheWholeWaitAfterItsFetch) {
   ASSERT_TRUE(record.open_record_store(program_.file("9103.dlr")));
   std::string log;
   SaveOptions save;
-  save.after_photo = std::chrono::milliseconds(150);
+  save.pacing.after_photo = std::chrono::milliseconds(150);
   save.sync_files = true;
   PhotoSaver saver(
       save_.path(), record, steps, [&](const std::string& l) { log += l; }, save);

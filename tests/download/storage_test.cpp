@@ -53,23 +53,21 @@ TEST_P(AlbumFolders, AreDistinctCleanAndStable) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AlbumFolders,
     ::testing::Values(
-        FoldersCase{"plain", {{"a.b c", "12", "11@@18"}}, {"abc12"}},
-        FoldersCase{"cleans to nothing",
-                    {{"/", "5", "11@@18"},
-                     {"..", "5", "12@@18"},
-                     {"。。。", "5", "13@@18"},
-                     {std::string(1, '\0'), "5", "14@@3"}},
-                    {"5_11", "5_12", "5_13", "5_14"}},
+        FoldersCase{"plain", {{"a.b c", "12", "11"}}, {"abc12"}},
+        FoldersCase{
+            "cleans to nothing",
+            {{"/", "5", "11"}, {"..", "5", "12"}, {"。。。", "5", "13"}, {std::string(1, '\0'), "5", "14"}},
+            {"5_11", "5_12", "5_13", "5_14"}},
         FoldersCase{"same name and count",
-                    {{"Same", "5", "21@@18"}, {"Same", "5", "22@@18"}, {"Same", "6", "23@@18"}},
+                    {{"Same", "5", "21"}, {"Same", "5", "22"}, {"Same", "6", "23"}},
                     {"Same5_21", "Same5_22", "Same6"}},
         FoldersCase{"names that differ in ASCII case only",
-                    {{"ab", "3", "31@@18"}, {"AB", "3", "32@@18"}},
+                    {{"ab", "3", "31"}, {"AB", "3", "32"}},
                     {"ab3_31", "AB3_32"}},
-        FoldersCase{"one album ticked twice", {{"x", "3", "41@@18"}, {"x", "3", "41@@18"}}, {"x3", "x3"}},
-        FoldersCase{"control characters", {{"a\tb\nc\x7f", "4", "51@@18"}}, {"abc4"}},
+        FoldersCase{"one album ticked twice", {{"x", "3", "41"}, {"x", "3", "41"}}, {"x3", "x3"}},
+        FoldersCase{"control characters", {{"a\tb\nc\x7f", "4", "51"}}, {"abc4"}},
         FoldersCase{"a name that meets an id-suffixed one",
-                    {{"Same", "5", "61@@18"}, {"Same", "5", "62@@18"}, {"Same5_61", "", "63@@18"}},
+                    {{"Same", "5", "61"}, {"Same", "5", "62"}, {"Same5_61", "", "63"}},
                     {"Same5_61_61", "Same5_62", "Same5_61_63"}}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
@@ -78,7 +76,7 @@ TEST(AlbumFolders, LongNamesAreShortenedAtACharacterBoundaryKeepingCountAndId) {
   for (int i = 0; i < 120; ++i) long_name += "长";  // 360 bytes of UTF-8
   const auto folders =
       album_folders("/save", std::string(300, 'u'),
-                    {{G(long_name.c_str()), "12", "71@@18"}, {G(long_name.c_str()), "12", "72@@18"}});
+                    {{G(long_name.c_str()), "12", "71"}, {G(long_name.c_str()), "12", "72"}});
   ASSERT_EQ(folders.size(), 2u);
   const std::string user_folder = "/save/" + std::string(255, 'u') + "/";
   for (const auto& folder : folders) {
@@ -94,7 +92,7 @@ TEST(AlbumFolders, LongNamesAreShortenedAtACharacterBoundaryKeepingCountAndId) {
 
 TEST(AlbumFolders, TheSaveFolderIsKeptByteForByte) {
   const std::string save = "/home/s\xC3\xB8ren/\xF0\x9F\x93\xB7 photos/";
-  const auto folders = album_folders(save, "T", {{"A", "2", "1@@18"}});
+  const auto folders = album_folders(save, "T", {{"A", "2", "1"}});
   EXPECT_EQ(folders[0].path, "/home/s\xC3\xB8ren/\xF0\x9F\x93\xB7 photos/T/A2");
 }
 
@@ -151,7 +149,7 @@ TEST_F(StorageTest, HostileAndCollidingAlbumNamesNeverShareAFolder) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     // The name with a NUL keeps it: G() would stop at it.
     view_.rows.push_back({std::to_string(i + 1), names[i][0] == '\0' ? names[i] : G(names[i].c_str()), "3",
-                          user.albums[i].album_id + "@@18"});
+                          AlbumRef{user.albums[i].album_id, "18"}});
     for (const auto& photo : user.albums[i].photos) want.insert(service().image_bytes(photo.pic_name));
   }
   run("7001", "T");

@@ -97,7 +97,7 @@ TEST_F(FetchTest, TimedLowerCaseAgentGetsDefaultAgentToo) {
 }
 
 struct MethodCase {
-  int method;
+  HttpMethod method;
   std::string line;
 };
 
@@ -116,15 +116,15 @@ TEST_P(MethodTest, BothTransportsMapTheMethod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, MethodTest,
-                         ::testing::Values(MethodCase{0, "GET /m HTTP/1.1"}, MethodCase{1, "POST /m HTTP/1.1"},
-                                           MethodCase{2, "HEAD /m HTTP/1.1"}, MethodCase{5, "GET /m HTTP/1.1"},
-                                           MethodCase{7, "GET /m HTTP/1.1"}));
+                         ::testing::Values(MethodCase{HttpMethod::Get, "GET /m HTTP/1.1"},
+                                           MethodCase{HttpMethod::Post, "POST /m HTTP/1.1"},
+                                           MethodCase{HttpMethod::Head, "HEAD /m HTTP/1.1"}));
 
 TEST_F(FetchTest, PostSendsBodyTextAndFillsBodyBytes) {
   RawServer server([](const RawRequest&) { return ok("posted"); });
   std::string bytes;
   PageRequest request;
-  request.method = 1;
+  request.method = HttpMethod::Post;
   request.body_text = "a=1";
   request.body_bytes = &bytes;
   EXPECT_EQ(fetch_page(server.base() + "/form", request), "posted");
@@ -163,7 +163,7 @@ TEST_F(FetchTest, HeadWithBodyReturnsAtOnce) {
   });
   std::string response;
   PageRequest request;
-  request.method = 2;
+  request.method = HttpMethod::Head;
   request.body_text = "h=1";
   request.response_headers = &response;
   auto start = Clock::now();

@@ -193,9 +193,9 @@ TEST_F(TransportEdgeTest, RelativeRedirectResolvesAgainstTheRequestedPath) {
 
 struct RedirectCase {
   int code;
-  int method;             // 1 POST, 2 HEAD
-  std::string followed;   // request line of the second request
-  std::string body;       // its body
+  HttpMethod method;
+  std::string followed;  // request line of the second request
+  std::string body;      // its body
 };
 
 class RedirectMethodTest : public TransportEdgeTest, public ::testing::WithParamInterface<RedirectCase> {};
@@ -227,15 +227,16 @@ TEST_P(RedirectMethodTest, MethodAndBodyChangeAsBrowsersDo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, RedirectMethodTest,
-                         ::testing::Values(RedirectCase{301, 1, "GET /done HTTP/1.1", ""},
-                                           RedirectCase{302, 1, "GET /done HTTP/1.1", ""},
-                                           RedirectCase{303, 1, "GET /done HTTP/1.1", ""},
-                                           RedirectCase{307, 1, "POST /done HTTP/1.1", "a=1"},
-                                           RedirectCase{308, 1, "POST /done HTTP/1.1", "a=1"},
-                                           RedirectCase{302, 2, "HEAD /done HTTP/1.1", "a=1"},
-                                           RedirectCase{303, 2, "HEAD /done HTTP/1.1", "a=1"}),
+                         ::testing::Values(RedirectCase{301, HttpMethod::Post, "GET /done HTTP/1.1", ""},
+                                           RedirectCase{302, HttpMethod::Post, "GET /done HTTP/1.1", ""},
+                                           RedirectCase{303, HttpMethod::Post, "GET /done HTTP/1.1", ""},
+                                           RedirectCase{307, HttpMethod::Post, "POST /done HTTP/1.1", "a=1"},
+                                           RedirectCase{308, HttpMethod::Post, "POST /done HTTP/1.1", "a=1"},
+                                           RedirectCase{302, HttpMethod::Head, "HEAD /done HTTP/1.1", "a=1"},
+                                           RedirectCase{303, HttpMethod::Head, "HEAD /done HTTP/1.1", "a=1"}),
                          [](const auto& info) {
-                           return std::to_string(info.param.code) + (info.param.method == 1 ? "Post" : "Head");
+                           return std::to_string(info.param.code) +
+                                  (info.param.method == HttpMethod::Post ? "Post" : "Head");
                          });
 
 TEST_F(TransportEdgeTest, JarCookieLineStaysWithTheFirstHost) {
@@ -361,7 +362,7 @@ TEST_F(TransportEdgeTest, PageFetchSendsExactlyTheBlock) {
 
   // A POST whose block holds "X-Content-Type:" gets no content type at all.
   headers = "X-Content-Type: a";
-  page.method = 1;
+  page.method = HttpMethod::Post;
   page.body_text = "b=2";
   fetch_page(address, page);
   RawRequest r = server.last();
@@ -372,7 +373,7 @@ TEST_F(TransportEdgeTest, PageFetchSendsExactlyTheBlock) {
 
   // A header with an empty value is sent, not taken as "leave this header out".
   headers = "X-Empty:\r\nX-Blank:   ";
-  page.method = 0;
+  page.method = HttpMethod::Get;
   fetch_page(address, page);
   EXPECT_EQ(server.last().values("X-Empty"), Lines{""});
   EXPECT_EQ(server.last().values("X-Blank"), Lines{""});
@@ -383,7 +384,7 @@ TEST_F(TransportEdgeTest, TimedFetchSendsExactlyTheBlock) {
   const std::string address = server.base() + "/p";
   std::string headers = "X-Content-Type: a\r\nX-Accept: 1\r\nX-Empty:";
   TimedRequest timed;
-  timed.method = 1;
+  timed.method = HttpMethod::Post;
   timed.body_text = "b=2";
   timed.headers = &headers;
   fetch_page_timed(address, timed);

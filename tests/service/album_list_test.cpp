@@ -46,12 +46,12 @@ TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
   EXPECT_EQ(rows[0].serial, "1");
   EXPECT_EQ(rows[0].caption, "Album 1");
   EXPECT_EQ(rows[0].photos, "5");
-  EXPECT_EQ(rows[0].id_and_type, "10010001@@18");
+  EXPECT_EQ(rows[0].album, (af::AlbumRef{"10010001", "18"}));
   EXPECT_FALSE(rows[0].cover.has_value());
   EXPECT_EQ(rows[1].serial, "2");
   EXPECT_EQ(rows[1].caption, "Album 3");
   EXPECT_EQ(rows[1].photos, "7");
-  EXPECT_EQ(rows[1].id_and_type, "10010003@@18");
+  EXPECT_EQ(rows[1].album, (af::AlbumRef{"10010003", "18"}));
 
   EXPECT_EQ(view.status(), G("相册列表获取完毕,共计") + "2" + G("个"));
   EXPECT_EQ(view.log(), G("-----获取完毕,共计") + "2" + G("个") + "\r\n\r\n");
@@ -105,7 +105,7 @@ TEST_P(AlbumMembers, ReadAsText) {
   }
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].photos, c.photos);
-  EXPECT_EQ(rows[0].id_and_type, c.id_and_type);
+  EXPECT_EQ(af::album_ref_text(rows[0].album), c.id_and_type);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -325,7 +325,7 @@ TEST_F(AlbumListService, LockedAlbumsListOnlyWithTheSessionCookie) {
   af::load_album_list(job("1001"), view);
   af::CookieStore::instance().remove_cookie(cookie);
   ASSERT_EQ(view.rows().size(), 2u);
-  EXPECT_EQ(view.rows()[1].id_and_type, "10010002@@18");
+  EXPECT_EQ(view.rows()[1].album, (af::AlbumRef{"10010002", "18"}));
 }
 
 TEST_F(AlbumListService, ThreeHundredAlbumsFill) {

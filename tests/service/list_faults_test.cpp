@@ -118,7 +118,7 @@ TEST_P(ListFaults, PhotoListPage) {
   walk.endpoints = endpoints();
   walk.user_id = "1001";
   walk.photo_count_text = "250";
-  walk.album_id_text = "55@@18";
+  walk.album = {"55", "18"};
   walk.pacing = pacing();
   af::WalkFailure failure;
   walk.failure = &failure;

@@ -23,28 +23,39 @@ struct SplitCase {
   const char* type;
 };
 
-class SplitAlbumId : public ::testing::TestWithParam<SplitCase> {};
+class AlbumRefText : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(SplitAlbumId, Pieces) {
-  std::string id = "x";
-  std::string type = "x";
-  af::split_album_id(GetParam().text, id, type);
-  EXPECT_EQ(id, GetParam().album_id);
-  EXPECT_EQ(type, GetParam().type);
+TEST_P(AlbumRefText, ParsedIntoIdAndType) {
+  const af::AlbumRef album = af::parse_album_ref(GetParam().text);
+  EXPECT_EQ(album.id, GetParam().album_id);
+  EXPECT_EQ(album.type, GetParam().type);
+  // Whatever the id column holds, an album is skipped only when the column is empty.
+  EXPECT_EQ(album.empty(), std::string(GetParam().text).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SplitAlbumId,
+INSTANTIATE_TEST_SUITE_P(Cases, AlbumRefText,
                          ::testing::Values(SplitCase{"123@@3", "123", "3"}, SplitCase{"123", "123", ""},
                                            SplitCase{"1@@2@@3", "1@@2@@3", ""}, SplitCase{"123@@", "123@@", ""},
                                            SplitCase{"@@18", "", "18"}, SplitCase{"", "", ""},
                                            SplitCase{"3558936301234567@@18", "3558936301234567", "18"}));
 
+TEST(AlbumRefText, FormattedAsTheIdColumnShowsIt) {
+  EXPECT_EQ(af::album_ref_text({"3558936301234567", "18"}), "3558936301234567@@18");
+  EXPECT_EQ(af::album_ref_text({"9", "null"}), "9@@null");
+  EXPECT_EQ(af::album_ref_text({"", ""}), "@@");
+  for (const af::AlbumRef& album :
+       {af::AlbumRef{"123", "3"}, af::AlbumRef{"", "18"}, af::AlbumRef{"9", "null"}})
+    EXPECT_EQ(af::parse_album_ref(af::album_ref_text(album)), album) << album.id;
+  // An empty type does not come back: the column's text then names an id of its own.
+  EXPECT_EQ(af::parse_album_ref(af::album_ref_text({"123", ""})), (af::AlbumRef{"123@@", ""}));
+}
+
 TEST(PhotoListAddress, ByteForByte) {
-  EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "1642591402", "3558936301234567", "18", 2,
-                                    "0.123456789012345"),
+  EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "1642591402", {"3558936301234567", "18"}, 2,
+                                   "0.123456789012345"),
             "http://photo.weibo.com/photos/get_all?uid=1642591402&album_id=3558936301234567&count=100&page=2"
             "&type=18&__rnd=0.123456789012345");
-  EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "", "1", "", 1, "0.1"),
+  EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "", {"1", ""}, 1, "0.1"),
             "http://photo.weibo.com/photos/get_all?uid=&album_id=1&count=100&page=1&type=&__rnd=0.1");
 }
 
@@ -99,12 +110,13 @@ class PhotoListService : public aftest::SampleServiceTest {
     std::vector<std::int64_t> positions;
   };
 
+  // `id_text`: the album as the table's id column holds it.
   af::AlbumWalk walk_of(const std::string& uid, const std::string& count, const std::string& id_text) {
     af::AlbumWalk w;
     w.endpoints = endpoints();
     w.user_id = uid;
     w.photo_count_text = count;
-    w.album_id_text = id_text;
+    w.album = af::parse_album_ref(id_text);
     w.pacing = af::Pacing::shortened(0);
     return w;
   }

@@ -157,7 +157,7 @@ TEST_F(TodayService, FortyFiveAlbumsInThreePagesNumberedOn) {
   std::set<std::string> ids;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(rows[i].serial, std::to_string(i + 1));
-    ids.insert(rows[i].id_and_type);
+    ids.insert(af::album_ref_text(rows[i].album));
   }
   EXPECT_EQ(ids.size(), 45u);
   const auto asked = service().requests_to("/albums/get_all");
@@ -201,7 +201,7 @@ TEST_F(TodayService, TwoHundredFiftyPhotosInPagesOfThirtyAndARateLimitOnTheWay) 
   walk.endpoints = endpoints();
   walk.user_id = "1001";
   walk.photo_count_text = "250";
-  walk.album_id_text = "55@@18";
+  walk.album = {"55", "18"};
   walk.pacing = af::Pacing::shortened(0);
   af::WalkFailure failure;
   walk.failure = &failure;

@@ -1,0 +1,80 @@
+#pragma once
+// What the photo service describes, as the engine carries it: where the service lives, a
+// user, an album, a photo, and a date-time of the upload-time bounds. Texts are GBK.
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "util/text.h"
+
+namespace af {
+
+// The photo service asked unless told otherwise (--service-base). No trailing slash.
+inline constexpr std::string_view kDefaultServiceBase = "http://photo.weibo.com";
+
+struct ServiceEndpoints {
+  std::string photo_base{kDefaultServiceBase};
+};
+
+// The values the two user commands leave behind for the album list and the download.
+struct ResolvedUser {
+  std::string home_page_address;  // the normalized address last fetched
+  std::string user_id;            // digits as text; may be empty
+  std::string user_title;         // text of <title>; written by get_albums only
+  // Why no user could be had (GBK words for a person: the home page could not be fetched,
+  // it was a login page, no id was found); empty when user_id was found.
+  std::string failure;
+};
+
+// One album of a user: its id and type as the photo list is asked for them. Made of both
+// (never of one text by mistake) or empty.
+struct AlbumRef {
+  AlbumRef() = default;
+  AlbumRef(std::string album_id, std::string album_type)
+      : id(std::move(album_id)), type(std::move(album_type)) {}
+  std::string id;
+  std::string type;
+  bool empty() const { return id.empty() && type.empty(); }
+  bool operator==(const AlbumRef&) const = default;
+};
+
+// "<id>@@<type>", the text of the album table's hidden id column.
+inline std::string album_ref_text(const AlbumRef& album) { return album.id + "@@" + album.type; }
+
+// The album of such a text. Anything but two pieces keeps the whole text as the id and an
+// empty type, so "1@@2@@3" and "123@@" are ids of their own.
+inline AlbumRef parse_album_ref(const std::string& text) {
+  const std::vector<std::string> pieces = split_text(text, "@@");
+  if (pieces.size() == 2) return {pieces[0], pieces[1]};
+  return {text, {}};
+}
+
+struct PhotoEntry {
+  std::string photo_id;
+  std::string timestamp;
+  std::string pic_host;
+  std::string pic_name;
+  std::string image_address;  // pic_host + "/large/" + pic_name
+  std::string extension;      // ".gif" when pic_name contains ".gif", else ".jpg"
+  std::string feed_id;
+  std::string caption_render;
+  // The caption as the service sent it, escapes decoded (GBK/GB18030), for the album index.
+  std::string caption_full;
+};
+
+// A date-time of the upload-time bounds, taken as China Standard Time (UTC+8).
+struct DateTime {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// The bounds the date pickers start at, and the command line's unless --range says.
+inline constexpr DateTime kRangeStartDefault{2006, 3, 30};
+inline constexpr DateTime kRangeEndDefault{2025, 12, 30};
+
+}  // namespace af
