@@ -35,6 +35,7 @@ struct RequestObject::Impl {
   bool proxy_credentials = false;
 
   bool opened = false;
+  bool cookie_engine = false;  // turned on once: the handle keeps it through every reset
   std::string method;
   std::string url;
   bool redirects = true;
@@ -136,7 +137,9 @@ void RequestObject::send(const std::string& body) {
   // Connections and cookies survive the reset; every option is set anew.
   curl_easy_reset(h);
   common_options(h);
-  curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+  // Naming the (empty) cookie file again after a reset would pile up libcurl's list of
+  // cookie files, one entry per send, for as long as the object lives.
+  if (!s.cookie_engine) s.cookie_engine = curl_easy_setopt(h, CURLOPT_COOKIEFILE, "") == CURLE_OK;
   if (!s.cookie.empty()) curl_easy_setopt(h, CURLOPT_COOKIE, s.cookie.c_str());
   // Resolving and connecting share one bound; 0 leaves curl's own.
   long connect_budget = s.connect_ms > 0 ? s.connect_ms + s.resolve_ms : 0;
