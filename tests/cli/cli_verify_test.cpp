@@ -135,13 +135,13 @@ TEST_F(CliTest, SeveralUsersRunInTurnAndASummaryNamesEach) {
   EXPECT_NE(again.out.find(home(first) + "\tAnn\t1\t0\t3\t0\tok\n"), std::string::npos) << again.out;
 }
 
-TEST_F(CliTest, VerifyRepairAndUsersArgumentsAreChecked) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--repair", "http://x/u/1"},
-                                               {"--verify", save_.path(), "http://x/u/1"},
-                                               {"--verify", save_.file("absent")},
-                                               {"--users", output_.file("absent.txt")},
-                                               {"--verify="}})
-    EXPECT_EQ(run(args).exit_code, 2) << args[0];
+TEST_F(CliTest, AFolderOrUsersFileThatIsNotThereIsSaid) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--verify", save_.file("absent")},
+                                               {"--users", output_.file("absent.txt")}}) {
+    const CliResult result = run(args);
+    EXPECT_EQ(result.exit_code, 2) << args[0];
+    EXPECT_NE(result.err.find("absent"), std::string::npos) << result.err;
+  }
   const CliResult empty = run({"--verify", save_.path()});
   EXPECT_EQ(empty.exit_code, 1);
   EXPECT_NE(empty.err.find("no album index"), std::string::npos) << empty.err;
