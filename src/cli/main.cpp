@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -144,7 +145,7 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
   }
   std::size_t photos = 0;
   std::size_t unsound = 0;
-  std::vector<std::string> forget;
+  std::set<std::string> forget;  // a photo saved under two names is forgotten once
   for (const std::string& folder : folders) {
     const AlbumCheck check = check_album(folder);
     std::string album = fs::path(folder).lexically_relative(root).string();
@@ -162,7 +163,7 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
         out += aside.empty() ? "\tnot moved aside: " + gbk_to_utf8(disk_error_cause(move_error))
                              : "\tmoved aside to " + aside;
       }
-      if (forgotten) forget.push_back(photo.photo.photo_id);
+      if (forgotten) forget.insert(photo.photo.photo_id);
       out += "\n";
     }
     for (const std::string& name : check.not_indexed) out += album + "\t" + name + "\tnot indexed\n";
@@ -180,7 +181,7 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
   if (repair) {
     int removed = 0;
     std::string out;
-    for (const RecordChange& change : forget_photos(program_directory(), forget)) {
+    for (const RecordChange& change : forget_photos(program_directory(), {forget.begin(), forget.end()})) {
       if (change.removed < 0) {
         out += "the download record " + change.path + " could not be changed\n";
         continue;
