@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 
 #include "core/settings.h"
 
@@ -163,6 +164,18 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
         return false;
       }
       options.program_dir = v;
+    } else if (arg == "--users") {
+      if (!value(v)) return false;
+      options.users_file = v;
+    } else if (arg == "--verify") {
+      if (!value(v)) return false;
+      if (v.empty()) {
+        error = "--verify wants a folder";
+        return false;
+      }
+      options.verify_folder = v;
+    } else if (arg == "--repair") {
+      options.repair = true;
     } else if (arg == "--pace-factor") {
       if (!value(v)) return false;
       int factor = 0;
@@ -180,29 +193,55 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       return false;
     }
   }
-  if (operands.empty()) {
+  if (options.repair && !options.verify_folder) {
+    error = "--repair goes with --verify FOLDER";
+    return false;
+  }
+  if (options.verify_folder) {
+    if (!operands.empty() || options.users_file) {
+      error = "--verify checks a folder and takes no home page address";
+      return false;
+    }
+    return true;
+  }
+  if (operands.empty() && !options.users_file) {
     error = "the home page address is missing";
     return false;
   }
-  if (operands.size() > 1) {
-    error = "one home page address only, got '" + operands[1] + "' too";
+  for (const std::string& operand : operands) {
+    if (operand.find_first_not_of(" \t") == std::string::npos) {
+      error = "the home page address is empty";
+      return false;
+    }
+  }
+  options.home_page_addresses = operands;
+  return true;
+}
+
+bool read_users_file(const std::string& path, std::vector<std::string>& addresses, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read the users file " + path;
     return false;
   }
-  options.home_page_address = operands[0];
-  if (options.home_page_address.find_first_not_of(" \t") == std::string::npos) {
-    error = "the home page address is empty";
-    return false;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    addresses.push_back(line.substr(first, line.find_last_not_of(" \t\r") + 1 - first));
   }
   return true;
 }
 
 std::string usage_text() {
-  return R"(Usage: albumfetcher-cli [options] HOME_PAGE_ADDRESS
+  return R"(Usage: albumfetcher-cli [options] HOME_PAGE_ADDRESS...
+       albumfetcher-cli [options] --users FILE
+       albumfetcher-cli --verify FOLDER [--repair [--program-dir DIR]]
 
-Downloads the photo albums of one user of the photo service, the same way the
+Downloads the photo albums of users of the photo service, the same way the
 Album Fetcher window does: the user's home page gives the user id, the album
 list gives the albums, and the chosen albums are saved photo by photo into
-SAVE_DIR/<user page title>/<album name><photo count>/.
+SAVE_DIR/<user page title>/<album name><photo count>/. Several addresses are
+done one after the other with the same options, and a summary table follows.
 
 Options:
   --list                 Resolve the user, fetch the album list, print it as a
@@ -243,6 +282,20 @@ Options:
   --program-dir DIR      Use DIR as the program directory (settings file,
                          download records, cookies), for portable use and
                          tests.
+  --users FILE           Also download the users whose home page addresses
+                         FILE holds, one a line (blank lines and lines
+                         starting with # are skipped).
+  --verify FOLDER        Check every photo that the album indexes under FOLDER
+                         (a save folder, a user folder or an album folder)
+                         name: present, the same size and SHA-256 as saved,
+                         a whole picture. Prints each photo that is missing,
+                         changed or damaged, files no index names, and one
+                         summary line per album. Changes nothing.
+  --repair               With --verify: move each changed or damaged file
+                         aside to <name>.damaged, and remove the missing,
+                         changed and damaged photos from the download records
+                         of the program directory, so that the next download
+                         with --record on fetches exactly them again.
   --pace-factor N        For tests only: divide the program's fixed waits by N
                          (0 removes them). Keep the waits against the real
                          service.
@@ -259,11 +312,14 @@ Ctrl-C (SIGINT) or SIGTERM ends the download cleanly: no partly written photo
 stays behind and the download record stays intact. A second signal quits at once.
 
 Exit status:
-  0    every wanted photo was saved (or --list printed a non-empty list)
+  0    every wanted photo was saved (or --list printed a non-empty list);
+       with --verify: every indexed photo is sound
   1    some photo failed (a "失败" line in the log), or the save folder or the
        disk refused a write (the download stops there), or the download record
        could not be used with the record on, or the user could not be
-       resolved, or the album list was empty or could not be fetched
+       resolved, or the album list was empty or could not be fetched; with
+       several users: any of this for any user; with --verify: a photo is
+       missing, changed or damaged, or no album index was found
   2    wrong arguments (also a serial number that the album list lacks, or a
        cookie file that cannot be read)
   130  ended by SIGINT (143 by SIGTERM)

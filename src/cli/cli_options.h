@@ -18,7 +18,10 @@ struct CliOptions {
   bool help = false;
   bool list_only = false;                      // --list
   bool list_photos = false;                    // --list-photos
-  std::string home_page_address;               // the one operand
+  std::vector<std::string> home_page_addresses;  // the operands, one user each, in order
+  std::optional<std::string> users_file;         // --users FILE: more addresses, one a line
+  std::optional<std::string> verify_folder;      // --verify FOLDER
+  bool repair = false;                           // --repair (with --verify)
   std::string service_base{kDefaultServiceBase};
   std::optional<std::string> save_dir;         // --save-dir; unset: the program directory
   std::vector<int> albums;                     // --albums; empty: all, else serials ascending
@@ -37,6 +40,10 @@ struct CliOptions {
 // makes the rest unchecked.
 bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
                          std::string& error);
+
+// The addresses of a --users file, one a line; blanks around them, blank lines and lines
+// starting with "#" are dropped. False with the reason in `error` when it cannot be read.
+bool read_users_file(const std::string& path, std::vector<std::string>& addresses, std::string& error);
 
 // "YYYY-MM-DD", a real calendar date, to midnight of that day.
 bool parse_date(const std::string& text, DateTime& value);

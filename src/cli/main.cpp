@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "download/downloader.h"
 #include "download/photo_saver.h"
 #include "download/record_store.h"
+#include "download/verify.h"
 #include "http/cookie_store.h"
 #include "service/album_list.h"
 #include "service/photo_list.h"
@@ -99,6 +101,107 @@ std::string table_cell(const std::string& gbk) {
   return text;
 }
 
+// What one user's run came to, for the summary of a run of several users.
+struct UserOutcome {
+  std::string address;  // as given
+  std::string title;    // the home page's title (UTF-8); empty when it was not had
+  std::size_t albums = 0;
+  TerminalDownloadView::Tally tally;
+  int status = kExitSaved;
+  bool storage_failed = false;
+  bool ran = false;
+};
+
+// The summary table on standard output: one line per user, tab-separated.
+void print_summary(const std::vector<UserOutcome>& outcomes) {
+  std::string table = "address\tuser\talbums\tsaved\tskipped\tfailed\tresult\n";
+  for (const UserOutcome& o : outcomes) {
+    const char* result = !o.ran                   ? "not run"
+                         : o.storage_failed       ? "stopped"
+                         : o.status == kExitSaved ? "ok"
+                                                  : "failed";
+    table += table_cell(utf8_to_gb18030(o.address)) + "\t" +
+             (o.title.empty() ? "-" : table_cell(utf8_to_gb18030(o.title))) + "\t" +
+             std::to_string(o.albums) + "\t" + std::to_string(o.tally.saved) + "\t" +
+             std::to_string(o.tally.skipped) + "\t" + std::to_string(o.tally.failed) + "\t" + result + "\n";
+  }
+  std::fwrite(table.data(), 1, table.size(), stdout);
+  std::fflush(stdout);
+}
+
+// --verify FOLDER [--repair]: every indexed photo under `root` checked; with `repair`, the
+// changed and damaged files moved aside and every photo not sound forgotten by the records.
+int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_directory(root, error)) {
+    terminal.note("albumfetcher-cli: --verify " + root + " is not a folder");
+    return kExitUsage;
+  }
+  const std::vector<std::string> folders = indexed_album_folders(root);
+  if (folders.empty()) {
+    terminal.note("albumfetcher-cli: no album index (" + std::string(kAlbumIndexName) + ") under " + root);
+    return kExitFailed;
+  }
+  std::size_t photos = 0;
+  std::size_t unsound = 0;
+  std::set<std::string> forget;  // a photo saved under two names is forgotten once
+  for (const std::string& folder : folders) {
+    const AlbumCheck check = check_album(folder);
+    std::string album = fs::path(folder).lexically_relative(root).string();
+    if (album == ".") album = fs::path(folder).filename().string();
+    std::string out;
+    for (const PhotoCheck& photo : check.photos) {
+      if (photo.state == PhotoState::Sound) continue;
+      out += album + "\t" + photo.photo.file_name + "\t" + photo_state_name(photo.state);
+      bool forgotten = repair;
+      if (repair && photo.state != PhotoState::Missing) {
+        // Never deleted: moved aside, and fetched again only once it is out of the way.
+        int move_error = 0;
+        const std::string aside = move_aside(folder, photo.photo.file_name, move_error);
+        forgotten = !aside.empty();
+        out += aside.empty() ? "\tnot moved aside: " + gbk_to_utf8(disk_error_cause(move_error))
+                             : "\tmoved aside to " + aside;
+      }
+      if (forgotten) forget.insert(photo.photo.photo_id);
+      out += "\n";
+    }
+    for (const std::string& name : check.not_indexed) out += album + "\t" + name + "\tnot indexed\n";
+    const std::size_t sound = check.count(PhotoState::Sound);
+    out += album + "\t" + std::to_string(check.photos.size()) + " photos: " + std::to_string(sound) +
+           " sound, " + std::to_string(check.count(PhotoState::Missing)) + " missing, " +
+           std::to_string(check.count(PhotoState::Changed)) + " changed, " +
+           std::to_string(check.count(PhotoState::Damaged)) + " damaged, " +
+           std::to_string(check.not_indexed.size()) + " not indexed\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    photos += check.photos.size();
+    unsound += check.photos.size() - sound;
+  }
+  if (repair) {
+    int removed = 0;
+    std::string out;
+    for (const RecordChange& change : forget_photos(program_directory(), {forget.begin(), forget.end()})) {
+      if (change.removed < 0) {
+        out += "the download record " + change.path + " could not be changed\n";
+        continue;
+      }
+      removed += change.removed;
+      out += "removed " + std::to_string(change.removed) + " photo ids from the download record " +
+             change.path + "\n";
+    }
+    if (static_cast<std::size_t>(removed) < forget.size())
+      out += std::to_string(forget.size() - static_cast<std::size_t>(removed)) +
+             " photo ids were in no download record of " + program_directory() + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+  }
+  terminal.note(
+      "albumfetcher-cli: " + std::to_string(folders.size()) + " albums, " + std::to_string(photos) +
+      " photos: " + (unsound == 0 ? std::string("all sound") : std::to_string(unsound) + " not sound"));
+  return unsound == 0 ? kExitSaved : kExitFailed;
+}
+
 // --list-photos: the photos that a download of `albums` would save, one line each on
 // standard output, in the download's order; no image is requested.
 int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_id,
@@ -141,34 +244,15 @@ int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_
   return complete ? kExitSaved : kExitFailed;
 }
 
-int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gate,
-        const SignalWatcher& signals) {
+// One user's run: "2：获取相册" for `address`, then "3：下载选中" (or a listing).
+int run_user(const CliOptions& options, const std::string& address, Terminal& terminal,
+             DownloadControl& list_gate, const SignalWatcher& signals, UserOutcome& outcome) {
   auto interrupted = [&] { return signals.signal_number() != 0; };
   auto interrupted_status = [&] {
     terminal.finish_progress();
     terminal.note("albumfetcher-cli: ended by signal " + std::to_string(signals.signal_number()));
     return 128 + signals.signal_number();
   };
-
-  if (options.program_dir) {
-    std::error_code error;
-    std::filesystem::create_directories(*options.program_dir, error);
-    if (!std::filesystem::is_directory(*options.program_dir, error)) {
-      terminal.note("albumfetcher-cli: --program-dir " + *options.program_dir + " is not a folder");
-      return kExitUsage;
-    }
-    set_program_directory(std::filesystem::absolute(*options.program_dir, error).string());
-  }
-
-  if (options.cookies_file) {
-    int count = 0;
-    if (!load_cookie_file(*options.cookies_file, count)) {
-      terminal.note("albumfetcher-cli: cannot read the cookie file " + *options.cookies_file);
-      return kExitUsage;
-    }
-  } else {
-    CookieStore::instance().load();
-  }
 
   const Pacing pacing = options.pace_factor ? Pacing::shortened(*options.pace_factor) : Pacing{};
   ServiceEndpoints endpoints;
@@ -178,7 +262,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   // "2：获取相册": resolve the user, then the album list job on its own thread.
   auto list_view = std::make_shared<TerminalAlbumListView>(terminal);
   ResolvedUser user;
-  AlbumsCommand command{endpoints, utf8_to_gb18030(options.home_page_address), pacing, &list_gate};
+  AlbumsCommand command{endpoints, utf8_to_gb18030(address), pacing, &list_gate};
   std::thread job = get_albums(command, list_view, user);
   if (job.joinable()) job.join();
   terminal.finish_progress();
@@ -186,6 +270,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
 
   // The home page or the album list failed: the view has said why on standard error.
   const bool list_failed = !list_view->failure().empty();
+  outcome.title = gbk_to_utf8(user.user_title);
   if (user.user_id.empty()) {
     if (!list_failed)
       terminal.note("albumfetcher-cli: no user id found on the home page " +
@@ -225,6 +310,7 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     }
   }
 
+  outcome.albums = ticked.size();
   // "3：下载选中" with the window's date pickers at their start values unless --range says.
   DateTime from = kRangeStartDefault;
   DateTime to = kRangeEndDefault;
@@ -268,6 +354,8 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     }
   }
   terminal.finish_progress();
+  outcome.tally = view.tally();
+  outcome.storage_failed = view.storage_failed();
   if (interrupted() && !view.finished()) return interrupted_status();
   // Anything wanted that is missing (a photo, a page, part of the album list) is a failure;
   // so is, with the record on, a record that could not be used (the next run would fetch
@@ -279,6 +367,71 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   return kExitSaved;
 }
 
+int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gate,
+        const SignalWatcher& signals) {
+  if (options.program_dir) {
+    std::error_code error;
+    std::filesystem::create_directories(*options.program_dir, error);
+    if (!std::filesystem::is_directory(*options.program_dir, error)) {
+      terminal.note("albumfetcher-cli: --program-dir " + *options.program_dir + " is not a folder");
+      return kExitUsage;
+    }
+    set_program_directory(std::filesystem::absolute(*options.program_dir, error).string());
+  }
+
+  if (options.verify_folder) return verify_archive(*options.verify_folder, options.repair, terminal);
+
+  std::vector<std::string> addresses = options.home_page_addresses;
+  if (options.users_file) {
+    std::string error;
+    if (!read_users_file(*options.users_file, addresses, error)) {
+      terminal.note("albumfetcher-cli: " + error);
+      return kExitUsage;
+    }
+  }
+
+  if (options.cookies_file) {
+    int count = 0;
+    if (!load_cookie_file(*options.cookies_file, count)) {
+      terminal.note("albumfetcher-cli: cannot read the cookie file " + *options.cookies_file);
+      return kExitUsage;
+    }
+  } else {
+    CookieStore::instance().load();
+  }
+
+  if (addresses.size() == 1 && !options.users_file) {
+    UserOutcome outcome;
+    return run_user(options, addresses[0], terminal, list_gate, signals, outcome);
+  }
+  if (addresses.empty()) {
+    terminal.note("albumfetcher-cli: the users file holds no address");
+    return kExitUsage;
+  }
+  // Each user in turn with the same options; one user's failure is told and the next goes
+  // on, but a save folder or disk that refuses writes would refuse every user.
+  std::vector<UserOutcome> outcomes(addresses.size());
+  int status = kExitSaved;
+  bool stopped = false;
+  for (std::size_t k = 0; k < addresses.size(); ++k) {
+    UserOutcome& outcome = outcomes[k];
+    outcome.address = addresses[k];
+    if (stopped) continue;
+    terminal.note("albumfetcher-cli: user " + std::to_string(k + 1) + " of " +
+                  std::to_string(addresses.size()) + ": " + addresses[k]);
+    outcome.status = run_user(options, addresses[k], terminal, list_gate, signals, outcome);
+    outcome.ran = true;
+    if (signals.signal_number() != 0) return outcome.status;
+    if (outcome.status != kExitSaved) status = kExitFailed;
+    if (outcome.storage_failed) {
+      terminal.note(
+          "albumfetcher-cli: the save folder refused a write; the users after this one are not run");
+      stopped = true;
+    }
+  }
+  if (!options.list_photos) print_summary(outcomes);
+  return status;
+}
 }  // namespace
 
 int main(int argc, char* argv[]) {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "download/photo_saver.h"
 #include "util/codepage.h"
 
 namespace af::cli {
@@ -267,6 +268,32 @@ bool TerminalDownloadView::record_unusable() const {
 void TerminalDownloadView::album_failed(Generation) {
   std::lock_guard lock(mutex_);
   ++failures_;
+}
+
+void TerminalDownloadView::photo_settled(Generation, SaveOutcome outcome) {
+  std::lock_guard lock(mutex_);
+  switch (outcome) {
+    case SaveOutcome::Saved:
+    case SaveOutcome::SavedAsIdeographs:
+      ++tally_.saved;
+      break;
+    case SaveOutcome::Skipped:
+      ++tally_.skipped;
+      break;
+    case SaveOutcome::FetchFailed:
+    case SaveOutcome::WriteFailed:
+    case SaveOutcome::StorageFailed:
+    case SaveOutcome::GaveUp:
+      ++tally_.failed;
+      break;
+    default:
+      break;
+  }
+}
+
+TerminalDownloadView::Tally TerminalDownloadView::tally() const {
+  std::lock_guard lock(mutex_);
+  return tally_;
 }
 
 int TerminalDownloadView::failures() const {

@@ -114,9 +114,17 @@ class TerminalDownloadView final : public DownloadView {
   void storage_failure(Generation generation, const std::string& text) override;
   void record_problem(Generation generation, const std::string& text, bool usable) override;
   void album_failed(Generation generation) override;
+  void photo_settled(Generation generation, SaveOutcome outcome) override;
 
   // Photos that failed and albums whose photo list stopped short.
   int failures() const;
+  // Photos by how their turn went.
+  struct Tally {
+    int saved = 0;
+    int skipped = 0;  // by the record
+    int failed = 0;
+  };
+  Tally tally() const;
   bool finished() const;
   bool storage_failed() const;
   bool record_unusable() const;
@@ -132,6 +140,7 @@ class TerminalDownloadView final : public DownloadView {
   bool finished_ = false;
   bool storage_failed_ = false;
   bool record_unusable_ = false;
+  Tally tally_;
   std::string save_path_;
 };
 

@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
 #include "download/photo_saver.h"
 #include "service/model.h"
 #include "util/codepage.h"
+#include "util/sha256.h"
 
 namespace af {
 
@@ -126,7 +128,7 @@ bool set_upload_time(const std::string& file_path, std::string_view timestamp) {
 }
 
 IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name, const std::string& album_id,
-                           const std::string& album_caption, std::int64_t saved_at) {
+                           const std::string& album_caption, std::int64_t saved_at, std::string_view bytes) {
   IndexedPhoto photo;
   photo.file_name = file_name;
   photo.photo_id = entry.photo_id;
@@ -137,6 +139,8 @@ IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name
   photo.album_id = album_id;
   photo.album_caption = album_caption;
   photo.saved_at = saved_at;
+  photo.bytes = bytes.size();
+  photo.sha256 = sha256_hex(bytes);
   return photo;
 }
 
@@ -153,8 +157,49 @@ std::string index_line(const IndexedPhoto& photo) {
   add_text(object.get(), "album_id", photo.album_id);
   add_text(object.get(), "album", photo.album_caption);
   add_time(object.get(), "saved", "saved_cst", photo.saved_at);
+  if (photo.bytes)
+    json_object_object_add(object.get(), "bytes",
+                           json_object_new_int64(static_cast<std::int64_t>(*photo.bytes)));
+  if (!photo.sha256.empty())
+    json_object_object_add(object.get(), "sha256", json_object_new_string(photo.sha256.c_str()));
   return json_object_to_json_string_ext(object.get(),
                                         JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+}
+
+std::optional<IndexedPhoto> parse_index_line(std::string_view line) {
+  JsonPtr object = parse_object(line);
+  if (!object) return std::nullopt;
+  const auto member = [&](const char* key) {
+    json_object* value = nullptr;
+    json_object_object_get_ex(object.get(), key, &value);
+    return value;
+  };
+  const auto text = [&](const char* key) {
+    json_object* value = member(key);
+    return json_object_is_type(value, json_type_string) ? std::string(json_object_get_string(value))
+                                                        : std::string();
+  };
+  IndexedPhoto photo;
+  photo.file_name = text("file");
+  if (photo.file_name.empty()) return std::nullopt;
+  photo.photo_id = utf8_to_gb18030(text("photo_id"));
+  photo.feed_id = utf8_to_gb18030(text("feed_id"));
+  if (json_object_is_type(member("uploaded"), json_type_int))
+    photo.timestamp = std::to_string(json_object_get_int64(member("uploaded")));
+  photo.caption = utf8_to_gb18030(text("caption"));
+  photo.image_address = utf8_to_gb18030(text("image"));
+  photo.album_id = utf8_to_gb18030(text("album_id"));
+  photo.album_caption = utf8_to_gb18030(text("album"));
+  photo.saved_at = json_object_get_int64(member("saved"));
+  if (json_object* bytes = member("bytes");
+      json_object_is_type(bytes, json_type_int) && json_object_get_int64(bytes) >= 0)
+    photo.bytes = static_cast<std::uint64_t>(json_object_get_int64(bytes));
+  photo.sha256 = text("sha256");
+  return photo;
+}
+
+std::string AlbumIndex::line_key(const IndexedPhoto& photo) {
+  return photo.photo_id + '\n' + photo.file_name + '\n' + photo.sha256;
 }
 
 AlbumIndex::AlbumIndex(std::string folder_path)
@@ -168,14 +213,12 @@ AlbumIndex::AlbumIndex(std::string folder_path)
   while (begin < text.size()) {
     const std::size_t end = text.find('\n', begin);
     const std::string_view line(text.data() + begin, (end == std::string::npos ? text.size() : end) - begin);
-    JsonPtr object = parse_object(line);
-    if (object) {
-      json_object* id = nullptr;
-      if (json_object_object_get_ex(object.get(), "photo_id", &id) &&
-          json_object_is_type(id, json_type_string))
-        ids_.insert(utf8_to_gb18030(json_object_get_string(id)));
+    const bool whole = parse_object(line) != nullptr;
+    if (const std::optional<IndexedPhoto> photo = parse_index_line(line)) {
+      ids_.insert(photo->photo_id);
+      keys_.insert(line_key(*photo));
     }
-    if (end == std::string::npos && !object) {
+    if (end == std::string::npos && !whole) {
       // The last line was cut short by a crash: it goes before the next line is added.
       cut_ = true;
       whole_size_ = begin;
@@ -187,7 +230,7 @@ AlbumIndex::AlbumIndex(std::string folder_path)
 }
 
 bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
-  if (contains(photo.photo_id)) return true;
+  if (keys_.count(line_key(photo)) > 0) return true;
   const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     error = disk_error_cause(errno);
@@ -225,6 +268,7 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
     return false;
   }
   ids_.insert(photo.photo_id);
+  keys_.insert(line_key(photo));
   return true;
 }
 
@@ -235,6 +279,23 @@ std::vector<std::string> read_album_index(const std::string& folder_path) {
   while (std::getline(in, line))
     if (parse_object(line)) objects.push_back(line);
   return objects;
+}
+
+std::vector<IndexedPhoto> read_indexed_photos(const std::string& folder_path) {
+  std::vector<IndexedPhoto> photos;
+  std::map<std::string, std::size_t> by_file;
+  std::ifstream in(folder_path + "/" + std::string(kAlbumIndexName), std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::optional<IndexedPhoto> photo = parse_index_line(line);
+    if (!photo) continue;
+    const auto [at, added] = by_file.emplace(photo->file_name, photos.size());
+    if (added)
+      photos.push_back(std::move(*photo));
+    else
+      photos[at->second] = std::move(*photo);
+  }
+  return photos;
 }
 
 }  // namespace af

@@ -5,13 +5,15 @@
 //   AlbumIndex index(folder.path);          // at the album's start
 //   ... a photo is in place under `name`:
 //   set_upload_time(folder.path + "/" + name, entry.timestamp);
-//   index.add(indexed_photo(entry, name, album_id, album_caption, std::time(nullptr)), error);
+//   index.add(indexed_photo(entry, name, album_id, album_caption, std::time(nullptr), bytes), error);
 //
 // The index is the hidden file ".albumfetcher-index.jsonl" (JSON Lines, UTF-8): one object
 // per photo saved in the folder in any run, appended and flushed as each photo is saved,
-// never rewritten. A photo saved again adds nothing. A line cut short by a crash is
-// skipped when the file is read, and removed before the next line is added; the lines
-// before it are never touched.
+// never rewritten. A photo saved again under the same name with the same bytes adds
+// nothing; under another name, or with other bytes, it adds a line that stands for that
+// file from then on (read_indexed_photos). A line cut short by a crash is skipped when the
+// file is read, and removed before the next line is added; the lines before it are never
+// touched.
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -48,14 +50,23 @@ struct IndexedPhoto {
   std::string album_id;
   std::string album_caption;  // the album's name in the table
   std::int64_t saved_at = 0;  // Unix seconds
+  // The file's size and SHA-256 (lower-case hex) as written; lines written before these
+  // were kept have neither.
+  std::optional<std::uint64_t> bytes;
+  std::string sha256;
 };
 
+// The line of a photo whose file holds `bytes`.
 IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name, const std::string& album_id,
-                           const std::string& album_caption, std::int64_t saved_at);
+                           const std::string& album_caption, std::int64_t saved_at, std::string_view bytes);
 
 // The line (UTF-8 JSON, no line end): file, photo_id, feed_id, uploaded (number or null),
-// uploaded_cst (text or null), caption, image, album_id, album, saved, saved_cst.
+// uploaded_cst (text or null), caption, image, album_id, album, saved, saved_cst, and
+// bytes and sha256 when known.
 std::string index_line(const IndexedPhoto& photo);
+// A line read back (texts GBK/GB18030 again, the timestamp as decimal digits or empty);
+// nullopt for a line that is no whole JSON object or names no file.
+std::optional<IndexedPhoto> parse_index_line(std::string_view line);
 
 class AlbumIndex {
  public:
@@ -69,8 +80,11 @@ class AlbumIndex {
   const std::string& path() const { return path_; }
 
  private:
+  // What makes a line new: the photo, its file name and its bytes.
+  static std::string line_key(const IndexedPhoto& photo);
   std::string path_;
   std::set<std::string> ids_;
+  std::set<std::string> keys_;
   // The file ends in a line cut short: it is cut back to `whole_size_` before the next line.
   bool cut_ = false;
   std::uint64_t whole_size_ = 0;
@@ -79,5 +93,9 @@ class AlbumIndex {
 // The objects of an index file as JSON texts, in file order; lines that are not whole JSON
 // objects are skipped. An unreadable or missing file gives none.
 std::vector<std::string> read_album_index(const std::string& folder_path);
+
+// The photos of an album folder's index, one per file name (the last line naming it), in
+// the order their files were first indexed. Readers of an archive start here.
+std::vector<IndexedPhoto> read_indexed_photos(const std::string& folder_path);
 
 }  // namespace af

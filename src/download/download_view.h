@@ -21,6 +21,8 @@
 
 namespace af {
 
+enum class SaveOutcome;  // photo_saver.h
+
 enum class DownloadState {
   Idle,     // no download: one may start
   Running,  // may be paused or ended
@@ -91,6 +93,9 @@ class DownloadView {
   virtual void album_started(Generation generation, std::size_t album) = 0;
   // The photo at `progress.position` is next (position 0: the album's photo list begins).
   virtual void progress(Generation generation, const PhotoProgress& progress) = 0;
+  // The photo at the last progress has had its turn: saved, skipped, failed, ... (never
+  // SaveOutcome::Ended).
+  virtual void photo_settled(Generation /*generation*/, SaveOutcome /*outcome*/) {}
   // The album's photo list was walked to its end.
   virtual void album_finished(Generation generation) = 0;
   // An album whose photo list could not be had in full (its log line is already written);

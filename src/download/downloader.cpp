@@ -195,9 +195,9 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   bool index_error_told = false;
   if (index_enabled) {
     index.emplace(folder.path);
-    saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name) {
+    saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
       std::string error;
-      if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr)),
+      if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
                       error) &&
           index_error.empty())
         index_error = error;
@@ -224,6 +224,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     progress.position = position;
     if (!steps.run([&] { view.progress(generation, progress); })) return false;
     const SaveOutcome outcome = save();
+    if (outcome != SaveOutcome::Ended) steps.run([&] { view.photo_settled(generation, outcome); });
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
     if (outcome == SaveOutcome::GaveUp) gave_up = true;
     return outcome != SaveOutcome::Ended && !gave_up && !storage_failed &&

@@ -46,16 +46,23 @@ std::string without_control_characters(const std::string& text) {
   return result;
 }
 
+namespace {
+
+// At most `room` bytes of `utf8`, cut before the character that does not fit whole (never
+// inside a UTF-8 sequence).
+std::string utf8_prefix(std::string utf8, std::size_t room) {
+  if (utf8.size() <= room) return utf8;
+  std::size_t cut = room;
+  while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
+  utf8.resize(cut);
+  return utf8;
+}
+
+}  // namespace
+
 std::string fitted_file_name(const std::string& shortened_utf8, const std::string& kept_utf8) {
-  std::string shown = shortened_utf8;
   const std::size_t room = kept_utf8.size() < kLongestFileName ? kLongestFileName - kept_utf8.size() : 0;
-  if (shown.size() > room) {
-    // Cut before the character that does not fit whole (never inside a UTF-8 sequence).
-    std::size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
-    shown.resize(cut);
-  }
-  return shown + kept_utf8;
+  return utf8_prefix(shortened_utf8, room) + kept_utf8;
 }
 
 std::string photo_file_name(std::int64_t number, const std::string& caption, const std::string& feed_id,
@@ -68,7 +75,13 @@ std::string file_system_name(const std::string& gbk_name) { return gbk_to_utf8(g
 std::string fitted_photo_file_name(std::int64_t number, const std::string& caption,
                                    const std::string& feed_id, const std::string& extension) {
   const std::string head = file_system_name(std::to_string(number) + "_");
-  const std::string tail = file_system_name("_" + feed_id + extension);
+  const std::string extension_utf8 = file_system_name(extension);
+  // A post id too long for the name even without a caption is shortened too; the number
+  // keeps the photos of one album apart.
+  const std::size_t fixed = head.size() + 1 + extension_utf8.size();
+  const std::string feed =
+      utf8_prefix(file_system_name(feed_id), fixed < kLongestFileName ? kLongestFileName - fixed : 0);
+  const std::string tail = "_" + feed + extension_utf8;
   // The number goes first, so it is kept by fitting the caption against head and tail.
   const std::string fitted = fitted_file_name(file_system_name(caption), head + tail);
   return head + fitted.substr(0, fitted.size() - head.size() - tail.size()) + tail;

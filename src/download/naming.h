@@ -40,8 +40,9 @@ std::string photo_file_name(std::int64_t number, const std::string& caption, con
 inline constexpr std::size_t kLongestFileName = 255;
 
 // photo_file_name as the file system wants it (UTF-8), the caption shortened at a character
-// boundary so that the whole name fits in kLongestFileName bytes; number, feed id and
-// extension are kept whole (a name too long even with no caption stays too long).
+// boundary so that the whole name fits in kLongestFileName bytes; number and extension are
+// kept whole, and the feed id too unless it cannot fit even with no caption: it is then
+// shortened at a character boundary as well.
 std::string fitted_photo_file_name(std::int64_t number, const std::string& caption,
                                    const std::string& feed_id, const std::string& extension);
 // Whether photo_file_name(...) with this caption is at most 255 characters: a name that a

@@ -269,13 +269,16 @@ bool make_album_folder(const std::string& folder_path, int* error) {
   return false;
 }
 
+bool is_temporary_photo_name(const std::string& name) {
+  return name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix);
+}
+
 void remove_temporary_files(const std::string& folder_path) {
   namespace fs = std::filesystem;
   std::error_code error;
   for (fs::directory_iterator it(folder_path, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
-    if (name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix) &&
-        !held_by_another_process(name)) {
+    if (is_temporary_photo_name(name) && !held_by_another_process(name)) {
       std::error_code ignored;
       fs::remove(it->path(), ignored);
     }
@@ -483,7 +486,7 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   // the download has ended meanwhile.
   if (!steps_.gate().ended()) {
     set_upload_time(folder_path_ + "/" + placed_name, entry.timestamp);
-    if (on_placed_) on_placed_(entry, placed_name);
+    if (on_placed_) on_placed_(entry, placed_name, body);
   }
   return record_photo(entry) ? outcome : SaveOutcome::Ended;
 }

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/pacing.h"
 #include "download/naming.h"
@@ -72,9 +73,10 @@ enum class SaveOutcome {
 class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
-  // Called for each photo once it is in place under `file_name` (UTF-8) and dated by its
-  // upload time, before it is recorded; outside the steps.
-  using Placed = std::function<void(const PhotoEntry& entry, const std::string& file_name)>;
+  // Called for each photo once it is in place under `file_name` (UTF-8), holding `bytes`,
+  // and dated by its upload time, before it is recorded; outside the steps.
+  using Placed =
+      std::function<void(const PhotoEntry& entry, const std::string& file_name, std::string_view bytes)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
   PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
   ~PhotoSaver();
@@ -215,6 +217,8 @@ int flush_folder(const std::string& folder_path);
 // A temporary name for a photo before its rename, in `folder_path`: unique within the
 // process for each `serial`, and recognised by remove_temporary_files.
 std::string temporary_photo_path(const std::string& folder_path, std::uint64_t serial = 0);
+// Whether `name` is such a temporary name.
+bool is_temporary_photo_name(const std::string& name);
 // Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
 // temporary file; the whole file is replaced when it exists. False, with nothing left
 // behind, when the name is refused or the bytes could not be written.

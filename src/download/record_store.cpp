@@ -307,6 +307,34 @@ void DownloadRecord::drop_staged() {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
+int DownloadRecord::remove_records(const std::vector<std::string>& photo_ids) {
+  drop_staged();
+  if (db_ == nullptr) return -1;
+  sqlite3_stmt* remove = nullptr;
+  if (sqlite3_prepare_v2(db_, "DELETE FROM record WHERE photo_id = ?1", -1, &remove, nullptr) != SQLITE_OK) {
+    note_failure(sqlite3_errmsg(db_));
+    return -1;
+  }
+  int removed = 0;
+  bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  for (std::size_t i = 0; ok && i < photo_ids.size(); ++i) {
+    const std::string& id = photo_ids[i];
+    sqlite3_bind_text(remove, 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
+    ok = sqlite3_step(remove) == SQLITE_DONE;
+    removed += sqlite3_changes(db_);
+    sqlite3_reset(remove);
+    sqlite3_clear_bindings(remove);
+  }
+  sqlite3_finalize(remove);
+  ok = ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!ok) {
+    note_failure(sqlite3_errmsg(db_));
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return -1;
+  }
+  return removed;
+}
+
 void DownloadRecord::close_record_store() { reset(); }
 
 }  // namespace af

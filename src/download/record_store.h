@@ -64,6 +64,9 @@ class DownloadRecord {
   bool stage_record(const std::string& photo_id);
   bool commit_staged();
   void drop_staged();
+  // Removes these ids, in one transaction (a repair: their photos are fetched again). The
+  // number removed, or -1 when the record could not be changed.
+  int remove_records(const std::vector<std::string>& photo_ids);
   void close_record_store();
   bool is_open() const { return db_ != nullptr; }
 

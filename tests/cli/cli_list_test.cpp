@@ -104,7 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadArguments{"NoAddress", {}},
         BadArguments{"BlankAddress", {"   "}},
-        BadArguments{"TwoAddresses", {"HOME", "HOME"}},
+        BadArguments{"RepairWithoutVerify", {"--repair", "HOME"}},
+        BadArguments{"VerifyWithAnAddress", {"--verify", ".", "HOME"}},
+        BadArguments{"VerifyWithoutFolder", {"--verify="}},
         BadArguments{"UnknownOption", {"--colour", "HOME"}},
         BadArguments{"RecordWord", {"--record", "yes", "HOME"}},
         BadArguments{"RecordMissingValue", {"HOME", "--record"}},

@@ -183,8 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
         // The fixed parts are never cut, even when nothing of the caption fits.
         FittedNameCase{"春", std::string(246, '7'), "12__" + std::string(246, '7') + ".jpg"}));
 
-TEST(FittedPhotoFileName, AFeedIdTooLongLeavesTheNameTooLong) {
-  EXPECT_GT(fitted_photo_file_name(1, "a", std::string(300, '7'), ".jpg").size(), kLongestFileName);
+TEST(FittedPhotoFileName, AFeedIdTooLongForAnyNameIsShortenedToo) {
+  // 300 characters of post id from a broken answer: the caption goes, then the post id is
+  // cut at a character boundary; the number keeps two photos of the post apart.
+  EXPECT_EQ(fitted_photo_file_name(1, "a", std::string(300, '7'), ".jpg"),
+            "1__" + std::string(248, '7') + ".jpg");
+  EXPECT_EQ(fitted_photo_file_name(32767, "a", std::string(300, '7'), ".gif"),
+            "32767__" + std::string(244, '7') + ".gif");
+  const std::string ideographs = fitted_photo_file_name(2, "", G(repeated("春", 100).c_str()), ".jpg");
+  EXPECT_EQ(ideographs, "2__" + repeated("春", 82) + ".jpg");  // 246 bytes: a 83rd would not fit
 }
 
 TEST(PhotoFileNameFitsInCharacters, CountsCharactersNotBytes) {

@@ -1,0 +1,176 @@
+#include "download/verify.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <set>
+
+#include "download/image_check.h"
+#include "download/photo_saver.h"
+#include "download/record_store.h"
+#include "util/sha256.h"
+
+namespace af {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+bool holds_index(const fs::path& folder) {
+  std::error_code error;
+  return fs::is_regular_file(folder / std::string(kAlbumIndexName), error);
+}
+
+}  // namespace
+
+const char* photo_state_name(PhotoState state) {
+  switch (state) {
+    case PhotoState::Sound:
+      return "sound";
+    case PhotoState::Missing:
+      return "missing";
+    case PhotoState::Changed:
+      return "changed";
+    case PhotoState::Damaged:
+      return "damaged";
+  }
+  return "";
+}
+
+std::size_t AlbumCheck::count(PhotoState state) const {
+  return static_cast<std::size_t>(
+      std::count_if(photos.begin(), photos.end(), [&](const PhotoCheck& p) { return p.state == state; }));
+}
+
+std::vector<std::string> indexed_album_folders(const std::string& root) {
+  std::vector<std::string> folders;
+  std::error_code error;
+  const auto visit = [&](const fs::path& folder, int depth, const auto& self) -> void {
+    if (holds_index(folder)) folders.push_back(folder.string());
+    if (depth == 0) return;
+    std::error_code list_error;
+    for (fs::directory_iterator it(folder, list_error), end; !list_error && it != end;
+         it.increment(list_error)) {
+      std::error_code kind_error;
+      if (it->is_directory(kind_error) && !it->is_symlink(kind_error)) self(it->path(), depth - 1, self);
+    }
+  };
+  if (fs::is_directory(root, error)) visit(fs::path(root), 2, visit);
+  std::sort(folders.begin(), folders.end());
+  return folders;
+}
+
+PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::string& buffer) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? PhotoState::Missing : PhotoState::Damaged;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return PhotoState::Damaged;
+  }
+  // Bytes are hashed as they come in; the picture check then looks at them in place.
+  Sha256 hash;
+  buffer.clear();
+  buffer.reserve(static_cast<std::size_t>(info.st_size) + kChunk);
+  bool read_failed = false;
+  for (;;) {
+    const std::size_t at = buffer.size();
+    buffer.resize(at + kChunk);
+    const ssize_t got = ::read(fd, buffer.data() + at, kChunk);
+    if (got < 0 && errno == EINTR) {
+      buffer.resize(at);
+      continue;
+    }
+    buffer.resize(at + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (got <= 0) {
+      read_failed = got < 0;
+      break;
+    }
+    hash.update(std::string_view(buffer).substr(at));
+  }
+  ::close(fd);
+  if (read_failed) return PhotoState::Damaged;
+  const bool whole = is_complete_image(buffer);
+  const bool same = (!photo.bytes || *photo.bytes == buffer.size()) &&
+                    (photo.sha256.empty() || photo.sha256 == hash.hex_digest());
+  if (same) return whole ? PhotoState::Sound : PhotoState::Damaged;
+  return whole ? PhotoState::Changed : PhotoState::Damaged;
+}
+
+AlbumCheck check_album(const std::string& folder) {
+  AlbumCheck check;
+  check.folder = folder;
+  std::set<std::string> indexed;
+  std::string buffer;
+  for (IndexedPhoto& photo : read_indexed_photos(folder)) {
+    indexed.insert(photo.file_name);
+    const PhotoState state = check_photo(folder + "/" + photo.file_name, photo, buffer);
+    check.photos.push_back({std::move(photo), state});
+  }
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    std::error_code kind_error;
+    if (!it->is_regular_file(kind_error) || name == kAlbumIndexName || is_temporary_photo_name(name) ||
+        indexed.count(name))
+      continue;
+    check.not_indexed.push_back(name);
+  }
+  std::sort(check.not_indexed.begin(), check.not_indexed.end());
+  return check;
+}
+
+std::string move_aside(const std::string& folder, const std::string& file_name, int& error) {
+  const std::string from = folder + "/" + file_name;
+  for (int n = 1; n < 10000; ++n) {
+    const std::string name = file_name + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
+    const std::string to = folder + "/" + name;
+    // A hard link never replaces a file; the old name goes once the new one holds it.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      if (::unlink(from.c_str()) == 0) return name;
+      error = errno;
+      ::unlink(to.c_str());
+      return {};
+    }
+    if (errno == EEXIST) continue;
+    if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EMLINK) {
+      // File systems without hard links: a rename, after looking that the name is free.
+      struct stat info {};
+      if (::lstat(to.c_str(), &info) == 0) continue;
+      if (std::rename(from.c_str(), to.c_str()) == 0) return name;
+    }
+    error = errno;
+    return {};
+  }
+  error = EEXIST;
+  return {};
+}
+
+std::vector<RecordChange> forget_photos(const std::string& program_dir,
+                                        const std::vector<std::string>& photo_ids) {
+  std::vector<RecordChange> changes;
+  if (photo_ids.empty()) return changes;
+  std::vector<std::string> records;
+  std::error_code error;
+  for (fs::directory_iterator it(program_dir, error), end; !error && it != end; it.increment(error)) {
+    std::error_code kind_error;
+    if (it->is_regular_file(kind_error) && it->path().extension() == ".dlr")
+      records.push_back(it->path().string());
+  }
+  std::sort(records.begin(), records.end());
+  for (const std::string& path : records) {
+    DownloadRecord record;
+    const int removed = record.open_record_store(path) ? record.remove_records(photo_ids) : -1;
+    record.close_record_store();
+    if (removed != 0) changes.push_back({path, removed});
+  }
+  return changes;
+}
+
+}  // namespace af
