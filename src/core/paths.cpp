@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 
 namespace af {
 namespace {
@@ -45,12 +46,21 @@ std::string user_data_directory() {
 
 std::string default_directory() {
   std::string dir = executable_directory();
-  if (::access(dir.c_str(), W_OK) == 0) return dir;
+  if (!is_system_directory(dir) && ::access(dir.c_str(), W_OK) == 0) return dir;
   std::string data = user_data_directory();
   return data.empty() ? dir : data;
 }
 
 }  // namespace
+
+bool is_system_directory(const std::string& directory) {
+  const std::string dir = std::filesystem::path(directory).lexically_normal().string();
+  for (const char* root : {"/usr", "/bin", "/sbin", "/opt"}) {
+    const std::string_view r = root;
+    if (dir.rfind(r, 0) == 0 && (dir.size() == r.size() || dir[r.size()] == '/')) return true;
+  }
+  return false;
+}
 
 std::string program_directory() {
   std::lock_guard lock(directory_mutex());

@@ -163,5 +163,22 @@ TEST_F(SettingsFileStateTest, LinkIsWrittenThroughAndModeKept) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// An installed program keeps its files per user, even as root who could write beside it.
+TEST(ProgramDirectory, SystemFoldersAreWhereInstalledProgramsLive) {
+  const std::pair<const char*, bool> cases[] = {{"/usr/bin", true},
+                                                {"/usr/local/bin", true},
+                                                {"/usr", true},
+                                                {"/bin", true},
+                                                {"/sbin/", true},
+                                                {"/opt/albumfetcher/bin", true},
+                                                {"/usr/../home/me/af", false},
+                                                {"/usrlocal/bin", false},
+                                                {"/home/me/albumfetcher", false},
+                                                {"/root/build/release/src", false},
+                                                {"/optional", false}};
+  for (const auto& [directory, system] : cases)
+    EXPECT_EQ(is_system_directory(directory), system) << directory;
+}
+
 }  // namespace
 }  // namespace af
