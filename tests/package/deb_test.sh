@@ -36,9 +36,10 @@ for library in libc6 libstdc++6 libcurl4 libqt6core6 libqt6gui6 libqt6widgets6 l
   libqt6webenginewidgets6 libjson-c5 libsqlite3-0 libicu72; do
   [[ ", $depends," == *", $library (>= "* ]] || fail "Depends lacks '$library (>= ...)': $depends"
 done
-# Named by hand: what the window needs at run time without linking it.
+# What the window needs at run time without linking it: the web engine's helper process
+# and the window system plugins.
 for package in libqt6webenginecore6-bin qt6-qpa-plugins; do
-  [[ ", $depends," == *", $package,"* ]] || fail "Depends lacks $package: $depends"
+  [[ ", $depends," == *", $package"[\ ,]* ]] || fail "Depends lacks $package: $depends"
 done
 
 files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)

@@ -4,7 +4,7 @@
 # pages render without a warning; the completion offers each option's values.
 #   options_test.sh VERSION MAN_DIR COMPLETION CHANGELOG CLI [WINDOW]
 set -uo pipefail
-version=$1 man_dir=$2 completion=$3 changelog=$4
+version=$1 man_dir=$2 completion=$(realpath "$3") changelog=$4
 failed=0
 fail() {
   echo "FAIL: $*"
@@ -77,9 +77,9 @@ grep -q "^## $version " "$changelog" || fail "CHANGELOG.md has no section '## $v
 # folders where a folder is wanted, files where a file is.
 registered=$(bash -c 'source "$1"; complete -p albumfetcher-cli' _ "$completion")
 [ "$registered" = "complete -F _albumfetcher_cli albumfetcher-cli" ] || fail "registered: '$registered'"
-mkdir -p "$work/photos" "$work/pictures"
-touch "$work/peizi.ini" "$work/cookies.txt"
-cd "$work" || exit 1
+mkdir -p "$work/here/photos" "$work/here/pictures"
+touch "$work/here/peizi.ini" "$work/here/cookies.txt"
+cd "$work/here" || exit 1
 while IFS='|' read -r words wanted; do
   # shellcheck disable=SC2086  # the words are split on purpose
   got=$(complete_words $words "" | paste -sd' ')
