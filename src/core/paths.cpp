@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <string_view>
 
 namespace af {
 namespace {
@@ -54,11 +53,11 @@ std::string default_directory() {
 }  // namespace
 
 bool is_system_directory(const std::string& directory) {
-  const std::string dir = std::filesystem::path(directory).lexically_normal().string();
-  for (const char* root : {"/usr", "/bin", "/sbin", "/opt"}) {
-    const std::string_view r = root;
-    if (dir.rfind(r, 0) == 0 && (dir.size() == r.size() || dir[r.size()] == '/')) return true;
-  }
+  std::string dir = std::filesystem::path(directory).lexically_normal().string();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  for (const char* system :
+       {"/usr/bin", "/usr/sbin", "/usr/local/bin", "/usr/local/sbin", "/usr/games", "/bin", "/sbin"})
+    if (dir == system) return true;
   return false;
 }
 

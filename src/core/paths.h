@@ -12,9 +12,10 @@ std::string program_directory();
 // default.
 void set_program_directory(std::string directory);
 
-// Whether `directory` (absolute) is where installed programs live: /usr and everything
-// under it, /bin, /sbin, /opt. A program there keeps its files per user even when it
-// could write beside itself (as root), so removing its package leaves nothing behind.
+// Whether `directory` (absolute) is where the package manager or `cmake --install` puts
+// programs (/usr/bin, /usr/local/bin, /bin, ...). A program there keeps its files per user
+// even when it could write beside itself (as root), so removing its package leaves
+// nothing behind.
 bool is_system_directory(const std::string& directory);
 
 // program_directory() + "/" + name.

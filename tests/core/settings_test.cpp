@@ -167,15 +167,15 @@ TEST_F(SettingsFileStateTest, LinkIsWrittenThroughAndModeKept) {
 TEST(ProgramDirectory, SystemFoldersAreWhereInstalledProgramsLive) {
   const std::pair<const char*, bool> cases[] = {{"/usr/bin", true},
                                                 {"/usr/local/bin", true},
-                                                {"/usr", true},
+                                                {"/usr/bin/", true},
                                                 {"/bin", true},
-                                                {"/sbin/", true},
-                                                {"/opt/albumfetcher/bin", true},
-                                                {"/usr/../home/me/af", false},
-                                                {"/usrlocal/bin", false},
-                                                {"/home/me/albumfetcher", false},
-                                                {"/root/build/release/src", false},
-                                                {"/optional", false}};
+                                                {"/sbin", true},
+                                                {"/usr/local/../bin", true},
+                                                {"/usr", false},
+                                                {"/usr/bin/tools", false},
+                                                {"/usr/binary", false},
+                                                {"/home/me/af", false},
+                                                {"/usr/src/af/build/release/src", false}};
   for (const auto& [directory, system] : cases)
     EXPECT_EQ(is_system_directory(directory), system) << directory;
 }

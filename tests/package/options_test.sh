@@ -60,6 +60,14 @@ check_program() {
     fail "$program --version says '$out', wanted the version $version"
   [ -z "$err" ] || fail "$program --version wrote to stderr: $err"
 
+  # "--help" taken as another option's value opens no window without a display either.
+  if [ "$program" = albumfetcher ]; then
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$path" --home --help >/dev/null 2>"$work/err"
+    local status=$?
+    [ "$status" = 2 ] && grep -q "cannot be the value" "$work/err" ||
+      fail "$program --home --help: status $status, $(cat "$work/err")"
+  fi
+
   grep -q "^\.TH .*\"Album Fetcher $version\"" "$man_dir/$program.1" ||
     fail "$program.1 does not carry the version $version"
   local warnings
