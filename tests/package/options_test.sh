@@ -11,10 +11,10 @@ fail() {
   failed=1
 }
 
-# The options of a --help text: the first column of the lines that begin with two blanks
-# and a dash ("  -h, --help", "  --range FROM TO", "  --home <URL>").
+# The options of a --help text: the first column (up to two blanks) of the lines that
+# begin with two blanks and a dash ("  -h, --help", "  --range FROM TO", "  --home <URL>").
 help_options() {
-  sed -n 's/^  \(-[^ ].*\)$/\1/p' | sed 's/   .*//' | grep -oE '(^|[ ,])--?[a-zA-Z][a-zA-Z-]*' |
+  sed -n 's/^  \(-[^ ].*\)$/\1/p' | sed 's/  .*//' | grep -oE '(^|[ ,])--?[a-zA-Z][a-zA-Z-]*' |
     tr -d ' ,' | sort -u
 }
 # The options of a manual page's .OPT lines (their first argument, quoted or not).
