@@ -11,6 +11,8 @@ packages=(
   libcurl4-openssl-dev libjson-c-dev libicu-dev libsqlite3-dev libssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
   curl openssl xvfb xauth xdg-utils fonts-wqy-microhei qt6-translations-l10n
+  # the Debian package (scripts/package.sh) and the check of its manual pages
+  dpkg-dev file groff-base
 )
 # Skip apt entirely when everything is present already (fast CI re-runs).
 missing=()

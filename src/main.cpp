@@ -20,6 +20,7 @@ int main(int argc, char* argv[]) {
       "  3. Tick albums, click \"3：下载选中\"; pause, continue or end the download at will.\n"
       "     Photos go to the folder in the save box (the program directory by default)."));
   parser.addHelpOption();
+  parser.addVersionOption();
   af::WindowCommandLine command_line(parser);
   parser.process(*app);
   if (const int status = command_line.read(parser)) return status;

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "core/settings.h"
+#include "core/version.h"
 
 namespace af::cli {
 
@@ -60,6 +61,10 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
   if (std::find(args.begin(), args.end(), "--help") != args.end() ||
       std::find(args.begin(), args.end(), "-h") != args.end()) {
     options.help = true;
+    return true;
+  }
+  if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+    options.version = true;
     return true;
   }
   std::vector<std::string> operands;
@@ -300,6 +305,7 @@ Options:
                          (0 removes them). Keep the waits against the real
                          service.
   -h, --help             Show this text.
+  --version              Show the program's version.
 
 The settings file is read, never written: --record, --index, --jobs and --range
 apply to this run only.
@@ -324,6 +330,10 @@ Exit status:
        cookie file that cannot be read)
   130  ended by SIGINT (143 by SIGTERM)
 )";
+}
+
+std::string version_text() {
+  return std::string("albumfetcher-cli (Album Fetcher) ") + program_version() + "\n";
 }
 
 }  // namespace af::cli

@@ -16,6 +16,7 @@ namespace af::cli {
 
 struct CliOptions {
   bool help = false;
+  bool version = false;                        // --version
   bool list_only = false;                      // --list
   bool list_photos = false;                    // --list-photos
   std::vector<std::string> home_page_addresses;  // the operands, one user each, in order
@@ -36,8 +37,8 @@ struct CliOptions {
   std::optional<int> pace_factor;              // --pace-factor N (tests)
 };
 
-// False with a one-line reason in `error` when the arguments are wrong. `--help` anywhere
-// makes the rest unchecked.
+// False with a one-line reason in `error` when the arguments are wrong. `--help` or
+// `--version` anywhere makes the rest unchecked.
 bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
                          std::string& error);
 
@@ -50,5 +51,8 @@ bool parse_date(const std::string& text, DateTime& value);
 
 // The --help text.
 std::string usage_text();
+
+// The --version text: "albumfetcher-cli (Album Fetcher) 1.0" and a line end.
+std::string version_text();
 
 }  // namespace af::cli

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -71,20 +73,21 @@ class SignalWatcher {
 };
 
 // Loads a Netscape cookie file in full: the cookies the user hands over count for this run,
-// session cookies included. False when the file cannot be read.
-bool load_cookie_file(const std::string& path, int& count) {
+// session cookies included. An empty text when done, else why the file could not be read.
+std::string load_cookie_file(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return "it is a folder, not a cookie file";
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) return std::strerror(errno);
   std::string line;
   CookieStore& store = CookieStore::instance();
-  count = 0;
   while (std::getline(in, line)) {
     Cookie cookie;
     if (!parse_netscape_line(line, cookie) || cookie.is_expired()) continue;
     store.set_cookie(cookie);
-    ++count;
   }
-  return true;
+  if (in.bad()) return std::strerror(errno);
+  return {};
 }
 
 // "YYYY-MM-DD".
@@ -391,9 +394,9 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
 
   if (options.cookies_file) {
-    int count = 0;
-    if (!load_cookie_file(*options.cookies_file, count)) {
-      terminal.note("albumfetcher-cli: cannot read the cookie file " + *options.cookies_file);
+    if (const std::string why = load_cookie_file(*options.cookies_file); !why.empty()) {
+      terminal.note("albumfetcher-cli: --cookies " + *options.cookies_file +
+                    ": cannot read the cookie file: " + why);
       return kExitUsage;
     }
   } else {
@@ -450,6 +453,11 @@ int main(int argc, char* argv[]) {
   }
   if (options.help) {
     const std::string text = usage_text();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitSaved;
+  }
+  if (options.version) {
+    const std::string text = version_text();
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitSaved;
   }

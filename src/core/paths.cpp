@@ -45,12 +45,21 @@ std::string user_data_directory() {
 
 std::string default_directory() {
   std::string dir = executable_directory();
-  if (::access(dir.c_str(), W_OK) == 0) return dir;
+  if (!is_system_directory(dir) && ::access(dir.c_str(), W_OK) == 0) return dir;
   std::string data = user_data_directory();
   return data.empty() ? dir : data;
 }
 
 }  // namespace
+
+bool is_system_directory(const std::string& directory) {
+  std::string dir = std::filesystem::path(directory).lexically_normal().string();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  for (const char* system :
+       {"/usr/bin", "/usr/sbin", "/usr/local/bin", "/usr/local/sbin", "/usr/games", "/bin", "/sbin"})
+    if (dir == system) return true;
+  return false;
+}
 
 std::string program_directory() {
   std::lock_guard lock(directory_mutex());

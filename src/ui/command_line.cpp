@@ -1,5 +1,6 @@
 #include "ui/command_line.h"
 
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
@@ -27,6 +28,12 @@ WindowCommandLine::WindowCommandLine(QCommandLineParser& parser)
 }
 
 int WindowCommandLine::read(const QCommandLineParser& parser) {
+  // A text-only run has no window application; an option that swallowed "--help" as its
+  // value leaves it here.
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    std::fprintf(stderr, "--help and --version cannot be the value of another option\n");
+    return 2;
+  }
   const QString profile_name = parser.value(service_profile_);
   if (profile_name != QStringLiteral("classic") && profile_name != QStringLiteral("today")) {
     std::fprintf(stderr, "--service-profile is classic or today\n");

@@ -9,6 +9,9 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
+
+#include "core/version.h"
 
 namespace af {
 
@@ -37,7 +40,23 @@ int use_chinese(QCoreApplication& app) {
   return installed;
 }
 
-std::unique_ptr<QApplication> start_window_application(int& argc, char** argv) {
+bool asks_for_text_only(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
+      return true;
+  }
+  return false;
+}
+
+std::unique_ptr<QCoreApplication> start_window_application(int& argc, char** argv) {
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(program_version()));
+  if (asks_for_text_only(argc, argv)) {
+    auto app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Album Fetcher"));
+    return app;
+  }
   // Before the web engine starts: as root it runs only with its sandbox off.
   const QString sandbox_note = switch_off_sandbox_when_root();
   if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));

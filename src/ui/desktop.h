@@ -22,8 +22,14 @@ QString switch_off_sandbox_when_root();
 // Returns how many translation catalogues were found and installed.
 int use_chinese(QCoreApplication& app);
 
+// Whether the arguments ask for a text only (-h, --help, --help-all, -v, --version before
+// any "--"): such a run prints it and ends, without a window.
+bool asks_for_text_only(int argc, char** argv);
+
 // The application of a program that opens the window (the sandbox line, if any, on
-// stderr; the program's name; Chinese). `argc` and `argv` must outlive it.
-std::unique_ptr<QApplication> start_window_application(int& argc, char** argv);
+// stderr; the program's name and version; Chinese). When the arguments ask for a text
+// only, a plain core application: the text then needs no display and comes without the
+// sandbox line. `argc` and `argv` must outlive it.
+std::unique_ptr<QCoreApplication> start_window_application(int& argc, char** argv);
 
 }  // namespace af

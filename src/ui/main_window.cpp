@@ -27,6 +27,7 @@
 
 #include "core/paths.h"
 #include "core/settings.h"
+#include "core/version.h"
 #include "download/downloader.h"
 #include "http/cookie_store.h"
 #include "service/album_list.h"
@@ -42,8 +43,6 @@
 
 namespace af {
 namespace {
-
-const char* const kVersion = "1.0";
 
 // The application's own font family at the pixel size the layout asks for: the system's
 // font configuration then picks a face that has the Chinese captions' characters.
@@ -105,7 +104,8 @@ std::atomic<int> downloads_finishing{0};
 }  // namespace
 
 QString version_check_outcome() {
-  return QStringLiteral("已检查：当前版本为 %1，没有已知的更新版本。").arg(QString::fromLatin1(kVersion));
+  return QStringLiteral("已检查：当前版本为 %1，没有已知的更新版本。")
+      .arg(QString::fromLatin1(program_version()));
 }
 
 int MainWindow::downloads_still_finishing() { return downloads_finishing.load(); }
@@ -351,7 +351,7 @@ void MainWindow::start_up() {
   // Qt's own style serves as the window theme.
   version_check_started_ = false;
   set_width(url_edit_, 624);
-  version_label_->setText(QString::fromLatin1(kVersion));
+  version_label_->setText(QString::fromLatin1(program_version()));
   record_box_->setChecked(option_enabled(record_key()));
   range_box_->setChecked(option_enabled(range_key()));
   index_box_->setChecked(index_option_enabled());
@@ -641,7 +641,7 @@ void MainWindow::check_version() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-          version_label_->setText(QString::fromLatin1(kVersion));
+          version_label_->setText(QString::fromLatin1(program_version()));
           latest_version_label_->setText(QStringLiteral("未知"));
           version_result_label_->setText(version_check_outcome());
         },

@@ -141,15 +141,28 @@ TEST_F(CliListTest, ASerialTheListLacksExitsWithTwoAndDownloadsNothing) {
   EXPECT_TRUE(files_under(save_.path()).empty());
 }
 
+// A cookie file that cannot be read is a wrong argument: said with its cause, no request,
+// and the window's own cookies are not taken instead.
 TEST_F(CliListTest, UnreadableCookieFileExitsWithTwo) {
   auto user = make_user("1006", "/u/1006", "T");
   user.albums.push_back(make_album("3558936306000001", "A", 2));
   service().add_user(user);
-
-  const CliResult result = run_with({"--cookies", program_.file("missing.txt"), "--list", home(user)});
-  EXPECT_EQ(result.exit_code, 2) << result.err;
-  EXPECT_NE(result.err.find("cookie file"), std::string::npos) << result.err;
+  write_file(program_.file("a file"), "");
+  const std::pair<std::string, const char*> cases[] = {
+      {program_.file("missing.txt"), "No such file"},
+      {program_.path(), "it is a folder"},
+      {program_.file("a file") + "/cookies.txt", "Not a directory"}};
+  for (const auto& [path, cause] : cases) {
+    const CliResult result = run_with({"--cookies", path, "--list", home(user)});
+    EXPECT_EQ(result.exit_code, 2) << result.err;
+    EXPECT_NE(
+        result.err.find("albumfetcher-cli: --cookies " + path + ": cannot read the cookie file: " + cause),
+        std::string::npos)
+        << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+  }
   EXPECT_TRUE(service().requests().empty());
+  EXPECT_FALSE(std::filesystem::exists(program_.file("cookies.txt")));
 }
 
 TEST_F(CliListTest, HelpNamesEveryOptionAndTheExitStatuses) {

@@ -163,5 +163,22 @@ TEST_F(SettingsFileStateTest, LinkIsWrittenThroughAndModeKept) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// An installed program keeps its files per user, even as root who could write beside it.
+TEST(ProgramDirectory, SystemFoldersAreWhereInstalledProgramsLive) {
+  const std::pair<const char*, bool> cases[] = {{"/usr/bin", true},
+                                                {"/usr/local/bin", true},
+                                                {"/usr/bin/", true},
+                                                {"/bin", true},
+                                                {"/sbin", true},
+                                                {"/usr/local/../bin", true},
+                                                {"/usr", false},
+                                                {"/usr/bin/tools", false},
+                                                {"/usr/binary", false},
+                                                {"/home/me/af", false},
+                                                {"/usr/src/af/build/release/src", false}};
+  for (const auto& [directory, system] : cases)
+    EXPECT_EQ(is_system_directory(directory), system) << directory;
+}
+
 }  // namespace
 }  // namespace af
