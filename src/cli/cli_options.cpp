@@ -97,6 +97,13 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       options.list_only = true;
     } else if (arg == "--list-photos") {
       options.list_photos = true;
+    } else if (arg == "--gallery") {
+      if (!value(v)) return false;
+      if (v.empty()) {
+        error = "--gallery wants a folder";
+        return false;
+      }
+      options.gallery_folder = v;
     } else if (arg == "--service-base") {
       if (!value(v)) return false;
       while (!v.empty() && v.back() == '/') v.pop_back();
@@ -180,6 +187,11 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       return false;
     }
   }
+  if (options.gallery_folder) {
+    if (operands.empty()) return true;
+    error = "--gallery takes a folder, no home page address ('" + operands[0] + "')";
+    return false;
+  }
   if (operands.empty()) {
     error = "the home page address is missing";
     return false;
@@ -198,6 +210,7 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
 
 std::string usage_text() {
   return R"(Usage: albumfetcher-cli [options] HOME_PAGE_ADDRESS
+       albumfetcher-cli --gallery FOLDER
 
 Downloads the photo albums of one user of the photo service, the same way the
 Album Fetcher window does: the user's home page gives the user id, the album
@@ -225,6 +238,11 @@ Options:
                          upload time, whole caption, image address of every
                          photo saved) or not. Default: the setting of the
                          window (on unless switched off there).
+  --gallery FOLDER       Write the page to look through (相册浏览.html) of a
+                         user folder, or of every user folder in a save
+                         folder, from the album indexes already on disk, and
+                         exit. No request is made. A download writes it too,
+                         after each album, unless switched off in the window.
   --jobs N               Fetch N photos at once, 1 to 8 (the log, the files and
                          the record stay in album order). Default: the setting
                          of the window (1 unless changed there).

@@ -19,6 +19,7 @@ struct CliOptions {
   bool list_only = false;                      // --list
   bool list_photos = false;                    // --list-photos
   std::string home_page_address;               // the one operand
+  std::optional<std::string> gallery_folder;   // --gallery FOLDER: write the pages, no address
   std::string service_base{kDefaultServiceBase};
   std::optional<std::string> save_dir;         // --save-dir; unset: the program directory
   std::vector<int> albums;                     // --albums; empty: all, else serials ascending
