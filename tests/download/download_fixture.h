@@ -32,6 +32,7 @@ class DownloadTest : public aftest::SampleServiceTest {
     program_.use_as_program_directory();
     view_.save_folder = save_.path();  // an ASCII path: the same bytes in GBK
     set_switches(false, false);
+    write_setting(settings_section(), gallery_key(), "0");  // the page has its own tests
   }
 
   DownloaderOptions options() {

@@ -9,7 +9,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
-#include <mutex>
+#include <atomic>
 #include <optional>
 
 #include "download/archive.h"
@@ -18,25 +18,13 @@
 
 namespace {
 
-// Counts the requests the page makes, by scheme.
+// Counts the requests the page makes: to files, and to anything else.
 class RequestCounter : public QWebEngineUrlRequestInterceptor {
  public:
   void interceptRequest(QWebEngineUrlRequestInfo& info) override {
-    std::lock_guard lock(mutex_);
-    (info.requestUrl().isLocalFile() ? local_ : other_) << info.requestUrl().toString();
+    ++(info.requestUrl().isLocalFile() ? local : other);
   }
-  QStringList local() const {
-    std::lock_guard lock(mutex_);
-    return local_;
-  }
-  QStringList other() const {
-    std::lock_guard lock(mutex_);
-    return other_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  QStringList local_, other_;
+  std::atomic<int> local{0}, other{0};
 };
 
 constexpr int kWait = 30000;
@@ -100,6 +88,7 @@ class GalleryPageTest : public QObject {
     load();
     QCOMPARE(evaluate("document.getElementById('q').value").toString(), QStringLiteral("spring"));
     QCOMPARE(shown(), 2);
+    evaluate("document.getElementById('q').focus()");
     QTest::keyClicks(input(), QStringLiteral(" again"));
     QTRY_COMPARE_WITH_TIMEOUT(shown(), 1, kWait);
   }
@@ -147,8 +136,8 @@ class GalleryPageTest : public QObject {
   }
 
   void no_request_leaves_the_disk() {
-    QVERIFY(!requests_.local().isEmpty());  // the interceptor sees the page's own requests
-    QCOMPARE(requests_.other(), QStringList());
+    QVERIFY(requests_.local > 0);  // the interceptor sees the page's own requests
+    QCOMPARE(requests_.other.load(), 0);
   }
 
  private:
