@@ -122,6 +122,7 @@ h1{margin:0 0 8px;font-size:22px;font-weight:600;unicode-bidi:isolate}
 #q{width:16em}
 #count{color:var(--muted)}
 main{padding:4px 24px 48px}
+main section{content-visibility:auto;contain-intrinsic-size:auto 1200px}
 h2{font-size:17px;font-weight:600;margin:22px 0 10px}
 h2 .name{unicode-bidi:isolate}
 h2 .info{font-size:13px;font-weight:normal;color:var(--muted);margin-left:12px}
@@ -185,6 +186,13 @@ constexpr std::string_view kPageTail = R"PAGE(</script>
   document.title = data.title + ' · 相册浏览';
   $('title').textContent = data.title;
 
+  // Pictures are asked for as they come near the window: browsers load every picture of a
+  // page opened from a file at once, whatever loading="lazy" says.
+  const near = 'IntersectionObserver' in window
+    ? new IntersectionObserver((entries) => {
+      for (const e of entries) if (e.isIntersecting) { near.unobserve(e.target); e.target.src = e.target.dataset.src; }
+    }, { rootMargin: '600px 0px' })
+    : null;
   const sections = [];
   let total = 0;
   const page = document.createDocumentFragment();
@@ -210,13 +218,16 @@ constexpr std::string_view kPageTail = R"PAGE(</script>
       img.loading = 'lazy';
       img.decoding = 'async';
       img.alt = caption;
-      img.src = encodeURIComponent(album.dir) + '/' + encodeURIComponent(file);
+      const src = encodeURIComponent(album.dir) + '/' + encodeURIComponent(file);
+      img.dataset.src = src;
+      if (near) near.observe(img);
+      else img.src = src;
       const text = element('span', 'text', caption);
       text.title = caption;
       const figcaption = element('figcaption');
       figcaption.append(text);
       figure.append(img, figcaption, element('time', '', when.slice(0, 10)));
-      const photo = { figure, src: img.src, caption, words: caption.toLowerCase(), day: when.slice(0, 10), when, feed };
+      const photo = { figure, src, caption, words: caption.toLowerCase(), day: when.slice(0, 10), when, feed };
       figure.addEventListener('click', () => open(photo));
       figure.addEventListener('keydown', (e) => {
         if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); open(photo); }
