@@ -139,7 +139,7 @@ h2 .info{font-size:13px;font-weight:normal;color:var(--muted);margin-left:12px}
 #viewer button:disabled{opacity:.25;cursor:default}
 #close{position:absolute;top:14px;right:18px;height:52px!important}
 .stage{display:flex;flex-direction:column;align-items:center;max-width:calc(100vw - 160px)}
-#big{display:block;max-width:100%;max-height:calc(100vh - 140px);object-fit:contain}
+#big{display:block;width:calc(100vw - 200px);height:calc(100vh - 150px);object-fit:contain}
 .about{max-width:760px;margin-top:10px;text-align:center}
 #vcap{margin:0;white-space:pre-wrap;overflow-wrap:anywhere;unicode-bidi:isolate}
 .meta{margin:4px 0 0;color:#bbb;font-size:13px}
