@@ -36,9 +36,12 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     const int value = std::atoi(argv[i + 1]);
-    if (name == "--photos") photos = value;
-    else if (name == "--albums") albums = value;
-    else if (name == "--runs") runs = value;
+    if (name == "--photos")
+      photos = value;
+    else if (name == "--albums")
+      albums = value;
+    else if (name == "--runs")
+      runs = value;
   }
   if (photos < 1 || albums < 1 || albums > photos || runs < 1) {
     std::fprintf(stderr, "usage: gallery_bench [--photos N] [--albums N] [--runs N]\n");
@@ -49,7 +52,8 @@ int main(int argc, char* argv[]) {
   QTemporaryDir folder;
   const std::string user = folder.path().toStdString() + "/小明的微博";
   // Captions of 20 to 60 characters, as a post's text cut by the service usually is.
-  const std::string words = "今天去公园看了春天的花，樱花开得正好，风一吹就落了一地。和朋友们拍了很多照片，晚上一起吃火锅。";
+  const std::string words =
+      "今天去公园看了春天的花，樱花开得正好，风一吹就落了一地。和朋友们拍了很多照片，晚上一起吃火锅。";
   for (int a = 0; a < albums; ++a) {
     std::vector<aftest::ArchivePhoto> list;
     for (int p = a; p < photos; p += albums) {
@@ -69,7 +73,8 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   std::printf("photos %zu in %zu albums\n", page.photos, page.albums);
-  std::printf("page size %ju bytes (%.1f per photo)\n", static_cast<std::uintmax_t>(std::filesystem::file_size(page.path)),
+  std::printf("page size %ju bytes (%.1f per photo)\n",
+              static_cast<std::uintmax_t>(std::filesystem::file_size(page.path)),
               static_cast<double>(std::filesystem::file_size(page.path)) / static_cast<double>(page.photos));
   std::printf("page written in %.1f ms (indexes read, page made, flushed, renamed)\n", write_ms);
 
@@ -82,7 +87,8 @@ int main(int argc, char* argv[]) {
   const QUrl address = QUrl::fromLocalFile(QString::fromStdString(page.path));
   for (int run = 1; run <= runs; ++run) {
     bool loaded = false;
-    const auto connection = QObject::connect(&web, &QWebEnginePage::loadFinished, [&loaded] { loaded = true; });
+    const auto connection =
+        QObject::connect(&web, &QWebEnginePage::loadFinished, [&loaded] { loaded = true; });
     QElapsedTimer timer;
     timer.start();
     view.load(address);
@@ -91,23 +97,29 @@ int main(int argc, char* argv[]) {
     QObject::disconnect(connection);
     // Paint entries appear once the frame is presented.
     QTest::qWaitFor(
-        [&] { return evaluate(web, QStringLiteral("performance.getEntriesByType('paint').length")).toInt() >= 2; },
+        [&] {
+          return evaluate(web, QStringLiteral("performance.getEntriesByType('paint').length")).toInt() >= 2;
+        },
         30000);
     const QVariantList paints =
-        evaluate(web, QStringLiteral("performance.getEntriesByType('paint').map((e) => e.startTime)")).toList();
+        evaluate(web, QStringLiteral("performance.getEntriesByType('paint').map((e) => e.startTime)"))
+            .toList();
     // When the file was read, the script had run (DOMContentLoaded) and the load ended.
     const QVariantList steps =
-        evaluate(web, QStringLiteral("(() => { const n = performance.getEntriesByType('navigation')[0];"
-                                     " return [n.responseEnd, n.domContentLoadedEventEnd, n.loadEventEnd]; })()"))
+        evaluate(web,
+                 QStringLiteral("(() => { const n = performance.getEntriesByType('navigation')[0];"
+                                " return [n.responseEnd, n.domContentLoadedEventEnd, n.loadEventEnd]; })()"))
             .toList();
     const int figures = evaluate(web, QStringLiteral("document.querySelectorAll('figure').length")).toInt();
     const int images = evaluate(web, QStringLiteral("Array.from(document.images).filter((i) => i.complete && "
                                                     "i.naturalWidth > 0).length"))
                            .toInt();
-    std::printf("run %d: file read %.0f ms, script done %.0f ms, first paint %.0f ms, first contentful paint "
-                "%.0f ms, load event %.0f ms (%lld ms seen by the view); %d photos on the page, %d pictures loaded\n",
-                run, steps.value(0).toDouble(), steps.value(1).toDouble(), paints.value(0).toDouble(),
-                paints.value(1).toDouble(), steps.value(2).toDouble(), static_cast<long long>(load_ms), figures, images);
+    std::printf(
+        "run %d: file read %.0f ms, script done %.0f ms, first paint %.0f ms, first contentful paint "
+        "%.0f ms, load event %.0f ms (%lld ms seen by the view); %d photos on the page, %d pictures loaded\n",
+        run, steps.value(0).toDouble(), steps.value(1).toDouble(), paints.value(0).toDouble(),
+        paints.value(1).toDouble(), steps.value(2).toDouble(), static_cast<long long>(load_ms), figures,
+        images);
   }
   return 0;
 }

@@ -50,7 +50,8 @@ std::optional<GalleryAlbum> read_album(const fs::path& folder) {
     photo.uploaded = member_number(object.get(), "uploaded");
     photo.feed_id = member_text(object.get(), "feed_id");
     if (album.name.empty()) album.name = member_text(object.get(), "album");
-    if (const auto saved = member_number(object.get(), "saved"); saved && (!first_saved || *saved < *first_saved))
+    if (const auto saved = member_number(object.get(), "saved");
+        saved && (!first_saved || *saved < *first_saved))
       first_saved = saved;
     album.photos.push_back(std::move(photo));
   }
@@ -88,14 +89,22 @@ std::string page_data(const std::string& title, const std::vector<GalleryAlbum>&
       json_object_array_add(photos, row);
     }
   }
-  const char* json = json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+  const char* json =
+      json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
   std::string data;
   for (const char* c = json; *c != '\0'; ++c) {
     switch (*c) {
-      case '<': data += "\\u003c"; break;
-      case '>': data += "\\u003e"; break;
-      case '&': data += "\\u0026"; break;
-      default: data += *c;
+      case '<':
+        data += "\\u003c";
+        break;
+      case '>':
+        data += "\\u003e";
+        break;
+      case '&':
+        data += "\\u0026";
+        break;
+      default:
+        data += *c;
     }
   }
   return data;
@@ -378,7 +387,8 @@ std::vector<std::string> gallery_user_folders(const std::string& folder) {
     std::error_code error;
     for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
       std::error_code ignored;
-      if (it->is_directory(ignored) && fs::is_regular_file(it->path() / std::string(kAlbumIndexName), ignored))
+      if (it->is_directory(ignored) &&
+          fs::is_regular_file(it->path() / std::string(kAlbumIndexName), ignored))
         return true;
     }
     return false;

@@ -21,15 +21,15 @@ namespace af {
 inline constexpr std::string_view kGalleryPageName = "相册浏览.html";  // UTF-8
 
 struct GalleryPhoto {
-  std::string file;                     // the file name in the album folder (UTF-8)
-  std::string caption;                  // the whole caption (UTF-8)
+  std::string file;                      // the file name in the album folder (UTF-8)
+  std::string caption;                   // the whole caption (UTF-8)
   std::optional<std::int64_t> uploaded;  // Unix seconds
-  std::string feed_id;                  // the post the photo belongs to
+  std::string feed_id;                   // the post the photo belongs to
 };
 
 struct GalleryAlbum {
-  std::string folder;  // the album folder's name (UTF-8)
-  std::string name;    // the album's name as its index gives it, else the folder's
+  std::string folder;                // the album folder's name (UTF-8)
+  std::string name;                  // the album's name as its index gives it, else the folder's
   std::vector<GalleryPhoto> photos;  // in index order
   std::int64_t first_saved = 0;      // when its first photo was saved
 };
@@ -44,7 +44,7 @@ std::string gallery_page(const std::string& title, const std::vector<GalleryAlbu
 
 struct GalleryOutcome {
   enum Result { Written, NoAlbums, Failed } result = NoAlbums;
-  std::string path;   // the page (UTF-8)
+  std::string path;  // the page (UTF-8)
   std::size_t albums = 0;
   std::size_t photos = 0;
   std::string cause;  // Failed: why (GBK)

@@ -22,13 +22,15 @@ struct ArchivePhoto {
 // (seconds); files "<n>_<feed id>.jpg". Returns the file names in order.
 inline std::vector<std::string> make_archive_album(const std::string& user_folder, const std::string& folder,
                                                    const std::string& album_name,
-                                                   const std::vector<ArchivePhoto>& photos, std::int64_t saved) {
+                                                   const std::vector<ArchivePhoto>& photos,
+                                                   std::int64_t saved) {
   const std::string path = user_folder + "/" + folder;
   std::filesystem::create_directories(path);
   af::AlbumIndex index(path);
   std::vector<std::string> names;
   for (std::size_t i = 0; i < photos.size(); ++i) {
-    const std::string feed_id = std::to_string(4000000000000000 + saved * 1000 + static_cast<std::int64_t>(i));
+    const std::string feed_id =
+        std::to_string(4000000000000000 + saved * 1000 + static_cast<std::int64_t>(i));
     const std::string name = std::to_string(i + 1) + "_" + feed_id + ".jpg";
     std::ofstream(path + "/" + name, std::ios::binary) << afsample::make_jpeg(name);
     af::IndexedPhoto photo;

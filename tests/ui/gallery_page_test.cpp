@@ -28,10 +28,10 @@ class RequestCounter : public QWebEngineUrlRequestInterceptor {
 };
 
 constexpr int kWait = 30000;
-constexpr std::int64_t k2013_04_04 = 1365061200;   // 15:40 CST
-constexpr std::int64_t k2014_01_01 = 1388520000;   // 2013-12-31 20:00 UTC, 04:00 CST on 1 January
-constexpr std::int64_t k2014_12_31 = 1420039800;   // 23:30 CST
-constexpr std::int64_t k2015_01_01 = 1420041600;   // 00:00 CST
+constexpr std::int64_t k2013_04_04 = 1365061200;  // 15:40 CST
+constexpr std::int64_t k2014_01_01 = 1388520000;  // 2013-12-31 20:00 UTC, 04:00 CST on 1 January
+constexpr std::int64_t k2014_12_31 = 1420039800;  // 23:30 CST
+constexpr std::int64_t k2015_01_01 = 1420041600;  // 00:00 CST
 
 // In page order: the first album was saved first.
 const std::vector<aftest::ArchivePhoto> kFirstAlbum = {
@@ -61,7 +61,8 @@ class GalleryPageTest : public QObject {
   }
 
   void every_indexed_photo_is_shown_with_its_whole_caption_as_text() {
-    const int lines = int(af::read_album_index(user_ + "/旅行3").size() + af::read_album_index(user_ + "/家人2").size());
+    const int lines =
+        int(af::read_album_index(user_ + "/旅行3").size() + af::read_album_index(user_ + "/家人2").size());
     QCOMPARE(shown(), lines);
     QStringList captions;
     for (const auto* album : {&kFirstAlbum, &kSecondAlbum})
@@ -76,14 +77,16 @@ class GalleryPageTest : public QObject {
                           QStringLiteral("家人2 张 · 2013-04-04 ～ 2015-01-01")}));
     QCOMPARE(evaluate("document.querySelector('time').textContent").toString(), QStringLiteral("2013-04-04"));
     // The thumbnails in sight load from the disk.
-    QTRY_VERIFY_WITH_TIMEOUT(evaluate("document.querySelector('figure img').naturalWidth").toInt() == 64, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate("document.querySelector('figure img').naturalWidth").toInt() == 64,
+                             kWait);
   }
 
   void a_typed_search_leaves_the_matching_photos_and_a_reload_keeps_it() {
     evaluate("document.getElementById('q').focus()");
     QTest::keyClicks(input(), QStringLiteral("spring"));
     QTRY_COMPARE_WITH_TIMEOUT(shown(), 2, kWait);
-    QCOMPARE(evaluate("document.getElementById('count').textContent").toString(), QStringLiteral("显示 2 / 5 张"));
+    QCOMPARE(evaluate("document.getElementById('count').textContent").toString(),
+             QStringLiteral("显示 2 / 5 张"));
     QCOMPARE(view_.url().fragment(), QStringLiteral("q=spring"));
     load();
     QCOMPARE(evaluate("document.getElementById('q').value").toString(), QStringLiteral("spring"));
@@ -99,9 +102,9 @@ class GalleryPageTest : public QObject {
       const char* fragment;
       int shown;
     };
-    for (const auto& [fragment, count] : {Case{"from=2014-01-01&to=2014-12-31", 2}, Case{"from=2015-01-01", 1},
-                                          Case{"to=2013-04-04", 2}, Case{"from=2014-01-01&q=script", 1},
-                                          Case{"from=2016-01-01", 0}, Case{"", 5}}) {
+    for (const auto& [fragment, count] :
+         {Case{"from=2014-01-01&to=2014-12-31", 2}, Case{"from=2015-01-01", 1}, Case{"to=2013-04-04", 2},
+          Case{"from=2014-01-01&q=script", 1}, Case{"from=2016-01-01", 0}, Case{"", 5}}) {
       evaluate(QStringLiteral("location.hash = '%1'").arg(QLatin1String(fragment)));
       QTRY_COMPARE_WITH_TIMEOUT(shown(), count, kWait);
       QCOMPARE(evaluate("document.getElementById('empty').hidden").toBool(), count > 0);
@@ -110,8 +113,9 @@ class GalleryPageTest : public QObject {
 
   void the_viewer_opens_on_a_click_and_moves_with_the_arrow_keys() {
     const QVariantList at =
-        evaluate("(() => { const r = document.querySelectorAll('figure img')[1].getBoundingClientRect();"
-                 " return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+        evaluate(
+            "(() => { const r = document.querySelectorAll('figure img')[1].getBoundingClientRect();"
+            " return [r.x + r.width / 2, r.y + r.height / 2]; })()")
             .toList();
     QCOMPARE(at.size(), 2);
     QTest::mouseClick(input(), Qt::LeftButton, {}, QPoint(at[0].toInt(), at[1].toInt()));
@@ -119,8 +123,9 @@ class GalleryPageTest : public QObject {
     QCOMPARE(viewer_caption(), QString::fromStdString(kFirstAlbum[1].caption));
     QCOMPARE(evaluate("document.getElementById('vtime').textContent").toString(),
              QStringLiteral("上传于 2014-01-01 04:00:00（北京时间）"));
-    QVERIFY(evaluate("document.getElementById('vlink').href").toString().startsWith(
-        QStringLiteral("https://m.weibo.cn/status/4")));
+    QVERIFY(evaluate("document.getElementById('vlink').href")
+                .toString()
+                .startsWith(QStringLiteral("https://m.weibo.cn/status/4")));
     QTRY_VERIFY_WITH_TIMEOUT(evaluate("document.getElementById('big').naturalWidth").toInt() == 64, kWait);
 
     QTest::keyClick(input(), Qt::Key_Right);
@@ -147,7 +152,8 @@ class GalleryPageTest : public QObject {
   void load() {
     QSignalSpy loaded(&page_, &QWebEnginePage::loadFinished);
     if (view_.url().isEmpty())
-      view_.load(QUrl::fromLocalFile(QString::fromStdString(user_ + "/" + std::string(af::kGalleryPageName))));
+      view_.load(
+          QUrl::fromLocalFile(QString::fromStdString(user_ + "/" + std::string(af::kGalleryPageName))));
     else
       view_.reload();
     QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), kWait);
