@@ -127,7 +127,8 @@ struct Downloader::Worker {
     if (page.result == GalleryOutcome::Written) gallery_path = page.path;
     if (page.result != GalleryOutcome::Failed || gallery_failure_told) return true;
     gallery_failure_told = true;
-    return log(G("相册浏览页写入失败：") + utf8_to_gb18030(page.path) + G("（") + page.cause + G("）") + "\r\n");
+    return log(G("相册浏览页写入失败：") + utf8_to_gb18030(page.path) + G("（") + page.cause + G("）") +
+               "\r\n");
   }
 
   void download_selected();

@@ -309,7 +309,8 @@ void MainWindow::build_settings_page(QWidget* page) {
   jobs_box_ = place<QSpinBox>(outer, "数值框_同时下载", 250, 266, 60, 24);
   jobs_box_->setRange(1, kMostJobs);
   // The page to look through each user folder, made from the album indexes.
-  gallery_box_ = place<QCheckBox>(outer, "选择框_相册浏览页", 44, 300, 290, 20, QStringLiteral("生成相册浏览页"));
+  gallery_box_ =
+      place<QCheckBox>(outer, "选择框_相册浏览页", 44, 300, 290, 20, QStringLiteral("生成相册浏览页"));
 
   QGroupBox* version =
       group(outer, "分组框_版本", 359, 18, kVersionGroupWidth, 238, QStringLiteral("软件版本"));

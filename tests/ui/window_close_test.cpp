@@ -19,8 +19,8 @@
 
 #include "core/paths.h"
 #include "download/archive.h"
-#include "download/gallery.h"
 #include "download/downloader.h"
+#include "download/gallery.h"
 #include "http/cookie_store.h"
 #include "sample_service.h"
 #include "ui/album_table.h"
