@@ -10,6 +10,7 @@ _albumfetcher_cli_options='
 --save-dir dir
 --record on off
 --index on off
+--gallery dir
 --jobs 1 2 3 4 5 6 7 8
 --range off
 --cookies file

@@ -103,6 +103,13 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       options.list_only = true;
     } else if (arg == "--list-photos") {
       options.list_photos = true;
+    } else if (arg == "--gallery") {
+      if (!value(v)) return false;
+      if (v.empty()) {
+        error = "--gallery wants a folder";
+        return false;
+      }
+      options.gallery_folder = v;
     } else if (arg == "--service-base") {
       if (!value(v)) return false;
       while (!v.empty() && v.back() == '/') v.pop_back();
@@ -198,6 +205,11 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       return false;
     }
   }
+  if (options.gallery_folder) {
+    if (operands.empty() && !options.users_file && !options.verify_folder) return true;
+    error = "--gallery writes the pages of a folder and takes no home page address";
+    return false;
+  }
   if (options.repair && !options.verify_folder) {
     error = "--repair goes with --verify FOLDER";
     return false;
@@ -240,6 +252,7 @@ bool read_users_file(const std::string& path, std::vector<std::string>& addresse
 std::string usage_text() {
   return R"(Usage: albumfetcher-cli [options] HOME_PAGE_ADDRESS...
        albumfetcher-cli [options] --users FILE
+       albumfetcher-cli --gallery FOLDER
        albumfetcher-cli --verify FOLDER [--repair [--program-dir DIR]]
 
 Downloads the photo albums of users of the photo service, the same way the
@@ -269,6 +282,11 @@ Options:
                          upload time, whole caption, image address of every
                          photo saved) or not. Default: the setting of the
                          window (on unless switched off there).
+  --gallery FOLDER       Write the page to look through (相册浏览.html) of a
+                         user folder, or of every user folder in a save
+                         folder, from the album indexes already on disk, and
+                         exit. No request is made. A download writes it too,
+                         after each album, unless switched off in the window.
   --jobs N               Fetch N photos at once, 1 to 8 (the log, the files and
                          the record stay in album order). Default: the setting
                          of the window (1 unless changed there).

@@ -23,6 +23,7 @@ struct CliOptions {
   std::optional<std::string> users_file;         // --users FILE: more addresses, one a line
   std::optional<std::string> verify_folder;      // --verify FOLDER
   bool repair = false;                           // --repair (with --verify)
+  std::optional<std::string> gallery_folder;   // --gallery FOLDER: write the pages, no address
   std::string service_base{kDefaultServiceBase};
   std::optional<std::string> save_dir;         // --save-dir; unset: the program directory
   std::vector<int> albums;                     // --albums; empty: all, else serials ascending

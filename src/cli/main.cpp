@@ -24,6 +24,7 @@
 #include "core/settings.h"
 #include "download/archive.h"
 #include "download/downloader.h"
+#include "download/gallery.h"
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download/verify.h"
@@ -247,6 +248,34 @@ int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_
   return complete ? kExitSaved : kExitFailed;
 }
 
+// --gallery: the page of each user folder found in `folder`, one line each on standard output.
+int write_galleries(const std::string& folder) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    std::fprintf(stderr, "albumfetcher-cli: --gallery %s is not a folder\n", folder.c_str());
+    return kExitUsage;
+  }
+  const std::vector<std::string> users = gallery_user_folders(folder);
+  if (users.empty()) {
+    std::fprintf(stderr, "albumfetcher-cli: no album folder with an album index (%s) in %s\n",
+                 std::string(kAlbumIndexName).c_str(), folder.c_str());
+    return kExitFailed;
+  }
+  int status = kExitSaved;
+  for (const std::string& user : users) {
+    const GalleryOutcome page = write_gallery_page(user);
+    if (page.result == GalleryOutcome::Failed) {
+      std::fprintf(stderr, "albumfetcher-cli: 相册浏览页写入失败：%s（%s）\n", page.path.c_str(),
+                   gbk_to_utf8(page.cause).c_str());
+      status = kExitFailed;
+      continue;
+    }
+    std::printf("相册浏览页：%s（%zu个相册，%zu张照片）\n", page.path.c_str(), page.albums, page.photos);
+  }
+  std::fflush(stdout);
+  return status;
+}
+
 // One user's run: "2：获取相册" for `address`, then "3：下载选中" (or a listing).
 int run_user(const CliOptions& options, const std::string& address, Terminal& terminal,
              DownloadControl& list_gate, const SignalWatcher& signals, UserOutcome& outcome) {
@@ -461,6 +490,7 @@ int main(int argc, char* argv[]) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitSaved;
   }
+  if (options.gallery_folder) return write_galleries(*options.gallery_folder);
   Terminal terminal(::isatty(STDERR_FILENO) == 1);
   return run(options, terminal, *list_gate, *signals);
 }

@@ -89,6 +89,7 @@ std::string record_key() { return G("下载记录"); }
 std::string range_key() { return G("时间段"); }
 std::string index_key() { return G("相册索引"); }
 std::string jobs_key() { return G("同时下载"); }
+std::string gallery_key() { return G("相册浏览页"); }
 
 std::string read_setting(const std::string& section, const std::string& key,
                          const std::string& default_value) {
@@ -174,6 +175,8 @@ bool option_enabled(const std::string& key) {
 }
 
 bool index_option_enabled() { return read_setting(settings_section(), index_key(), "1") == "1"; }
+
+bool gallery_option_enabled() { return read_setting(settings_section(), gallery_key(), "1") == "1"; }
 
 int clamp_jobs(long long jobs) { return static_cast<int>(std::clamp<long long>(jobs, 1, kMostJobs)); }
 

@@ -22,12 +22,15 @@ std::string record_key();         // 下载记录
 std::string range_key();          // 时间段
 std::string index_key();          // 相册索引: the album index beside the photos, on unless "0"
 std::string jobs_key();           // 同时下载: how many photos are fetched at once, 1 to 8
+std::string gallery_key();        // 相册浏览页: the page to look through each user folder, on unless "0"
 
 // True only when the stored value is exactly "1".
 bool option_enabled(const std::string& key);
 // The album index switch: on unless the stored value is something other than "1" (on by
 // default, where the other two options are off).
 bool index_option_enabled();
+// The gallery page switch, on by default like the album index it is made from.
+bool gallery_option_enabled();
 
 // How many photos a download fetches at once: 1 (one after another, the default) to 8.
 inline constexpr int kMostJobs = 8;

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 
 #include "core/gate.h"
 #include "core/settings.h"
 #include "download/archive.h"
+#include "download/gallery.h"
 #include "download/naming.h"
 #include "download/parallel_photos.h"
 #include "download/photo_saver.h"
@@ -80,6 +82,7 @@ struct Downloader::Worker {
   bool record_enabled = false;
   bool range_enabled = false;
   bool index_enabled = true;
+  bool gallery_enabled = true;  // the user folder's page, while the index is on
   int jobs = 1;  // photos fetched at once
   std::vector<TickedAlbum> rows;
   std::string save_folder;  // UTF-8, exactly as the operator gave it
@@ -116,11 +119,25 @@ struct Downloader::Worker {
     });
   }
 
+  // Rewrites the page of the album's user folder; a failure is told once per download.
+  bool write_gallery(const AlbumFolder& folder) {
+    if (!index_enabled || !gallery_enabled) return true;
+    if (!steps.run([] {})) return false;  // the page is written between steps
+    const GalleryOutcome page = write_gallery_page(std::filesystem::path(folder.path).parent_path().string());
+    if (page.result == GalleryOutcome::Written) gallery_path = page.path;
+    if (page.result != GalleryOutcome::Failed || gallery_failure_told) return true;
+    gallery_failure_told = true;
+    return log(G("相册浏览页写入失败：") + utf8_to_gb18030(page.path) + G("（") + page.cause + G("）") +
+               "\r\n");
+  }
+
   void download_selected();
   bool download_album(const TickedAlbum& album, const AlbumFolder& folder);
 
   std::vector<RecordNotice> record_notices;  // from the record's creation at the start
   bool record_failure_told = false;
+  std::string gallery_path;  // the page written last (UTF-8)
+  bool gallery_failure_told = false;
 };
 
 void Downloader::Worker::download_selected() {
@@ -146,6 +163,7 @@ void Downloader::Worker::download_selected() {
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
     if (!steps.run([&] { view.album_started(generation, k); })) return;
     if (!download_album(jobs[k - 1], folders[k - 1])) return;
+    if (!write_gallery(folders[k - 1])) return;
   }
 
   if (!steps.run([&] {
@@ -153,6 +171,7 @@ void Downloader::Worker::download_selected() {
         view.state_changed(generation, DownloadState::Idle);
       }))
     return;
+  if (!gallery_path.empty() && !log(G("相册浏览页：") + utf8_to_gb18030(gallery_path) + "\r\n\r\n")) return;
   if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
   if (!steps.run([&] { view.download_finished(generation); })) return;
   steps.run([&] { view.message(generation, G("全部下载完毕")); });
@@ -289,6 +308,7 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
   DownloadRecord::create_record_store(record_store_path(user_id), worker->record_notices);
   worker->index_enabled = options_.index_override ? *options_.index_override : index_option_enabled();
+  worker->gallery_enabled = options_.gallery_override ? *options_.gallery_override : gallery_option_enabled();
   worker->jobs = options_.jobs_override ? clamp_jobs(*options_.jobs_override) : jobs_option();
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_path();

@@ -44,6 +44,9 @@ struct DownloaderOptions {
   std::optional<bool> record_override;
   std::optional<bool> range_override;
   std::optional<bool> index_override;  // set: instead of the settings file's 相册索引
+  // Set: instead of the settings file's 相册浏览页 (the user folder's page, rewritten after
+  // each album while the album index is on).
+  std::optional<bool> gallery_override;
   std::optional<int> jobs_override;    // set: instead of the settings file's 同时下载 (1 to 8)
 };
 

@@ -308,6 +308,9 @@ void MainWindow::build_settings_page(QWidget* page) {
   label(outer, "标签_同时下载", 44, 266, 200, 24, QStringLiteral("同时下载的照片数（1～8）："));
   jobs_box_ = place<QSpinBox>(outer, "数值框_同时下载", 250, 266, 60, 24);
   jobs_box_->setRange(1, kMostJobs);
+  // The page to look through each user folder, made from the album indexes.
+  gallery_box_ =
+      place<QCheckBox>(outer, "选择框_相册浏览页", 44, 300, 290, 20, QStringLiteral("生成相册浏览页"));
 
   QGroupBox* version =
       group(outer, "分组框_版本", 359, 18, kVersionGroupWidth, 238, QStringLiteral("软件版本"));
@@ -334,6 +337,8 @@ void MainWindow::connect_events() {
   connect(record_box_, &QCheckBox::clicked, this, [this] { save_option(record_box_, record_key()); });
   connect(range_box_, &QCheckBox::clicked, this, [this] { save_option(range_box_, range_key()); });
   connect(index_box_, &QCheckBox::clicked, this, [this] { save_option(index_box_, index_key()); });
+  connect(gallery_box_, &QCheckBox::clicked, this, [this] { save_option(gallery_box_, gallery_key()); });
+  connect(index_box_, &QCheckBox::toggled, gallery_box_, &QWidget::setEnabled);  // made from the index
   connect(jobs_box_, &QSpinBox::valueChanged, this, [this](int jobs) {
     save_in_background([section = settings_section(), key = jobs_key(), value = std::to_string(jobs)] {
       write_setting(section, key, value);
@@ -355,6 +360,8 @@ void MainWindow::start_up() {
   record_box_->setChecked(option_enabled(record_key()));
   range_box_->setChecked(option_enabled(range_key()));
   index_box_->setChecked(index_option_enabled());
+  gallery_box_->setChecked(gallery_option_enabled());
+  gallery_box_->setEnabled(index_box_->isChecked());
   {
     const QSignalBlocker quiet(jobs_box_);  // showing the stored value writes nothing
     jobs_box_->setValue(jobs_option());

@@ -225,6 +225,7 @@ class MainWindow : public QWidget {
   QCheckBox* record_box_ = nullptr;
   QCheckBox* range_box_ = nullptr;
   QCheckBox* index_box_ = nullptr;
+  QCheckBox* gallery_box_ = nullptr;
   QSpinBox* jobs_box_ = nullptr;  // how many photos a download fetches at once
   QLabel* version_label_ = nullptr;
   QLabel* latest_version_label_ = nullptr;

@@ -1,11 +1,13 @@
 // The command line and the archive: --list-photos prints what a download would save
-// without fetching an image, and --index chooses the album index for one run.
+// without fetching an image, --index chooses the album index for one run, and --gallery
+// writes the pages of archives already on disk.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "cli_fixture.h"
 #include "download/archive.h"
+#include "support/archive_maker.h"
 
 namespace aftest::cli {
 namespace {
@@ -90,6 +92,31 @@ TEST_F(CliTest, IndexOnOrOffForOneRun) {
   ASSERT_EQ(run_with({home(user)}).exit_code, 0);  // on unless the window switched it off
   EXPECT_EQ(af::read_album_index(folder).size(), 4u);
   EXPECT_EQ(run_with({"--index", "maybe", home(user)}).exit_code, 2);
+}
+
+TEST_F(CliTest, GalleryWritesThePagesOfWhatIsOnDisk) {
+  const std::string save = save_.path();
+  make_archive_album(save + "/小明", "旅行2", "旅行", {{"a", 1}, {"b", 2}}, 100);
+  make_archive_album(save + "/Bob", "B1", "B", {{"c", 3}}, 100);
+  const std::string bob = "相册浏览页：" + save + "/Bob/相册浏览.html（1个相册，1张照片）\n";
+  const std::string ming = "相册浏览页：" + save + "/小明/相册浏览.html（1个相册，2张照片）\n";
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string out;
+    const char* said;
+  };
+  for (const auto& [args, exit_code, out, said] :
+       {Case{{"--gallery", save}, 0, bob + ming, ""}, Case{{"--gallery=" + save + "/小明/"}, 0, ming, ""},
+        Case{{"--gallery", save + "/Bob/B1"}, 1, "", "no album folder with an album index"},
+        Case{{"--gallery", save + "/missing"}, 2, "", "is not a folder"},
+        Case{{"--gallery", save, "http://weibo.com/u/1"}, 2, "", "no home page address"}}) {
+    const CliResult result = run(args);
+    EXPECT_EQ(result.exit_code, exit_code) << args[0];
+    EXPECT_EQ(result.out, out);
+    EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(service().requests().empty());
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ TEST_F(CliDownloadTest, ChosenAlbumsAreSavedInTheWindowsTreeWithTheWindowsLog) {
             "---完成相册《Trip20133》下载\n\n"
             "准备下载相册《家人》\n\n"
             "---完成相册《家人5》下载\n\n"
+            "相册浏览页：" + save_.path() + "/SomeOne'spage/相册浏览.html\n\n"
             "-------全部下载完毕--------\n\n");
   EXPECT_NE(result.err.find("信息：全部下载完毕"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("总共需下载[2]个相册"), std::string::npos) << result.err;

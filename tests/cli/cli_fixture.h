@@ -21,6 +21,7 @@
 
 #include "core/paths.h"
 #include "download/archive.h"
+#include "download/gallery.h"
 #include "download/naming.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
@@ -169,13 +170,14 @@ class CliTest : public SampleServiceTest {
   }
 
   // Every file under `root`, by path relative to it (UTF-8), with its bytes; album indexes
-  // are left out (their own tests look at them).
+  // and the gallery page are left out (their own tests look at them).
   static std::map<std::string, std::string> files_under(const std::string& root) {
     std::map<std::string, std::string> files;
     namespace fs = std::filesystem;
     std::error_code error;
     for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
-      if (it->is_regular_file() && it->path().filename() != af::kAlbumIndexName)
+      if (it->is_regular_file() && it->path().filename() != af::kAlbumIndexName &&
+          it->path().filename() != af::kGalleryPageName)
         files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
     return files;
   }

@@ -15,6 +15,7 @@
 #include "core/settings.h"
 #include "download/archive.h"
 #include "download/downloader.h"
+#include "download/gallery.h"
 #include "download/naming.h"
 #include "download/record_store.h"
 #include "recording_view.h"
@@ -31,6 +32,7 @@ class DownloadTest : public aftest::SampleServiceTest {
     program_.use_as_program_directory();
     view_.save_folder = save_.path();  // an ASCII path: the same bytes in GBK
     set_switches(false, false);
+    write_setting(settings_section(), gallery_key(), "0");  // the page has its own tests
   }
 
   DownloaderOptions options() {
@@ -61,15 +63,16 @@ class DownloadTest : public aftest::SampleServiceTest {
     EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }
 
-  // Every file under `root`, by path relative to it, with its bytes; album indexes are left
-  // out (their own tests look at them).
+  // Every file under `root`, by path relative to it, with its bytes; album indexes and the
+  // gallery page are left out (their own tests look at them).
   static std::map<std::string, std::string> files_under(const std::string& root) {
     std::map<std::string, std::string> files;
     namespace fs = std::filesystem;
     std::error_code error;
     for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
          it.increment(error))
-      if (it->is_regular_file() && it->path().filename() != kAlbumIndexName)
+      if (it->is_regular_file() && it->path().filename() != kAlbumIndexName &&
+          it->path().filename() != kGalleryPageName)
         files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
     return files;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // RecordingView: a DownloadView that keeps every event in order, for the engine tests.
 // Reads answer what the test set; updates may come from any thread.
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,7 +43,13 @@ class RecordingView : public DownloadView {
   DateTime range_start() override { return start; }
   DateTime range_end() override { return end; }
 
-  void log(Generation g, const std::string& text) override { add("log", {{ViewEvent::Log, g, {}, text}}); }
+  // Set: called with each log text as it comes, on the worker thread.
+  std::function<void(const std::string&)> on_log;
+
+  void log(Generation g, const std::string& text) override {
+    if (on_log) on_log(text);
+    add("log", {{ViewEvent::Log, g, {}, text}});
+  }
   void state_changed(Generation g, DownloadState state) override {
     add("state_changed", {{ViewEvent::State, g, {}, {}, 0, state}});
   }

@@ -16,6 +16,7 @@
 
 #include "core/paths.h"
 #include "download/downloader.h"
+#include "download/gallery.h"
 #include "http/cookie_store.h"
 #include "sample_service.h"
 #include "ui/album_table.h"
@@ -43,14 +44,16 @@ const QString kRunning = QStringLiteral("0101");
 const QString kPaused = QStringLiteral("0011");
 
 
-// Every file under `folder` (recursively), as its bytes, keyed by its path.
+// Every file under `folder` (recursively), as its bytes, keyed by its path; the gallery
+// pages left out.
 std::map<QString, QByteArray> files_under(const QString& folder) {
   std::map<QString, QByteArray> files;
   QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString path = it.next();
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) files[path] = file.readAll();
+    if (!path.endsWith(QString::fromUtf8(af::kGalleryPageName)) && file.open(QIODevice::ReadOnly))
+      files[path] = file.readAll();
   }
   return files;
 }

@@ -142,6 +142,7 @@ class MainWindowTest : public QObject {
     row("分组框_版本", "分组框7", {359, 18, 484, 238}, QStringLiteral("软件版本"));
     row("标签_同时下载", "分组框7", {44, 266, 200, 24}, QStringLiteral("同时下载的照片数（1～8）："));
     row("数值框_同时下载", "分组框7", {250, 266, 60, 24}, none);
+    row("选择框_相册浏览页", "分组框7", {44, 300, 290, 20}, QStringLiteral("生成相册浏览页"));
   }
 
   void controls() {
@@ -247,11 +248,12 @@ class MainWindowTest : public QObject {
   void initial_values() {
     MainWindow window;
     const auto boxes = window.findChildren<QCheckBox*>();
-    QCOMPARE(boxes.size(), 6);
-    // Covers and the album index start on.
+    QCOMPARE(boxes.size(), 7);
+    // Covers, the album index and its gallery page start on.
     for (QCheckBox* box : boxes)
       QCOMPARE(box->isChecked(), box->objectName() == QStringLiteral("选择框_有图") ||
-                                     box->objectName() == QStringLiteral("选择框_相册索引"));
+                                     box->objectName() == QStringLiteral("选择框_相册索引") ||
+                                     box->objectName() == QStringLiteral("选择框_相册浏览页"));
     QCOMPARE(control<QDateEdit>(window, QStringLiteral("日期框_开始时间"))->date(), QDate(2006, 3, 30));
     QCOMPARE(control<QDateEdit>(window, QStringLiteral("日期框_结束时间"))->date(), QDate(2025, 12, 30));
     QCOMPARE(control<QProgressBar>(window, QStringLiteral("进度条1"))->value(), 0);
@@ -391,6 +393,26 @@ class MainWindowTest : public QObject {
     write_settings_file(section_line() + G("相册索引") + "=yes\r\n");
     MainWindow odd_value;
     QVERIFY(!control<QCheckBox>(odd_value, QStringLiteral("选择框_相册索引"))->isChecked());
+  }
+
+  // The gallery page is made from the index: its box is greyed while the index is off.
+  void gallery_page_is_on_unless_switched_off() {
+    {
+      MainWindow window;
+      auto* box = control<QCheckBox>(window, QStringLiteral("选择框_相册浏览页"));
+      auto* index = control<QCheckBox>(window, QStringLiteral("选择框_相册索引"));
+      QVERIFY(box->isChecked() && box->isEnabled());
+      box->click();
+      index->click();
+      QVERIFY(!box->isEnabled());
+      window.wait_for_disk_writes();
+      QCOMPARE(af::read_setting(af::settings_section(), af::gallery_key(), "x"), std::string("0"));
+    }
+    MainWindow next_run;
+    auto* box = control<QCheckBox>(next_run, QStringLiteral("选择框_相册浏览页"));
+    QVERIFY(!box->isChecked() && !box->isEnabled());
+    control<QCheckBox>(next_run, QStringLiteral("选择框_相册索引"))->click();
+    QVERIFY(box->isEnabled());
   }
 
   void photos_at_once_are_one_unless_changed() {

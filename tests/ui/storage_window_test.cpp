@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "download/archive.h"
+#include "download/gallery.h"
 #include "core/paths.h"
 #include "download/photo_saver.h"
 #include "http/cookie_store.h"
@@ -41,13 +42,16 @@ const QString kRunning = QStringLiteral("0101");
 const QString kPaused = QStringLiteral("0011");
 
 
-// Every file under `folder`, hidden ones included (temporary files), album indexes left out.
+// Every file under `folder`, hidden ones included (temporary files), album indexes and gallery
+// pages left out.
 QStringList files_under(const QString& folder) {
   QStringList files;
   QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString path = it.next();
-    if (!path.endsWith(QLatin1String(af::kAlbumIndexName.data(), af::kAlbumIndexName.size()))) files << path;
+    if (!path.endsWith(QLatin1String(af::kAlbumIndexName.data(), af::kAlbumIndexName.size())) &&
+        !path.endsWith(QString::fromUtf8(af::kGalleryPageName)))
+      files << path;
   }
   files.sort();
   return files;

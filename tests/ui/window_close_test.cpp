@@ -20,6 +20,7 @@
 #include "core/paths.h"
 #include "download/archive.h"
 #include "download/downloader.h"
+#include "download/gallery.h"
 #include "http/cookie_store.h"
 #include "sample_service.h"
 #include "ui/album_table.h"
@@ -97,13 +98,15 @@ struct DiskHold {
   ~DiskHold() { SlowDisk::instance().release(); }
 };
 
-// Every file under `folder`, recursively, by its name; album indexes left out.
+// Every file under `folder`, recursively, by its name; album indexes and gallery pages left out.
 QStringList files_under(const QString& folder) {
   QStringList names;
   QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString name = QFileInfo(it.next()).fileName();
-    if (name != QLatin1String(af::kAlbumIndexName.data(), af::kAlbumIndexName.size())) names << name;
+    if (name != QLatin1String(af::kAlbumIndexName.data(), af::kAlbumIndexName.size()) &&
+        name != QString::fromUtf8(af::kGalleryPageName))
+      names << name;
   }
   return names;
 }

@@ -1,0 +1,415 @@
+#include "download/gallery.h"
+
+#include <json-c/json.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "download/archive.h"
+#include "download/photo_saver.h"
+
+namespace af {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct JsonDeleter {
+  void operator()(json_object* value) const { json_object_put(value); }
+};
+using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
+
+std::string member_text(json_object* object, const char* key) {
+  json_object* value = nullptr;
+  if (!json_object_object_get_ex(object, key, &value) || !json_object_is_type(value, json_type_string))
+    return {};
+  return {json_object_get_string(value), static_cast<std::size_t>(json_object_get_string_len(value))};
+}
+
+std::optional<std::int64_t> member_number(json_object* object, const char* key) {
+  json_object* value = nullptr;
+  if (!json_object_object_get_ex(object, key, &value) || !json_object_is_type(value, json_type_int))
+    return std::nullopt;
+  return json_object_get_int64(value);
+}
+
+// One album folder's index, or nullopt when it holds no photo.
+std::optional<GalleryAlbum> read_album(const fs::path& folder) {
+  GalleryAlbum album;
+  album.folder = folder.filename().string();
+  std::optional<std::int64_t> first_saved;
+  std::map<std::string, std::size_t> place;  // file name -> its photo
+  for (const std::string& line : read_album_index(folder.string())) {
+    JsonPtr object(json_tokener_parse(line.c_str()));
+    if (!object) continue;
+    GalleryPhoto photo;
+    photo.file = member_text(object.get(), "file");
+    if (photo.file.empty()) continue;
+    photo.caption = member_text(object.get(), "caption");
+    photo.uploaded = member_number(object.get(), "uploaded");
+    photo.feed_id = member_text(object.get(), "feed_id");
+    if (album.name.empty()) album.name = member_text(object.get(), "album");
+    if (const auto saved = member_number(object.get(), "saved");
+        saved && (!first_saved || *saved < *first_saved))
+      first_saved = saved;
+    // A file saved again (other bytes) has a later line: that one counts, at the file's
+    // first place.
+    const auto [known, added] = place.emplace(photo.file, album.photos.size());
+    if (added)
+      album.photos.push_back(std::move(photo));
+    else
+      album.photos[known->second] = std::move(photo);
+  }
+  if (album.photos.empty()) return std::nullopt;
+  if (album.name.empty()) album.name = album.folder;
+  album.first_saved = first_saved.value_or(0);
+  return album;
+}
+
+json_object* json_text(const std::string& text) {
+  return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
+}
+
+// The page's data: {"title":..., "albums":[{"name", "dir", "photos":[[file, caption,
+// uploaded or null, feed id], ...]}]}. Inside a script element the HTML parser looks for
+// "</script" and "<!--": no "<", ">" or "&" is left outside a \u escape.
+std::string page_data(const std::string& title, const std::vector<GalleryAlbum>& albums) {
+  JsonPtr root(json_object_new_object());
+  json_object_object_add(root.get(), "title", json_text(title));
+  json_object* list = json_object_new_array();
+  json_object_object_add(root.get(), "albums", list);
+  for (const GalleryAlbum& album : albums) {
+    json_object* item = json_object_new_object();
+    json_object_array_add(list, item);
+    json_object_object_add(item, "name", json_text(album.name));
+    json_object_object_add(item, "dir", json_text(album.folder));
+    json_object* photos = json_object_new_array();
+    json_object_object_add(item, "photos", photos);
+    for (const GalleryPhoto& photo : album.photos) {
+      json_object* row = json_object_new_array();
+      json_object_array_add(row, json_text(photo.file));
+      json_object_array_add(row, json_text(photo.caption));
+      json_object_array_add(row, photo.uploaded ? json_object_new_int64(*photo.uploaded) : nullptr);
+      json_object_array_add(row, json_text(photo.feed_id));
+      json_object_array_add(photos, row);
+    }
+  }
+  const char* json =
+      json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+  std::string data;
+  for (const char* c = json; *c != '\0'; ++c) {
+    switch (*c) {
+      case '<':
+        data += "\\u003c";
+        break;
+      case '>':
+        data += "\\u003e";
+        break;
+      case '&':
+        data += "\\u0026";
+        break;
+      default:
+        data += *c;
+    }
+  }
+  return data;
+}
+
+constexpr std::string_view kPageHead = R"PAGE(<!DOCTYPE html>
+<html lang="zh-CN">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; img-src 'self' file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'">
+<meta name="generator" content="Album Fetcher">
+<title>相册浏览</title>
+<style>
+:root{color-scheme:light dark;--bg:#f5f5f2;--fg:#1f1f1f;--muted:#6b6b6b;--card:#fff;--line:#0002}
+@media (prefers-color-scheme:dark){:root{--bg:#1b1b1d;--fg:#ececec;--muted:#a0a0a0;--card:#2b2b2e;--line:#fff2}}
+[hidden]{display:none!important}
+body{margin:0;background:var(--bg);color:var(--fg);font:14px/1.5 "Noto Sans CJK SC","Source Han Sans SC","WenQuanYi Micro Hei","Microsoft YaHei","PingFang SC",sans-serif}
+body.viewing{overflow:hidden}
+header{position:sticky;top:0;z-index:2;background:var(--bg);padding:12px 24px 10px;border-bottom:1px solid var(--line)}
+h1{margin:0 0 8px;font-size:22px;font-weight:600;unicode-bidi:isolate}
+.bar{display:flex;flex-wrap:wrap;gap:8px 16px;align-items:center}
+.bar input{font:inherit;padding:3px 6px}
+#q{width:16em}
+#count{color:var(--muted)}
+main{padding:4px 24px 48px}
+main section{content-visibility:auto;contain-intrinsic-size:auto 1200px}
+h2{font-size:17px;font-weight:600;margin:22px 0 10px}
+h2 .name{unicode-bidi:isolate}
+h2 .info{font-size:13px;font-weight:normal;color:var(--muted);margin-left:12px}
+.grid{display:flex;flex-wrap:wrap;gap:14px 12px}
+.grid figure{margin:0;width:180px;cursor:pointer;border-radius:6px;outline-offset:3px}
+.grid img{display:block;width:180px;height:150px;object-fit:cover;border-radius:6px;background:var(--line)}
+.grid figcaption{position:relative;height:3em;margin-top:4px}
+.text{display:-webkit-box;-webkit-box-orient:vertical;-webkit-line-clamp:2;overflow:hidden;overflow-wrap:anywhere;unicode-bidi:isolate}
+.grid figure:hover .text,.grid figure:focus .text{display:block;position:absolute;z-index:1;left:-6px;right:-6px;top:-4px;padding:4px 6px;background:var(--card);border-radius:6px;box-shadow:0 2px 10px #0004}
+.grid time{display:block;color:var(--muted);font-size:12px}
+#empty{color:var(--muted);margin:32px 0}
+#viewer{position:fixed;inset:0;z-index:10;display:flex;align-items:center;justify-content:center;gap:12px;background:#000e;color:#eee}
+#viewer button{flex:none;width:52px;height:72px;border:0;border-radius:8px;background:#fff2;color:#fff;font-size:34px;line-height:1;cursor:pointer}
+#viewer button:disabled{opacity:.25;cursor:default}
+#close{position:absolute;top:14px;right:18px;height:52px!important}
+.stage{display:flex;flex-direction:column;align-items:center;max-width:calc(100vw - 160px)}
+#big{display:block;width:calc(100vw - 200px);height:calc(100vh - 150px);object-fit:contain}
+.about{max-width:760px;margin-top:10px;text-align:center}
+#vcap{margin:0;white-space:pre-wrap;overflow-wrap:anywhere;unicode-bidi:isolate}
+.meta{margin:4px 0 0;color:#bbb;font-size:13px}
+.meta>*+*{margin-left:14px}
+#vlink{color:#9cf}
+</style>
+</head>
+<body>
+<header>
+<h1 id="title"></h1>
+<div class="bar">
+<input id="q" type="search" placeholder="搜索标题" autocomplete="off" aria-label="搜索标题">
+<label>从 <input id="from" type="date"></label>
+<label>到 <input id="to" type="date"></label>
+<span id="count"></span>
+</div>
+</header>
+<main id="albums"><p id="empty" hidden>没有符合条件的照片。</p></main>
+<div id="viewer" hidden>
+<button id="close" type="button" title="关闭（Esc）">×</button>
+<button id="prev" type="button" title="上一张（←）">‹</button>
+<div class="stage">
+<img id="big" alt="">
+<div class="about"><p id="vcap"></p><p class="meta"><time id="vtime"></time><span id="vpos"></span><a id="vlink" target="_blank" rel="noopener noreferrer">查看原微博</a></p></div>
+</div>
+<button id="next" type="button" title="下一张（→）">›</button>
+</div>
+<script type="application/json" id="data">)PAGE";
+
+constexpr std::string_view kPageTail = R"PAGE(</script>
+<script>
+'use strict';
+(function () {
+  const $ = (id) => document.getElementById(id);
+  const data = JSON.parse($('data').textContent);
+  // Upload times in China Standard Time, whatever the viewer's zone: "YYYY-MM-DD HH:MM:SS".
+  const cst = (t) => (typeof t === 'number' ? new Date((t + 28800) * 1000).toISOString().slice(0, 19).replace('T', ' ') : '');
+  const element = (tag, cls, text) => {
+    const e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text !== undefined) e.textContent = text;
+    return e;
+  };
+  document.title = data.title + ' · 相册浏览';
+  $('title').textContent = data.title;
+
+  // Pictures are asked for as they come near the window: browsers load every picture of a
+  // page opened from a file at once, whatever loading="lazy" says.
+  const near = 'IntersectionObserver' in window
+    ? new IntersectionObserver((entries) => {
+      for (const e of entries) if (e.isIntersecting) { near.unobserve(e.target); e.target.src = e.target.dataset.src; }
+    }, { rootMargin: '600px 0px' })
+    : null;
+  const sections = [];
+  let total = 0;
+  const page = document.createDocumentFragment();
+  for (const album of data.albums) {
+    const section = element('section');
+    const heading = element('h2');
+    const info = element('span', 'info');
+    heading.append(element('span', 'name', album.name), info);
+    const grid = element('div', 'grid');
+    section.append(heading, grid);
+    const entry = { section, info, photos: [], span: '' };
+    const times = album.photos.map((p) => p[2]).filter((t) => typeof t === 'number');
+    if (times.length) {
+      const first = cst(times.reduce((a, b) => Math.min(a, b))).slice(0, 10);
+      const last = cst(times.reduce((a, b) => Math.max(a, b))).slice(0, 10);
+      entry.span = first === last ? first : first + ' ～ ' + last;
+    }
+    for (const [file, caption, uploaded, feed] of album.photos) {
+      const when = cst(uploaded);
+      const figure = element('figure');
+      figure.tabIndex = 0;
+      const img = element('img');
+      img.loading = 'lazy';
+      img.decoding = 'async';
+      img.alt = caption;
+      const src = encodeURIComponent(album.dir) + '/' + encodeURIComponent(file);
+      img.dataset.src = src;
+      if (near) near.observe(img);
+      else img.src = src;
+      const text = element('span', 'text', caption);
+      text.title = caption;
+      const figcaption = element('figcaption');
+      figcaption.append(text);
+      figure.append(img, figcaption, element('time', '', when.slice(0, 10)));
+      const photo = { figure, src, caption, words: caption.toLowerCase(), day: when.slice(0, 10), when, feed };
+      figure.addEventListener('click', () => open(photo));
+      figure.addEventListener('keydown', (e) => {
+        if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); open(photo); }
+      });
+      grid.append(figure);
+      entry.photos.push(photo);
+    }
+    total += entry.photos.length;
+    sections.push(entry);
+    page.append(section);
+  }
+  $('albums').append(page);
+
+  // The search and the dates live in the address after "#", so a reload keeps them.
+  let shown = [];
+  const fields = { q: $('q'), from: $('from'), to: $('to') };
+  function apply() {
+    const words = fields.q.value.toLowerCase().split(/\s+/).filter(Boolean);
+    const from = fields.from.value;
+    const to = fields.to.value;
+    shown = [];
+    for (const s of sections) {
+      let n = 0;
+      for (const p of s.photos) {
+        const ok = words.every((w) => p.words.includes(w)) && (!from || (p.day && p.day >= from)) && (!to || (p.day && p.day <= to));
+        p.figure.hidden = !ok;
+        if (ok) { n++; shown.push(p); }
+      }
+      s.section.hidden = n === 0;
+      s.info.textContent = (n === s.photos.length ? n + ' 张' : n + ' / ' + s.photos.length + ' 张') + (s.span ? ' · ' + s.span : '');
+    }
+    $('count').textContent = shown.length === total ? '共 ' + total + ' 张' : '显示 ' + shown.length + ' / ' + total + ' 张';
+    $('empty').hidden = shown.length > 0;
+  }
+  function save() {
+    const state = new URLSearchParams();
+    for (const [key, field] of Object.entries(fields)) if (field.value) state.set(key, field.value);
+    const text = state.toString();
+    history.replaceState(null, '', text ? '#' + text : location.pathname + location.search);
+  }
+  function load() {
+    const state = new URLSearchParams(location.hash.slice(1));
+    for (const [key, field] of Object.entries(fields)) field.value = state.get(key) || '';
+    apply();
+  }
+  for (const field of Object.values(fields)) field.addEventListener('input', () => { apply(); save(); });
+  window.addEventListener('hashchange', load);
+  load();
+
+  // The viewer: the photos the search leaves, one at a time.
+  const viewer = $('viewer');
+  const big = $('big');
+  let current = -1;
+  function show(i) {
+    current = i;
+    const p = shown[i];
+    big.src = p.src;
+    big.alt = p.caption;
+    $('vcap').textContent = p.caption;
+    $('vtime').textContent = p.when ? '上传于 ' + p.when + '（北京时间）' : '上传时间不详';
+    $('vpos').textContent = i + 1 + ' / ' + shown.length;
+    const link = $('vlink');
+    link.hidden = !/^[0-9]+$/.test(p.feed);
+    if (!link.hidden) link.href = 'https://m.weibo.cn/status/' + p.feed;
+    $('prev').disabled = i === 0;
+    $('next').disabled = i === shown.length - 1;
+  }
+  function open(photo) {
+    const i = shown.indexOf(photo);
+    if (i < 0) return;
+    viewer.hidden = false;
+    document.body.classList.add('viewing');
+    show(i);
+    $('close').focus();
+  }
+  function close() {
+    const p = shown[current];
+    viewer.hidden = true;
+    big.removeAttribute('src');
+    document.body.classList.remove('viewing');
+    current = -1;
+    if (p) p.figure.focus();
+  }
+  const step = (by) => { const i = current + by; if (i >= 0 && i < shown.length) show(i); };
+  $('prev').addEventListener('click', () => step(-1));
+  $('next').addEventListener('click', () => step(1));
+  $('close').addEventListener('click', close);
+  viewer.addEventListener('click', (e) => { if (e.target === viewer) close(); });
+  document.addEventListener('keydown', (e) => {
+    if (viewer.hidden) return;
+    if (e.key === 'Escape') close();
+    else if (e.key === 'ArrowLeft') step(-1);
+    else if (e.key === 'ArrowRight') step(1);
+    else return;
+    e.preventDefault();
+  });
+})();
+</script>
+</body>
+</html>
+)PAGE";
+
+}  // namespace
+
+std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder) {
+  std::vector<GalleryAlbum> albums;
+  std::error_code error;
+  for (fs::directory_iterator it(user_folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (!it->is_directory(ignored)) continue;
+    if (auto album = read_album(it->path())) albums.push_back(std::move(*album));
+  }
+  std::sort(albums.begin(), albums.end(), [](const GalleryAlbum& a, const GalleryAlbum& b) {
+    return a.first_saved != b.first_saved ? a.first_saved < b.first_saved : a.folder < b.folder;
+  });
+  return albums;
+}
+
+std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums) {
+  std::string page(kPageHead);
+  page += page_data(title, albums);
+  page += kPageTail;
+  return page;
+}
+
+GalleryOutcome write_gallery_page(const std::string& user_folder) {
+  GalleryOutcome outcome;
+  const fs::path folder(user_folder);
+  outcome.path = (folder / std::string(kGalleryPageName)).string();
+  const std::vector<GalleryAlbum> albums = read_gallery_albums(user_folder);
+  if (albums.empty()) return outcome;
+  outcome.albums = albums.size();
+  for (const GalleryAlbum& album : albums) outcome.photos += album.photos.size();
+  std::string title = folder.filename().string();
+  if (title.empty()) title = folder.parent_path().filename().string();  // "a/b/" names b
+  TemporaryPhoto page(user_folder, gallery_page(title, albums));
+  if (page.written() && page.finish(true) && page.put_in_place(std::string(kGalleryPageName))) {
+    outcome.result = GalleryOutcome::Written;
+    return outcome;
+  }
+  outcome.result = GalleryOutcome::Failed;
+  outcome.cause = disk_error_cause(page.error() != 0 ? page.error() : EIO);
+  return outcome;
+}
+
+std::vector<std::string> gallery_user_folders(const std::string& folder) {
+  const auto holds_album = [](const fs::path& path) {
+    std::error_code error;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+      std::error_code ignored;
+      if (it->is_directory(ignored) &&
+          fs::is_regular_file(it->path() / std::string(kAlbumIndexName), ignored))
+        return true;
+    }
+    return false;
+  };
+  if (holds_album(folder)) return {folder};
+  std::vector<std::string> users;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_directory(ignored) && holds_album(it->path())) users.push_back(it->path().string());
+  }
+  std::sort(users.begin(), users.end());
+  return users;
+}
+
+}  // namespace af

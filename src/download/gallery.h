@@ -1,0 +1,62 @@
+#pragma once
+// The page a person looks through: "相册浏览.html" in a user folder, made from the album
+// indexes of its album folders, opened in any browser.
+//
+//   GalleryOutcome page = write_gallery_page(user_folder);   // after an album, or on demand
+//   if (page.result == GalleryOutcome::Failed) report(page.path, page.cause);
+//
+// The page holds its own style and script and names every photo by a relative address, so
+// the user folder can be moved or copied whole; it asks nothing of the network. The texts
+// of the indexes (captions, names) reach the page only as JSON data that its script puts
+// into the document as text, so no caption can add markup or run a script.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace af {
+
+inline constexpr std::string_view kGalleryPageName = "相册浏览.html";  // UTF-8
+
+struct GalleryPhoto {
+  std::string file;                      // the file name in the album folder (UTF-8)
+  std::string caption;                   // the whole caption (UTF-8)
+  std::optional<std::int64_t> uploaded;  // Unix seconds
+  std::string feed_id;                   // the post the photo belongs to
+};
+
+struct GalleryAlbum {
+  std::string folder;                // the album folder's name (UTF-8)
+  std::string name;                  // the album's name as its index gives it, else the folder's
+  std::vector<GalleryPhoto> photos;  // in index order
+  std::int64_t first_saved = 0;      // when its first photo was saved
+};
+
+// The album folders of `user_folder` whose index holds at least one photo, each with its
+// photos in index order. Albums are downloaded in the album list's order, so they come in
+// the order their first photos were saved (ties by folder name).
+std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder);
+
+// The whole page (UTF-8 HTML) for the user `title` (UTF-8).
+std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums);
+
+struct GalleryOutcome {
+  enum Result { Written, NoAlbums, Failed } result = NoAlbums;
+  std::string path;  // the page (UTF-8)
+  std::size_t albums = 0;
+  std::size_t photos = 0;
+  std::string cause;  // Failed: why (GBK)
+};
+
+// Writes the page of `user_folder` (titled by the folder's name) through a temporary file
+// renamed into place, so a reader never sees half a page. No album with an index: nothing
+// is written (NoAlbums).
+GalleryOutcome write_gallery_page(const std::string& user_folder);
+
+// The user folders of `folder`: the folder itself when one of its folders holds an album
+// index, else those of its folders that do (a save folder of user folders), by name.
+std::vector<std::string> gallery_user_folders(const std::string& folder);
+
+}  // namespace af

@@ -1,0 +1,114 @@
+// The gallery page of a user folder: what it is made of, and the download that keeps it.
+// What the page does in a browser: tests/ui/gallery_page_test.cpp.
+#include "download/gallery.h"
+
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+
+#include "download_fixture.h"
+#include "support/archive_maker.h"
+
+namespace af {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+
+TEST(GalleryAlbums, InTheOrderTheyWereFirstSavedWithTheirPhotosInIndexOrder) {
+  testing::TempFolder user;
+  aftest::make_archive_album(user.path(), "旅行3", "旅行", {{"c", 3}, {"a", 1}, {"b", 2}}, 200);
+  aftest::make_archive_album(user.path(), "B1", "B", {{"x", 1}}, 100);
+  aftest::make_archive_album(user.path(), "A1", "A", {{"z", 1}}, 100);
+  fs::create_directories(user.file("空"));  // no index
+  fs::create_directories(user.file("断"));
+  testing::write_file(user.file("断/.albumfetcher-index.jsonl"), "{\"file\":\"1_");  // cut by a crash
+
+  const auto albums = read_gallery_albums(user.path());
+  ASSERT_EQ(albums.size(), 3u);
+  EXPECT_EQ(albums[0].folder + albums[1].folder + albums[2].folder, "A1B1旅行3");
+  EXPECT_EQ(albums[2].name, "旅行");
+  ASSERT_EQ(albums[2].photos.size(), 3u);
+  EXPECT_EQ(albums[2].photos[0].caption, "c");
+  EXPECT_EQ(albums[2].photos[0].uploaded, 3);
+  EXPECT_EQ(albums[2].photos[2].file, "3_" + albums[2].photos[2].feed_id + ".jpg");
+}
+
+// Whatever a text holds, the page's data block holds no markup and gives the text back.
+TEST(GalleryPage, HostileTextsStayData) {
+  for (const std::string text : {"</script><script>alert(1)</script>", "\"'><img src=x onerror=alert(2)>",
+                                 "<!--<script>", "\u202Egnp.exe", "a&amp;b\\u003c\n\t\"", "春天的花🌸"}) {
+    const std::string page = gallery_page(text, {GalleryAlbum{text, text, {{text, text, 1, text}}, 0}});
+    const std::string open = "<script type=\"application/json\" id=\"data\">";
+    const std::size_t begin = page.find(open) + open.size();
+    const std::string data = page.substr(begin, page.find("</script>", begin) - begin);
+    EXPECT_EQ(data.find_first_of("<>&"), std::string::npos) << text;
+    json_object* root = json_tokener_parse(data.c_str());
+    ASSERT_NE(root, nullptr) << text;
+    json_object* album = json_object_array_get_idx(json_object_object_get(root, "albums"), 0);
+    json_object* photo = json_object_array_get_idx(json_object_object_get(album, "photos"), 0);
+    EXPECT_EQ(json_object_get_string(json_object_object_get(root, "title")), text);
+    EXPECT_EQ(json_object_get_string(json_object_object_get(album, "name")), text);
+    EXPECT_EQ(json_object_get_string(json_object_array_get_idx(photo, 1)), text);
+    json_object_put(root);
+  }
+}
+
+class GalleryDownloadTest : public testing::DownloadTest {
+ protected:
+  void SetUp() override {
+    DownloadTest::SetUp();
+    write_setting(settings_section(), gallery_key(), "1");
+    auto user = afsample::make_user("1001", "/u/1001", "小明的微博");
+    user.albums.push_back(afsample::make_album("100100000001", "旅行", 3));
+    user.albums.push_back(afsample::make_album("100100000002", "家人", 2));
+    service().add_user(user);
+    for (int i = 0; i < 2; ++i) view_.rows.push_back(row_of(i + 1, user.albums[i]));
+  }
+  const std::string user_ = save_.path() + "/小明的微博";
+  const std::string page_ = user_ + "/相册浏览.html";
+};
+
+TEST_F(GalleryDownloadTest, EachAlbumRewritesThePageAndTheLogNamesIt) {
+  std::string page_at_second_album;
+  view_.on_log = [&](const std::string& text) {
+    if (text.find(G("准备下载相册《家人》")) != std::string::npos) page_at_second_album = read_file(page_);
+  };
+  run("1001", "小明的微博");
+  EXPECT_NE(page_at_second_album.find("\"旅行3\""), std::string::npos);
+  EXPECT_EQ(page_at_second_album.find("\"家人2\""), std::string::npos);
+
+  const auto albums = read_gallery_albums(user_);
+  ASSERT_EQ(albums.size(), 2u);
+  EXPECT_EQ(read_file(page_), gallery_page("小明的微博", albums));
+  std::vector<std::string> names;  // nothing left beside the page
+  for (const auto& entry : fs::directory_iterator(user_)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"家人2", "旅行3", "相册浏览.html"}));
+  EXPECT_NE(view_.log().find(G("---完成相册《家人2》下载\r\n\r\n相册浏览页：") + utf8_to_gb18030(page_) +
+                             "\r\n\r\n" + G("-------全部下载完毕--------")),
+            std::string::npos)
+      << gbk_to_utf8(view_.log());
+}
+
+TEST_F(GalleryDownloadTest, NoPageWithoutTheIndexOrWhenSwitchedOff) {
+  for (const auto& [index, gallery] : {std::pair{"0", "1"}, std::pair{"1", "0"}}) {
+    write_setting(settings_section(), index_key(), index);
+    write_setting(settings_section(), gallery_key(), gallery);
+    run("1001", "小明的微博");
+    EXPECT_FALSE(fs::exists(page_)) << index << gallery;
+    EXPECT_EQ(view_.log().find(G("相册浏览页")), std::string::npos) << index << gallery;
+  }
+}
+
+TEST_F(GalleryDownloadTest, APageThatCannotBeWrittenIsToldOnceAndCostsNoPhoto) {
+  fs::create_directories(page_ + "/taken");  // its name is a folder's
+  run("1001", "小明的微博");
+  const std::string told = G("相册浏览页写入失败：") + utf8_to_gb18030(page_) + G("（");
+  EXPECT_NE(view_.log().find(told), std::string::npos) << gbk_to_utf8(view_.log());
+  EXPECT_EQ(view_.log().find(told), view_.log().rfind(told));
+  EXPECT_EQ(files_under(user_).size(), 5u);
+  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
+}
+
+}  // namespace
+}  // namespace af
