@@ -175,6 +175,15 @@ bool option_enabled(const std::string& key) {
 
 bool index_option_enabled() { return read_setting(settings_section(), index_key(), "1") == "1"; }
 
+Settings load_settings() {
+  Settings settings;
+  settings.record = option_enabled(record_key());
+  settings.range = option_enabled(range_key());
+  settings.index = index_option_enabled();
+  settings.jobs = jobs_option();
+  return settings;
+}
+
 int clamp_jobs(long long jobs) { return static_cast<int>(std::clamp<long long>(jobs, 1, kMostJobs)); }
 
 int jobs_option() {
