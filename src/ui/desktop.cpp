@@ -9,6 +9,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace af {
 
@@ -37,7 +38,17 @@ int use_chinese(QCoreApplication& app) {
   return installed;
 }
 
+void quiet_web_engine(int argc, char** argv) {
+  const std::string wanted = std::string("--") + kWebEngineLogOption;
+  for (int i = 1; i < argc; ++i)
+    if (wanted == argv[i]) return;
+  // Chromium's own logging, and Qt's start-up report of the engine (its GL and sandbox).
+  setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-logging --log-level=3", 0);
+  setenv("QT_LOGGING_RULES", "qt.webenginecontext.info=false;qt.webenginecontext.debug=false", 0);
+}
+
 std::unique_ptr<QApplication> start_window_application(int& argc, char** argv) {
+  quiet_web_engine(argc, argv);
   // Before the web engine starts: as root it runs only with its sandbox off.
   const QString sandbox_note = switch_off_sandbox_when_root();
   if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));

@@ -22,6 +22,15 @@ QString switch_off_sandbox_when_root();
 // Returns how many translation catalogues were found and installed.
 int use_chinese(QCoreApplication& app);
 
+// The option that keeps the web engine's own diagnostic output (GL, sandbox, start-up
+// parameters) on stderr; without it that output is switched off, and the program's own
+// lines stay.
+inline constexpr const char* kWebEngineLogOption = "web-engine-log";
+// Switches the web engine's diagnostic output off unless `argv` holds --web-engine-log.
+// Before the engine starts; a QTWEBENGINE_CHROMIUM_FLAGS or QT_LOGGING_RULES of the
+// user's own is kept as it is.
+void quiet_web_engine(int argc, char** argv);
+
 // The application of a program that opens the window (the sandbox line, if any, on
 // stderr; the program's name; Chinese). `argc` and `argv` must outlive it.
 std::unique_ptr<QApplication> start_window_application(int& argc, char** argv);
