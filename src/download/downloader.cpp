@@ -69,7 +69,9 @@ std::string finished_percentage_text() { return "100%"; }
 
 std::string paused_text() { return G("已暂停下载"); }
 std::string continued_text() { return G("继续下载"); }
-std::string ended_text(std::int64_t saved) { return G("已结束下载：已保存 ") + std::to_string(saved) + G(" 张"); }
+std::string ended_text(std::int64_t saved) {
+  return G("已结束下载：已保存 ") + std::to_string(saved) + G(" 张");
+}
 
 // Everything one download reads, copied when it starts, and the steps it takes.
 struct Downloader::Worker {

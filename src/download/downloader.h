@@ -10,13 +10,12 @@
 // The four operations run on the GUI thread and return at once; none of them touches the
 // disk. The worker takes its own copies of everything it reads when it starts (user id and
 // title, the switches, the ticked rows, the save folder, the date bounds), so later changes
-// in the front end take effect at the next start. Pause and end are cooperative: after pause_download returns nothing
-// more is requested, waited, written, recorded or shown until continue_download (a
-// transfer under way is held); after end_download returns nothing more of any kind comes
-// from that download (a transfer under way is aborted) and the state is Idle. Neither
-// waits for the disk: a photo write under way is finished (or removed after an end) while
-// the operation returns. A write that the save folder or the disk refuses ends the
-// download (DownloadView::storage_failure) before any further photo is requested.
+// in the front end take effect at the next start. Pause and end are cooperative: after pause_download returns
+// nothing more is requested, waited, written, recorded or shown until continue_download (a transfer under way
+// is held); after end_download returns nothing more of any kind comes from that download (a transfer under
+// way is aborted) and the state is Idle. Neither waits for the disk: a photo write under way is finished (or
+// removed after an end) while the operation returns. A write that the save folder or the disk refuses ends
+// the download (DownloadView::storage_failure) before any further photo is requested.
 #include <atomic>
 #include <chrono>
 #include <cstdint>

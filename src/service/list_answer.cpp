@@ -12,7 +12,6 @@ namespace af {
 
 namespace {
 
-
 std::string unquoted(const JsonDocument& value) { return replace_text(value.to_text(), "\"", ""); }
 
 bool worth_waiting_longer(const ListAnswer& answer, int status) {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "core/pacing.h"
-#include "ui/desktop.h"
 #include "sample_service.h"
+#include "ui/desktop.h"
 
 namespace af {
 

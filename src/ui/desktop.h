@@ -26,10 +26,10 @@ int use_chinese(QCoreApplication& app);
 // parameters) on stderr; without it that output is switched off, and the program's own
 // lines stay.
 inline constexpr const char* kWebEngineLogOption = "web-engine-log";
-// Switches the web engine's diagnostic output off unless `argv` holds --web-engine-log.
-// Before the engine starts; a QTWEBENGINE_CHROMIUM_FLAGS or QT_LOGGING_RULES of the
-// user's own is kept as it is.
-void quiet_web_engine(int argc, char** argv);
+// Unless `argv` holds --web-engine-log, switches Chromium's logging off (before the
+// application exists; a QTWEBENGINE_CHROMIUM_FLAGS of the user's own is kept) and returns
+// true: start_window_application then silences Qt's report of the engine.
+bool quiet_web_engine(int argc, char** argv);
 
 // The application of a program that opens the window (the sandbox line, if any, on
 // stderr; the program's name; Chinese). `argc` and `argv` must outlive it.

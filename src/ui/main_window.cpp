@@ -387,8 +387,8 @@ void MainWindow::connect_events() {
     if (!address.isEmpty() && !url_edit_->hasFocus()) url_edit_->setText(address.toString());
   });
   auto* single_clicks = new SingleClicks(this);
-  for (QPushButton* command :
-       {get_albums_button_, download_button_, pause_button_, continue_button_, end_button_, albums_page_button_})
+  for (QPushButton* command : {get_albums_button_, download_button_, pause_button_, continue_button_,
+                               end_button_, albums_page_button_})
     command->installEventFilter(single_clicks);
   connect(album_table_, &AlbumTable::operator_toggled, this, &MainWindow::select_checked_row);
   connect(select_all_box_, &QCheckBox::clicked, this, &MainWindow::select_all);
@@ -448,8 +448,7 @@ void MainWindow::connect_switch(QCheckBox* box, bool Settings::*member, const st
 
 void MainWindow::write_setting_behind(const std::string& key, const std::string& value) {
   // Written in change order on the writer thread; the settings file has no other writer.
-  save_in_background(
-      [section = settings_section(), key, value] { write_setting(section, key, value); });
+  save_in_background([section = settings_section(), key, value] { write_setting(section, key, value); });
 }
 
 void MainWindow::show_status(const QString& text) {

@@ -172,15 +172,17 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(files_under(save_.path()), expected);
   // With the start dates, the photo of an hour ago is among those saved.
-  if (c.on && c.options.empty()) EXPECT_TRUE(bounds.admits(album.photos.back().timestamp));
+  if (c.on && c.options.empty()) {
+    EXPECT_TRUE(bounds.admits(album.photos.back().timestamp));
+  }
 
-  // A range that comes from the settings file alone is named on standard error, so that the
-  // window's fixed end date never leaves newer photos out unnoticed.
+  // A range that comes from the settings file alone is named on standard error.
   const af::DateTime end = af::range_end_default();
   char end_text[16];
   std::snprintf(end_text, sizeof end_text, "%04d-%02d-%02d", end.year, end.month, end.day);
   const std::string note =
-      "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before " + std::string(end_text);
+      "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before " +
+      std::string(end_text);
   if (c.on && c.options.empty())
     EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
   else

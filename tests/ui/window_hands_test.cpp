@@ -8,11 +8,12 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QWindow>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <ctime>
 
 #include "ui/dialogs.h"
+#include "ui/page_tabs.h"
 #include "window_support.h"
 
 using af::MainWindow;
@@ -45,7 +46,8 @@ class WindowHandsTest : public QObject {
   std::unique_ptr<MainWindow> window_with_albums(const std::string& uid, int albums) {
     afsample::SampleUser user = afsample::make_user(uid, "/u/" + uid, "Hands");
     for (int k = 1; k <= albums; ++k)
-      user.albums.push_back(afsample::make_album(uid + "00000" + std::to_string(k), "a" + std::to_string(k), 2));
+      user.albums.push_back(
+          afsample::make_album(uid + "00000" + std::to_string(k), "a" + std::to_string(k), 2));
     service_->add_user(user);
     auto window = af::test::window_on_service(service_->base_url(), af::Pacing::shortened(0));
     window->show();
@@ -187,7 +189,8 @@ class WindowHandsTest : public QObject {
     QCOMPARE(control<QLabel>(*window, QStringLiteral("标签_动态"))->toolTip(), why);
     button(*window, "按钮_下载选中")->click();
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), QStringLiteral("1000"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(window->log_box()->toPlainText().contains(QStringLiteral("当前未选择任何相册")), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(window->log_box()->toPlainText().contains(QStringLiteral("当前未选择任何相册")),
+                             kWait);
     QCOMPARE(files_in(save_.path()), 0);
   }
 
