@@ -223,7 +223,7 @@ int main(int argc, char** argv) {
     options.pacing.after_photo = std::chrono::milliseconds(wait_ms);
     options.sync_files = way->sync;
     options.save_during_wait = way->during_wait;
-    options.index_override = index;
+    options.settings.index = index;
     reset_peak_rss();
     double program_seconds = 0;
     {

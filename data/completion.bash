@@ -35,6 +35,7 @@ _albumfetcher_window_options='
 --demo -
 --pace-factor text
 --service-profile classic today
+--web-engine-log -
 '
 
 # _albumfetcher_complete TABLE: COMPREPLY for the word under the cursor.

@@ -345,14 +345,13 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   outcome.albums = ticked.size();
   // "3：下载选中" with the window's date pickers at their start values unless --range says.
   DateTime from = kRangeStartDefault;
-  DateTime to = kRangeEndDefault;
+  DateTime to = range_end_default();
   if (options.range.value_or(false)) {
     from = options.range_from;
     to = options.range_to;
   }
   if (!options.range && option_enabled(range_key())) {
-    // The window's pickers start at fixed dates; without --range those are the bounds, and
-    // photos since the end date are silently left out unless the user is told.
+    // Without --range the window's start dates are the bounds; the user is told which.
     terminal.note("albumfetcher-cli: upload-time range on in peizi.ini: only photos uploaded after " +
                   date_text(from) + " and before " + date_text(to) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
@@ -372,10 +371,12 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   DownloaderOptions download_options;
   download_options.endpoints = endpoints;
   download_options.pacing = pacing;
-  download_options.record_override = options.record;
-  download_options.range_override = options.range;
-  download_options.index_override = options.index;
-  download_options.jobs_override = options.jobs;
+  Settings& settings = download_options.settings;
+  settings = load_settings();
+  settings.record = options.record.value_or(settings.record);
+  settings.range = options.range.value_or(settings.range);
+  settings.index = options.index.value_or(settings.index);
+  settings.jobs = options.jobs.value_or(settings.jobs);
   Downloader downloader(view, download_options);
   if (!downloader.start_download(user.user_id, user.user_title)) return kExitFailed;
   while (!downloader.wait_for_worker(std::chrono::milliseconds(100))) {

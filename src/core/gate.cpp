@@ -38,14 +38,22 @@ bool DownloadControl::wait_for(std::chrono::milliseconds duration) {
   return false;
 }
 
+std::chrono::steady_clock::duration DownloadControl::running_time() const {
+  std::lock_guard lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  return (paused_ ? paused_since_ : now).time_since_epoch() - paused_total_;
+}
+
 void DownloadControl::pause() {
   std::lock_guard lock(mutex_);
+  if (!paused_) paused_since_ = std::chrono::steady_clock::now();
   paused_ = true;
   changed_.notify_all();
 }
 
 void DownloadControl::resume() {
   std::lock_guard lock(mutex_);
+  if (paused_) paused_total_ += std::chrono::steady_clock::now() - paused_since_;
   paused_ = false;
   changed_.notify_all();
 }

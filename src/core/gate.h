@@ -22,6 +22,9 @@ class Gate {
   virtual bool paused() const = 0;
   // Waits the given time; a pause stops the clock until continue. False when ended.
   virtual bool wait_for(std::chrono::milliseconds duration) = 0;
+  // A clock that stands still while the job is paused (from an arbitrary origin): limits
+  // on how long a job may keep trying are measured with it, so a pause never uses them up.
+  virtual std::chrono::steady_clock::duration running_time() const = 0;
 };
 
 // The usual gate: pause(), resume(), end() from any thread.
@@ -31,6 +34,7 @@ class DownloadControl final : public Gate {
   bool ended() const override;
   bool paused() const override;
   bool wait_for(std::chrono::milliseconds duration) override;
+  std::chrono::steady_clock::duration running_time() const override;
 
   void pause();
   void resume();
@@ -41,6 +45,8 @@ class DownloadControl final : public Gate {
   std::condition_variable changed_;
   bool paused_ = false;
   bool ended_ = false;
+  std::chrono::steady_clock::time_point paused_since_;
+  std::chrono::steady_clock::duration paused_total_{};
 };
 
 // A gate that is never paused or ended (album list job, plain tools).
@@ -50,6 +56,9 @@ class OpenGate final : public Gate {
   bool ended() const override { return false; }
   bool paused() const override { return false; }
   bool wait_for(std::chrono::milliseconds duration) override;
+  std::chrono::steady_clock::duration running_time() const override {
+    return std::chrono::steady_clock::now().time_since_epoch();
+  }
 };
 
 }  // namespace af

@@ -178,6 +178,16 @@ bool index_option_enabled() { return read_setting(settings_section(), index_key(
 
 bool gallery_option_enabled() { return read_setting(settings_section(), gallery_key(), "1") == "1"; }
 
+Settings load_settings() {
+  Settings settings;
+  settings.record = option_enabled(record_key());
+  settings.range = option_enabled(range_key());
+  settings.index = index_option_enabled();
+  settings.gallery = gallery_option_enabled();
+  settings.jobs = jobs_option();
+  return settings;
+}
+
 int clamp_jobs(long long jobs) { return static_cast<int>(std::clamp<long long>(jobs, 1, kMostJobs)); }
 
 int jobs_option() {

@@ -34,6 +34,19 @@ bool gallery_option_enabled();
 
 // How many photos a download fetches at once: 1 (one after another, the default) to 8.
 inline constexpr int kMostJobs = 8;
+
+// The options of the settings page as the program keeps them: read from the file once at
+// start, changed in memory by the operator (each change written behind), and handed by
+// value to every download, which never reads the file itself.
+struct Settings {
+  bool record = false;  // 下载记录
+  bool range = false;   // 时间段
+  bool index = true;    // 相册索引
+  bool gallery = true;  // 相册浏览页 (made only while the index is on)
+  int jobs = 1;         // 同时下载, 1 to kMostJobs
+};
+// The settings file's values, each read as the functions below read it.
+Settings load_settings();
 // `jobs` held within 1 and kMostJobs.
 int clamp_jobs(long long jobs);
 // The stored number, held within 1 and kMostJobs; 1 when missing or not a number.

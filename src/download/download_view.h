@@ -65,6 +65,11 @@ std::string progress_percentage_text(const PhotoProgress& progress);
 std::string progress_counter_text(const PhotoProgress& progress);
 std::string finished_counter_text();
 std::string finished_percentage_text();
+// The log lines (and the front ends' status) of the operator's pause, continue and end:
+// "已暂停下载", "继续下载", "已结束下载：已保存 <n> 张".
+std::string paused_text();
+std::string continued_text();
+std::string ended_text(std::int64_t saved);
 
 class DownloadView {
  public:
@@ -82,7 +87,8 @@ class DownloadView {
   virtual DateTime range_end() = 0;
 
   // Events.
-  // A line (or lines) for the log, CR LF ended, in the order made.
+  // A line (or lines) for the log, CR LF ended, in the order made. The controller logs the
+  // operator's pause, continue and end itself (generation kControllerGeneration).
   virtual void log(Generation generation, const std::string& text) = 0;
   // The download's state changed: Running at a start or continue, Paused at a pause, Idle
   // at an end, a finish or a storage failure.

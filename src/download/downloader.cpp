@@ -69,6 +69,12 @@ std::string finished_counter_text() { return G("下载完成"); }
 
 std::string finished_percentage_text() { return "100%"; }
 
+std::string paused_text() { return G("已暂停下载"); }
+std::string continued_text() { return G("继续下载"); }
+std::string ended_text(std::int64_t saved) {
+  return G("已结束下载：已保存 ") + std::to_string(saved) + G(" 张");
+}
+
 // Everything one download reads, copied when it starts, and the steps it takes.
 struct Downloader::Worker {
   Downloader& owner;
@@ -138,9 +144,13 @@ struct Downloader::Worker {
   bool record_failure_told = false;
   std::string gallery_path;  // the page written last (UTF-8)
   bool gallery_failure_told = false;
+  std::shared_ptr<std::atomic<std::int64_t>> saved = std::make_shared<std::atomic<std::int64_t>>(0);
 };
 
 void Downloader::Worker::download_selected() {
+  // The record's table is made here, off the front end's thread: another process holding
+  // the file may keep this a while.
+  DownloadRecord::create_record_store(record_store_path(user_id), record_notices);
   std::string numbers;
   std::vector<TickedAlbum> jobs;  // the albums to download, names trimmed
   std::vector<AlbumNaming> namings;
@@ -188,6 +198,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   save_options.save_during_wait = options.save_during_wait;
   save_options.pacing = options.pacing;
   save_options.album_name = album.name;
+  save_options.placed_count = saved.get();
 
   PhotoProgress progress{0, to_int32(album.count_text), album.count_text};
   if (!steps.run([&] { view.progress(generation, progress); })) return false;
@@ -294,7 +305,8 @@ Downloader::~Downloader() {
   threads_.join_all();
 }
 
-bool Downloader::start_download(const std::string& user_id, const std::string& user_title) {
+bool Downloader::start_download(const std::string& user_id, const std::string& user_title,
+                                const Settings& settings) {
   {
     std::lock_guard lock(step_mutex_);
     if (state_ != DownloadState::Idle) return false;
@@ -303,13 +315,11 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
   auto worker = std::make_shared<Worker>(*this, 0, control);
   worker->user_id = user_id;
   worker->user_title = user_title;
-  worker->record_enabled =
-      options_.record_override ? *options_.record_override : option_enabled(record_key());
-  worker->range_enabled = options_.range_override ? *options_.range_override : option_enabled(range_key());
-  DownloadRecord::create_record_store(record_store_path(user_id), worker->record_notices);
-  worker->index_enabled = options_.index_override ? *options_.index_override : index_option_enabled();
-  worker->gallery_enabled = options_.gallery_override ? *options_.gallery_override : gallery_option_enabled();
-  worker->jobs = options_.jobs_override ? clamp_jobs(*options_.jobs_override) : jobs_option();
+  worker->record_enabled = settings.record;
+  worker->range_enabled = settings.range;
+  worker->index_enabled = settings.index;
+  worker->gallery_enabled = settings.gallery;
+  worker->jobs = clamp_jobs(settings.jobs);
   worker->rows = view_.ticked_albums();
   worker->save_folder = view_.save_folder_path();
   worker->start_time = view_.range_start();
@@ -321,6 +331,7 @@ bool Downloader::start_download(const std::string& user_id, const std::string& u
     // only land on top of the new download's.
     if (control_) control_->end();
     control_ = control;
+    saved_ = worker->saved;
     worker->generation = ++counter_;
     current_ = worker->generation;
     state_ = DownloadState::Running;
@@ -340,6 +351,7 @@ void Downloader::pause_download() {
   control_->pause();
   state_ = DownloadState::Paused;
   view_.state_changed(kControllerGeneration, DownloadState::Paused);
+  view_.log(kControllerGeneration, paused_text() + "\r\n\r\n");
 }
 
 void Downloader::continue_download() {
@@ -347,6 +359,7 @@ void Downloader::continue_download() {
   if (state_ != DownloadState::Paused || !control_) return;
   state_ = DownloadState::Running;
   view_.state_changed(kControllerGeneration, DownloadState::Running);
+  view_.log(kControllerGeneration, continued_text() + "\r\n\r\n");
   control_->resume();
 }
 
@@ -357,7 +370,10 @@ void Downloader::end_download() {
   current_ = ++counter_;  // no download holds this generation: pending updates are stale
   state_ = DownloadState::Idle;
   view_.state_changed(kControllerGeneration, DownloadState::Idle);
+  view_.log(kControllerGeneration, ended_text(saved_photos()) + "\r\n\r\n");
 }
+
+std::int64_t Downloader::saved_photos() const { return saved_ ? saved_->load() : 0; }
 
 DownloadState Downloader::state() const {
   std::lock_guard lock(step_mutex_);

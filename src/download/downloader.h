@@ -7,16 +7,15 @@
 //   downloader.continue_download();
 //   downloader.end_download();
 //
-// The four operations run on the GUI thread and return at once. The worker takes its own
-// copies of everything it reads when it starts (user id and title, the two switches, the
-// ticked rows, the save folder, the date bounds), so later changes in the front end take effect
-// at the next start. Pause and end are cooperative: after pause_download returns nothing
-// more is requested, waited, written, recorded or shown until continue_download (a
-// transfer under way is held); after end_download returns nothing more of any kind comes
-// from that download (a transfer under way is aborted) and the state is Idle. Neither
-// waits for the disk: a photo write under way is finished (or removed after an end) while
-// the operation returns. A write that the save folder or the disk refuses ends the
-// download (DownloadView::storage_failure) before any further photo is requested.
+// The four operations run on the GUI thread and return at once; none of them touches the
+// disk. The worker takes its own copies of everything it reads when it starts (user id and
+// title, the switches, the ticked rows, the save folder, the date bounds), so later changes
+// in the front end take effect at the next start. Pause and end are cooperative: after pause_download returns
+// nothing more is requested, waited, written, recorded or shown until continue_download (a transfer under way
+// is held); after end_download returns nothing more of any kind comes from that download (a transfer under
+// way is aborted) and the state is Idle. Neither waits for the disk: a photo write under way is finished (or
+// removed after an end) while the operation returns. A write that the save folder or the disk refuses ends
+// the download (DownloadView::storage_failure) before any further photo is requested.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -26,6 +25,7 @@
 #include <string>
 
 #include "core/pacing.h"
+#include "core/settings.h"
 #include "core/thread_list.h"
 #include "download/download_view.h"
 #include "service/model.h"
@@ -40,14 +40,8 @@ struct DownloaderOptions {
   bool sync_files = true;  // flush each photo before its rename (power-cut safety)
   // Save each photo within the wait after its fetch; false: after the wait (benchmarks).
   bool save_during_wait = true;
-  // Set: used instead of the settings file's 下载记录 / 时间段 switch (command line).
-  std::optional<bool> record_override;
-  std::optional<bool> range_override;
-  std::optional<bool> index_override;  // set: instead of the settings file's 相册索引
-  // Set: instead of the settings file's 相册浏览页 (the user folder's page, rewritten after
-  // each album while the album index is on).
-  std::optional<bool> gallery_override;
-  std::optional<int> jobs_override;    // set: instead of the settings file's 同时下载 (1 to 8)
+  // The switches of a start that names none (the command line's, the tests').
+  Settings settings;
 };
 
 class Downloader {
@@ -58,13 +52,19 @@ class Downloader {
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // False (nothing done) unless Idle.
-  bool start_download(const std::string& user_id, const std::string& user_title);
+  // False (nothing done) unless Idle. `settings`: the switches of this download, as the
+  // operator left them at the click; without them, those of the options.
+  bool start_download(const std::string& user_id, const std::string& user_title, const Settings& settings);
+  bool start_download(const std::string& user_id, const std::string& user_title) {
+    return start_download(user_id, user_title, options_.settings);
+  }
   void pause_download();     // Running -> Paused
   void continue_download();  // Paused -> Running
   void end_download();       // Running or Paused -> Idle
 
   DownloadState state() const;
+  // Photos written by the download under way, or by the last one.
+  std::int64_t saved_photos() const;
   // Whether an update of `generation` may still be shown (see DownloadView).
   bool is_current(Generation generation) const;
   // Waits until the worker of the last start has returned; false on timeout. Not for the
@@ -79,6 +79,7 @@ class Downloader {
   mutable std::mutex step_mutex_;  // held by every worker step and by the controller's changes
   DownloadState state_ = DownloadState::Idle;
   std::shared_ptr<DownloadControl> control_;
+  std::shared_ptr<std::atomic<std::int64_t>> saved_;
   std::atomic<Generation> current_{1};
   Generation counter_ = 1;
   ThreadList threads_;

@@ -65,6 +65,7 @@ class ParallelPhotos {
     bool ended() const override { return stopped_ || download_.ended(); }
     bool paused() const override { return download_.paused(); }
     bool wait_for(std::chrono::milliseconds duration) override;
+    std::chrono::steady_clock::duration running_time() const override { return download_.running_time(); }
     void stop();
 
    private:

@@ -472,6 +472,7 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
           // A name the file system refuses: once more with the caption's ideographs only.
           outcome = SaveOutcome::SavedAsIdeographs;
         }
+        if (outcome != SaveOutcome::WriteFailed && options_.placed_count != nullptr) ++*options_.placed_count;
       }))
     return SaveOutcome::Ended;
   if (outcome == SaveOutcome::WriteFailed) return write_failed(entry, photo->error());

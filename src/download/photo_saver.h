@@ -53,6 +53,8 @@ struct SaveOptions {
   // and how long the album's images may keep failing before the album is given up.
   Pacing pacing;
   std::string album_name;  // GBK, for the line that tells the album was given up
+  // Counts every photo put in place, within the step that puts it there (may be null).
+  std::atomic<std::int64_t>* placed_count = nullptr;
 };
 
 enum class SaveOutcome {

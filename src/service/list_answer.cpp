@@ -12,8 +12,6 @@ namespace af {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string unquoted(const JsonDocument& value) { return replace_text(value.to_text(), "\"", ""); }
 
 bool worth_waiting_longer(const ListAnswer& answer, int status) {
@@ -117,7 +115,9 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
 ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
   OpenGate open;
   Gate& gate = fetch.gate ? *fetch.gate : open;
-  const Clock::time_point start = Clock::now();
+  // The give-up limit counts only the time the job runs: a pause (even one that holds the
+  // answer in flight) leaves the album its tries.
+  const auto start = gate.running_time();
   ListAnswer answer;
   for (int attempt = 1; attempt <= fetch.tries; ++attempt) {
     if (!gate.pass()) break;
@@ -143,7 +143,7 @@ ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
                                                ? retry_wait(fetch.pacing, attempt, headers)
                                                : fetch.pacing.empty_page_retry;
     // A list that keeps failing is given up once the next wait would reach the limit.
-    if (Clock::now() - start + wait >= fetch.pacing.album_give_up) {
+    if (gate.running_time() - start + wait >= fetch.pacing.album_give_up) {
       answer.cause += G("；") + std::to_string(attempt) + G("次尝试后放弃");
       return answer;
     }

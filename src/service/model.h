@@ -1,6 +1,8 @@
 #pragma once
 // What the photo service describes, as the engine carries it: where the service lives, a
 // user, an album, a photo, and a date-time of the upload-time bounds. Texts are GBK.
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -73,8 +75,24 @@ struct DateTime {
   int second = 0;
 };
 
-// The bounds the date pickers start at, and the command line's unless --range says.
+// The bounds the date pickers start at, and the command line's unless --range says. The
+// end is "no end": the fixed date while it lies ahead, otherwise tomorrow in China Standard
+// Time at `now` (seconds since the epoch), so that a range left at its start values never
+// leaves out a photo uploaded today.
 inline constexpr DateTime kRangeStartDefault{2006, 3, 30};
 inline constexpr DateTime kRangeEndDefault{2025, 12, 30};
+inline DateTime range_end_default(std::int64_t now) {
+  using namespace std::chrono;
+  const sys_days tomorrow = floor<days>(sys_seconds(seconds(now)) + hours(8)) + days(1);
+  const year_month_day fixed{year(kRangeEndDefault.year), month(kRangeEndDefault.month),
+                             day(kRangeEndDefault.day)};
+  if (tomorrow <= sys_days(fixed)) return kRangeEndDefault;
+  const year_month_day date(tomorrow);
+  return DateTime{int(date.year()), int(unsigned(date.month())), int(unsigned(date.day()))};
+}
+inline DateTime range_end_default() {
+  using namespace std::chrono;
+  return range_end_default(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+}
 
 }  // namespace af

@@ -6,6 +6,7 @@
 
 #include "core/pacing.h"
 #include "sample_service.h"
+#include "ui/desktop.h"
 
 namespace af {
 
@@ -23,8 +24,10 @@ WindowCommandLine::WindowCommandLine(QCommandLineParser& parser)
           {QStringLiteral("service-profile")},
           QStringLiteral("With --demo: how the sample service answers, classic or today "
                          "(script-rendered home pages, login required, paged lists, rate limits)."),
-          QStringLiteral("NAME"), QStringLiteral("classic")) {
-  parser.addOptions({home_, service_base_, demo_, pace_factor_, service_profile_});
+          QStringLiteral("NAME"), QStringLiteral("classic")),
+      web_engine_log_({QString::fromLatin1(kWebEngineLogOption)},
+                      QStringLiteral("Keep the web engine's own diagnostic output on stderr.")) {
+  parser.addOptions({home_, service_base_, demo_, pace_factor_, service_profile_, web_engine_log_});
 }
 
 int WindowCommandLine::read(const QCommandLineParser& parser) {

@@ -19,7 +19,8 @@ namespace af {
 
 class WindowCommandLine {
  public:
-  // Adds --home, --service-base, --demo, --pace-factor and --service-profile.
+  // Adds --home, --service-base, --demo, --pace-factor, --service-profile and
+  // --web-engine-log.
   explicit WindowCommandLine(QCommandLineParser& parser);
 
   // Reads them once `parser` has processed the arguments, starting the demo service when
@@ -38,6 +39,7 @@ class WindowCommandLine {
   QCommandLineOption demo_;
   QCommandLineOption pace_factor_;
   QCommandLineOption service_profile_;
+  QCommandLineOption web_engine_log_;  // read by quiet_web_engine before the parser runs
   WindowOptions options_;
   std::unique_ptr<DemoService> demo_service_;
 };

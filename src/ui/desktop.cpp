@@ -6,9 +6,11 @@
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "core/version.h"
@@ -50,6 +52,16 @@ bool asks_for_text_only(int argc, char** argv) {
   return false;
 }
 
+bool quiet_web_engine(int argc, char** argv) {
+  const std::string wanted = std::string("--") + kWebEngineLogOption;
+  for (int i = 1; i < argc; ++i)
+    if (wanted == argv[i]) return false;
+  // Chromium's own logging; Qt's start-up report of the engine follows once the
+  // application exists.
+  setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-logging --log-level=3", 0);
+  return true;
+}
+
 std::unique_ptr<QCoreApplication> start_window_application(int& argc, char** argv) {
   QCoreApplication::setApplicationVersion(QString::fromLatin1(program_version()));
   if (asks_for_text_only(argc, argv)) {
@@ -57,10 +69,13 @@ std::unique_ptr<QCoreApplication> start_window_application(int& argc, char** arg
     QCoreApplication::setApplicationName(QStringLiteral("Album Fetcher"));
     return app;
   }
+  const bool quiet = quiet_web_engine(argc, argv);
   // Before the web engine starts: as root it runs only with its sandbox off.
   const QString sandbox_note = switch_off_sandbox_when_root();
   if (!sandbox_note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(sandbox_note));
   auto app = std::make_unique<QApplication>(argc, argv);
+  // The engine's report of its GL and sandbox set-up; QT_LOGGING_RULES still wins.
+  if (quiet) QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
   QApplication::setApplicationName(QStringLiteral("Album Fetcher"));
   use_chinese(*app);
   return app;

@@ -25,6 +25,14 @@ int use_chinese(QCoreApplication& app);
 // Whether the arguments ask for a text only (-h, --help, --help-all, -v, --version before
 // any "--"): such a run prints it and ends, without a window.
 bool asks_for_text_only(int argc, char** argv);
+// The option that keeps the web engine's own diagnostic output (GL, sandbox, start-up
+// parameters) on stderr; without it that output is switched off, and the program's own
+// lines stay.
+inline constexpr const char* kWebEngineLogOption = "web-engine-log";
+// Unless `argv` holds --web-engine-log, switches Chromium's logging off (before the
+// application exists; a QTWEBENGINE_CHROMIUM_FLAGS of the user's own is kept) and returns
+// true: start_window_application then silences Qt's report of the engine.
+bool quiet_web_engine(int argc, char** argv);
 
 // The application of a program that opens the window (the sandbox line, if any, on
 // stderr; the program's name and version; Chinese). When the arguments ask for a text

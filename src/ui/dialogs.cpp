@@ -8,13 +8,19 @@
 namespace af {
 
 QString QtDialogs::choose_folder(const QString& title, const QString& initial) {
-  return QFileDialog::getExistingDirectory(nullptr, title, initial, QFileDialog::ShowDirsOnly);
+  return QFileDialog::getExistingDirectory(owner_, title, initial, QFileDialog::ShowDirsOnly);
+}
+
+QMessageBox* QtDialogs::make_box(const QString& text, const QString& caption) const {
+  auto* box = new QMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, owner_);
+  box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  return box;
 }
 
 void QtDialogs::show_message(const QString& text, const QString& caption) {
-  QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
+  std::unique_ptr<QMessageBox> box(make_box(text, caption));
+  box->setWindowModality(Qt::ApplicationModal);
+  box->exec();
 }
 
 QtDialogs::~QtDialogs() {
@@ -24,6 +30,13 @@ QtDialogs::~QtDialogs() {
 }
 
 void QtDialogs::show_notice(const QString& text, const QString& caption) {
+  std::erase_if(waiting_, [&](const Notice& n) { return n.text == text && n.caption == caption; });
+  if (current_ && current_->text() == text && current_->windowTitle() == caption) {
+    // The box shown goes; its going shows the new one in its place.
+    waiting_.push_front({text, caption});
+    delete current_.data();
+    return;
+  }
   waiting_.push_back({text, caption});
   if (!current_) show_next_notice();
 }
@@ -32,7 +45,7 @@ void QtDialogs::show_next_notice() {
   if (waiting_.empty()) return;
   const Notice message = waiting_.front();
   waiting_.pop_front();
-  auto* box = new QMessageBox(QMessageBox::Information, message.caption, message.text, QMessageBox::Ok);
+  QMessageBox* box = make_box(message.text, message.caption);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   current_ = box;

@@ -16,12 +16,13 @@ class Dialogs {
   // A folder chooser (folders only, may offer a new folder) titled `title`, opened at
   // `initial`. Returns the chosen folder's path, or "" on cancel or a non-folder choice.
   virtual QString choose_folder(const QString& title, const QString& initial) = 0;
-  // A modal message with one OK button and no owner window.
+  // A modal message with one OK button.
   virtual void show_message(const QString& text, const QString& caption) = 0;
   // The same with the program's usual caption "信息：".
   void show_message(const QString& text) { show_message(text, QStringLiteral("信息：")); }
   // A message with one OK button that leaves the window usable; messages that come while
-  // one is shown wait for it to be closed and then come one at a time.
+  // one is shown wait for it to be closed and then come one at a time. A message that says
+  // again what the one shown or one waiting says takes its place.
   virtual void show_notice(const QString& text, const QString& caption) { show_message(text, caption); }
   // Shows `path` in the desktop's file manager. When no file manager can show it, a
   // notice says so (cannot_open_folder_text).
@@ -31,9 +32,11 @@ class Dialogs {
 // The notice for a folder that cannot be opened.
 QString cannot_open_folder_text(const QString& path);
 
+// The boxes belong to `owner` (the window): they stay above it, close with it, and carry
+// only a close button in their title bar.
 class QtDialogs final : public Dialogs {
  public:
-  QtDialogs() = default;
+  explicit QtDialogs(QWidget* owner = nullptr) : owner_(owner) {}
   // Closes the notice shown and drops those waiting.
   ~QtDialogs() override;
   QString choose_folder(const QString& title, const QString& initial) override;
@@ -58,6 +61,9 @@ class QtDialogs final : public Dialogs {
     QString text;
     QString caption;
   };
+  QMessageBox* make_box(const QString& text, const QString& caption) const;
+
+  QPointer<QWidget> owner_;
   QString opener_ = QStringLiteral("xdg-open");
   QPointer<QMessageBox> current_;
   std::deque<Notice> waiting_;

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -82,6 +83,30 @@ void set_height(QWidget* widget, int height) { widget->resize(widget->width(), s
 void set_top(QWidget* widget, int top) { widget->move(widget->x(), top); }
 QDate as_date(const DateTime& value) { return QDate(value.year, value.month, value.day); }
 
+// A label of one line that shows a text too long for it elided with "…" (the whole text is
+// its tooltip), where a plain label would cut it off in the middle of a word.
+class ElidedLabel final : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(area, static_cast<int>(alignment()),
+                     fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+  }
+};
+
+// Takes the second click of a double click from a command button: the button clicked runs
+// its command once, and a button that has just appeared under the pointer takes nothing.
+class SingleClicks final : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::MouseButtonDblClick; }
+};
+
 // Heights and tops at the creation size, from which stretch_heights works.
 constexpr int kTabsHeight = 601;
 constexpr int kBrowserHeight = 452;
@@ -93,6 +118,9 @@ constexpr int kSettingsGroupWidth = 876;
 constexpr int kSettingsGroupHeight = 544;
 constexpr int kVersionGroupWidth = 484;
 constexpr int kVersionResultWidth = 436;
+constexpr int kProgressBarWidth = 280;
+constexpr int kNameColumn = 2;
+constexpr int kNameColumnWidth = 120;
 
 // How long closing the window waits for an ended download's worker to return.
 constexpr std::chrono::milliseconds kWorkerCloseWait{2000};
@@ -103,8 +131,9 @@ std::atomic<int> downloads_finishing{0};
 
 }  // namespace
 
-QString version_check_outcome() {
-  return QStringLiteral("已检查：当前版本为 %1，没有已知的更新版本。")
+QString version_check_outcome(int check) {
+  return QStringLiteral("第%1次检查：当前版本为 %2；制作者没有公布新版本的查询地址，没有已知的更新版本。")
+      .arg(check)
       .arg(QString::fromLatin1(program_version()));
 }
 
@@ -131,8 +160,8 @@ void MainWindow::let_go_of_downloader(std::shared_ptr<Downloader> downloader,
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     : QWidget(parent),
       options_(std::move(options)),
-      dialogs_(std::make_unique<QtDialogs>()),
-      initial_folder_(QDir::rootPath()) {
+      dialogs_(std::make_unique<QtDialogs>(this)),
+      initial_folder_(QDir::homePath()) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Album Fetcher 微博相册下载"));
   setFont(pixel_font(12));
@@ -157,6 +186,8 @@ MainWindow::~MainWindow() {
   // Album jobs still running stop at their next step and show nothing more; the
   // download is ended and its worker given a short while to return.
   bridge_->close();
+  if (fetch_bridge_) fetch_bridge_->close();
+  fetch_bridge_.reset();
   let_go_of_downloader(std::move(downloader_), bridge_, kWorkerCloseWait);
   bridge_.reset();
   // The window's own short-lived threads post to the window, so they must be done first;
@@ -236,8 +267,10 @@ void MainWindow::build_album_page(QWidget* page) {
   covers_box_ =
       place<QCheckBox>(list_group_, "选择框_有图", 142, 21, 134, 16, QStringLiteral("有封面图(影响速度)"));
   covers_box_->setChecked(true);
-  QLabel* status = label(list_group_, "标签_动态", 313, 13, 404, 24, {});
+  QLabel* status = place<ElidedLabel>(list_group_, "标签_动态", 313, 13, 404, 24);
+  status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   status->setFont(pixel_font(12, true));
+  status_label_ = status;
   QPalette blue = status->palette();
   blue.setColor(QPalette::WindowText, Qt::blue);
   status->setPalette(blue);
@@ -261,6 +294,9 @@ void MainWindow::build_album_page(QWidget* page) {
   label(log_group_, "标签3", 8, 12, 88, 19, QStringLiteral("执行操作日志："));
   log_box_ = place<QPlainTextEdit>(log_group_, "编辑框_操作记录", 12, 45, 208, 292);
   log_box_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // The program writes the log; the operator reads, selects and copies it, and Tab moves on.
+  log_box_->setReadOnly(true);
+  log_box_->setTabChangesFocus(true);
 
   // Five characters fit the label's 56 pixels on one line at 11 px.
   QLabel* progress_caption = label(list_group_, "标签_进度", 7, 384, 56, 35, QStringLiteral("下载进度："));
@@ -269,13 +305,17 @@ void MainWindow::build_album_page(QWidget* page) {
   progress->setRange(0, 100);
   progress->setValue(0);
   progress->setTextVisible(false);
+  progress_bar_ = progress;
   progress_row_ = {progress_caption,
                    progress,
                    label(list_group_, "标签_进度条比例", 359, 390, 41, 23, {}),
                    label(list_group_, "标签_选择了相册数量", 404, 390, 144, 23, {}),
                    label(list_group_, "标签_正在下载相册", 554, 390, 110, 23, {}),
                    label(list_group_, "标签_第多少张照片", 666, 390, 95, 23, {})};
-  for (QWidget* below : progress_row_) below->setProperty("creation_top", below->y());
+  for (QWidget* below : progress_row_) {
+    below->setProperty("creation_top", below->y());
+    below->setProperty("creation_left", below->x());
+  }
 }
 
 void MainWindow::build_settings_page(QWidget* page) {
@@ -293,7 +333,7 @@ void MainWindow::build_settings_page(QWidget* page) {
   label(options, "标签2", 40, 128, 56, 32, QStringLiteral("开始时间："))->setFont(pixel_font(11));
   auto* start = place<QDateEdit>(options, "日期框_开始时间", 112, 132, 144, 24, as_date(kRangeStartDefault));
   label(options, "标签4", 40, 167, 56, 32, QStringLiteral("结束时间："))->setFont(pixel_font(11));
-  auto* end = place<QDateEdit>(options, "日期框_结束时间", 112, 171, 144, 24, as_date(kRangeEndDefault));
+  auto* end = place<QDateEdit>(options, "日期框_结束时间", 112, 171, 144, 24, as_date(range_end_default()));
   for (QDateEdit* picker : {start, end}) {
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
@@ -334,16 +374,26 @@ void MainWindow::connect_events() {
   connect(end_button_, &QPushButton::clicked, this, &MainWindow::end_download);
   connect(choose_folder_button_, &QPushButton::clicked, this, &MainWindow::choose_save_folder);
   connect(open_folder_button_, &QPushButton::clicked, this, &MainWindow::open_save_folder);
-  connect(record_box_, &QCheckBox::clicked, this, [this] { save_option(record_box_, record_key()); });
-  connect(range_box_, &QCheckBox::clicked, this, [this] { save_option(range_box_, range_key()); });
-  connect(index_box_, &QCheckBox::clicked, this, [this] { save_option(index_box_, index_key()); });
-  connect(gallery_box_, &QCheckBox::clicked, this, [this] { save_option(gallery_box_, gallery_key()); });
+  connect_switch(record_box_, &Settings::record, record_key());
+  connect_switch(range_box_, &Settings::range, range_key());
+  connect_switch(index_box_, &Settings::index, index_key());
+  connect_switch(gallery_box_, &Settings::gallery, gallery_key());
   connect(index_box_, &QCheckBox::toggled, gallery_box_, &QWidget::setEnabled);  // made from the index
   connect(jobs_box_, &QSpinBox::valueChanged, this, [this](int jobs) {
-    save_in_background([section = settings_section(), key = jobs_key(), value = std::to_string(jobs)] {
-      write_setting(section, key, value);
-    });
+    settings_.jobs = jobs;
+    write_setting_behind(jobs_key(), std::to_string(jobs));
   });
+  // Enter in the home-page box is "2：获取相册"; in the login page's box it opens the address,
+  // and that box follows the page the browser shows (unless the operator is typing in it).
+  connect(home_edit_, &QLineEdit::returnPressed, this, &MainWindow::get_albums);
+  connect(url_edit_, &QLineEdit::returnPressed, this, &MainWindow::open_address);
+  connect(browser_, &QWebEngineView::urlChanged, this, [this](const QUrl& address) {
+    if (!address.isEmpty() && !url_edit_->hasFocus()) url_edit_->setText(address.toString());
+  });
+  auto* single_clicks = new SingleClicks(this);
+  for (QPushButton* command : {get_albums_button_, download_button_, pause_button_, continue_button_,
+                               end_button_, albums_page_button_})
+    command->installEventFilter(single_clicks);
   connect(album_table_, &AlbumTable::operator_toggled, this, &MainWindow::select_checked_row);
   connect(select_all_box_, &QCheckBox::clicked, this, &MainWindow::select_all);
   connect(invert_box_, &QCheckBox::clicked, this, &MainWindow::invert_selection);
@@ -357,15 +407,20 @@ void MainWindow::start_up() {
   version_check_started_ = false;
   set_width(url_edit_, 624);
   version_label_->setText(QString::fromLatin1(program_version()));
-  record_box_->setChecked(option_enabled(record_key()));
-  range_box_->setChecked(option_enabled(range_key()));
-  index_box_->setChecked(index_option_enabled());
-  gallery_box_->setChecked(gallery_option_enabled());
-  gallery_box_->setEnabled(index_box_->isChecked());
+  // The settings file is read once; from here on the boxes and settings_ are the truth.
+  settings_ = load_settings();
   {
-    const QSignalBlocker quiet(jobs_box_);  // showing the stored value writes nothing
-    jobs_box_->setValue(jobs_option());
+    // Showing the stored values writes nothing.
+    const QSignalBlocker quiet[] = {QSignalBlocker(record_box_), QSignalBlocker(range_box_),
+                                    QSignalBlocker(index_box_), QSignalBlocker(gallery_box_),
+                                    QSignalBlocker(jobs_box_)};
+    record_box_->setChecked(settings_.record);
+    range_box_->setChecked(settings_.range);
+    index_box_->setChecked(settings_.index);
+    gallery_box_->setChecked(settings_.gallery);
+    jobs_box_->setValue(settings_.jobs);
   }
+  gallery_box_->setEnabled(index_box_->isChecked());
   for (int column : {5, 6, 7}) album_table_->setColumnWidth(column, 0);
   save_folder_edit_->setText(QString::fromStdString(program_directory()));
   home_edit_->setText(options_.home_page_box);
@@ -390,11 +445,22 @@ void MainWindow::start_thread(std::function<void()> entry) {
   threads_.start(std::move(entry));
 }
 
-void MainWindow::save_option(QCheckBox* box, const std::string& key) {
-  // Written in click order on the writer thread; the settings file has no other writer.
-  save_in_background([section = settings_section(), key, value = std::string(box->isChecked() ? "1" : "0")] {
-    write_setting(section, key, value);
+void MainWindow::connect_switch(QCheckBox* box, bool Settings::*member, const std::string& key) {
+  // The next download takes the new value at once, whatever the disk does meanwhile.
+  connect(box, &QCheckBox::toggled, this, [this, member, key](bool on) {
+    settings_.*member = on;
+    write_setting_behind(key, on ? "1" : "0");
   });
+}
+
+void MainWindow::write_setting_behind(const std::string& key, const std::string& value) {
+  // Written in change order on the writer thread; the settings file has no other writer.
+  save_in_background([section = settings_section(), key, value] { write_setting(section, key, value); });
+}
+
+void MainWindow::show_status(const QString& text) {
+  status_label_->setText(text);
+  status_label_->setToolTip(text);
 }
 
 void MainWindow::wait_for_disk_writes() {
@@ -435,30 +501,44 @@ void MainWindow::set_pacing(const Pacing& pacing) {
 }
 
 void MainWindow::get_albums() {
-  // One command at a time, as when the fetch held the window: a click during a fetch is
-  // not taken.
-  if (fetching_home_page_) return;
+  const QString typed = home_edit_->text();
+  // The address whose fetch is under way, asked again (an impatient second click), is the
+  // same command: it is not taken twice. The user page of "[查看用户专辑]" comes first.
+  if (fetch_running_ && typed == fetch_text_) return;
+  if (fetching_home_page_ && !fetch_running_) return;
+  // Another address ends the fetch under way: nothing more of it shows. The table is
+  // emptied now, so that its rows always belong to the address in the box, also when the
+  // new fetch fails.
+  if (fetch_bridge_) fetch_bridge_->close();
+  auto bridge = QtWindowBridge::create(this);
+  fetch_bridge_ = bridge;
+  album_table_->remove_all_rows();
   AlbumsCommand command;
   command.endpoints.photo_base = options_.service_base.toStdString();
-  command.box_text = to_gbk(home_edit_->text());
+  command.box_text = to_gbk(typed);
   command.pacing = options_.pacing;
-  command.gate = &bridge_->job_gate();
+  command.gate = &bridge->job_gate();
   ResolvedUser user{home_page_address, user_id, user_title};
   if (command.box_text.empty()) {
     // Nothing to fetch: only the message.
-    af::get_albums(command, bridge_, user);
+    fetch_running_ = fetching_home_page_ = false;
+    af::get_albums(command, bridge, user);
     return;
   }
   // The home page is fetched on a thread of the window's, which then waits for the album
-  // list job it started, so that the window's end also waits for the job (the jobs' gate
-  // ends both at once). The values reach the window on its own thread.
-  fetching_home_page_ = true;
-  start_thread([this, command, user, bridge = bridge_]() mutable {
+  // list job it started, so that the window's end also waits for the job (the fetch's gate
+  // ends both at once). The values reach the window on its own thread, unless another
+  // fetch has taken this one's place meanwhile.
+  const int serial = ++fetch_serial_;
+  fetch_running_ = fetching_home_page_ = true;
+  fetch_text_ = typed;
+  start_thread([this, command, user, bridge, serial]() mutable {
     std::thread job = af::get_albums(command, bridge, user);
     bridge.reset();
     QMetaObject::invokeMethod(
         this,
-        [this, user] {
+        [this, user, serial] {
+          if (serial != fetch_serial_) return;
           home_page_address = user.home_page_address;
           user_id = user.user_id;
           user_title = user.user_title;
@@ -466,6 +546,9 @@ void MainWindow::get_albums() {
         },
         Qt::QueuedConnection);
     if (job.joinable()) job.join();
+    QMetaObject::invokeMethod(
+        this, [this, serial] { fetch_running_ = fetch_running_ && serial != fetch_serial_; },
+        Qt::QueuedConnection);
   });
 }
 
@@ -500,12 +583,29 @@ void MainWindow::start_download() {
   // The worker keeps its own copies: a later get_albums changes only the next download.
   const std::string id = user_id;
   const std::string title = user_title;
-  downloader_->start_download(id, title);
+  // The switches as they are at this click; the download never reads the settings file.
+  // The pause button is shown before the next event: the second click of a double click
+  // finds it in place and is not taken by it.
+  if (downloader_->start_download(id, title, settings_)) show_download_buttons(DownloadState::Running);
 }
 
-void MainWindow::pause_download() { downloader_->pause_download(); }
-void MainWindow::continue_download() { downloader_->continue_download(); }
-void MainWindow::end_download() { downloader_->end_download(); }
+void MainWindow::pause_download() {
+  if (downloader_->state() != DownloadState::Running) return;
+  downloader_->pause_download();
+  show_status(from_gbk(paused_text()));
+}
+
+void MainWindow::continue_download() {
+  if (downloader_->state() != DownloadState::Paused) return;
+  downloader_->continue_download();
+  show_status(from_gbk(continued_text()));
+}
+
+void MainWindow::end_download() {
+  if (downloader_->state() == DownloadState::Idle) return;
+  downloader_->end_download();
+  show_status(from_gbk(ended_text(downloader_->saved_photos())));
+}
 
 void MainWindow::open_address() {
   // The typed text goes to the browser as it is; the browser reads it as an address bar
@@ -530,7 +630,9 @@ void MainWindow::invert_selection() {
 }
 
 void MainWindow::choose_save_folder() {
-  initial_folder_ = QDir::rootPath();
+  // The chooser opens where the photos go now; the home folder when the box names none.
+  const QString current = save_folder_edit_->text();
+  initial_folder_ = !current.isEmpty() && QFileInfo(current).isDir() ? current : QDir::homePath();
   const QString path = browse_for_folder(QStringLiteral("选择相册的存放位置"), initial_folder_);
   // A cancel keeps whatever folder the box held; an empty box falls back to the
   // program directory where the folder is used.
@@ -563,9 +665,11 @@ void MainWindow::show_download_buttons(DownloadState state) {
                            {pause_button_, state == DownloadState::Running},
                            {continue_button_, state == DownloadState::Paused},
                            {end_button_, state != DownloadState::Idle}};
-  QPushButton* in_place = state == DownloadState::Idle      ? download_button_
-                          : state == DownloadState::Running ? pause_button_
-                                                            : continue_button_;
+  // At the end of a download the focus goes to the album table: on "3：下载选中" one key
+  // would start the whole download again.
+  QWidget* in_place = state == DownloadState::Idle      ? static_cast<QWidget*>(album_table_)
+                      : state == DownloadState::Running ? pause_button_
+                                                        : continue_button_;
   QWidget* focused = focusWidget();
   bool focus_goes = false;
   for (const Shown& b : buttons) {
@@ -576,7 +680,8 @@ void MainWindow::show_download_buttons(DownloadState state) {
   }
   // Hiding a focused button would pass the focus on along the tab chain (into the save
   // folder box, whose text a key would replace); the button in its place takes it first.
-  if (focus_goes) in_place->setFocus(Qt::OtherFocusReason);
+  if (focus_goes || (state == DownloadState::Idle && focused == download_button_))
+    in_place->setFocus(Qt::OtherFocusReason);
   for (const Shown& b : buttons) {
     if (!b.shown) b.button->hide();
   }
@@ -624,15 +729,27 @@ void MainWindow::stretch_heights() {
   for (QWidget* below : progress_row_) set_top(below, below->property("creation_top").toInt() + extra);
   set_height(settings_group_, kSettingsGroupHeight + extra);
   // Narrower than at creation, the settings page's groups shrink with the tab control.
-  set_width(settings_group_, std::min(kSettingsGroupWidth, tabs_->width() - 44));
+  set_width(settings_group_, tabs_->width() - 44);
   set_width(version_group_, std::min(kVersionGroupWidth, settings_group_->width() - 392));
   set_width(version_result_label_, std::min(kVersionResultWidth, version_group_->width() - 48));
+}
+
+void MainWindow::stretch_widths() {
+  // Width beyond the creation width goes to the album names and the progress bar; the
+  // labels right of the bar move with its end.
+  const int extra = std::max(0, width() - kCreationWidth);
+  album_table_->setColumnWidth(kNameColumn, kNameColumnWidth + extra);
+  set_width(progress_bar_, kProgressBarWidth + extra);
+  for (QWidget* after : progress_row_) {
+    if (after->x() > progress_bar_->x()) set_left(after, after->property("creation_left").toInt() + extra);
+  }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   relayout();
   stretch_heights();
+  stretch_widths();
 }
 
 void MainWindow::on_page_changed(int page) {
@@ -643,14 +760,16 @@ void MainWindow::on_page_changed(int page) {
 
 void MainWindow::check_version() {
   // The maker publishes no address to ask, so the check shows the running version and
-  // says in words that no newer one is known: it never claims "up to date".
-  start_thread([this] {
+  // says in words that no newer one is known: it never claims "up to date". The line
+  // counts the checks, so that every click visibly answers.
+  const int check = ++version_checks_;
+  start_thread([this, check] {
     QMetaObject::invokeMethod(
         this,
-        [this] {
+        [this, check] {
           version_label_->setText(QString::fromLatin1(program_version()));
           latest_version_label_->setText(QStringLiteral("未知"));
-          version_result_label_->setText(version_check_outcome());
+          version_result_label_->setText(version_check_outcome(check));
         },
         Qt::QueuedConnection);
     ++version_checks_finished_;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/pacing.h"
+#include "core/settings.h"
 #include "core/thread_list.h"
 #include "download/download_view.h"
 
@@ -58,9 +59,9 @@ struct WindowOptions {
   Pacing pacing;
 };
 
-// What the version check shows when it is done: the running version, and that no newer
-// one is known.
-QString version_check_outcome();
+// What the version check shows when check number `check` of this run is done: the
+// running version, and that no newer one is known.
+QString version_check_outcome(int check);
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -113,8 +114,15 @@ class MainWindow : public QWidget {
   void show_download_buttons(DownloadState state);
 
   // Whether a home page is being fetched ("2：获取相册" or "[查看用户专辑]"); until it
-  // is done those two commands and "3：下载选中" do nothing.
+  // is done "[查看用户专辑]" and "3：下载选中" do nothing.
   bool fetching_home_page() const { return fetching_home_page_; }
+  // Whether a fetch of "2：获取相册" (its home page or its album list) is under way.
+  bool fetching_albums() const { return fetch_running_; }
+
+  // The options of the settings page as the next download gets them.
+  const Settings& settings() const { return settings_; }
+  // Shows `text` in the status label, elided where it does not fit, whole as its tooltip.
+  void show_status(const QString& text);
 
   // Waits until the settings and cookie writes handed to the writer thread so far are on
   // disk (for the window's own tests; the window itself never waits for them).
@@ -156,6 +164,8 @@ class MainWindow : public QWidget {
   // log box (and takes it from them down to the minimum height); what lies below them
   // moves with them.
   void stretch_heights();
+  // Gives the width beyond the creation width to the album names and the progress bar.
+  void stretch_widths();
   void on_page_changed(int page);
   void check_version();
 
@@ -168,7 +178,9 @@ class MainWindow : public QWidget {
   void build_settings_page(QWidget* page);
   void connect_events();
   void start_up();
-  void save_option(QCheckBox* box, const std::string& key);
+  // Keeps `box` and the settings' `member` in step, each change written behind under `key`.
+  void connect_switch(QCheckBox* box, bool Settings::*member, const std::string& key);
+  void write_setting_behind(const std::string& key, const std::string& value);
   void start_thread(std::function<void()> entry);
   void make_downloader();
   void save_in_background(std::function<void()> write);
@@ -179,10 +191,18 @@ class MainWindow : public QWidget {
 
   WindowOptions options_;
   std::unique_ptr<Dialogs> dialogs_;
-  // The chooser opens at the file system root, the nearest thing to "c:\".
+  // Where the folder chooser opened last: the save folder, or the home folder.
   QString initial_folder_;
   bool version_check_started_ = false;
   bool fetching_home_page_ = false;
+  // The fetch of "2：获取相册" under way: its own bridge (closed when another address is
+  // fetched, so nothing more of it shows), the box text it fetches and its number.
+  std::shared_ptr<QtWindowBridge> fetch_bridge_;
+  bool fetch_running_ = false;
+  QString fetch_text_;
+  int fetch_serial_ = 0;
+  Settings settings_;
+  int version_checks_ = 0;
   std::unique_ptr<DiskWriter> disk_writer_;
   std::atomic<int> version_checks_finished_{0};
   ThreadList threads_;
@@ -230,6 +250,8 @@ class MainWindow : public QWidget {
   QLabel* version_label_ = nullptr;
   QLabel* latest_version_label_ = nullptr;
   QLabel* version_result_label_ = nullptr;
+  QLabel* status_label_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
   QPushButton* check_version_button_ = nullptr;
 };
 

@@ -155,7 +155,7 @@ void QtWindowBridge::list_ended() {
 }
 
 void QtWindowBridge::status(const std::string& text) {
-  post([text = from_gbk(text)](MainWindow* window) { set_label(window, "标签_动态", text); });
+  post([text = from_gbk(text)](MainWindow* window) { window->show_status(text); });
 }
 
 void QtWindowBridge::list_progress(int position, int maximum) {

@@ -153,7 +153,8 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   const RangeCase& c = GetParam();
   auto user = make_user("2005", "/u/2005", "T");
   auto album = make_album("3558936315000001", "A", 30);  // hourly from 2013-04-03 22:40 CST
-  album.photos.back().timestamp = 1780000000;             // 2026-05-28, after the window's end date
+  // Uploaded an hour ago: today's photo is in whenever the range is left at its start dates.
+  album.photos.back().timestamp = std::time(nullptr) - 3600;
   user.albums.push_back(album);
   service().add_user(user);
   write_switches("0", c.range_setting);
@@ -171,10 +172,18 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
           service().image_bytes(album.photos[i].pic_name);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(files_under(save_.path()), expected);
+  // With the start dates, the photo of an hour ago is among those saved.
+  if (c.on && c.options.empty()) {
+    EXPECT_TRUE(bounds.admits(album.photos.back().timestamp));
+  }
 
-  // A range that comes from the settings file alone is named on standard error, so that the
-  // window's fixed end date never leaves newer photos out unnoticed.
-  const std::string note = "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before 2025-12-30";
+  // A range that comes from the settings file alone is named on standard error.
+  const af::DateTime end = af::range_end_default();
+  char end_text[16];
+  std::snprintf(end_text, sizeof end_text, "%04d-%02d-%02d", end.year, end.month, end.day);
+  const std::string note =
+      "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before " +
+      std::string(end_text);
   if (c.on && c.options.empty())
     EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
   else
@@ -193,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {2013, 4, 4}, {2013, 4, 5}, true},
         RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
         // The setting alone: the window's date pickers at their start values.
-        RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, {2025, 12, 30}, true},
+        RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, af::range_end_default(), true},
         RangeCase{"SettingOff", "0", {}, {}, {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -22,6 +22,20 @@ TEST(DownloadControl, PauseHoldsPassUntilResume) {
   EXPECT_TRUE(passed.load());
 }
 
+// Limits on trying are measured on the running clock: it stands still through a pause and
+// goes on from where it stood.
+TEST(DownloadControl, RunningTimeStandsStillWhilePaused) {
+  DownloadControl control;
+  control.pause();
+  const auto at_pause = control.running_time();
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(control.running_time(), at_pause);
+  control.resume();
+  const auto after = control.running_time();
+  EXPECT_GE(after, at_pause);
+  EXPECT_LT(after - at_pause, std::chrono::steady_clock::now().time_since_epoch() - at_pause);
+}
+
 TEST(DownloadControl, EndReleasesAPausedWaitAndFailsIt) {
   DownloadControl control;
   control.pause();

@@ -40,6 +40,7 @@ class DownloadTest : public aftest::SampleServiceTest {
     o.endpoints = endpoints();
     o.pacing = Pacing::shortened(50);
     o.sync_files = false;
+    o.settings = load_settings();  // the switches as the test last wrote them
     return o;
   }
 

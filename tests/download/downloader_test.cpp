@@ -568,6 +568,9 @@ TEST_F(DownloadTest, PauseDuringTheRetryWaitRequestsNothingUntilContinue) {
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
   o.pacing.empty_page_retry = std::chrono::milliseconds(2000);
+  // The pause outlasts the give-up limit: whether it holds the empty answer in flight or
+  // the wait after it, the album keeps its tries.
+  o.pacing.album_give_up = std::chrono::milliseconds(3000);
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start_download("6001", G("T")));
   ASSERT_TRUE(eventually([&] { return service().requests_to("/photos/get_all").size() == 1; }));

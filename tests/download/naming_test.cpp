@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <tuple>
 
 #include "core/paths.h"
 #include "temp_folder.h"
@@ -83,6 +84,24 @@ TEST(DatetimeToTimestampZone, IgnoresTheMachineTimeZone) {
   }
   if (old) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
   ::tzset();
+}
+
+// The end date starts as "no end": the fixed date while it lies ahead, tomorrow in China
+// Standard Time once it has passed (the day turns at 16:00 UTC).
+TEST(RangeEndDefault, FixedDateUntilItPassesThenTomorrowInChina) {
+  struct Case {
+    std::int64_t now;
+    int year, month, day;
+  };
+  for (const Case& c : {Case{1700000000, 2025, 12, 30},    // 2023-11-14
+                        Case{1766937599, 2025, 12, 30},    // 2025-12-28 23:59:59 CST
+                        Case{1767024000, 2025, 12, 31},    // 2025-12-30 00:00 CST
+                        Case{1796054399, 2026, 12, 1},     // 2026-11-30 23:59:59 CST
+                        Case{1796054400, 2026, 12, 2}}) {  // 2026-12-01 00:00 CST
+    const DateTime end = range_end_default(c.now);
+    EXPECT_EQ(std::make_tuple(end.year, end.month, end.day), std::make_tuple(c.year, c.month, c.day))
+        << c.now;
+  }
 }
 
 TEST(UploadRange, OffGivesTheWideBounds) {

@@ -41,7 +41,7 @@ class ParallelDownloadTest : public DownloadTest {
     view.start = view_.start;
     view.end = view_.end;
     auto o = options();
-    o.jobs_override = jobs;
+    o.settings.jobs = jobs;
     {
       Downloader downloader(view, o);
       EXPECT_TRUE(downloader.start_download(user.uid, G(user.title)));
@@ -202,7 +202,7 @@ TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
   service().add_user(user);
   view_.rows = {row_of(1, user.albums[0]), row_of(2, user.albums[1])};
   auto o = options();
-  o.jobs_override = 4;
+  o.settings.jobs = 4;
   o.pacing.album_give_up = std::chrono::milliseconds(300);
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start_download("7107", G("T")));
@@ -263,7 +263,7 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   service().add_fault(slow_image(photos[4], 5000));
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
-  o.jobs_override = 4;
+  o.settings.jobs = 4;
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start_download("7103", G("T")));
   // Photos beyond the slow one were asked for while it was still coming: several at once.
@@ -292,7 +292,7 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   service().clear_requests();
   view_.clear();
   auto again = options();
-  again.jobs_override = 4;
+  again.settings.jobs = 4;
   Downloader second(view_, again);
   ASSERT_TRUE(second.start_download("7103", G("T")));
   ASSERT_TRUE(second.wait_for_worker(std::chrono::seconds(30)));
@@ -309,7 +309,7 @@ TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown
   for (int i = 3; i < 8; ++i) service().add_fault(slow_image(photos[i], 300));
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
-  o.jobs_override = 4;
+  o.settings.jobs = 4;
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start_download("7104", G("T")));
   ASSERT_TRUE(eventually([&] { return image_requests(photos[5]) == 1; }));

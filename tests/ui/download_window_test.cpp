@@ -194,6 +194,11 @@ class DownloadWindowTest : public QObject {
     QCOMPARE(image_requests(*service_), at_end);
     QCOMPARE(window->log_box()->toPlainText(), log_at_end);
     QVERIFY(ticks > ticks_at_end);
+    // Each command left its line, and the end says how many photos were saved.
+    QVERIFY(log_at_end.contains(QStringLiteral("已暂停下载\n\n")));
+    QVERIFY(log_at_end.contains(QStringLiteral("继续下载\n\n")));
+    QVERIFY(log_at_end.endsWith(
+        QStringLiteral("已结束下载：已保存 %1 张\n\n").arg(files_under(save.path()).size())));
     QVERIFY(!has_message(*dialogs, QStringLiteral("全部下载完毕")));
     QCOMPARE(buttons_shown(*window), kIdle);
     QVERIFY(at_end < 30u);  // ended inside the first album
