@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -14,6 +15,7 @@
 #include <ctime>
 
 #include "download/downloader.h"
+#include "download/gallery.h"
 #include "ui/dialogs.h"
 #include "ui/page_tabs.h"
 #include "window_support.h"
@@ -28,9 +30,11 @@ namespace {
 
 constexpr int kWait = 60000;
 
+// The photos saved under `folder` (the album indexes are hidden; the gallery page is no photo).
 int files_in(const QString& folder) {
   int n = 0;
-  for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next()) ++n;
+  for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+    if (QFileInfo(it.next()).fileName().toStdString() != af::kGalleryPageName) ++n;
   return n;
 }
 
