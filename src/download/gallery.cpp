@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "download/archive.h"
 #include "download/photo_saver.h"
+#include "util/codepage.h"
 
 namespace af {
 
@@ -22,46 +22,22 @@ struct JsonDeleter {
 };
 using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
 
-std::string member_text(json_object* object, const char* key) {
-  json_object* value = nullptr;
-  if (!json_object_object_get_ex(object, key, &value) || !json_object_is_type(value, json_type_string))
-    return {};
-  return {json_object_get_string(value), static_cast<std::size_t>(json_object_get_string_len(value))};
-}
-
-std::optional<std::int64_t> member_number(json_object* object, const char* key) {
-  json_object* value = nullptr;
-  if (!json_object_object_get_ex(object, key, &value) || !json_object_is_type(value, json_type_int))
-    return std::nullopt;
-  return json_object_get_int64(value);
-}
-
-// One album folder's index, or nullopt when it holds no photo.
+// One album folder's index, or nullopt when it holds no photo. A file indexed more than once
+// (saved again with other bytes) shows as its last line says, at its first place.
 std::optional<GalleryAlbum> read_album(const fs::path& folder) {
   GalleryAlbum album;
   album.folder = folder.filename().string();
   std::optional<std::int64_t> first_saved;
-  std::map<std::string, std::size_t> place;  // file name -> its photo
-  for (const std::string& line : read_album_index(folder.string())) {
-    JsonPtr object(json_tokener_parse(line.c_str()));
-    if (!object) continue;
+  for (const IndexedPhoto& indexed : read_indexed_photos(folder.string())) {
     GalleryPhoto photo;
-    photo.file = member_text(object.get(), "file");
-    if (photo.file.empty()) continue;
-    photo.caption = member_text(object.get(), "caption");
-    photo.uploaded = member_number(object.get(), "uploaded");
-    photo.feed_id = member_text(object.get(), "feed_id");
-    if (album.name.empty()) album.name = member_text(object.get(), "album");
-    if (const auto saved = member_number(object.get(), "saved");
-        saved && (!first_saved || *saved < *first_saved))
-      first_saved = saved;
-    // A file saved again (other bytes) has a later line: that one counts, at the file's
-    // first place.
-    const auto [known, added] = place.emplace(photo.file, album.photos.size());
-    if (added)
-      album.photos.push_back(std::move(photo));
-    else
-      album.photos[known->second] = std::move(photo);
+    photo.file = indexed.file_name;
+    photo.caption = gbk_to_utf8(indexed.caption);
+    photo.uploaded = upload_time(indexed.timestamp);
+    photo.feed_id = gbk_to_utf8(indexed.feed_id);
+    if (album.name.empty()) album.name = gbk_to_utf8(indexed.album_caption);
+    if (indexed.saved_at != 0 && (!first_saved || indexed.saved_at < *first_saved))
+      first_saved = indexed.saved_at;
+    album.photos.push_back(std::move(photo));
   }
   if (album.photos.empty()) return std::nullopt;
   if (album.name.empty()) album.name = album.folder;
