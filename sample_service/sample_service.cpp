@@ -94,8 +94,8 @@ void SampleService::Impl::handle(const httplib::Request& req, httplib::Response&
   if (const long long rate = link_bytes_per_second; rate > 0 && !res.body.empty()) pace_body(res, rate);
 }
 
-void SampleService::Impl::handle_request(const httplib::Request& req, httplib::Response& res) {
-  std::unique_lock lock(mutex);
+// What the client sent, as tests read it back.
+static RecordedRequest recorded(const httplib::Request& req) {
   RecordedRequest record;
   record.method = req.method;
   record.version = req.version;
@@ -109,9 +109,14 @@ void SampleService::Impl::handle_request(const httplib::Request& req, httplib::R
     record.headers.emplace_back(n, v);
   }
   record.body = req.body;
-  requests.push_back(record);
-  const std::string path = record.path;
-  const std::string query = record.query;
+  return record;
+}
+
+void SampleService::Impl::handle_request(const httplib::Request& req, httplib::Response& res) {
+  std::unique_lock lock(mutex);
+  requests.push_back(recorded(req));
+  const std::string path = requests.back().path;
+  const std::string query = requests.back().query;
 
   std::optional<Fault> fault = take_fault(path, query);
   if (fault && fault_answer(*fault, res, lock)) return;
