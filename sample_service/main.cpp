@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include "sample_service.h"
 
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     service.set_profile(profile);
     service.set_link(std::chrono::milliseconds(latency_ms), bandwidth);
     std::cout << "listening on " << service.base_url() << std::endl;
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    std::promise<void>().get_future().wait();  // serves until the process is ended
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -4,10 +4,16 @@
 
 namespace af {
 
-bool DownloadControl::pass() {
+namespace {
+const std::atomic<bool> kNoStop{false};
+}  // namespace
+
+bool DownloadControl::pass() { return pass(kNoStop); }
+
+bool DownloadControl::pass(const std::atomic<bool>& stop) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !paused_ || ended_; });
-  return !ended_;
+  changed_.wait(lock, [&] { return !paused_ || ended_ || stop; });
+  return !ended_ && !stop;
 }
 
 bool DownloadControl::ended() const {
@@ -20,19 +26,21 @@ bool DownloadControl::paused() const {
   return paused_ && !ended_;
 }
 
-bool DownloadControl::wait_for(std::chrono::milliseconds duration) {
+bool DownloadControl::wait_for(std::chrono::milliseconds duration) { return wait_for(duration, kNoStop); }
+
+bool DownloadControl::wait_for(std::chrono::milliseconds duration, const std::atomic<bool>& stop) {
   // The clock runs only while not paused, so a pause holds the wait where it is.
   using clock = std::chrono::steady_clock;
   std::unique_lock lock(mutex_);
   auto remaining = std::chrono::duration_cast<clock::duration>(duration);
-  while (!ended_) {
+  while (!ended_ && !stop) {
     if (paused_) {
-      changed_.wait(lock, [this] { return !paused_ || ended_; });
+      changed_.wait(lock, [&] { return !paused_ || ended_ || stop; });
       continue;
     }
     if (remaining <= clock::duration::zero()) return true;
     auto started = clock::now();
-    changed_.wait_for(lock, remaining, [this] { return paused_ || ended_; });
+    changed_.wait_for(lock, remaining, [&] { return paused_ || ended_ || stop; });
     remaining -= clock::now() - started;
   }
   return false;
@@ -61,6 +69,12 @@ void DownloadControl::resume() {
 void DownloadControl::end() {
   std::lock_guard lock(mutex_);
   ended_ = true;
+  changed_.notify_all();
+}
+
+void DownloadControl::wake() {
+  // Under the lock, so a waiter that has just found `stop` unset is already waiting.
+  std::lock_guard lock(mutex_);
   changed_.notify_all();
 }
 

@@ -5,6 +5,7 @@
 // of a background job. pass() returns at once while the job runs, blocks while it is
 // paused, and returns false once the job has been ended (the caller then stops without
 // doing anything more). wait_for() is a wait that a pause holds and an end cuts short.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -39,6 +40,12 @@ class DownloadControl final : public Gate {
   void pause();
   void resume();
   void end();
+
+  // The same pass and wait for a part of the job that can also be stopped on its own (one
+  // album's photo lanes): both return false at once once `stop` is set and wake() called.
+  bool pass(const std::atomic<bool>& stop);
+  bool wait_for(std::chrono::milliseconds duration, const std::atomic<bool>& stop);
+  void wake();
 
  private:
   mutable std::mutex mutex_;

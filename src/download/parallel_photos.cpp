@@ -6,29 +6,8 @@
 
 namespace af {
 
-namespace {
-
-// The lanes look at a stop this often while they wait.
-constexpr std::chrono::milliseconds kWaitSlice{50};
-
-}  // namespace
-
-bool ParallelPhotos::LaneGate::wait_for(std::chrono::milliseconds duration) {
-  // The download's wait (held by a pause, cut short by an end) in slices, so that a stop
-  // of the album is seen soon too.
-  while (duration > std::chrono::milliseconds::zero()) {
-    if (stopped_) return false;
-    const auto slice = std::min(duration, kWaitSlice);
-    if (!download_.wait_for(slice)) return false;
-    duration -= slice;
-  }
-  return !stopped_ && !download_.ended();
-}
-
-void ParallelPhotos::LaneGate::stop() { stopped_ = true; }
-
-ParallelPhotos::ParallelPhotos(PhotoSaver& saver, Gate& gate, int jobs, std::chrono::milliseconds after_photo,
-                               Settle settle)
+ParallelPhotos::ParallelPhotos(PhotoSaver& saver, DownloadControl& gate, int jobs,
+                               std::chrono::milliseconds after_photo, Settle settle)
     : saver_(saver),
       gate_(gate),
       after_photo_(after_photo),

@@ -13,10 +13,11 @@
 // the record and the album index come out as one photo at a time would give them. At most
 // twice `jobs` photos are fetched ahead of the one being settled.
 //
-// A pause of `gate` holds the lanes' new requests (and their transfers under way) and the
-// settling; an end aborts every transfer in flight. Once settle says stop (an end, a
-// storage failure, an album given up), the transfers in flight are aborted and their
-// answers dropped: nothing of a photo after the stopping one is written.
+// A pause of `gate` holds the lanes' new requests, their transfers under way, their waits
+// and the settling; an end aborts every transfer in flight. Once settle says stop (an end, a
+// storage failure, an album given up), the transfers in flight are aborted, the lanes'
+// waits cut short and their answers dropped: nothing of a photo after the stopping one is
+// written.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,7 +44,7 @@ class ParallelPhotos {
   using Settle = std::function<bool(const PhotoEntry& entry, std::int64_t position, const Save& save)>;
 
   // `jobs`: how many photos are fetched at once (2 or more).
-  ParallelPhotos(PhotoSaver& saver, Gate& gate, int jobs, std::chrono::milliseconds after_photo,
+  ParallelPhotos(PhotoSaver& saver, DownloadControl& gate, int jobs, std::chrono::milliseconds after_photo,
                  Settle settle);
   // Aborts what is still in flight and waits for the lanes.
   ~ParallelPhotos();
@@ -60,16 +61,21 @@ class ParallelPhotos {
   // The lanes' gate: the download's, and ended as well once the album stops.
   class LaneGate final : public Gate {
    public:
-    explicit LaneGate(Gate& download) : download_(download) {}
-    bool pass() override { return !stopped_ && download_.pass() && !stopped_; }
+    explicit LaneGate(DownloadControl& download) : download_(download) {}
+    bool pass() override { return download_.pass(stopped_); }
     bool ended() const override { return stopped_ || download_.ended(); }
     bool paused() const override { return download_.paused(); }
-    bool wait_for(std::chrono::milliseconds duration) override;
+    bool wait_for(std::chrono::milliseconds duration) override {
+      return download_.wait_for(duration, stopped_);
+    }
     std::chrono::steady_clock::duration running_time() const override { return download_.running_time(); }
-    void stop();
+    void stop() {
+      stopped_ = true;
+      download_.wake();
+    }
 
    private:
-    Gate& download_;
+    DownloadControl& download_;
     std::atomic<bool> stopped_{false};
   };
 

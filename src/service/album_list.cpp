@@ -65,7 +65,7 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocu
 }  // namespace
 
 std::string album_list_address(const ServiceEndpoints& endpoints, const std::string& user_id) {
-  return endpoints.photo_base + "/albums/get_all?uid=" + user_id + "&count=6355";
+  return endpoints.photo_base + kAlbumListPath + "?uid=" + user_id + "&count=6355";
 }
 
 std::string album_list_page_address(const ServiceEndpoints& endpoints, const std::string& user_id, int page) {

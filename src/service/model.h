@@ -14,6 +14,13 @@ namespace af {
 
 // The photo service asked unless told otherwise (--service-base). No trailing slash.
 inline constexpr std::string_view kDefaultServiceBase = "http://photo.weibo.com";
+// The paths asked: the lists and a user's album overview ("/<user id>" before it) after the
+// base, the profile info after the home page's host, an image after the photo's host.
+inline constexpr char kAlbumListPath[] = "/albums/get_all";
+inline constexpr char kPhotoListPath[] = "/photos/get_all";
+inline constexpr char kAlbumOverviewPath[] = "/albums/";
+inline constexpr char kProfileInfoPath[] = "/ajax/profile/info";
+inline constexpr char kImagePath[] = "/large/";
 
 struct ServiceEndpoints {
   std::string photo_base{kDefaultServiceBase};
@@ -57,7 +64,7 @@ struct PhotoEntry {
   std::string timestamp;
   std::string pic_host;
   std::string pic_name;
-  std::string image_address;  // pic_host + "/large/" + pic_name
+  std::string image_address;  // pic_host + kImagePath + pic_name
   std::string extension;      // ".gif" when pic_name contains ".gif", else ".jpg"
   std::string feed_id;
   std::string caption_render;

@@ -35,7 +35,7 @@ PhotoEntry read_photo_entry(const JsonDocument& item) {
   entry.timestamp = member_text(item, "timestamp");
   entry.pic_host = address_part(item, "pic_host");
   entry.pic_name = address_part(item, "pic_name");
-  entry.image_address = entry.pic_host + "/large/" + entry.pic_name;
+  entry.image_address = entry.pic_host + kImagePath + entry.pic_name;
   entry.extension = contains_text(entry.pic_name, ".gif") ? ".gif" : ".jpg";
   entry.feed_id = member_text(item, "feed_id");
   entry.caption_render = member_text(item, "caption_render");
@@ -45,7 +45,7 @@ PhotoEntry read_photo_entry(const JsonDocument& item) {
 
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
                                const AlbumRef& album, int page, const std::string& rnd) {
-  return endpoints.photo_base + "/photos/get_all?uid=" + user_id + "&album_id=" + album.id +
+  return endpoints.photo_base + kPhotoListPath + "?uid=" + user_id + "&album_id=" + album.id +
          "&count=" + std::to_string(kPageSize) + "&page=" + std::to_string(page) + "&type=" + album.type +
          "&__rnd=" + rnd;
 }

@@ -91,7 +91,7 @@ ProfileQuery profile_query_from_address(std::string_view address) {
 std::string profile_info_address(std::string_view address, const ProfileQuery& query) {
   std::string_view scheme = "http://";
   if (address.starts_with("https://") || address.starts_with("http://https://")) scheme = "https://";
-  return std::string(scheme) + std::string(host_of(address)) + "/ajax/profile/info?" + query.key + "=" +
+  return std::string(scheme) + std::string(host_of(address)) + kProfileInfoPath + "?" + query.key + "=" +
          query.value;
 }
 
@@ -172,7 +172,7 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
 }
 
 std::string album_overview_address(const ServiceEndpoints& endpoints, const std::string& user_id) {
-  return endpoints.photo_base + "/" + user_id + "/albums/";
+  return endpoints.photo_base + "/" + user_id + kAlbumOverviewPath;
 }
 
 std::string show_user_albums(const ServiceEndpoints& endpoints, std::string_view url_box_text,

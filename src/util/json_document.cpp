@@ -8,6 +8,7 @@
 #include <limits>
 #include <locale.h>
 #include <memory>
+#include <utility>
 
 #include "util/codepage.h"
 
@@ -62,14 +63,22 @@ class Parser {
     return pos_ + ahead < text_.size() ? static_cast<unsigned char>(text_[pos_ + ahead]) : 0;
   }
   void skip_space() {
-    while (!at_end()) {
-      char c = text_[pos_];
-      if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
-        ++pos_;
-      } else {
-        break;
-      }
-    }
+    while (!at_end() && std::string_view(" \t\n\r\f\v").find(text_[pos_]) != std::string_view::npos) ++pos_;
+  }
+  // Just after the opening bracket: true, past the close, when the container is empty.
+  bool closes_at_once(char close) {
+    skip_space();
+    if (peek() != static_cast<unsigned char>(close)) return false;
+    ++pos_;
+    return true;
+  }
+  // After an element: past a comma, or past `close` with `closed` set; false on anything else.
+  bool after_element(char close, bool& closed) {
+    skip_space();
+    if (at_end()) return false;
+    const char c = text_[pos_++];
+    closed = c == close;
+    return closed || c == ',';
   }
   bool literal(std::string_view word) {
     if (text_.substr(pos_, word.size()) != word) return false;
@@ -258,23 +267,13 @@ class Parser {
     ++pos_;
     JsonPtr array(json_object_new_array());
     if (!array) return false;
-    skip_space();
-    if (peek() == ']' && !at_end()) {
-      ++pos_;
-      out = std::move(array);
-      return true;
-    }
-    for (;;) {
+    for (bool closed = closes_at_once(']'); !closed;) {
       skip_space();
       JsonPtr element;
       if (!parse_value(depth + 1, element)) return false;
       if (json_object_array_add(array.get(), element.get()) != 0) return false;
       element.release();  // the array owns it now
-      skip_space();
-      if (at_end()) return false;
-      char c = text_[pos_++];
-      if (c == ']') break;
-      if (c != ',') return false;
+      if (!after_element(']', closed)) return false;
     }
     out = std::move(array);
     return true;
@@ -284,13 +283,7 @@ class Parser {
     ++pos_;
     JsonPtr object(json_object_new_object());
     if (!object) return false;
-    skip_space();
-    if (peek() == '}' && !at_end()) {
-      ++pos_;
-      out = std::move(object);
-      return true;
-    }
-    for (;;) {
+    for (bool closed = closes_at_once('}'); !closed;) {
       skip_space();
       if (at_end() || peek() != '"') return false;
       std::string name;
@@ -306,11 +299,7 @@ class Parser {
       json_object_object_del(object.get(), name.c_str());
       if (json_object_object_add(object.get(), name.c_str(), value.get()) != 0) return false;
       value.release();
-      skip_space();
-      if (at_end()) return false;
-      char c = text_[pos_++];
-      if (c == '}') break;
-      if (c != ',') return false;
+      if (!after_element('}', closed)) return false;
     }
     out = std::move(object);
     return true;
@@ -435,18 +424,13 @@ JsonDocument& JsonDocument::operator=(const JsonDocument& other) {
 }
 
 JsonDocument::JsonDocument(JsonDocument&& other) noexcept
-    : value_(other.value_), failed_(other.failed_) {
-  other.value_ = nullptr;
-  other.failed_ = false;
-}
+    : value_(std::exchange(other.value_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
 
 JsonDocument& JsonDocument::operator=(JsonDocument&& other) noexcept {
   if (this != &other) {
     release();
-    value_ = other.value_;
-    failed_ = other.failed_;
-    other.value_ = nullptr;
-    other.failed_ = false;
+    value_ = std::exchange(other.value_, nullptr);
+    failed_ = std::exchange(other.failed_, false);
   }
   return *this;
 }

@@ -62,6 +62,24 @@ TEST(DownloadControl, EndCutsALongWaitShort) {
   ender.join();
 }
 
+// A part's own stop (an album's lanes) ends its paused pass and its long wait at once; the
+// download itself goes on.
+TEST(DownloadControl, PartStopEndsPausedPassAndWait) {
+  DownloadControl control;
+  std::atomic<bool> stop{false};
+  control.pause();
+  std::atomic<int> results{0};
+  std::thread passer([&] { results += control.pass(stop) ? 10 : 1; });
+  std::thread waiter([&] { results += control.wait_for(60s, stop) ? 10 : 1; });
+  stop = true;
+  control.wake();
+  passer.join();
+  waiter.join();
+  EXPECT_EQ(results.load(), 2);
+  control.resume();
+  EXPECT_TRUE(control.pass());
+}
+
 TEST(DownloadControl, WaitCompletesWhenLeftAlone) {
   DownloadControl control;
   EXPECT_TRUE(control.wait_for(1ms));

@@ -30,6 +30,14 @@ Rules project_rules() {
   rules.widget_names = {"按钮_", "标签_",  "编辑框_", "进度条", "超级列表框",
                         "画板",  "选择框", "日期框",  "分组框", "高级选择夹"};
   rules.single_file_call = "curl_easy_init";
+  rules.banned = {
+      {"findChild", {"findChild"}, {}},
+      {"settings-read",
+       {"load_settings", "read_setting", "option_enabled", "index_option_enabled", "gallery_option_enabled",
+        "jobs_option", "settings_path", "peizi.ini"},
+       {"http", "service", "download"}},
+  };
+  rules.most_lines = 500;
   rules.known = {
       // a file that breaks a rule for a while is named here with what ends it
   };
@@ -206,6 +214,24 @@ bool calls(const SourceFile& file, const std::string& function) {
   return false;
 }
 
+void check_banned_and_size(const std::map<std::string, SourceFile>& files, const Rules& rules,
+                           std::vector<Violation>& out) {
+  for (const auto& [name, file] : files) {
+    for (const Banned& banned : rules.banned) {
+      if (!banned.folders.empty() && banned.folders.count(folder_of(name)) == 0) continue;
+      for (const std::string& word : banned.names)
+        if (calls(file, word)) {
+          out.push_back({banned.rule, name, "uses " + word});
+          break;
+        }
+    }
+    const auto lines = std::count(file.text.begin(), file.text.end(), '\n');
+    if (rules.most_lines > 0 && lines > rules.most_lines)
+      out.push_back(
+          {"size", name, std::to_string(lines) + " lines, more than " + std::to_string(rules.most_lines)});
+  }
+}
+
 }  // namespace
 
 std::vector<Violation> check_sources(const std::filesystem::path& root, const Rules& rules) {
@@ -214,6 +240,7 @@ std::vector<Violation> check_sources(const std::filesystem::path& root, const Ru
   check_order(files, rules, found);
   check_cycles(files, found);
   check_widget_names(files, rules, found);
+  check_banned_and_size(files, rules, found);
 
   auto known = [&rules](const std::string& rule, const std::string& file) {
     return std::any_of(rules.known.begin(), rules.known.end(),

@@ -4,7 +4,10 @@
 //    project_rules()); a folder that is not in the table is a fault of its own;
 //  - the include graph of the files has no cycle;
 //  - no header of the engine (afcore) names a widget of the window;
-//  - at most one file calls a given function (curl_easy_init: one owner of easy handles).
+//  - at most one file calls a given function (curl_easy_init: one owner of easy handles);
+//  - some names are used nowhere, or not in some folders (findChild: the window's widgets
+//    are held by type; the settings readers: the engine is handed its settings);
+//  - no source file is longer than a given number of lines.
 // Faults known today are listed with what ends them; a listed fault that has gone is
 // reported too, so that the list only ever shrinks.
 #include <filesystem>
@@ -16,7 +19,8 @@
 namespace af::layering {
 
 struct Violation {
-  std::string rule;  // "order", "cycle", "widget", "single-file", "folder" or "stale"
+  std::string rule;  // "order", "cycle", "widget", "single-file", "folder", "stale", "size" or a
+                     // Banned rule's name
   std::string file;  // relative to the checked folder, '/' separated
   std::string detail;
 };
@@ -27,6 +31,13 @@ struct KnownOffender {
   std::string until;  // what ends it
 };
 
+// Names that code (comments aside) in `folders` (every folder when empty) may not use.
+struct Banned {
+  std::string rule;
+  std::vector<std::string> names;
+  std::set<std::string> folders;
+};
+
 struct Rules {
   // Folder ("" for the files at the top) -> the other folders its files may include.
   std::map<std::string, std::set<std::string>> may_include;
@@ -35,6 +46,8 @@ struct Rules {
   std::vector<std::string> widget_names;
   // A function that at most one file may call.
   std::string single_file_call;
+  std::vector<Banned> banned;
+  int most_lines = 0;  // 0: no limit
   std::vector<KnownOffender> known;
 };
 
