@@ -4,7 +4,6 @@
 #include "core/gate.h"
 #include "download/image_check.h"
 #include "download/photo_saver.h"
-#include "http/fetch.h"
 #include "http/rate_limit.h"
 #include "service/model.h"
 
@@ -25,25 +24,21 @@ std::chrono::milliseconds PhotoSaver::time_left() const {
 bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer,
                             RequestObject& object, Gate& gate) {
   if (!gate.pass()) return false;
-  int status = 0;
   TimedRequest request;
   request.timeout_seconds = options_.timeout_seconds;
-  request.status = &status;
   request.gate = &gate;
   request.request_object = &object;
-  request.outcome = &answer.outcome;
   // The block the transport completes, with the service's Referer in its usual place.
-  std::string headers = std::string("Accept: */*\r\nReferer: ") + kServiceReferer;
-  if (with_referer) request.headers = &headers;
+  if (with_referer) request.headers = std::string("Accept: */*\r\nReferer: ") + kServiceReferer;
   // No request outlasts its deadline, nor the time the album still has.
   const auto deadline =
       std::max(std::min(options_.pacing.request_deadline, time_left()), std::chrono::milliseconds(1));
   object.set_deadline(static_cast<long>(deadline.count()));
 
   const auto started = std::chrono::steady_clock::now();
-  answer.body = fetch_page_timed(entry.image_address, request);
+  answer.response = fetch_page_timed(entry.image_address, request);
   if (gate.ended()) return false;
-  answer.complete = status == 200 && is_complete_image(answer.body);
+  answer.complete = answer.response.status == 200 && is_complete_image(answer.response.body);
   if (!answer.complete) {
     const auto took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
@@ -73,20 +68,20 @@ bool PhotoSaver::fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, Requ
       answer.gave_up = true;
       return true;
     }
-    const int status = answer.outcome.failure == FetchFailure::None ? answer.outcome.status : 0;
+    const int status = answer.response.failure == FetchFailure::None ? answer.response.status : 0;
     if (status == 403 && !with_referer) {
       // Image hosts refuse a Referer that is not a page of the service.
       with_referer = true;
       continue;
     }
-    if (!is_worth_retry_later(status, answer.body)) {
+    if (!is_worth_retry_later(status, answer.response.body)) {
       if (tries == 1) continue;  // once more, at once
       return true;
     }
     // An image that keeps asking for later is given up after a few tries, so that one
     // broken picture costs about a minute and not the album.
     if (tries >= kMostImageTries) return true;
-    const auto wait = retry_wait(options_.pacing, ++waits, answer.outcome.response_headers);
+    const auto wait = retry_wait(options_.pacing, ++waits, answer.response.headers);
     if (wait >= time_left()) {
       answer.gave_up = true;
       return true;

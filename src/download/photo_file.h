@@ -1,7 +1,6 @@
 #pragma once
-// The files of the photos: written under a temporary name, flushed, put in place under
-// their name; the album folder made and cleared of what an ended download left; the
-// errors of the disk told apart from those of one name.
+// Photo files written under a temporary name, flushed and put in place; album folders made
+// and cleared of leftovers; errors of the disk told apart from those of one name.
 #include <cstddef>
 #include <cstdint>
 #include <functional>

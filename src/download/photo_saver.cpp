@@ -79,8 +79,8 @@ SaveOutcome PhotoSaver::keep_or_fail(const PhotoEntry& entry, std::int64_t posit
                                      const ImageAnswer& answer) {
   // Only a whole picture is kept; anything else is a failed photo: not written, not
   // recorded, and logged with its cause.
-  if (answer.complete) return keep_photo(entry, position, 200, answer.body);
-  const std::string cause = unusable_image_cause(answer.outcome, answer.body);
+  if (answer.complete) return keep_photo(entry, position, answer.response.body);
+  const std::string cause = unusable_image_cause(answer.response);
   if (!steps_.run([&] {
         log_(failure_line(entry));
         log_(failure_cause_line(cause));
@@ -90,12 +90,7 @@ SaveOutcome PhotoSaver::keep_or_fail(const PhotoEntry& entry, std::int64_t posit
   return answer.gave_up ? SaveOutcome::GaveUp : SaveOutcome::FetchFailed;
 }
 
-SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t position, int status,
-                                   const std::string& body) {
-  if (status != 200) {
-    const bool ran = steps_.run([&] { log_(failure_line(entry)); });
-    return ran ? SaveOutcome::FetchFailed : SaveOutcome::Ended;
-  }
+SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t position, const std::string& body) {
   const PhotoFileNames names = photo_file_names(entry, position);
 
   // The new file appears in a step, so that nothing new shows in the folder once pause or

@@ -20,9 +20,8 @@
 // image requests. At most one photo is ever fetched and not yet recorded, so a crash costs
 // at most that one photo a second fetch.
 //
-// The image answers are fetched and judged in photo_fetch.cpp, named by photo_file_names
-// (naming.h), written through TemporaryPhoto (photo_file.h), and kept (dated, indexed,
-// recorded) in photo_saver.cpp.
+// Answers fetched and judged in photo_fetch.cpp, named by photo_file_names (naming.h),
+// written by photo_file.h, kept (dated, indexed, recorded) in photo_saver.cpp.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -109,8 +108,7 @@ class PhotoSaver {
   // a growing wait while the answers ask to come back later and the album has time left.
   // False when the download was ended meanwhile. Safe on several threads at once.
   struct ImageAnswer {
-    std::string body;
-    FetchOutcome outcome;
+    Response response;
     bool complete = false;  // status 200 and a whole picture
     bool gave_up = false;   // the album's time for failing images ran out
   };
@@ -123,7 +121,7 @@ class PhotoSaver {
   // Writes, flushes, names and records the fetched photo, or logs its failure. The disk
   // work runs between steps (pause and end never wait for the disk); only the moments that
   // make it visible (a new file, its final name, its record) are steps.
-  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status, const std::string& body);
+  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, const std::string& body);
   // Logs the failure of a photo whose bytes could not be kept, with its cause.
   SaveOutcome write_failed(const PhotoEntry& entry, int error);
   // Records the photo in place; false when the download ended first.
@@ -165,8 +163,5 @@ std::string failure_line(const PhotoEntry& entry);
 std::string failure_cause_line(const std::string& cause);
 // The line that tells an album was given up because its images kept failing.
 std::string album_given_up_line(const std::string& album_name);
-
-// The Referer that the image hosts accept, sent on the second request after a 403.
-inline constexpr const char* kServiceReferer = "https://weibo.com/";
 
 }  // namespace af
