@@ -38,7 +38,7 @@ struct Response {
   std::string headers;  // the final answer's header lines (fetch_page: status line first)
   std::string detail;   // the transport's own words for a failure (ASCII)
   std::string body{};
-  std::string cookies{};  // the cookies the answer set, as a Cookie line (merge_cookies keeps a jar)
+  std::string cookies{};  // what the answer set: "a=1; b=2" (timed: no blanks); see merge_cookies
 
   bool answered() const { return failure == FetchFailure::None && status != 0; }
 };
