@@ -162,7 +162,8 @@ bool is_complete_image(std::string_view b) {
   return false;
 }
 
-std::string unusable_image_cause(const FetchOutcome& outcome, std::string_view body) {
+std::string unusable_image_cause(const Response& outcome) {
+  const std::string_view body = outcome.body;
   if (outcome.failure != FetchFailure::None || outcome.status != 200) {
     std::string cause = describe_outcome(outcome);
     if (outcome.failure == FetchFailure::None && outcome.status == 403)

@@ -12,7 +12,7 @@
 
 namespace af {
 
-struct FetchOutcome;
+struct Response;
 
 enum class ImageKind { None, Jpeg, Gif, Png, Webp };
 
@@ -27,6 +27,6 @@ bool is_complete_image(std::string_view bytes);
 // failure or the answer's status, an empty answer, a web page (a login page when it looks
 // like one), a JSON or text answer, or a picture cut short. Empty for a complete picture
 // with status 200.
-std::string unusable_image_cause(const FetchOutcome& outcome, std::string_view body);
+std::string unusable_image_cause(const Response& answer);
 
 }  // namespace af

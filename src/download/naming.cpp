@@ -6,6 +6,7 @@
 
 #include "core/paths.h"
 #include "util/codepage.h"
+#include "util/regex_matcher.h"
 #include "util/text.h"
 
 namespace af {
@@ -90,6 +91,16 @@ std::string fitted_photo_file_name(std::int64_t number, const std::string& capti
 bool photo_file_name_fits_in_characters(std::int64_t number, const std::string& caption,
                                         const std::string& feed_id, const std::string& extension) {
   return gbk_to_utf16(photo_file_name(number, caption, feed_id, extension)).size() <= kLongestFileName;
+}
+
+PhotoFileNames photo_file_names(const PhotoEntry& entry, std::int64_t position) {
+  const std::string caption = file_caption(entry.caption_render);
+  const std::string feed_id = file_caption(entry.feed_id);
+  PhotoFileNames names;
+  if (photo_file_name_fits_in_characters(position, caption, feed_id, entry.extension))
+    names.caption = fitted_photo_file_name(position, caption, feed_id, entry.extension);
+  names.ideographs = fitted_photo_file_name(position, ideographs_only(caption), feed_id, entry.extension);
+  return names;
 }
 
 namespace {

@@ -50,6 +50,18 @@ std::string fitted_photo_file_name(std::int64_t number, const std::string& capti
 bool photo_file_name_fits_in_characters(std::int64_t number, const std::string& caption,
                                         const std::string& feed_id, const std::string& extension);
 
+// The names a photo's file is tried under (UTF-8), every part the service sent cleaned so
+// none can leave the folder: its caption, then, when the file system refuses that name, the
+// caption's ideographs only. A name of more than 255 characters is refused whole where
+// names are counted in characters: `caption` is then empty and the ideographs come first.
+// A name within 255 characters is kept, its caption shortened only as far as the UTF-8
+// name's 255 bytes require.
+struct PhotoFileNames {
+  std::string caption;
+  std::string ideographs;
+};
+PhotoFileNames photo_file_names(const PhotoEntry& entry, std::int64_t position);
+
 // Where an album goes.
 struct AlbumFolder {
   std::string user_folder;  // sanitized user title (GBK)

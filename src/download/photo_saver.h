@@ -19,6 +19,9 @@
 // no time of its own, while the service still sees at least the whole wait between two
 // image requests. At most one photo is ever fetched and not yet recorded, so a crash costs
 // at most that one photo a second fetch.
+//
+// Answers fetched and judged in photo_fetch.cpp, named by photo_file_names (naming.h),
+// written by photo_file.h, kept (dated, indexed, recorded) in photo_saver.cpp.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -30,6 +33,7 @@
 
 #include "core/pacing.h"
 #include "download/naming.h"
+#include "download/photo_file.h"
 #include "http/fetch.h"
 
 namespace af {
@@ -104,8 +108,7 @@ class PhotoSaver {
   // a growing wait while the answers ask to come back later and the album has time left.
   // False when the download was ended meanwhile. Safe on several threads at once.
   struct ImageAnswer {
-    std::string body;
-    FetchOutcome outcome;
+    Response response;
     bool complete = false;  // status 200 and a whole picture
     bool gave_up = false;   // the album's time for failing images ran out
   };
@@ -118,7 +121,7 @@ class PhotoSaver {
   // Writes, flushes, names and records the fetched photo, or logs its failure. The disk
   // work runs between steps (pause and end never wait for the disk); only the moments that
   // make it visible (a new file, its final name, its record) are steps.
-  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, int status, const std::string& body);
+  SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, const std::string& body);
   // Logs the failure of a photo whose bytes could not be kept, with its cause.
   SaveOutcome write_failed(const PhotoEntry& entry, int error);
   // Records the photo in place; false when the download ended first.
@@ -148,91 +151,11 @@ class PhotoSaver {
   std::atomic<bool> given_up_{false};
 };
 
-// Calls to the disk that tests replace to make it slow, full or without folder flushes.
-// Every member left empty is the real call.
-struct DiskCalls {
-  std::function<long(int fd, const char* data, std::size_t size)> write;  // ::write
-  std::function<int(int fd)> flush_file;                                  // ::fdatasync
-  std::function<int(int fd)> flush_folder;                                // ::fsync of an open folder
-};
-// Replaces the disk calls of every photo written from now on, process-wide.
-void set_disk_calls(DiskCalls calls);
-
-// Whether `error` (an errno value) comes from the save folder or the disk rather than from
-// one file name: not a folder, no permission, read-only, no space, quota, I/O error.
-bool is_storage_error(int error);
-// What `error` means, for the log (GBK): a short Chinese text and the system's words.
-std::string disk_error_cause(int error);
-
 // Why a photo is not wanted before any request: outside the upload-time bounds (Filtered)
 // or already in the record while it is on (Skipped); nullopt when it is wanted. The
 // download and the listing of what it would save ask the same question here.
 std::optional<SaveOutcome> unwanted_photo(const PhotoEntry& entry, const UploadRange& range,
                                           bool record_enabled, DownloadRecord& record);
-
-// A photo's bytes under a temporary name in the album folder, not yet in place. The
-// destructor removes the temporary file unless it was put in place.
-//
-//   TemporaryPhoto photo(folder_path);               // creates the file (quick)
-//   if (photo.write(bytes) && photo.finish(sync) && photo.put_in_place(name)) ...
-//   else report(photo.error());
-class TemporaryPhoto {
- public:
-  explicit TemporaryPhoto(const std::string& folder_path);
-  // Creates the file and writes `bytes` to it.
-  TemporaryPhoto(const std::string& folder_path, const std::string& bytes);
-  ~TemporaryPhoto();
-  TemporaryPhoto(const TemporaryPhoto&) = delete;
-  TemporaryPhoto& operator=(const TemporaryPhoto&) = delete;
-
-  // Writes the bytes. False (nothing left) when the file could not be created or written.
-  bool write(const std::string& bytes);
-  // False when the temporary file could not be created or written (nothing is left).
-  bool written() const { return written_; }
-  // Flushes the bytes to disk (when `sync`) and closes the file. False when the bytes may
-  // be lost; a file system that cannot flush counts as flushed.
-  bool finish(bool sync);
-  // Renames the finished file to `file_name` (UTF-8, no separators) in the folder,
-  // replacing a file of that name. False, the file still temporary, when the name is
-  // refused; it may then be tried under another name.
-  bool put_in_place(const std::string& file_name);
-  // Removes the temporary file now.
-  void discard();
-  const std::string& path() const { return path_; }
-  // The errno of the last failure (0: none).
-  int error() const { return error_; }
-
- private:
-  std::string folder_path_;
-  std::string path_;
-  int fd_ = -1;
-  bool written_ = false;
-  bool finished_ = false;
-  bool placed_ = false;
-  int error_ = 0;
-};
-
-// Makes the names in `folder_path` durable (a rename is a change of its folder). 0 when
-// done, or when the file system cannot flush a folder; otherwise the errno.
-int flush_folder(const std::string& folder_path);
-
-// A temporary name for a photo before its rename, in `folder_path`: unique within the
-// process for each `serial`, and recognised by remove_temporary_files.
-std::string temporary_photo_path(const std::string& folder_path, std::uint64_t serial = 0);
-// Whether `name` is such a temporary name.
-bool is_temporary_photo_name(const std::string& name);
-// Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
-// temporary file; the whole file is replaced when it exists. False, with nothing left
-// behind, when the name is refused or the bytes could not be written.
-bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
-                      bool sync);
-// Creates the folder and its parents (tried twice). True when it exists afterwards; else
-// `error` (when given) receives the errno.
-bool make_album_folder(const std::string& folder_path, int* error = nullptr);
-// Removes temporary photo files that an ended or killed download left in `folder_path`:
-// this process's own and those of processes no longer running; another running process's
-// are left to it.
-void remove_temporary_files(const std::string& folder_path);
 
 // The "失败" line of a photo that could not be saved.
 std::string failure_line(const PhotoEntry& entry);
@@ -240,8 +163,5 @@ std::string failure_line(const PhotoEntry& entry);
 std::string failure_cause_line(const std::string& cause);
 // The line that tells an album was given up because its images kept failing.
 std::string album_given_up_line(const std::string& album_name);
-
-// The Referer that the image hosts accept, sent on the second request after a 403.
-inline constexpr const char* kServiceReferer = "https://weibo.com/";
 
 }  // namespace af

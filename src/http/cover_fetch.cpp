@@ -1,6 +1,7 @@
 #include "core/gate.h"
 #include "http/curl_handles.h"
 #include "http/fetch.h"
+#include "http/transfer.h"
 
 namespace af {
 
@@ -18,18 +19,18 @@ int cover_progress(void* gate_pointer, curl_off_t, curl_off_t, curl_off_t, curl_
 
 }  // namespace
 
-std::string fetch_cover(const std::string& address, Gate* gate) {
+Response fetch_cover(const std::string& address, Gate* gate) {
   EasyHandle easy = new_easy_handle();
   CURL* e = easy.get();
-  if (!e) return {};
+  if (!e) return {FetchFailure::Other, 0, {}, {}};
   TextList headers;
   add_line(headers, "Accept: */*");
   // The image hosts refuse (403) a picture asked for without a page of the service as the
   // Referer; such a cover is asked once more with one.
   TextList with_referer;
   add_line(with_referer, "Accept: */*");
-  add_line(with_referer, "Referer: https://weibo.com/");
-  std::string body;
+  add_line(with_referer, std::string("Referer: ") + kServiceReferer);
+  Response response;
   curl_easy_setopt(e, CURLOPT_URL, address.c_str());
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
   curl_easy_setopt(e, CURLOPT_USERAGENT, "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)");
@@ -45,22 +46,26 @@ std::string fetch_cover(const std::string& address, Gate* gate) {
   // Nor a trickling one: the whole request ends at the usual deadline.
   curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, kDefaultRequestDeadlineMs);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, collect);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &response.body);
   if (gate) {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, cover_progress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, gate);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
   }
   // No cookie engine and no share handle: the cover request carries no cookies.
-  if (curl_easy_perform(e) != CURLE_OK) return {};
+  CURLcode code = curl_easy_perform(e);
   long status = 0;
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
-  if (status == 403 && with_referer.get()) {
-    body.clear();
+  if (code == CURLE_OK && status == 403 && with_referer.get()) {
+    response.body.clear();
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, with_referer.get());
-    if (curl_easy_perform(e) != CURLE_OK) return {};
+    code = curl_easy_perform(e);
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
   }
-  return body;
+  const FetchFailure why = gate && gate->ended() ? FetchFailure::Ended : wire::failure_of(code);
+  if (code != CURLE_OK) return {why, 0, {}, curl_easy_strerror(code)};
+  response.status = static_cast<int>(status);
+  return response;
 }
 
 }  // namespace af

@@ -1,9 +1,9 @@
 #pragma once
 // The transports (pages, photos, the album table's covers): one complete HTTP exchange per
-// call, body returned as bytes.
-// A failed exchange gives the empty byte sequence; nothing is thrown or shown, and the
-// caller that asks for the outcome learns why.
+// call, answered with one Response. A failed exchange gives an empty body and its cause;
+// nothing is thrown or shown.
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,24 +30,22 @@ enum class FetchFailure {
   Other,        // any other transport failure
 };
 
-// What became of one exchange: the final answer (status, header lines, body) and, for an
-// exchange that brought none, the cause (describe_outcome puts both in words for log lines
-// and messages).
-struct FetchOutcome {
+// One exchange: the final answer (status, header lines, body, moved and never copied) or,
+// for an exchange that brought none, the cause in the transport's own words.
+struct Response {
   FetchFailure failure = FetchFailure::None;
-  int status = 0;                // the final answer's status; 0 when none came
-  std::string response_headers;  // the final answer's header lines (fetch_page: status line first)
-  std::string detail;            // the transport's own words for a failure (ASCII)
-  // The answer's bytes. fetch_page and fetch_page_timed return them instead and leave this
-  // empty in the outcome they hand out, so a picture is not held twice.
+  int status = 0;       // the final answer's status; 0 when none came
+  std::string headers;  // the final answer's header lines (fetch_page: status line first)
+  std::string detail;   // the transport's own words for a failure (ASCII)
   std::string body{};
+  std::string cookies{};  // what the answer set: "a=1; b=2" (timed: no blanks); see merge_cookies
 
   bool answered() const { return failure == FetchFailure::None && status != 0; }
 };
 
-// The outcome in words for a person (GBK): the cause of a failure, or the HTTP status of
+// The response in words for a person (GBK): the cause of a failure, or the HTTP status of
 // an answer; the empty text for an answer with status 200.
-std::string describe_outcome(const FetchOutcome& outcome);
+std::string describe_outcome(const Response& response);
 
 // The value of the first header line called `name` (any letter case) in a response
 // header block, blanks trimmed; empty when there is none.
@@ -57,27 +55,29 @@ std::string response_header(std::string_view block, std::string_view name);
 // otherwise (0 = no limit). A pause of the gate is not counted.
 inline constexpr long kDefaultRequestDeadlineMs = Pacing{}.request_deadline.count();
 
-// Optional parameters of fetch_page. A pointer left null is "not supplied"; a supplied
-// pointer is read and/or written as the parameter's direction says.
-struct PageRequest {
+// What both transports send besides the address.
+struct Request {
   HttpMethod method = HttpMethod::Get;
-  std::string body_text;                    // POST/HEAD body when body_bytes is empty
-  std::string* cookie_jar = nullptr;        // in/out; supplied: only the jar is used
-  std::string* received_cookies = nullptr;  // out
-  std::string* headers = nullptr;           // in/out, completed in place
-  std::string* response_headers = nullptr;  // out, status line first, CR LF
+  std::string body_text;  // the body when body_bytes is empty (fetch_page: POST and HEAD only)
+  std::string body_bytes;
+  std::optional<std::string> cookie_jar;  // given: it alone is sent, the CookieStore left out
+  std::string headers;                    // completed with the usual lines before it goes out
   bool no_redirect = false;
-  std::string* body_bytes = nullptr;             // in/out for POST/HEAD
-  std::string proxy;                             // host:port, empty = direct
-  Gate* gate = nullptr;                          // held while paused, aborted when ended
-  FetchOutcome* outcome = nullptr;               // out: status and failure cause
+  std::string proxy;     // host:port, empty = direct
+  Gate* gate = nullptr;  // held while paused, aborted when ended
+};
+
+struct PageRequest : Request {
   long deadline_ms = kDefaultRequestDeadlineMs;  // whole exchange; 0 = no limit
 };
 
 // Without a caller's jar the request uses the process-wide CookieStore. The request line
 // carries url_path(address) byte for byte; port 0 means the scheme's own port. An answer
 // that breaks off is returned as far as it arrived.
-std::string fetch_page(const std::string& address, const PageRequest& request = {});
+Response fetch_page(const std::string& address, const PageRequest& request = {});
+
+enum class ProxySetting { Default, Direct, Named };
+enum class CredentialsFor { Server, Proxy };
 
 // The request object of the timed transport: the members of the Windows request object,
 // each failing silently. A caller may keep one and pass it to several calls, which then
@@ -94,7 +94,7 @@ std::string fetch_page(const std::string& address, const PageRequest& request = 
 //
 // open() accepts only an "http://" or "https://" address (any letter case); with any
 // other the request is not opened and send() does nothing. Requests are always
-// synchronous. set_credentials' flag: 0 the server, 1 the proxy.
+// synchronous.
 //
 // send() counts only a whole answer: one that breaks off (fewer body bytes than announced,
 // a chunked body cut short) or a redirect chain longer than 10 leaves no body, no headers
@@ -115,8 +115,8 @@ class RequestObject {
   RequestObject& operator=(const RequestObject&) = delete;
 
   void set_timeouts(int resolve_ms, int connect_ms, int send_ms, int receive_ms);
-  void set_proxy(int setting, const std::string& proxy);
-  void set_credentials(const std::string& user, const std::string& password, int flag);
+  void set_proxy(ProxySetting setting, const std::string& proxy = {});
+  void set_credentials(const std::string& user, const std::string& password, CredentialsFor target);
   void open(const std::string& method, const std::string& address, bool async);
   void ignore_certificate_problems(long problems);
   void set_follow_redirects(bool follow);
@@ -134,7 +134,9 @@ class RequestObject {
   // The longest a send may take (0 = no limit); kDefaultRequestDeadlineMs unless set.
   void set_deadline(long deadline_ms);
   // What became of the last send (a send that was not opened: BadAddress).
-  const FetchOutcome& outcome() const;
+  const Response& outcome() const;
+  // The same, moved out: the object keeps none of it, the body is not copied.
+  Response take_response();
 
   struct Impl;
 
@@ -142,36 +144,27 @@ class RequestObject {
   std::unique_ptr<Impl> impl_;
 };
 
-struct TimedRequest {
-  HttpMethod method = HttpMethod::Get;
-  std::string body_text;
-  std::string* cookie_jar = nullptr;        // in/out
-  std::string* received_cookies = nullptr;  // out
-  std::string* headers = nullptr;           // in/out
-  std::string* response_headers = nullptr;  // out
-  int* status = nullptr;                    // out, 0 when no response
-  bool no_redirect = false;
-  std::string body_bytes;
-  std::string proxy;
+struct TimedRequest : Request {
   int timeout_seconds = 0;  // < 1 gives 15 s, -1 leaves the object's own
   std::string proxy_user;
   std::string proxy_password;
-  int credential_flag = 1;
+  CredentialsFor credentials_for = CredentialsFor::Proxy;
   RequestObject* request_object = nullptr;  // supplied: reused instead of a new one
-  Gate* gate = nullptr;
-  FetchOutcome* outcome = nullptr;  // out: status and failure cause
 };
 
-std::string fetch_page_timed(const std::string& address, const TimedRequest& request = {});
+Response fetch_page_timed(const std::string& address, const TimedRequest& request = {});
 
 // The one timeout, in milliseconds, that fetch_page_timed gives all four phases: 15000 for
 // fewer than 1 second, -1 (no call, the object's own stay) for exactly -1.
 int timed_timeout_ms(int timeout_seconds);
 
 // A plain HTTP/1.0 GET of a cover address: agent "Mozilla/4.0 (compatible; MSIE 6.0;
-// Windows NT 5.0)", "Accept: */*", no cookies, no cache, no proxy. The body bytes whatever
-// the status; empty when the connection or request fails. A cover refused with 403 is
-// asked once more with the service's Referer.
-std::string fetch_cover(const std::string& address, Gate* gate = nullptr);
+// Windows NT 5.0)", "Accept: */*", no cookies, no cache, no proxy. The body whatever the
+// status (no header lines); a failed connection or request gives its cause and no body. A
+// cover refused with 403 is asked once more with kServiceReferer.
+Response fetch_cover(const std::string& address, Gate* gate = nullptr);
+
+// The Referer that the image hosts accept from a page of the service.
+inline constexpr const char* kServiceReferer = "https://weibo.com/";
 
 }  // namespace af

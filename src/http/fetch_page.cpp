@@ -48,7 +48,7 @@ std::string response_header(std::string_view block, std::string_view name) {
   return {};
 }
 
-std::string describe_outcome(const FetchOutcome& outcome) {
+std::string describe_outcome(const Response& outcome) {
   if (outcome.failure == FetchFailure::None) {
     if (outcome.status == 200) return {};
     if (outcome.status == 0) return G("服务器没有回答");
@@ -70,18 +70,14 @@ std::string describe_outcome(const FetchOutcome& outcome) {
   return text;
 }
 
-std::string fetch_page(const std::string& address, const PageRequest& request) {
+Response fetch_page(const std::string& address, const PageRequest& request) {
   CookieStore& store = CookieStore::instance();
   const std::string method = method_text(request.method);
   const bool secure = is_secure_address(address);
-  const std::string agent = choose_user_agent(request.headers ? *request.headers : std::string());
-  const auto fail = [&](FetchFailure why) {
-    if (request.outcome) *request.outcome = FetchOutcome{why, 0, {}, {}};
-    return std::string();
-  };
-  if (url_host(address).empty()) return fail(FetchFailure::BadAddress);  // no host to connect to
+  const std::string agent = choose_user_agent(request.headers);
+  if (url_host(address).empty()) return {FetchFailure::BadAddress, 0, {}, {}};  // no host to connect to
   EasyHandle easy = new_easy_handle();
-  if (!easy.get()) return fail(FetchFailure::Other);
+  if (!easy.get()) return {FetchFailure::Other, 0, {}, {}};
   CURL* h = easy.get();
 
   common_options(h);
@@ -91,10 +87,8 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   // as it is (curl reads a bare "host:port" as an http proxy either way).
   curl_easy_setopt(h, CURLOPT_PROXY, (secure ? request.proxy : proxy_option(request.proxy)).c_str());
 
-  std::string own_headers;
-  std::string& headers = request.headers ? *request.headers : own_headers;
-  complete_headers(headers, address, request.cookie_jar ? *request.cookie_jar : std::string(),
-                   HeaderStyle::Inet);
+  std::string headers = request.headers;
+  complete_headers(headers, address, request.cookie_jar.value_or(""), HeaderStyle::Inet);
   Plan plan;
   for (const std::string& line : split_text(headers, "\r\n")) {
     if (!line.empty()) plan.lines.push_back(wire_line(line));
@@ -111,12 +105,7 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   ex.deadline_ms = request.deadline_ms;
   ex.receive_idle_ms = kPageIdleMs;
   ex.send_idle_ms = kPageIdleMs;
-  if (method != "GET") {
-    std::string own_bytes;
-    std::string& bytes = request.body_bytes ? *request.body_bytes : own_bytes;
-    if (bytes.empty()) bytes = request.body_text;
-    plan.body = bytes;
-  }
+  if (method != "GET") plan.body = request.body_bytes.empty() ? request.body_text : request.body_bytes;
   plan.method = method;
   plan.follow = !request.no_redirect;
   plan.max_redirects = kMaxRedirects;
@@ -133,19 +122,14 @@ std::string fetch_page(const std::string& address, const PageRequest& request) {
   const bool answered = end != TransferEnd::None;
 
   // The whole header block of the final response is kept, however long it is.
-  std::string response_headers = answered ? ex.header_block : std::string();
-  std::string received = collect_cookies(response_headers);
-  if (request.response_headers) *request.response_headers = response_headers;
-  if (request.cookie_jar) merge_cookies(*request.cookie_jar, received);
-  if (request.received_cookies) *request.received_cookies = received;
+  Response response{ex.failure, answered ? ex.block_status : 0, answered ? std::move(ex.header_block) : "",
+                    ex.detail};
+  response.cookies = collect_cookies(response.headers);
   // Only what these answers set goes back to the browser; whatever else changed in the
   // store meanwhile was changed by someone else.
   if (report && !set.empty()) store.report_changes(before, [&](const Cookie& c) { return set_by(c, set); });
-  if (request.outcome)
-    *request.outcome =
-        FetchOutcome{ex.failure, answered ? ex.block_status : 0, std::move(response_headers), ex.detail};
-  if (!answered) return {};
-  return std::move(ex.own_body);
+  if (answered) response.body = std::move(ex.own_body);
+  return response;
 }
 
 }  // namespace af

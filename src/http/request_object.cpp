@@ -44,7 +44,7 @@ struct RequestObject::Impl {
   std::string cookie;
 
   // The last send: a whole answer (status, header lines, body) or why there was none.
-  FetchOutcome result;
+  Response result;
   Gate* gate = nullptr;
   TransferGroup* group = nullptr;
   long deadline_ms = kDefaultRequestDeadlineMs;
@@ -65,20 +65,17 @@ void RequestObject::set_timeouts(int resolve_ms, int connect_ms, int send_ms, in
   impl_->receive_ms = receive_ms < 0 ? 0 : receive_ms;
 }
 
-void RequestObject::set_proxy(int setting, const std::string& proxy) {
-  // 0 the default, 1 direct, 2 the named proxy.
-  if (setting == 2)
-    impl_->proxy = proxy;
-  else if (setting == 0 || setting == 1)
-    impl_->proxy.clear();
+void RequestObject::set_proxy(ProxySetting setting, const std::string& proxy) {
+  impl_->proxy = setting == ProxySetting::Named ? proxy : std::string();
 }
 
-void RequestObject::set_credentials(const std::string& user, const std::string& password, int flag) {
-  if (flag == 1) {
+void RequestObject::set_credentials(const std::string& user, const std::string& password,
+                                    CredentialsFor target) {
+  if (target == CredentialsFor::Proxy) {
     impl_->proxy_user = user;
     impl_->proxy_password = password;
     impl_->proxy_credentials = true;
-  } else if (flag == 0) {
+  } else {
     impl_->server_user = user;
     impl_->server_password = password;
     impl_->server_credentials = true;
@@ -118,7 +115,9 @@ void RequestObject::set_gate(Gate* gate) { impl_->gate = gate; }
 
 void RequestObject::set_deadline(long deadline_ms) { impl_->deadline_ms = deadline_ms < 0 ? 0 : deadline_ms; }
 
-const FetchOutcome& RequestObject::outcome() const { return impl_->result; }
+const Response& RequestObject::outcome() const { return impl_->result; }
+
+Response RequestObject::take_response() { return std::exchange(impl_->result, {}); }
 
 void RequestObject::set_group(TransferGroup* group) { impl_->group = group; }
 
@@ -127,7 +126,7 @@ void RequestObject::send(const std::string& body) {
   // The body buffer is kept between sends, so its capacity serves the next answer.
   std::string buffer = std::move(s.result.body);
   buffer.clear();
-  s.result = FetchOutcome{s.opened ? FetchFailure::Other : FetchFailure::BadAddress, 0, {}, {}};
+  s.result = Response{s.opened ? FetchFailure::Other : FetchFailure::BadAddress, 0, {}, {}};
   CURL* h = s.easy.get();
   if (!s.opened || !h) {
     s.result.body = std::move(buffer);
@@ -195,7 +194,7 @@ void RequestObject::send(const std::string& body) {
   // connection closed mid-chunk) or a redirect chain that ran out is a failed send, with no
   // body, no headers and status 0, so that a caller never takes a cut-off body for the
   // real one.
-  FetchOutcome& r = s.result;
+  Response& r = s.result;
   r.failure =
       end == TransferEnd::Partial && ex.failure == FetchFailure::None ? FetchFailure::CutOff : ex.failure;
   r.detail = ex.detail;
@@ -210,7 +209,7 @@ void RequestObject::send(const std::string& body) {
     while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0)
       block.resize(block.size() - 2);
     if (block == "\r\n") block.clear();
-    r.response_headers = std::move(block);
+    r.headers = std::move(block);
   } else {
     buffer.clear();
   }
@@ -222,7 +221,7 @@ void RequestObject::send(const std::string& body) {
 
 std::string RequestObject::response_body() const { return impl_->result.body; }
 
-std::string RequestObject::get_all_response_headers() const { return impl_->result.response_headers; }
+std::string RequestObject::get_all_response_headers() const { return impl_->result.headers; }
 
 int RequestObject::status() const { return impl_->result.status; }
 
@@ -232,32 +231,27 @@ int timed_timeout_ms(int timeout_seconds) {
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-std::string fetch_page_timed(const std::string& address, const TimedRequest& request) {
-  const std::string method = method_text(request.method);
+Response fetch_page_timed(const std::string& address, const TimedRequest& request) {
   std::unique_ptr<RequestObject> created;
   RequestObject* object = request.request_object;
   if (!object) {
     created = std::make_unique<RequestObject>();
     object = created.get();
   }
-  if (!object->created()) {
-    if (request.outcome) *request.outcome = FetchOutcome{FetchFailure::Other, 0, {}, {}};
-    return {};
-  }
+  if (!object->created()) return {FetchFailure::Other, 0, {}, {}};
 
   if (int t = timed_timeout_ms(request.timeout_seconds); t != -1) object->set_timeouts(t, t, t, t);
   if (!request.proxy.empty()) {
-    object->set_proxy(2, request.proxy);
+    object->set_proxy(ProxySetting::Named, request.proxy);
     if (!request.proxy_user.empty())
-      object->set_credentials(request.proxy_user, request.proxy_password, request.credential_flag);
+      object->set_credentials(request.proxy_user, request.proxy_password, request.credentials_for);
   }
-  object->open(method, address, false);
+  object->open(method_text(request.method), address, false);
   if (request.no_redirect) object->set_follow_redirects(false);
   object->ignore_certificate_problems(RequestObject::kUnknownAuthority | RequestObject::kWrongUsage |
                                       RequestObject::kNameMismatch | RequestObject::kInvalidDate);
 
-  std::string own_headers;
-  std::string& headers = request.headers ? *request.headers : own_headers;
+  std::string headers = request.headers;
   complete_headers(headers, address, {}, HeaderStyle::Object);
   if (request.cookie_jar && !request.cookie_jar->empty())
     object->set_request_header("Cookie", *request.cookie_jar);
@@ -268,19 +262,9 @@ std::string fetch_page_timed(const std::string& address, const TimedRequest& req
   object->set_gate(request.gate);
   object->send(request.body_bytes.empty() ? request.body_text : request.body_bytes);
   object->set_gate(nullptr);
-  const FetchOutcome& result = object->outcome();
-  if (request.outcome)
-    *request.outcome = FetchOutcome{result.failure, result.status, result.response_headers, result.detail};
-
-  std::string body = result.body;
-  std::string response_headers = result.response_headers;
-  std::string received = collect_cookies(response_headers);
-  if (request.response_headers) *request.response_headers = response_headers;
-  if (request.status) *request.status = result.status;
-  std::string own_jar;
-  merge_cookies(request.cookie_jar ? *request.cookie_jar : own_jar, received);
-  if (request.received_cookies) *request.received_cookies = received;
-  return body;
+  Response response = object->take_response();
+  response.cookies = remove_spaces(collect_cookies(response.headers));
+  return response;
 }
 
 }  // namespace af

@@ -9,14 +9,6 @@
 
 namespace af::wire {
 
-namespace {
-
-// A body's announced length is trusted for its buffer up to this size; a larger one grows
-// as it arrives.
-constexpr curl_off_t kMaxReservedBody = 64 * 1024 * 1024;
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
 FetchFailure failure_of(CURLcode result) {
   switch (result) {
     case CURLE_UNSUPPORTED_PROTOCOL:
@@ -50,6 +42,14 @@ FetchFailure failure_of(CURLcode result) {
       return FetchFailure::Other;
   }
 }
+
+namespace {
+
+// A body's announced length is trusted for its buffer up to this size; a larger one grows
+// as it arrives.
+constexpr curl_off_t kMaxReservedBody = 64 * 1024 * 1024;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 constexpr unsigned kFollowFlags = CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS;
 

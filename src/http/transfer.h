@@ -78,6 +78,8 @@ struct Exchange {
   TransferEnd perform();
 };
 
+// The cause of a transfer that curl ended with `result`.
+FetchFailure failure_of(CURLcode result);
 // Options every exchange of the program starts from.
 void common_options(CURL* easy);
 // The proxy text as curl takes it. A bare "host:port" is an http proxy; a text that

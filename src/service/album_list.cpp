@@ -121,7 +121,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
                  without(album.member("type").to_text(), "\"")};
     if (!gate.pass()) return rows;
     if (view.covers_wanted()) {
-      std::string picture = cover.empty() ? placeholder_cover() : fetch_cover(cover, job.gate);
+      std::string picture = cover.empty() ? placeholder_cover() : fetch_cover(cover, job.gate).body;
       if (gate.ended()) return rows;
       // A cover that failed to arrive shows the placeholder, never another album's cover.
       row.cover_is_placeholder = cover.empty() || !looks_like_picture(picture);

@@ -121,26 +121,21 @@ ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
   ListAnswer answer;
   for (int attempt = 1; attempt <= fetch.tries; ++attempt) {
     if (!gate.pass()) break;
-    FetchOutcome outcome;
-    std::string headers;
     PageRequest request;
     request.gate = fetch.gate;
-    request.outcome = &outcome;
-    request.response_headers = &headers;
     request.deadline_ms = static_cast<long>(fetch.pacing.request_deadline.count());
-    const std::string text = utf8_to_gbk(fetch_page(address, request));
+    const Response response = fetch_page(address, request);
     if (gate.ended()) break;
-    const bool transport = outcome.failure != FetchFailure::None || outcome.status == 0;
-    answer = judge_list_answer(outcome.status, text, fetch.list_member,
-                               transport ? describe_outcome(outcome) : std::string());
+    answer = judge_list_answer(response.status, utf8_to_gbk(response.body), fetch.list_member,
+                               response.answered() ? std::string() : describe_outcome(response));
     answer.tries = attempt;
     if (answer.usable) return answer;
     if (attempt == fetch.tries) {
       answer.cause += G("；") + std::to_string(attempt) + G("次尝试后放弃");
       return answer;
     }
-    const std::chrono::milliseconds wait = worth_waiting_longer(answer, outcome.status)
-                                               ? retry_wait(fetch.pacing, attempt, headers)
+    const std::chrono::milliseconds wait = worth_waiting_longer(answer, response.status)
+                                               ? retry_wait(fetch.pacing, attempt, response.headers)
                                                : fetch.pacing.empty_page_retry;
     // A list that keeps failing is given up once the next wait would reach the limit.
     if (gate.running_time() - start + wait >= fetch.pacing.album_give_up) {

@@ -123,17 +123,16 @@ bool is_service_title(std::string_view title) {
 UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) {
   UserPage result;
   PageRequest request;
-  FetchOutcome outcome;
   request.gate = gate;
-  request.outcome = &outcome;
   request.deadline_ms = deadline_ms;
-  result.page = utf8_to_gbk(fetch_page(address, request));
+  const Response response = fetch_page(address, request);
+  result.page = utf8_to_gbk(response.body);
   result.user_id = user_id_from_page(result.page);
   result.title = title_from_page(result.page);
-  if (outcome.failure == FetchFailure::Ended) return result;
+  if (response.failure == FetchFailure::Ended) return result;
 
-  const bool transport = outcome.failure != FetchFailure::None || outcome.status == 0;
-  const std::string cause = describe_page_failure(outcome.status, transport ? describe_outcome(outcome) : "");
+  const std::string cause =
+      describe_page_failure(response.status, response.answered() ? "" : describe_outcome(response));
   if (!cause.empty() && result.user_id.empty()) {
     result.failure = G("用户主页获取失败：") + cause;
     return result;
@@ -151,12 +150,7 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
   ProfileQuery query = profile_query_from_address(address);
   if (!result.user_id.empty()) query = {"uid", result.user_id};
   if (!query.key.empty()) {
-    PageRequest info_request;
-    FetchOutcome info_outcome;
-    info_request.gate = gate;
-    info_request.outcome = &info_outcome;
-    info_request.deadline_ms = deadline_ms;
-    const std::string text = utf8_to_gbk(fetch_page(profile_info_address(address, query), info_request));
+    const std::string text = utf8_to_gbk(fetch_page(profile_info_address(address, query), request).body);
     const ProfileInfo info = read_profile_info(text);
     if (result.user_id.empty()) result.user_id = info.user_id;
     if ((result.title.empty() || is_service_title(result.title)) && !info.screen_name.empty())

@@ -228,14 +228,9 @@ TEST_F(ImageAnswerTest, SampleHostsRefuseAfterEveryBurstWithRetryAfter) {
   std::vector<int> statuses;
   std::string limited_headers;
   for (int i = 0; i < 6; ++i) {
-    int status = 0;
-    std::string headers;
-    TimedRequest request;
-    request.status = &status;
-    request.response_headers = &headers;
-    fetch_page_timed(base() + "/large/" + user.albums[0].photos[0].pic_name, request);
-    statuses.push_back(status);
-    if (status == 418) limited_headers = headers;
+    const Response response = fetch_page_timed(base() + "/large/" + user.albums[0].photos[0].pic_name);
+    statuses.push_back(response.status);
+    if (response.status == 418) limited_headers = response.headers;
   }
   EXPECT_EQ(statuses, (std::vector<int>{200, 200, 418, 200, 200, 418}));
   EXPECT_EQ(response_header(limited_headers, "Retry-After"), "3");

@@ -97,12 +97,12 @@ TEST(ImageCheck, AnswersThatAreNoPicture) {
 }
 
 TEST(ImageCheck, CausesTellWhatTheAnswerWas) {
-  const auto answer = [](int status) { return FetchOutcome{FetchFailure::None, status, {}, {}}; };
+  const auto answer = [](int status) { return Response{FetchFailure::None, status, {}, {}}; };
   const std::string jpeg = afsample::make_jpeg("x");
   const std::string login = "<!DOCTYPE html><html><form><input type=\"password\"></form></html>";
   const struct {
     const char* name;
-    FetchOutcome outcome;
+    Response outcome;
     std::string body;
     std::string cause;
   } cases[] = {
@@ -118,10 +118,13 @@ TEST(ImageCheck, CausesTellWhatTheAnswerWas) {
       {"403", answer(403), "", G("服务器回答 HTTP 403：图片服务器拒绝访问")},
       {"429", answer(429), "", G("服务器回答 HTTP 429：请求过于频繁")},
       {"418", answer(418), "", G("服务器回答 HTTP 418：请求过于频繁")},
-      {"200 jpeg after a deadline", FetchOutcome{FetchFailure::Deadline, 0, {}, {}}, "", G("请求超时")},
-      {"cut off", FetchOutcome{FetchFailure::CutOff, 0, {}, {}}, "", G("连接中断，回答不完整")},
+      {"200 jpeg after a deadline", Response{FetchFailure::Deadline, 0, {}, {}}, "", G("请求超时")},
+      {"cut off", Response{FetchFailure::CutOff, 0, {}, {}}, "", G("连接中断，回答不完整")},
   };
-  for (const auto& c : cases) EXPECT_EQ(unusable_image_cause(c.outcome, c.body), c.cause) << c.name;
+  for (auto c : cases) {
+    c.outcome.body = c.body;
+    EXPECT_EQ(unusable_image_cause(c.outcome), c.cause) << c.name;
+  }
 }
 
 }  // namespace

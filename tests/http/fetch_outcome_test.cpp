@@ -39,30 +39,21 @@ std::string refusing_base() {
   return "http://127.0.0.1:" + std::to_string(port);
 }
 
-FetchOutcome page_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs) {
-  FetchOutcome outcome;
+Response page_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs) {
   PageRequest request;
-  request.outcome = &outcome;
   request.deadline_ms = deadline_ms;
-  fetch_page(address, request);
-  return outcome;
+  return fetch_page(address, request);
 }
 
-FetchOutcome timed_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs,
-                           TransferGroup* group = nullptr) {
+Response timed_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs,
+                       TransferGroup* group = nullptr) {
   RequestObject object;
   object.set_deadline(deadline_ms);
   object.set_group(group);
-  FetchOutcome outcome;
-  int status = 0;
   TimedRequest request;
   request.request_object = &object;
-  request.status = &status;
-  request.outcome = &outcome;
   request.timeout_seconds = 30;
-  fetch_page_timed(address, request);
-  EXPECT_EQ(status, outcome.status);
-  return outcome;
+  return fetch_page_timed(address, request);
 }
 
 struct CauseCase {
@@ -88,16 +79,16 @@ TEST_P(FetchCauseTest, BothTransportsNameTheCause) {
     return;
   }
   RawServer server([&](const RawRequest&) { return c.answer; });
-  const FetchOutcome page = page_outcome(server.base() + "/x");
+  const Response page = page_outcome(server.base() + "/x");
   EXPECT_EQ(page.failure, c.failure) << page.detail;
   EXPECT_EQ(page.status, c.status);
-  const FetchOutcome timed = timed_outcome(server.base() + "/x");
+  const Response timed = timed_outcome(server.base() + "/x");
   EXPECT_EQ(timed.failure, c.failure) << timed.detail;
   // The request object counts only a whole answer.
   EXPECT_EQ(timed.status, c.failure == FetchFailure::None ? c.status : 0);
   // Among others in a group, the same.
   TransferGroup group(2);
-  const FetchOutcome grouped = timed_outcome(server.base() + "/x", kDefaultRequestDeadlineMs, &group);
+  const Response grouped = timed_outcome(server.base() + "/x", kDefaultRequestDeadlineMs, &group);
   EXPECT_EQ(grouped.failure, timed.failure) << grouped.detail;
   EXPECT_EQ(grouped.status, timed.status);
 }
@@ -132,7 +123,7 @@ TEST(FetchOutcomeTest, TrickleEndsAtTheDeadlineOnBothTransports) {
 // `group`, and returns their bodies and outcomes.
 struct GroupRound {
   std::vector<std::string> bodies;
-  std::vector<FetchOutcome> outcomes;
+  std::vector<Response> outcomes;
 };
 GroupRound send_together(TransferGroup& group, std::vector<std::unique_ptr<RequestObject>>& objects,
                          const std::string& address, Gate* gate = nullptr) {
@@ -145,9 +136,9 @@ GroupRound send_together(TransferGroup& group, std::vector<std::unique_ptr<Reque
       objects[i]->set_group(&group);
       TimedRequest request;
       request.request_object = objects[i].get();
-      request.outcome = &round.outcomes[i];
       request.gate = gate;
-      round.bodies[i] = fetch_page_timed(address, request);
+      round.outcomes[i] = fetch_page_timed(address, request);
+      round.bodies[i] = round.outcomes[i].body;
     });
   for (auto& t : threads) t.join();
   return round;
@@ -261,15 +252,13 @@ TEST(FetchOutcomeTest, PauseDoesNotCountAgainstTheDeadline) {
     std::this_thread::sleep_for(milliseconds(400));
     control.resume();
   });
-  FetchOutcome outcome;
   PageRequest request;
-  request.outcome = &outcome;
   request.gate = &control;
   request.deadline_ms = 200;
-  const std::string body = fetch_page(server.base() + "/p", request);
+  const Response response = fetch_page(server.base() + "/p", request);
   resume.join();
-  EXPECT_EQ(body, std::string(10, 'x'));
-  EXPECT_EQ(outcome.failure, FetchFailure::None);
+  EXPECT_EQ(response.body, std::string(10, 'x'));
+  EXPECT_EQ(response.failure, FetchFailure::None);
 }
 
 TEST(FetchOutcomeTest, DescriptionsNameCauseAndStatus) {

@@ -43,7 +43,7 @@ int closed_port() {
 TEST_F(FetchTest, DefaultGetSendsExactlyTheCompletedBlock) {
   RawServer server([](const RawRequest&) { return ok("hello"); });
   std::string address = server.base() + "/Albums/Get?uid=1";
-  EXPECT_EQ(fetch_page(address), "hello");
+  EXPECT_EQ(fetch_page(address).body, "hello");
   RawRequest r = server.last();
   EXPECT_EQ(r.request_line(), "GET /Albums/Get?uid=1 HTTP/1.1");
   EXPECT_EQ(r.header_lines(), (Lines{"Host: 127.0.0.1:" + std::to_string(server.port()), "User-Agent: " + kAgent,
@@ -55,11 +55,9 @@ TEST_F(FetchTest, DefaultGetSendsExactlyTheCompletedBlock) {
 TEST_F(FetchTest, TimedDefaultGetSendsObjectStyleBlock) {
   RawServer server([](const RawRequest&) { return ok("hello"); });
   std::string address = server.base() + "/P/q";
-  int status = -1;
-  TimedRequest request;
-  request.status = &status;
-  EXPECT_EQ(fetch_page_timed(address, request), "hello");
-  EXPECT_EQ(status, 200);
+  const Response response = fetch_page_timed(address);
+  EXPECT_EQ(response.body, "hello");
+  EXPECT_EQ(response.status, 200);
   RawRequest r = server.last();
   EXPECT_EQ(r.request_line(), "GET /P/q HTTP/1.1");
   EXPECT_EQ(r.header_lines(), (Lines{"Host: 127.0.0.1:" + std::to_string(server.port()), "Accept: */*",
@@ -67,31 +65,26 @@ TEST_F(FetchTest, TimedDefaultGetSendsObjectStyleBlock) {
                                      "Content-Type: " + kType}));
 }
 
-TEST_F(FetchTest, CallerHeadersAreCompletedInPlaceAndSentOnce) {
+TEST_F(FetchTest, CallerHeadersAreCompletedAndSentOnce) {
   RawServer server([](const RawRequest&) { return ok("x"); });
-  std::string headers = "User-Agent: X\r\nX-Extra: 1";
   PageRequest request;
-  request.headers = &headers;
+  request.headers = "User-Agent: X\r\nX-Extra: 1";
   fetch_page(server.base() + "/", request);
   RawRequest r = server.last();
-  EXPECT_EQ(r.values("User-Agent"), Lines{"X"});
-  EXPECT_EQ(r.values("X-Extra"), Lines{"1"});
-  EXPECT_EQ(r.values("Accept"), Lines{"*/*"});
-  EXPECT_EQ(headers, "User-Agent: X\r\nX-Extra: 1\r\nAccept: */*\r\nReferer: " + server.base() +
-                         "/\r\nAccept-Language: zh-cn\r\nContent-Type: " + kType);
+  EXPECT_EQ(r.header_lines(), (Lines{"Host: 127.0.0.1:" + std::to_string(server.port()), "User-Agent: X",
+                                     "X-Extra: 1", "Accept: */*", "Referer: " + server.base() + "/",
+                                     "Accept-Language: zh-cn", "Content-Type: " + kType}));
 
   // A lower-case agent line is the agent itself; curl adds no second one.
-  std::string lower = "user-agent: Y";
-  request.headers = &lower;
+  request.headers = "user-agent: Y";
   fetch_page(server.base() + "/", request);
   EXPECT_EQ(server.last().values("User-Agent"), Lines{"Y"});
 }
 
 TEST_F(FetchTest, TimedLowerCaseAgentGetsDefaultAgentToo) {
   RawServer server([](const RawRequest&) { return ok("x"); });
-  std::string headers = "user-agent: X";
   TimedRequest request;
-  request.headers = &headers;
+  request.headers = "user-agent: X";
   fetch_page_timed(server.base() + "/", request);
   EXPECT_EQ(server.last().values("User-Agent"), (Lines{"X", kAgent}));
 }
@@ -120,26 +113,23 @@ INSTANTIATE_TEST_SUITE_P(Methods, MethodTest,
                                            MethodCase{HttpMethod::Post, "POST /m HTTP/1.1"},
                                            MethodCase{HttpMethod::Head, "HEAD /m HTTP/1.1"}));
 
-TEST_F(FetchTest, PostSendsBodyTextAndFillsBodyBytes) {
+TEST_F(FetchTest, PostSendsBodyText) {
   RawServer server([](const RawRequest&) { return ok("posted"); });
-  std::string bytes;
   PageRequest request;
   request.method = HttpMethod::Post;
   request.body_text = "a=1";
-  request.body_bytes = &bytes;
-  EXPECT_EQ(fetch_page(server.base() + "/form", request), "posted");
+  EXPECT_EQ(fetch_page(server.base() + "/form", request).body, "posted");
   RawRequest r = server.last();
   EXPECT_EQ(r.request_line(), "POST /form HTTP/1.1");
   EXPECT_EQ(r.body, "a=1");
   EXPECT_EQ(r.values("Content-Type"), Lines{kType});
   EXPECT_EQ(r.values("Content-Length"), Lines{"3"});
   EXPECT_TRUE(r.values("Expect").empty());
-  EXPECT_EQ(bytes, "a=1");
 
   // body_bytes wins over body_text, and a large body is sent without "Expect".
-  bytes = std::string(2 * 1024 * 1024, 'z');
+  request.body_bytes = std::string(2 * 1024 * 1024, 'z');
   fetch_page(server.base() + "/form", request);
-  EXPECT_EQ(server.last().body.size(), bytes.size());
+  EXPECT_EQ(server.last().body, request.body_bytes);
   EXPECT_TRUE(server.last().values("Expect").empty());
 }
 
@@ -161,17 +151,16 @@ TEST_F(FetchTest, HeadWithBodyReturnsAtOnce) {
     // A HEAD answer announces a length but carries no body.
     return std::string("HTTP/1.1 200 OK\r\nContent-Length: 50\r\nX-Seen: ") + r.body + "\r\n\r\n";
   });
-  std::string response;
   PageRequest request;
   request.method = HttpMethod::Head;
   request.body_text = "h=1";
-  request.response_headers = &response;
   auto start = Clock::now();
-  EXPECT_EQ(fetch_page(server.base() + "/h", request), "");
+  const Response response = fetch_page(server.base() + "/h", request);
+  EXPECT_EQ(response.body, "");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(server.last().request_line(), "HEAD /h HTTP/1.1");
   EXPECT_EQ(server.last().body, "h=1");
-  EXPECT_NE(response.find("X-Seen: h=1"), std::string::npos);
+  EXPECT_NE(response.headers.find("X-Seen: h=1"), std::string::npos);
 }
 
 // ----------------------------------------------------------------------------------------
@@ -189,11 +178,10 @@ TEST_F(FetchTest, JarIsSentAloneAndMergedAfterTheAnswer) {
   CookieStore::instance().set_cookie(store_cookie("s", "store"));
   RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: a=2; path=/\r\n"); });
   std::string jar = "a=1";
-  std::string received;
   PageRequest request;
-  request.cookie_jar = &jar;
-  request.received_cookies = &received;
-  fetch_page(server.base() + "/", request);
+  request.cookie_jar = jar;
+  std::string received = fetch_page(server.base() + "/", request).cookies;
+  merge_cookies(jar, received);
   EXPECT_EQ(server.last().values("Cookie"), Lines{"a=1"});
   EXPECT_EQ(jar, "a=2");
   EXPECT_EQ(received, "a=2");
@@ -204,12 +192,10 @@ TEST_F(FetchTest, JarIsSentAloneAndMergedAfterTheAnswer) {
 TEST_F(FetchTest, EmptyJarSendsNoCookieHeaderAtAll) {
   CookieStore::instance().set_cookie(store_cookie("s", "store"));
   RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: n=1\r\n"); });
-  std::string jar;
   PageRequest request;
-  request.cookie_jar = &jar;
-  fetch_page(server.base() + "/", request);
+  request.cookie_jar = "";
+  EXPECT_EQ(fetch_page(server.base() + "/", request).cookies, "n=1");
   EXPECT_TRUE(server.last().values("Cookie").empty());
-  EXPECT_EQ(jar, "n=1");
 }
 
 TEST_F(FetchTest, WithoutJarTheSharedStoreIsUsedBothWays) {
@@ -219,13 +205,9 @@ TEST_F(FetchTest, WithoutJarTheSharedStoreIsUsedBothWays) {
       return ok("x", "Set-Cookie: fresh=1; path=/\r\nSet-Cookie: s=changed; path=/\r\n");
     return ok("y");
   });
-  std::string received;
-  PageRequest request;
-  request.received_cookies = &received;
-  fetch_page(server.base() + "/first", request);
+  fetch_page(server.base() + "/first");
   EXPECT_EQ(server.last().values("Cookie"), Lines{"s=store"});
-  fetch_page(server.base() + "/set", request);
-  EXPECT_EQ(received, "fresh=1; s=changed");  // no jar: no merge, spaces stay
+  EXPECT_EQ(fetch_page(server.base() + "/set").cookies, "fresh=1; s=changed");  // spaces stay
   fetch_page(server.base() + "/again");
   Lines cookie = server.last().values("Cookie");
   ASSERT_EQ(cookie.size(), 1u);
@@ -261,22 +243,19 @@ TEST_F(FetchTest, ListenerHearsCookiesOurResponsesSet) {
 
 TEST_F(FetchTest, TimedCookiesFromResponseWithoutJar) {
   RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: a=1\r\nSet-Cookie: b=2 x\r\n"); });
-  std::string received, response;
-  TimedRequest request;
-  request.received_cookies = &received;
-  request.response_headers = &response;
-  fetch_page_timed(server.base() + "/", request);
-  EXPECT_EQ(received, "a=1;b=2x");
-  EXPECT_EQ(response.find("HTTP/"), std::string::npos);  // header lines only
-  EXPECT_NE(response.find("Set-Cookie: a=1\r\n"), std::string::npos);
+  const Response response = fetch_page_timed(server.base() + "/");
+  EXPECT_EQ(response.cookies, "a=1;b=2x");
+  EXPECT_EQ(response.headers.find("HTTP/"), std::string::npos);  // header lines only
+  EXPECT_NE(response.headers.find("Set-Cookie: a=1\r\n"), std::string::npos);
 }
 
 TEST_F(FetchTest, TimedJarIsSentAndMerged) {
   RawServer server([](const RawRequest&) { return ok("x", "Set-Cookie: a=2; path=/\r\n"); });
   std::string jar = "a=1; b = 3";
   TimedRequest request;
-  request.cookie_jar = &jar;
-  fetch_page_timed(server.base() + "/", request);
+  request.cookie_jar = jar;
+  Response response = fetch_page_timed(server.base() + "/", request);
+  merge_cookies(jar, response.cookies);
   EXPECT_EQ(server.last().values("Cookie"), Lines{"a=1; b = 3"});
   EXPECT_EQ(jar, "a=2; b=3");
 }
@@ -285,21 +264,18 @@ TEST_F(FetchTest, HugeHeaderBlockKeepsItsCookies) {
   std::string filler;
   for (int i = 0; filler.size() < 64 * 1024; ++i) filler += "X-Filler-" + std::to_string(i) + ": " + std::string(200, 'f') + "\r\n";
   RawServer server([&](const RawRequest&) { return ok("body", filler + "Set-Cookie: big=1; path=/\r\n"); });
-  std::string response, received, jar;
-  PageRequest request;
-  request.response_headers = &response;
-  request.received_cookies = &received;
-  EXPECT_EQ(fetch_page(server.base() + "/", request), "body");
-  EXPECT_GT(response.size(), 64u * 1024);
-  EXPECT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
-  EXPECT_EQ(response.substr(response.size() - 4), "\r\n\r\n");
-  EXPECT_EQ(received, "big=1");
+  const Response response = fetch_page(server.base() + "/");
+  EXPECT_EQ(response.body, "body");
+  EXPECT_GT(response.headers.size(), 64u * 1024);
+  EXPECT_EQ(response.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(response.headers.substr(response.headers.size() - 4), "\r\n\r\n");
+  EXPECT_EQ(response.cookies, "big=1");
   bool stored = false;
   for (const Cookie& c : CookieStore::instance().all_cookies()) stored = stored || c.name == "big";
   EXPECT_TRUE(stored);
-  request.cookie_jar = &jar;
-  fetch_page(server.base() + "/", request);
-  EXPECT_EQ(jar, "big=1");
+  PageRequest request;
+  request.cookie_jar = "";
+  EXPECT_EQ(fetch_page(server.base() + "/", request).cookies, "big=1");
 }
 
 // ----------------------------------------------------------------------------------------
@@ -313,84 +289,66 @@ std::string redirecting(const RawRequest& r) {
 
 TEST_F(FetchTest, RedirectFollowedUnlessNoRedirect) {
   RawServer server(redirecting);
-  std::string response;
   PageRequest page;
-  page.response_headers = &response;
-  EXPECT_EQ(fetch_page(server.base() + "/moved", page), "final page");
-  EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u);
+  Response response = fetch_page(server.base() + "/moved", page);
+  EXPECT_EQ(response.body, "final page");
+  EXPECT_EQ(response.headers.rfind("HTTP/1.1 200", 0), 0u);
   page.no_redirect = true;
-  EXPECT_EQ(fetch_page(server.base() + "/moved", page), "was moved");
-  EXPECT_EQ(response.rfind("HTTP/1.1 302", 0), 0u);
+  response = fetch_page(server.base() + "/moved", page);
+  EXPECT_EQ(response.body, "was moved");
+  EXPECT_EQ(response.headers.rfind("HTTP/1.1 302", 0), 0u);
 
-  int status = 0;
   TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/moved", timed), "final page");
-  EXPECT_EQ(status, 200);
+  response = fetch_page_timed(server.base() + "/moved", timed);
+  EXPECT_EQ(response.body, "final page");
+  EXPECT_EQ(response.status, 200);
   timed.no_redirect = true;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/moved", timed), "was moved");
-  EXPECT_EQ(status, 302);
+  response = fetch_page_timed(server.base() + "/moved", timed);
+  EXPECT_EQ(response.body, "was moved");
+  EXPECT_EQ(response.status, 302);
 }
 
 TEST_F(FetchTest, ErrorPageIsReturnedWithItsStatus) {
   RawServer server([](const RawRequest&) { return http_answer("404 Not Found", "", "missing"); });
-  int status = 0;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "missing");
-  EXPECT_EQ(status, 404);
-  EXPECT_EQ(fetch_page(server.base() + "/"), "missing");
+  const Response response = fetch_page_timed(server.base() + "/");
+  EXPECT_EQ(response.body, "missing");
+  EXPECT_EQ(response.status, 404);
+  EXPECT_EQ(fetch_page(server.base() + "/").body, "missing");
 }
 
 TEST_F(FetchTest, EmptyBodyIsEmptyResult) {
   RawServer server([](const RawRequest&) { return ok(""); });
-  std::string response;
-  PageRequest request;
-  request.response_headers = &response;
-  EXPECT_EQ(fetch_page(server.base() + "/", request), "");
-  EXPECT_EQ(response.rfind("HTTP/1.1 200 OK", 0), 0u);
+  const Response response = fetch_page(server.base() + "/");
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.headers.rfind("HTTP/1.1 200 OK", 0), 0u);
 }
 
 TEST_F(FetchTest, UnreachablePortGivesNothing) {
   std::string address = "http://127.0.0.1:" + std::to_string(closed_port()) + "/";
-  std::string response = "old", received = "old", headers;
-  PageRequest page;
-  page.response_headers = &response;
-  page.received_cookies = &received;
-  page.headers = &headers;
-  EXPECT_EQ(fetch_page(address, page), "");
-  EXPECT_EQ(response, "");
-  EXPECT_EQ(received, "");
-  EXPECT_NE(headers.find("Accept: */*"), std::string::npos);
-
-  int status = -1;
-  TimedRequest timed;
-  timed.status = &status;
-  timed.response_headers = &response;
-  EXPECT_EQ(fetch_page_timed(address, timed), "");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(response, "");
+  for (const Response& response : {fetch_page(address), fetch_page_timed(address)}) {
+    EXPECT_EQ(response.body, "");
+    EXPECT_EQ(response.status, 0);
+    EXPECT_EQ(response.headers, "");
+    EXPECT_EQ(response.cookies, "");
+  }
 }
 
 TEST_F(FetchTest, DroppedConnectionGivesNothing) {
   RawServer server([](const RawRequest&) { return aftest::kDrop; });
-  int status = -1;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(fetch_page(server.base() + "/"), "");
+  const Response response = fetch_page_timed(server.base() + "/");
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.status, 0);
+  EXPECT_EQ(fetch_page(server.base() + "/").body, "");
 }
 
 TEST_F(FetchTest, StallingServerTimesOut) {
   RawServer server([](const RawRequest&) { return aftest::kStall; });
-  int status = -1;
   TimedRequest timed;
-  timed.status = &status;
   timed.timeout_seconds = 1;
   auto start = Clock::now();
-  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "");
-  EXPECT_EQ(status, 0);
+  const Response response = fetch_page_timed(server.base() + "/", timed);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.status, 0);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1 + 5));
 }
 
@@ -408,7 +366,7 @@ TEST_F(FetchTest, MinusOneKeepsTheObjectsOwnTimeouts) {
   timed.request_object = &object;
   timed.timeout_seconds = -1;
   auto start = Clock::now();
-  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "");
+  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed).body, "");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1 + 5));
 }
 
@@ -420,8 +378,8 @@ TEST_F(FetchTest, ReusedObjectKeepsConnectionAndCookies) {
   RequestObject object;
   TimedRequest timed;
   timed.request_object = &object;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/one", timed), "1");
-  EXPECT_EQ(fetch_page_timed(server.base() + "/two", timed), "2");
+  EXPECT_EQ(fetch_page_timed(server.base() + "/one", timed).body, "1");
+  EXPECT_EQ(fetch_page_timed(server.base() + "/two", timed).body, "2");
   Lines none;
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -445,7 +403,7 @@ TEST_F(FetchTest, ObjectMembersFailSilently) {
   object.send("");
   EXPECT_EQ(object.status(), 0);
   EXPECT_EQ(object.get_all_response_headers(), "");
-  EXPECT_EQ(fetch_page_timed("host.example/no-scheme"), "");
+  EXPECT_EQ(fetch_page_timed("host.example/no-scheme").body, "");
 }
 
 // ----------------------------------------------------------------------------------------
@@ -461,7 +419,7 @@ TEST_F(FetchTest, ProxyReceivesAbsoluteRequest) {
   std::string target = "http://target.example/p?x=1";
   PageRequest page;
   page.proxy = "127.0.0.1:" + std::to_string(proxy.port());
-  EXPECT_EQ(fetch_page(target, page), "via proxy");
+  EXPECT_EQ(fetch_page(target, page).body, "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/p?x=1 HTTP/1.1");
   EXPECT_EQ(proxy.last().values("Referer"), Lines{target});
 
@@ -470,7 +428,7 @@ TEST_F(FetchTest, ProxyReceivesAbsoluteRequest) {
   timed.proxy_user = "u";
   timed.proxy_password = "p";
   challenge = true;
-  EXPECT_EQ(fetch_page_timed(target, timed), "via proxy");
+  EXPECT_EQ(fetch_page_timed(target, timed).body, "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/p?x=1 HTTP/1.1");
   // Basic credentials for the proxy: "u:p".
   EXPECT_EQ(proxy.last().values("Proxy-Authorization"), Lines{"Basic dTpw"});
@@ -489,7 +447,7 @@ TEST_F(FetchTest, EndedGateAbortsAStalledTransfer) {
   PageRequest page;
   page.gate = &control;
   auto start = Clock::now();
-  EXPECT_EQ(fetch_page(server.base() + "/", page), "");
+  EXPECT_EQ(fetch_page(server.base() + "/", page).body, "");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
   ender.join();
 }
@@ -501,11 +459,9 @@ TEST_F(FetchTest, PausedGateHoldsTheTransferUntilContinue) {
   std::atomic<bool> done{false};
   std::string body;
   std::thread fetcher([&] {
-    int status = 0;
     TimedRequest timed;
     timed.gate = &control;
-    timed.status = &status;
-    body = fetch_page_timed(server.base() + "/", timed);
+    body = fetch_page_timed(server.base() + "/", timed).body;
     done = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -523,7 +479,7 @@ TEST_F(FetchTest, PausedGateHoldsTheTransferUntilContinue) {
   });
   PageRequest page;
   page.gate = &control;
-  EXPECT_EQ(fetch_page(server.base() + "/", page), "");
+  EXPECT_EQ(fetch_page(server.base() + "/", page).body, "");
   ender.join();
   EXPECT_EQ(server.requests().size(), 1u);
 }
@@ -558,23 +514,19 @@ TEST_F(TlsTest, TimedTransportIgnoresCertificateErrorsPageFetchDoesNot) {
   while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::string address = "https://127.0.0.1:" + std::to_string(port) + "/secure";
 
-  int status = 0;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(address, timed), "secret");
-  EXPECT_EQ(status, 200);
+  Response response = fetch_page_timed(address);
+  EXPECT_EQ(response.body, "secret");
+  EXPECT_EQ(response.status, 200);
 
-  std::string response = "old";
-  PageRequest page;
-  page.response_headers = &response;
-  EXPECT_EQ(fetch_page(address, page), "");
-  EXPECT_EQ(response, "");
+  response = fetch_page(address);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.headers, "");
 
   // A plain http address that redirects to the secure one is followed there.
   RawServer redirect([&](const RawRequest&) { return http_answer("302 Found", "Location: " + address + "\r\n", "to tls"); });
-  status = 0;
-  EXPECT_EQ(fetch_page_timed(redirect.base() + "/go", timed), "secret");
-  EXPECT_EQ(status, 200);
+  response = fetch_page_timed(redirect.base() + "/go");
+  EXPECT_EQ(response.body, "secret");
+  EXPECT_EQ(response.status, 200);
 
   server.stop();
   runner.join();

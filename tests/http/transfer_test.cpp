@@ -144,13 +144,12 @@ TEST(TransferGateTest, PauseMidAnswerIsHeldUntilContinueOrEnd) {
     SCOPED_TRACE(resume ? "continued" : "ended");
     RawServer server([](const RawRequest&) { return aftest::kTrickle; });
     DownloadControl control;
-    FetchOutcome outcome;
+    Response outcome;
     std::thread fetcher([&] {
       PageRequest request;
       request.gate = &control;
-      request.outcome = &outcome;
       request.deadline_ms = 1000;
-      fetch_page(server.base() + "/t", request);
+      outcome = fetch_page(server.base() + "/t", request);
     });
     while (server.requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     control.pause();
@@ -165,7 +164,7 @@ TEST(TransferGateTest, PauseMidAnswerIsHeldUntilContinueOrEnd) {
 }
 
 // The request object's outcome carries the whole answer, body included, or nothing of one
-// that broke off.
+// that broke off; taken out, the body moves without a copy.
 TEST(RequestObjectOutcomeTest, OutcomeHoldsTheBodyOfAWholeAnswerOnly) {
   struct Case {
     std::string answer;
@@ -173,18 +172,25 @@ TEST(RequestObjectOutcomeTest, OutcomeHoldsTheBodyOfAWholeAnswerOnly) {
     int status;
     std::string body;
   };
+  const std::string picture(1 << 20, 'p');
   for (const Case& c : {Case{ok("whole"), FetchFailure::None, 200, "whole"},
+                        Case{ok(picture), FetchFailure::None, 200, picture},
                         Case{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\ncut",
                              FetchFailure::CutOff, 0, ""}}) {
     RawServer server([&](const RawRequest&) { return c.answer; });
     RequestObject object;
     object.open("GET", server.base() + "/x", false);
     object.send("");
-    const FetchOutcome& outcome = object.outcome();
+    const Response& outcome = object.outcome();
     EXPECT_EQ(outcome.failure, c.failure);
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_EQ(outcome.body, c.body);
     EXPECT_EQ(object.response_body(), c.body);
+    const char* const held = outcome.body.data();
+    const Response taken = object.take_response();
+    EXPECT_EQ(taken.body, c.body);
+    if (c.body.size() > 100) EXPECT_EQ(taken.body.data(), held);
+    EXPECT_EQ(object.outcome().body, "");
     // A new request forgets the last answer.
     object.open("GET", server.base() + "/y", false);
     EXPECT_EQ(object.outcome().body, "");

@@ -47,33 +47,27 @@ class CutAnswerTest : public TransportEdgeTest, public ::testing::WithParamInter
 
 TEST_P(CutAnswerTest, TimedTransportCountsItAsNoAnswer) {
   RawServer server([](const RawRequest&) { return GetParam().answer; });
-  std::string response = "old", received = "old", jar = "a=1";
-  int status = -1;
   TimedRequest timed;
-  timed.status = &status;
-  timed.response_headers = &response;
-  timed.received_cookies = &received;
-  timed.cookie_jar = &jar;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/img.jpg", timed), "");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(response, "");
-  EXPECT_EQ(received, "");
-  EXPECT_EQ(jar, "a=1");  // nothing received, nothing merged in
+  timed.cookie_jar = "a=1";
+  Response response = fetch_page_timed(server.base() + "/img.jpg", timed);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.status, 0);
+  EXPECT_EQ(response.headers, "");
+  EXPECT_EQ(response.cookies, "");  // nothing received, nothing to merge in
 
   // A reused object reports no answer either.
   RequestObject object;
   timed.request_object = &object;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/img.jpg", timed), "");
-  EXPECT_EQ(status, 0);
+  response = fetch_page_timed(server.base() + "/img.jpg", timed);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.status, 0);
   EXPECT_EQ(object.response_body(), "");
   EXPECT_EQ(object.get_all_response_headers(), "");
 
   // The page transport returns what arrived, as the platform's reads would.
-  std::string page_response;
-  PageRequest page;
-  page.response_headers = &page_response;
-  EXPECT_EQ(fetch_page(server.base() + "/img.jpg", page), GetParam().arrived);
-  EXPECT_EQ(page_response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  response = fetch_page(server.base() + "/img.jpg");
+  EXPECT_EQ(response.body, GetParam().arrived);
+  EXPECT_EQ(response.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,14 +89,14 @@ TEST_F(TransportEdgeTest, CompleteAnswerAfterACutOneIsDeliveredAgain) {
     return ok("whole");
   });
   RequestObject object;
-  int status = -1;
   TimedRequest timed;
-  timed.status = &status;
   timed.request_object = &object;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/a", timed), "");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(fetch_page_timed(server.base() + "/a", timed), "whole");
-  EXPECT_EQ(status, 200);
+  Response response = fetch_page_timed(server.base() + "/a", timed);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.status, 0);
+  response = fetch_page_timed(server.base() + "/a", timed);
+  EXPECT_EQ(response.body, "whole");
+  EXPECT_EQ(response.status, 200);
 }
 
 // ----------------------------------------------------------------------------------------
@@ -118,16 +112,14 @@ class ExactPathTest : public TransportEdgeTest, public ::testing::WithParamInter
 TEST_P(ExactPathTest, BothTransportsSendThePathUnchanged) {
   RawServer server([](const RawRequest&) { return ok("x"); });
   const std::string address = server.base() + GetParam().path;
-  EXPECT_EQ(fetch_page(address), "x");
+  EXPECT_EQ(fetch_page(address).body, "x");
   RawRequest r = server.last();
   EXPECT_EQ(r.request_line(), "GET " + GetParam().path + " HTTP/1.1");
   EXPECT_EQ(r.values("Referer"), Lines{address});
 
-  int status = 0;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(address, timed), "x");
-  EXPECT_EQ(status, 200);
+  const Response response = fetch_page_timed(address);
+  EXPECT_EQ(response.body, "x");
+  EXPECT_EQ(response.status, 200);
   EXPECT_EQ(server.last().request_line(), "GET " + GetParam().path + " HTTP/1.1");
 }
 
@@ -177,18 +169,16 @@ TEST_F(TransportEdgeTest, RelativeRedirectResolvesAgainstTheRequestedPath) {
       return http_answer("302 Found", "Location: next?x=1\r\nSet-Cookie: hop=1; path=/\r\n", "moved");
     return ok("at " + r.request_line());
   });
-  EXPECT_EQ(fetch_page(server.base() + "/dir/page"), "at GET /dir/next?x=1 HTTP/1.1");
+  EXPECT_EQ(fetch_page(server.base() + "/dir/page").body, "at GET /dir/next?x=1 HTTP/1.1");
   // The cookie the redirect set goes with the next request; the block is sent again.
   RawRequest r = server.last();
   EXPECT_EQ(r.values("Cookie"), Lines{"hop=1"});
   EXPECT_EQ(r.values("Referer"), Lines{server.base() + "/dir/page"});
   EXPECT_EQ(r.values("Accept"), Lines{"*/*"});
 
-  int status = 0;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/dir/page", timed), "at GET /dir/next?x=1 HTTP/1.1");
-  EXPECT_EQ(status, 200);
+  const Response response = fetch_page_timed(server.base() + "/dir/page");
+  EXPECT_EQ(response.body, "at GET /dir/next?x=1 HTTP/1.1");
+  EXPECT_EQ(response.status, 200);
 }
 
 struct RedirectCase {
@@ -248,12 +238,11 @@ TEST_F(TransportEdgeTest, JarCookieLineStaysWithTheFirstHost) {
       return http_answer("302 Found", "Location: /here\r\n", "");
     return ok("same host");
   });
-  std::string jar = "a=1";
   PageRequest page;
-  page.cookie_jar = &jar;
-  EXPECT_EQ(fetch_page(first.base() + "/stay", page), "same host");
+  page.cookie_jar = "a=1";
+  EXPECT_EQ(fetch_page(first.base() + "/stay", page).body, "same host");
   EXPECT_EQ(first.last().values("Cookie"), Lines{"a=1"});
-  EXPECT_EQ(fetch_page(first.base() + "/away", page), "other host");
+  EXPECT_EQ(fetch_page(first.base() + "/away", page).body, "other host");
   EXPECT_EQ(other.last().request_line(), "GET /there HTTP/1.1");
   EXPECT_TRUE(other.last().values("Cookie").empty());
   EXPECT_EQ(other.last().values("Referer"), Lines{first.base() + "/away"});
@@ -263,31 +252,24 @@ TEST_F(TransportEdgeTest, EndlessRedirectsStopAtABound) {
   RawServer server([](const RawRequest& r) {
     return http_answer("302 Found", "Location: /loop\r\n", "again " + r.request_line());
   });
-  std::string response;
-  PageRequest page;
-  page.response_headers = &response;
   auto start = Clock::now();
-  fetch_page(server.base() + "/loop", page);
+  Response response = fetch_page(server.base() + "/loop");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
   EXPECT_EQ(server.requests().size(), 31u);
-  EXPECT_EQ(response.rfind("HTTP/1.1 302", 0), 0u);
+  EXPECT_EQ(response.headers.rfind("HTTP/1.1 302", 0), 0u);
 
-  int status = -1;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/loop", timed), "");
-  EXPECT_EQ(status, 0);
+  response = fetch_page_timed(server.base() + "/loop");
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.status, 0);
   EXPECT_EQ(server.requests().size(), 31u + 11u);
 }
 
 TEST_F(TransportEdgeTest, RedirectToAnotherSchemeIsNotFollowed) {
   RawServer server([](const RawRequest&) { return http_answer("302 Found", "Location: ftp://127.0.0.1/x\r\n", "here"); });
-  int status = 0;
-  TimedRequest timed;
-  timed.status = &status;
-  EXPECT_EQ(fetch_page_timed(server.base() + "/", timed), "here");
-  EXPECT_EQ(status, 302);
-  EXPECT_EQ(fetch_page(server.base() + "/"), "here");
+  const Response response = fetch_page_timed(server.base() + "/");
+  EXPECT_EQ(response.body, "here");
+  EXPECT_EQ(response.status, 302);
+  EXPECT_EQ(fetch_page(server.base() + "/").body, "here");
   EXPECT_EQ(server.requests().size(), 2u);
 }
 
@@ -302,16 +284,16 @@ TEST_F(TransportEdgeTest, PortZeroIsTheSchemesDefault) {
   const std::string proxy_text = "127.0.0.1:" + std::to_string(proxy.port());
   PageRequest page;
   page.proxy = proxy_text;
-  EXPECT_EQ(fetch_page("http://target.example:/x?y=1", page), "via proxy");
+  EXPECT_EQ(fetch_page("http://target.example:/x?y=1", page).body, "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/x?y=1 HTTP/1.1");
   EXPECT_EQ(proxy.last().values("Host"), Lines{"target.example"});
 
   TimedRequest timed;
   timed.proxy = proxy_text;
-  EXPECT_EQ(fetch_page_timed("http://target.example:/x?y=1", timed), "via proxy");
+  EXPECT_EQ(fetch_page_timed("http://target.example:/x?y=1", timed).body, "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/x?y=1 HTTP/1.1");
 
-  EXPECT_EQ(fetch_page("https://secure.example:/x", page), "");
+  EXPECT_EQ(fetch_page("https://secure.example:/x", page).body, "");
   EXPECT_EQ(proxy.last().request_line(), "CONNECT secure.example:443 HTTP/1.1");
 }
 
@@ -319,12 +301,12 @@ TEST_F(TransportEdgeTest, ProxyNamedWithItsSchemeIsUsedAsGiven) {
   RawServer proxy([](const RawRequest&) { return ok("via proxy"); });
   PageRequest page;
   page.proxy = "http://127.0.0.1:" + std::to_string(proxy.port());
-  EXPECT_EQ(fetch_page("http://target.example/p", page), "via proxy");
+  EXPECT_EQ(fetch_page("http://target.example/p", page).body, "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/p HTTP/1.1");
 
   TimedRequest timed;
   timed.proxy = page.proxy;
-  EXPECT_EQ(fetch_page_timed("http://target.example/q", timed), "via proxy");
+  EXPECT_EQ(fetch_page_timed("http://target.example/q", timed).body, "via proxy");
   EXPECT_EQ(proxy.last().request_line(), "GET http://target.example/q HTTP/1.1");
 }
 
@@ -336,7 +318,7 @@ TEST_F(TransportEdgeTest, RedirectThroughAProxyNamesTheWholeAddress) {
   });
   PageRequest page;
   page.proxy = "127.0.0.1:" + std::to_string(proxy.port());
-  EXPECT_EQ(fetch_page("http://target.example/old", page), "new");
+  EXPECT_EQ(fetch_page("http://target.example/old", page).body, "new");
   auto requests = proxy.requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].request_line(), "GET http://target.example/old HTTP/1.1");
@@ -353,15 +335,14 @@ TEST_F(TransportEdgeTest, PageFetchSendsExactlyTheBlock) {
   const std::string host = "Host: 127.0.0.1:" + std::to_string(server.port());
 
   // "X-Accept:" holds "Accept:", so no default is added; curl must not add its own either.
-  std::string headers = "X-Accept: 1";
   PageRequest page;
-  page.headers = &headers;
+  page.headers = "X-Accept: 1";
   fetch_page(address, page);
   EXPECT_EQ(server.last().header_lines(), (Lines{host, "User-Agent: " + kAgent, "X-Accept: 1", "Referer: " + address,
                                                  "Accept-Language: zh-cn", "Content-Type: " + kType}));
 
   // A POST whose block holds "X-Content-Type:" gets no content type at all.
-  headers = "X-Content-Type: a";
+  page.headers = "X-Content-Type: a";
   page.method = HttpMethod::Post;
   page.body_text = "b=2";
   fetch_page(address, page);
@@ -372,7 +353,7 @@ TEST_F(TransportEdgeTest, PageFetchSendsExactlyTheBlock) {
   EXPECT_EQ(r.body, "b=2");
 
   // A header with an empty value is sent, not taken as "leave this header out".
-  headers = "X-Empty:\r\nX-Blank:   ";
+  page.headers = "X-Empty:\r\nX-Blank:   ";
   page.method = HttpMethod::Get;
   fetch_page(address, page);
   EXPECT_EQ(server.last().values("X-Empty"), Lines{""});
@@ -382,11 +363,10 @@ TEST_F(TransportEdgeTest, PageFetchSendsExactlyTheBlock) {
 TEST_F(TransportEdgeTest, TimedFetchSendsExactlyTheBlock) {
   RawServer server([](const RawRequest&) { return ok("x"); });
   const std::string address = server.base() + "/p";
-  std::string headers = "X-Content-Type: a\r\nX-Accept: 1\r\nX-Empty:";
   TimedRequest timed;
   timed.method = HttpMethod::Post;
   timed.body_text = "b=2";
-  timed.headers = &headers;
+  timed.headers = "X-Content-Type: a\r\nX-Accept: 1\r\nX-Empty:";
   fetch_page_timed(address, timed);
   RawRequest r = server.last();
   EXPECT_EQ(r.values("Content-Type"), Lines{});
@@ -444,7 +424,7 @@ TEST_F(TransportEdgeTest, CookiesSetOnTheWayThroughARedirectAreReported) {
       return http_answer("302 Found", "Location: /home\r\nSet-Cookie: session=s1; path=/\r\n", "");
     return ok("home", "Set-Cookie: seen=1; path=/\r\n");
   });
-  EXPECT_EQ(fetch_page(server.base() + "/login"), "home");
+  EXPECT_EQ(fetch_page(server.base() + "/login").body, "home");
   CookieStore::instance().set_listener(nullptr);
   std::sort(heard.begin(), heard.end());
   EXPECT_EQ(heard, (Lines{"seen=1", "session=s1"}));

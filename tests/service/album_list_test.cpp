@@ -272,7 +272,7 @@ TEST_F(AlbumListService, CoverRequestIsPlainHttp10WithoutCookies) {
   cookie.value = "cover-test";
   af::CookieStore::instance().set_cookie(cookie);
   af::fetch_page(base() + "/u/1001");
-  const std::string bytes = af::fetch_cover(base() + "/large/cover_10010001.jpg");
+  const std::string bytes = af::fetch_cover(base() + "/large/cover_10010001.jpg").body;
   af::CookieStore::instance().remove_cookie(cookie);
 
   EXPECT_EQ(bytes, service().image_bytes("cover_10010001.jpg"));
@@ -292,18 +292,18 @@ TEST_F(AlbumListService, CoverBodyWhateverTheStatusAndEmptyOnFailure) {
   fault.kind = afsample::FaultKind::NotFound;
   fault.path = "/large/x.jpg";
   service().add_fault(fault);
-  EXPECT_EQ(af::fetch_cover(base() + "/large/x.jpg"), "<html><body>404 Not Found</body></html>");
+  EXPECT_EQ(af::fetch_cover(base() + "/large/x.jpg").body, "<html><body>404 Not Found</body></html>");
   fault.kind = afsample::FaultKind::Drop;
   fault.path = "/large/cover_1.jpg";
   service().add_user(aftest::user_with_albums("1", {1}));
   service().add_fault(fault);
-  EXPECT_EQ(af::fetch_cover(base() + "/large/cover_1.jpg"), "");
+  EXPECT_EQ(af::fetch_cover(base() + "/large/cover_1.jpg").body, "");
   int closed_port;
   {
     afsample::SampleService other;
     closed_port = other.port();
   }
-  EXPECT_EQ(af::fetch_cover("http://127.0.0.1:" + std::to_string(closed_port) + "/large/a.jpg"), "");
+  EXPECT_EQ(af::fetch_cover("http://127.0.0.1:" + std::to_string(closed_port) + "/large/a.jpg").body, "");
 }
 
 TEST_F(AlbumListService, LockedAlbumsListOnlyWithTheSessionCookie) {

@@ -1,0 +1,94 @@
+#include <algorithm>
+#include <chrono>
+
+#include "core/gate.h"
+#include "download/image_check.h"
+#include "download/photo_saver.h"
+#include "http/rate_limit.h"
+#include "service/model.h"
+
+namespace af {
+
+namespace {
+
+// Requests for one image whose answers ask to come back later: with waits of 2, 4, 8, 16
+// and 32 s between them, about a minute.
+constexpr int kMostImageTries = 6;
+
+}  // namespace
+
+std::chrono::milliseconds PhotoSaver::time_left() const {
+  return options_.pacing.album_give_up - std::chrono::milliseconds(failing_ms_.load());
+}
+
+bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer,
+                            RequestObject& object, Gate& gate) {
+  if (!gate.pass()) return false;
+  TimedRequest request;
+  request.timeout_seconds = options_.timeout_seconds;
+  request.gate = &gate;
+  request.request_object = &object;
+  // The block the transport completes, with the service's Referer in its usual place.
+  if (with_referer) request.headers = std::string("Accept: */*\r\nReferer: ") + kServiceReferer;
+  // No request outlasts its deadline, nor the time the album still has.
+  const auto deadline =
+      std::max(std::min(options_.pacing.request_deadline, time_left()), std::chrono::milliseconds(1));
+  object.set_deadline(static_cast<long>(deadline.count()));
+
+  const auto started = std::chrono::steady_clock::now();
+  answer.response = fetch_page_timed(entry.image_address, request);
+  if (gate.ended()) return false;
+  answer.complete = answer.response.status == 200 && is_complete_image(answer.response.body);
+  if (!answer.complete) {
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    failing_ms_ += std::min(took, deadline).count();
+  }
+  return true;
+}
+
+bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object,
+                             Gate& gate) {
+  if (!fetch_answer(entry, answer, object, gate)) return false;
+  if (answer.complete) failing_ms_ = 0;
+  if (answer.gave_up) given_up_ = true;
+  return true;
+}
+
+bool PhotoSaver::fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object,
+                              Gate& gate) {
+  bool with_referer = false;
+  int tries = 0;
+  int waits = 0;
+  for (;;) {
+    if (!fetch_once(entry, with_referer, answer, object, gate)) return false;
+    ++tries;
+    if (answer.complete) return true;
+    if (time_left() <= std::chrono::milliseconds(0)) {
+      answer.gave_up = true;
+      return true;
+    }
+    const int status = answer.response.failure == FetchFailure::None ? answer.response.status : 0;
+    if (status == 403 && !with_referer) {
+      // Image hosts refuse a Referer that is not a page of the service.
+      with_referer = true;
+      continue;
+    }
+    if (!is_worth_retry_later(status, answer.response.body)) {
+      if (tries == 1) continue;  // once more, at once
+      return true;
+    }
+    // An image that keeps asking for later is given up after a few tries, so that one
+    // broken picture costs about a minute and not the album.
+    if (tries >= kMostImageTries) return true;
+    const auto wait = retry_wait(options_.pacing, ++waits, answer.response.headers);
+    if (wait >= time_left()) {
+      answer.gave_up = true;
+      return true;
+    }
+    failing_ms_ += wait.count();
+    if (!gate.wait_for(wait)) return false;
+  }
+}
+
+}  // namespace af

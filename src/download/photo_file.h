@@ -1,0 +1,91 @@
+#pragma once
+// Photo files written under a temporary name, flushed and put in place; album folders made
+// and cleared of leftovers; errors of the disk told apart from those of one name.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace af {
+
+// Calls to the disk that tests replace to make it slow, full or without folder flushes.
+// Every member left empty is the real call.
+struct DiskCalls {
+  std::function<long(int fd, const char* data, std::size_t size)> write;  // ::write
+  std::function<int(int fd)> flush_file;                                  // ::fdatasync
+  std::function<int(int fd)> flush_folder;                                // ::fsync of an open folder
+};
+// Replaces the disk calls of every photo written from now on, process-wide.
+void set_disk_calls(DiskCalls calls);
+
+// Whether `error` (an errno value) comes from the save folder or the disk rather than from
+// one file name: not a folder, no permission, read-only, no space, quota, I/O error.
+bool is_storage_error(int error);
+// What `error` means, for the log (GBK): a short Chinese text and the system's words.
+std::string disk_error_cause(int error);
+
+// A photo's bytes under a temporary name in the album folder, not yet in place. The
+// destructor removes the temporary file unless it was put in place.
+//
+//   TemporaryPhoto photo(folder_path);               // creates the file (quick)
+//   if (photo.write(bytes) && photo.finish(sync) && photo.put_in_place(name)) ...
+//   else report(photo.error());
+class TemporaryPhoto {
+ public:
+  explicit TemporaryPhoto(const std::string& folder_path);
+  // Creates the file and writes `bytes` to it.
+  TemporaryPhoto(const std::string& folder_path, const std::string& bytes);
+  ~TemporaryPhoto();
+  TemporaryPhoto(const TemporaryPhoto&) = delete;
+  TemporaryPhoto& operator=(const TemporaryPhoto&) = delete;
+
+  // Writes the bytes. False (nothing left) when the file could not be created or written.
+  bool write(const std::string& bytes);
+  // False when the temporary file could not be created or written (nothing is left).
+  bool written() const { return written_; }
+  // Flushes the bytes to disk (when `sync`) and closes the file. False when the bytes may
+  // be lost; a file system that cannot flush counts as flushed.
+  bool finish(bool sync);
+  // Renames the finished file to `file_name` (UTF-8, no separators) in the folder,
+  // replacing a file of that name. False, the file still temporary, when the name is
+  // refused; it may then be tried under another name.
+  bool put_in_place(const std::string& file_name);
+  // Removes the temporary file now.
+  void discard();
+  const std::string& path() const { return path_; }
+  // The errno of the last failure (0: none).
+  int error() const { return error_; }
+
+ private:
+  std::string folder_path_;
+  std::string path_;
+  int fd_ = -1;
+  bool written_ = false;
+  bool finished_ = false;
+  bool placed_ = false;
+  int error_ = 0;
+};
+
+// Makes the names in `folder_path` durable (a rename is a change of its folder). 0 when
+// done, or when the file system cannot flush a folder; otherwise the errno.
+int flush_folder(const std::string& folder_path);
+
+// A temporary name for a photo before its rename, in `folder_path`: unique within the
+// process for each `serial`, and recognised by remove_temporary_files.
+std::string temporary_photo_path(const std::string& folder_path, std::uint64_t serial = 0);
+// Whether `name` is such a temporary name.
+bool is_temporary_photo_name(const std::string& name);
+// Writes `bytes` under `file_name` (UTF-8, no separators) in `folder_path` through the
+// temporary file; the whole file is replaced when it exists. False, with nothing left
+// behind, when the name is refused or the bytes could not be written.
+bool write_photo_file(const std::string& folder_path, const std::string& file_name, const std::string& bytes,
+                      bool sync);
+// Creates the folder and its parents (tried twice). True when it exists afterwards; else
+// `error` (when given) receives the errno.
+bool make_album_folder(const std::string& folder_path, int* error = nullptr);
+// Removes temporary photo files that an ended or killed download left in `folder_path`:
+// this process's own and those of processes no longer running; another running process's
+// are left to it.
+void remove_temporary_files(const std::string& folder_path);
+
+}  // namespace af
