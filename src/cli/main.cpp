@@ -229,15 +229,10 @@ int list_photos(const DownloadRequest& request, const ServiceEndpoints& endpoint
   bool complete = true;
   for (const TickedAlbum& album : request.albums) {
     terminal.note(gbk_to_utf8(G("相册") + album.serial + " " + album.name));
-    AlbumWalk walk;
-    walk.endpoints = endpoints;
-    walk.user_id = request.user_id;
-    walk.photo_count_text = album.count_text;
-    walk.album = album.album;
-    walk.pacing = pacing;
-    walk.gate = &gate;
     WalkFailure failure;
-    walk.failure = &failure;
+    const AlbumWalk walk{.endpoints = endpoints, .user_id = request.user_id,
+                         .photo_count_text = album.count_text, .album = album.album,
+                         .pacing = pacing, .gate = &gate, .failure = &failure};
     std::string lines;
     const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
       if (unwanted_photo(entry, range, request.record, record)) return true;
@@ -374,21 +369,21 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   }
   TerminalDownloadView view(terminal);
   Downloader downloader(view, {endpoints, pacing});
-  const bool record_on = request.record;
-  if (!downloader.start(std::move(request))) return kExitFailed;
+  if (!downloader.start(request)) return kExitFailed;
   // The first signal ends the download; its worker then returns at its next step.
   signals.set_stop([&downloader] { downloader.end_download(); });
   downloader.wait_for_worker(std::chrono::hours(24 * 365));
   signals.set_stop(nullptr);
   terminal.finish_progress();
-  outcome.tally = view.tally();
-  outcome.storage_failed = view.storage_failed();
-  if (interrupted() && !view.finished()) return interrupted_status();
+  const TerminalDownloadView::Outcome came = view.outcome();
+  outcome.tally = came.tally;
+  outcome.storage_failed = came.storage_failed;
+  if (interrupted() && !came.finished) return interrupted_status();
   // Anything wanted that is missing (a photo, a page, part of the album list) is a failure;
   // so is, with the record on, a record that could not be used (the next run would fetch
   // everything again).
-  const bool record_failed = view.record_unusable() && record_on;
-  if (list_failed || view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed)
+  const bool record_failed = came.record_unusable && request.record;
+  if (list_failed || came.failures > 0 || !came.finished || came.storage_failed || record_failed)
     return kExitFailed;
   return kExitSaved;
 }

@@ -100,27 +100,26 @@ class TerminalDownloadView final : public DownloadView {
   void album_failed(Generation generation) override;
   void photo_settled(Generation generation, SaveOutcome outcome) override;
 
-  // Photos that failed and albums whose photo list stopped short.
-  int failures() const;
   // Photos by how their turn went.
   struct Tally {
     int saved = 0;
     int skipped = 0;  // by the record
     int failed = 0;
   };
-  Tally tally() const;
-  bool finished() const;
-  bool storage_failed() const;
-  bool record_unusable() const;
+  // What the download has come to so far.
+  struct Outcome {
+    int failures = 0;  // photos that failed and albums whose photo list stopped short
+    bool finished = false;
+    bool storage_failed = false;
+    bool record_unusable = false;
+    Tally tally;
+  };
+  Outcome outcome() const;
 
  private:
   Terminal& terminal_;
   mutable std::mutex mutex_;
-  int failures_ = 0;
-  bool finished_ = false;
-  bool storage_failed_ = false;
-  bool record_unusable_ = false;
-  Tally tally_;
+  Outcome outcome_;
 };
 
 }  // namespace af::cli

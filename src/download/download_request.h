@@ -39,11 +39,11 @@ struct DownloadRequest {
 
 // The switches a command line may name; each one unset keeps the settings' value.
 struct SwitchOverrides {
-  std::optional<bool> record;
-  std::optional<bool> range;
-  std::optional<bool> index;
-  std::optional<bool> gallery;
-  std::optional<int> jobs;
+  std::optional<bool> record{};
+  std::optional<bool> range{};
+  std::optional<bool> index{};
+  std::optional<bool> gallery{};
+  std::optional<int> jobs{};
 };
 
 // A request with the switches of `settings`, each overridden where `overrides` names it;

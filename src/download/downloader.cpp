@@ -230,15 +230,10 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return log(G("相册索引写入失败：") + utf8_to_gb18030(index->path()) + G("（") + index_error + G("）") +
                "\r\n");
   };
-  AlbumWalk walk;
-  walk.endpoints = options.endpoints;
-  walk.user_id = request.user_id;
-  walk.photo_count_text = album.count_text;
-  walk.album = album.album;
-  walk.pacing = options.pacing;
-  walk.gate = control.get();
   WalkFailure failure;
-  walk.failure = &failure;
+  const AlbumWalk walk{.endpoints = options.endpoints, .user_id = request.user_id,
+                       .photo_count_text = album.count_text, .album = album.album,
+                       .pacing = options.pacing, .gate = control.get(), .failure = &failure};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   // One photo's turn, in album order: its progress shown, then the photo saved.
   const auto settle = [&](const PhotoEntry&, std::int64_t position, const ParallelPhotos::Save& save) {
