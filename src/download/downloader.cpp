@@ -79,7 +79,7 @@ std::string ended_text(std::int64_t saved) {
 struct Downloader::Worker {
   Downloader& owner;
   DownloadView& view;
-  Generation generation;
+  Generation generation = 0;  // set under the step lock when the worker starts
   std::shared_ptr<DownloadControl> control;
   StepGate steps;
   DownloaderOptions options;
@@ -88,7 +88,6 @@ struct Downloader::Worker {
   Worker(Downloader& owner_, std::shared_ptr<DownloadControl> control_, DownloadRequest request_)
       : owner(owner_),
         view(owner_.view_),
-        generation(0),
         control(std::move(control_)),
         steps(*control, owner_.step_mutex_),
         options(owner_.options_),

@@ -20,14 +20,6 @@
 #include "ui/qt_window_bridge.h"
 
 namespace af {
-namespace {
-
-DateTime date_of(const QDateEdit* picker) {
-  const QDate date = picker->date();
-  return {date.year(), date.month(), date.day()};
-}
-
-}  // namespace
 
 void MainWindow::get_albums() {
   const QString typed = home_edit_->text();
@@ -111,7 +103,10 @@ void MainWindow::start_download() {
   if (fetching_home_page_) return;
   // The download takes everything as it is at this click: a later get_albums, tick, date or
   // switch changes only the next one.
-  DownloadRequest request = switched_request(settings_, {}, {date_of(start_date_), date_of(end_date_)});
+  const QDate from = start_date_->date();
+  const QDate to = end_date_->date();
+  const DateRange dates{{from.year(), from.month(), from.day()}, {to.year(), to.month(), to.day()}};
+  DownloadRequest request = switched_request(settings_, {}, dates);
   request.user_id = user_id;
   request.user_title = user_title;
   request.albums = album_table_->ticked_albums();

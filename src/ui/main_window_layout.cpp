@@ -216,8 +216,7 @@ void MainWindow::build_album_page(QWidget* page) {
                label(list_group_, "标签_选择了相册数量", 404, 390, 144, 23, {}),
                label(list_group_, "标签_正在下载相册", 554, 390, 110, 23, {}),
                label(list_group_, "标签_第多少张照片", 666, 390, 95, 23, {})};
-  progress_row_ = {progress_caption,        progress,
-                   progress_.percentage,    progress_.albums_chosen,
+  progress_row_ = {progress_caption,        progress,          progress_.percentage, progress_.albums_chosen,
                    progress_.album_started, progress_.photo_counter};
   for (QWidget* below : progress_row_) {
     below->setProperty("creation_top", below->y());
