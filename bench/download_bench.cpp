@@ -57,12 +57,6 @@ long peak_rss_kib() {
 // Counts photos and takes the peak memory when the 200th is reached.
 class BenchView : public af::DownloadView {
  public:
-  explicit BenchView(std::vector<af::TickedAlbum> rows, std::string save)
-      : rows_(std::move(rows)), save_(std::move(save)) {}
-  std::vector<af::TickedAlbum> ticked_albums() override { return rows_; }
-  std::string save_folder_text() override { return save_; }
-  af::DateTime range_start() override { return af::kRangeStartDefault; }
-  af::DateTime range_end() override { return af::kRangeEndDefault; }
   void log(af::Generation, const std::string& text) override { log_ += text; }
   void state_changed(af::Generation, af::DownloadState) override {}
   void albums_chosen(af::Generation, std::size_t) override {}
@@ -76,10 +70,6 @@ class BenchView : public af::DownloadView {
 
   long rss_at_200 = -1;
   std::string log_;
-
- private:
-  std::vector<af::TickedAlbum> rows_;
-  std::string save_;
 };
 
 struct Way {
@@ -217,19 +207,24 @@ int main(int argc, char** argv) {
   for (const Way* way : ways) {
     // The program: the whole album through the download engine.
     const std::string save = work + "/save-" + way->key;
-    BenchView view({{"1", "Bench", std::to_string(photos), af::AlbumRef{album_id, "18"}}}, save);
+    BenchView view;
+    af::DownloadRequest request;
+    request.user_id = uid;
+    request.user_title = "Bench";
+    request.albums = {{"1", "Bench", std::to_string(photos), af::AlbumRef{album_id, "18"}}};
+    request.save_folder = save;
+    request.index = index;
     af::DownloaderOptions options;
     options.endpoints.photo_base = base;
     options.pacing.after_photo = std::chrono::milliseconds(wait_ms);
     options.sync_files = way->sync;
     options.save_during_wait = way->during_wait;
-    options.settings.index = index;
     reset_peak_rss();
     double program_seconds = 0;
     {
       af::Downloader downloader(view, options);
       const auto start = Clock::now();
-      downloader.start_download(uid, "Bench");
+      downloader.start(std::move(request));
       downloader.wait_for_worker(std::chrono::hours(2));
       program_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     }

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -45,7 +47,8 @@ constexpr int kExitUsage = 2;
 
 // SIGINT and SIGTERM are blocked in every thread and taken by one thread with sigwait, so
 // no work is done in a signal handler. The first signal ends the album list job at once
-// (through its gate) and asks the main thread to end the download; a second one quits.
+// (through its gate) and the download under way (through the stop set for it); a second
+// one quits.
 class SignalWatcher {
  public:
   explicit SignalWatcher(DownloadControl& list_gate) : list_gate_(list_gate) {
@@ -57,6 +60,12 @@ class SignalWatcher {
   }
 
   int signal_number() const { return signal_.load(); }
+  // Runs `stop` at the first signal, or at once if it has come, until another stop is set.
+  void set_stop(std::function<void()> stop) {
+    std::lock_guard lock(mutex_);
+    stop_ = std::move(stop);
+    if (stop_ && signal_number() != 0) stop_();
+  }
 
  private:
   void watch() {
@@ -65,12 +74,16 @@ class SignalWatcher {
       if (sigwait(&set_, &number) != 0) continue;
       if (signal_.exchange(number) != 0) _exit(128 + number);
       list_gate_.end();
+      std::lock_guard lock(mutex_);
+      if (stop_) stop_();
     }
   }
 
   sigset_t set_;
   DownloadControl& list_gate_;
   std::atomic<int> signal_{0};
+  std::mutex mutex_;
+  std::function<void()> stop_;
 };
 
 // Loads a Netscape cookie file in full: the cookies the user hands over count for this run,
@@ -208,26 +221,21 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
 
 // --list-photos: the photos that a download of `albums` would save, one line each on
 // standard output, in the download's order; no image is requested.
-int list_photos(const std::vector<TickedAlbum>& albums, const std::string& user_id,
-                const ServiceEndpoints& endpoints, const Pacing& pacing, const UploadRange& range,
-                bool record_enabled, Terminal& terminal, DownloadControl& gate) {
+int list_photos(const DownloadRequest& request, const ServiceEndpoints& endpoints, const Pacing& pacing,
+                Terminal& terminal, DownloadControl& gate) {
   DownloadRecord record;
-  if (record_enabled) record.open_record_store(record_store_path(user_id));
+  if (request.record) record.open_record_store(record_store_path(request.user_id));
+  const UploadRange range = upload_range(request);
   bool complete = true;
-  for (const TickedAlbum& album : albums) {
+  for (const TickedAlbum& album : request.albums) {
     terminal.note(gbk_to_utf8(G("相册") + album.serial + " " + album.name));
-    AlbumWalk walk;
-    walk.endpoints = endpoints;
-    walk.user_id = user_id;
-    walk.photo_count_text = album.count_text;
-    walk.album = album.album;
-    walk.pacing = pacing;
-    walk.gate = &gate;
     WalkFailure failure;
-    walk.failure = &failure;
+    const AlbumWalk walk{.endpoints = endpoints, .user_id = request.user_id,
+                         .photo_count_text = album.count_text, .album = album.album,
+                         .pacing = pacing, .gate = &gate, .failure = &failure};
     std::string lines;
     const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
-      if (unwanted_photo(entry, range, record_enabled, record)) return true;
+      if (unwanted_photo(entry, range, request.record, record)) return true;
       const std::optional<std::int64_t> uploaded = upload_time(entry.timestamp);
       lines += std::to_string(position) + "\t" +
                (uploaded ? china_time_text(*uploaded) : table_cell(entry.timestamp)) + "\t" +
@@ -278,7 +286,7 @@ int write_galleries(const std::string& folder) {
 
 // One user's run: "2：获取相册" for `address`, then "3：下载选中" (or a listing).
 int run_user(const CliOptions& options, const std::string& address, Terminal& terminal,
-             DownloadControl& list_gate, const SignalWatcher& signals, UserOutcome& outcome) {
+             DownloadControl& list_gate, SignalWatcher& signals, UserOutcome& outcome) {
   auto interrupted = [&] { return signals.signal_number() != 0; };
   auto interrupted_status = [&] {
     terminal.finish_progress();
@@ -324,15 +332,20 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
     return list_failed ? kExitFailed : kExitSaved;
   }
 
+  // "3：下载选中" with the window's date pickers at their start values unless --range says.
+  DateRange dates{kRangeStartDefault, range_end_default()};
+  if (options.range.value_or(false)) dates = {options.range_from, options.range_to};
+  DownloadRequest request = switched_request(
+      load_settings(), {options.record, options.range, options.index, {}, options.jobs}, dates);
+  request.user_id = user.user_id;
+  request.user_title = user.user_title;
+  request.save_folder = options.save_dir ? *options.save_dir : program_directory();  // byte for byte
   // The ticked rows, in table order.
-  std::vector<TickedAlbum> ticked;
   for (const AlbumRow& row : rows) {
     const bool wanted =
         options.albums.empty() ||
         std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
-    // The album as the window's id column carries it, so both front ends ask alike.
-    if (wanted)
-      ticked.push_back({row.serial, row.caption, row.photos, parse_album_ref(album_ref_text(row.album))});
+    if (wanted) request.albums.push_back({row.serial, row.caption, row.photos, row.album});
   }
   for (int serial : options.albums) {
     if (serial > static_cast<int>(rows.size())) {
@@ -342,66 +355,40 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
     }
   }
 
-  outcome.albums = ticked.size();
-  // "3：下载选中" with the window's date pickers at their start values unless --range says.
-  DateTime from = kRangeStartDefault;
-  DateTime to = range_end_default();
-  if (options.range.value_or(false)) {
-    from = options.range_from;
-    to = options.range_to;
-  }
-  if (!options.range && option_enabled(range_key())) {
+  outcome.albums = request.albums.size();
+  if (!options.range && request.range) {
     // Without --range the window's start dates are the bounds; the user is told which.
     terminal.note("albumfetcher-cli: upload-time range on in peizi.ini: only photos uploaded after " +
-                  date_text(from) + " and before " + date_text(to) +
+                  date_text(dates.start) + " and before " + date_text(dates.end) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");
   }
   if (options.list_photos) {
-    const bool range_on = options.range ? *options.range : option_enabled(range_key());
-    const bool record_on = options.record ? *options.record : option_enabled(record_key());
-    const int status = list_photos(ticked, user.user_id, endpoints, pacing, upload_range(range_on, from, to),
-                                   record_on, terminal, list_gate);
+    const int status = list_photos(request, endpoints, pacing, terminal, list_gate);
     if (interrupted()) return interrupted_status();
     return status;
   }
-  const std::string save_dir =
-      options.save_dir ? *options.save_dir : program_directory();
-  TerminalDownloadView view(terminal, std::move(ticked), utf8_to_gb18030(save_dir), from, to);
-  view.set_save_folder_path(save_dir);  // kept byte for byte, whatever it holds
-  DownloaderOptions download_options;
-  download_options.endpoints = endpoints;
-  download_options.pacing = pacing;
-  Settings& settings = download_options.settings;
-  settings = load_settings();
-  settings.record = options.record.value_or(settings.record);
-  settings.range = options.range.value_or(settings.range);
-  settings.index = options.index.value_or(settings.index);
-  settings.jobs = options.jobs.value_or(settings.jobs);
-  Downloader downloader(view, download_options);
-  if (!downloader.start_download(user.user_id, user.user_title)) return kExitFailed;
-  while (!downloader.wait_for_worker(std::chrono::milliseconds(100))) {
-    if (interrupted()) {
-      downloader.end_download();  // no update comes from the worker after this returns
-      downloader.wait_for_worker(std::chrono::hours(1));
-      return interrupted_status();
-    }
-  }
+  TerminalDownloadView view(terminal);
+  Downloader downloader(view, {endpoints, pacing});
+  if (!downloader.start(request)) return kExitFailed;
+  // The first signal ends the download; its worker then returns at its next step.
+  signals.set_stop([&downloader] { downloader.end_download(); });
+  downloader.wait_for_worker(std::chrono::hours(24 * 365));
+  signals.set_stop(nullptr);
   terminal.finish_progress();
-  outcome.tally = view.tally();
-  outcome.storage_failed = view.storage_failed();
-  if (interrupted() && !view.finished()) return interrupted_status();
+  const TerminalDownloadView::Outcome came = view.outcome();
+  outcome.tally = came.tally;
+  outcome.storage_failed = came.storage_failed;
+  if (interrupted() && !came.finished) return interrupted_status();
   // Anything wanted that is missing (a photo, a page, part of the album list) is a failure;
   // so is, with the record on, a record that could not be used (the next run would fetch
   // everything again).
-  const bool record_on = options.record ? *options.record : option_enabled(record_key());
-  const bool record_failed = view.record_unusable() && record_on;
-  if (list_failed || view.failures() > 0 || !view.finished() || view.storage_failed() || record_failed)
+  const bool record_failed = came.record_unusable && request.record;
+  if (list_failed || came.failures > 0 || !came.finished || came.storage_failed || record_failed)
     return kExitFailed;
   return kExitSaved;
 }
 
-int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gate,
-        const SignalWatcher& signals) {
+int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gate, SignalWatcher& signals) {
   if (options.program_dir) {
     std::error_code error;
     std::filesystem::create_directories(*options.program_dir, error);

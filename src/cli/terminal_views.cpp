@@ -196,7 +196,7 @@ std::vector<AlbumRow> TerminalAlbumListView::rows() {
 void TerminalDownloadView::log(Generation, const std::string& text) {
   if (text.starts_with(G("失败"))) {
     std::lock_guard lock(mutex_);
-    ++failures_;
+    ++outcome_.failures;
   }
   terminal_.log(text);
 }
@@ -230,7 +230,7 @@ void TerminalDownloadView::download_finished(Generation) {
 void TerminalDownloadView::message(Generation, const std::string& text) {
   {
     std::lock_guard lock(mutex_);
-    finished_ = true;
+    outcome_.finished = true;
   }
   terminal_.finish_progress();
   terminal_.message(text, {});
@@ -239,7 +239,7 @@ void TerminalDownloadView::message(Generation, const std::string& text) {
 void TerminalDownloadView::storage_failure(Generation, const std::string& text) {
   {
     std::lock_guard lock(mutex_);
-    storage_failed_ = true;
+    outcome_.storage_failed = true;
   }
   terminal_.log(text + "\r\n");
   terminal_.finish_progress();
@@ -249,25 +249,15 @@ void TerminalDownloadView::storage_failure(Generation, const std::string& text) 
 void TerminalDownloadView::record_problem(Generation, const std::string& text, bool usable) {
   if (!usable) {
     std::lock_guard lock(mutex_);
-    record_unusable_ = true;
+    outcome_.record_unusable = true;
   }
   terminal_.log(text + "\r\n");
   terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
 }
 
-bool TerminalDownloadView::storage_failed() const {
-  std::lock_guard lock(mutex_);
-  return storage_failed_;
-}
-
-bool TerminalDownloadView::record_unusable() const {
-  std::lock_guard lock(mutex_);
-  return record_unusable_;
-}
-
 void TerminalDownloadView::album_failed(Generation) {
   std::lock_guard lock(mutex_);
-  ++failures_;
+  ++outcome_.failures;
 }
 
 void TerminalDownloadView::photo_settled(Generation, SaveOutcome outcome) {
@@ -275,35 +265,25 @@ void TerminalDownloadView::photo_settled(Generation, SaveOutcome outcome) {
   switch (outcome) {
     case SaveOutcome::Saved:
     case SaveOutcome::SavedAsIdeographs:
-      ++tally_.saved;
+      ++outcome_.tally.saved;
       break;
     case SaveOutcome::Skipped:
-      ++tally_.skipped;
+      ++outcome_.tally.skipped;
       break;
     case SaveOutcome::FetchFailed:
     case SaveOutcome::WriteFailed:
     case SaveOutcome::StorageFailed:
     case SaveOutcome::GaveUp:
-      ++tally_.failed;
+      ++outcome_.tally.failed;
       break;
     default:
       break;
   }
 }
 
-TerminalDownloadView::Tally TerminalDownloadView::tally() const {
+TerminalDownloadView::Outcome TerminalDownloadView::outcome() const {
   std::lock_guard lock(mutex_);
-  return tally_;
-}
-
-int TerminalDownloadView::failures() const {
-  std::lock_guard lock(mutex_);
-  return failures_;
-}
-
-bool TerminalDownloadView::finished() const {
-  std::lock_guard lock(mutex_);
-  return finished_;
+  return outcome_;
 }
 
 }  // namespace af::cli

@@ -81,26 +81,10 @@ class TerminalAlbumListView final : public AlbumListView {
   std::string failure_;
 };
 
-// What the download reads (fixed before it starts) and shows.
+// What the download shows.
 class TerminalDownloadView final : public DownloadView {
  public:
-  TerminalDownloadView(Terminal& terminal, std::vector<TickedAlbum> albums,
-                       std::string save_folder, DateTime start, DateTime end)
-      : terminal_(terminal),
-        albums_(std::move(albums)),
-        save_folder_(std::move(save_folder)),
-        start_(start),
-        end_(end) {}
-
-  std::vector<TickedAlbum> ticked_albums() override { return albums_; }
-  std::string save_folder_text() override { return save_folder_; }
-  std::string save_folder_path() override {
-    return save_path_.empty() ? DownloadView::save_folder_path() : save_path_;
-  }
-  // The save folder as given on the command line, byte for byte (before the start).
-  void set_save_folder_path(std::string path) { save_path_ = std::move(path); }
-  DateTime range_start() override { return start_; }
-  DateTime range_end() override { return end_; }
+  explicit TerminalDownloadView(Terminal& terminal) : terminal_(terminal) {}
 
   void log(Generation generation, const std::string& text) override;
   void state_changed(Generation, DownloadState) override {}  // the run's end tells it
@@ -116,32 +100,26 @@ class TerminalDownloadView final : public DownloadView {
   void album_failed(Generation generation) override;
   void photo_settled(Generation generation, SaveOutcome outcome) override;
 
-  // Photos that failed and albums whose photo list stopped short.
-  int failures() const;
   // Photos by how their turn went.
   struct Tally {
     int saved = 0;
     int skipped = 0;  // by the record
     int failed = 0;
   };
-  Tally tally() const;
-  bool finished() const;
-  bool storage_failed() const;
-  bool record_unusable() const;
+  // What the download has come to so far.
+  struct Outcome {
+    int failures = 0;  // photos that failed and albums whose photo list stopped short
+    bool finished = false;
+    bool storage_failed = false;
+    bool record_unusable = false;
+    Tally tally;
+  };
+  Outcome outcome() const;
 
  private:
   Terminal& terminal_;
-  const std::vector<TickedAlbum> albums_;
-  const std::string save_folder_;
-  const DateTime start_;
-  const DateTime end_;
   mutable std::mutex mutex_;
-  int failures_ = 0;
-  bool finished_ = false;
-  bool storage_failed_ = false;
-  bool record_unusable_ = false;
-  Tally tally_;
-  std::string save_path_;
+  Outcome outcome_;
 };
 
 }  // namespace af::cli

@@ -1,23 +1,18 @@
 #pragma once
-// DownloadView: what a download reads from its front end once, and the events it reports.
+// DownloadView: the events a download reports to its front end.
 //
-// Reads are made by start_download on the GUI thread, once per download; the worker never
-// waits for the GUI thread. Events come from the GUI thread (the controller's own state
-// changes) and from the worker thread; a front end on a GUI toolkit posts each event to the
-// GUI thread in call order and applies it there only when `Downloader::is_current(generation)`
-// still holds at that moment, which drops the events of a download that has been ended
-// meanwhile. The controller guarantees that no event is reported for a download once
-// end_download has returned.
+// The worker never waits for the GUI thread. Events come from the GUI thread (the
+// controller's own state changes) and from the worker thread; a front end on a GUI toolkit
+// posts each event to the GUI thread in call order and applies it there only when
+// `Downloader::is_current(generation)` still holds at that moment, which drops the events
+// of a download that has been ended meanwhile. The controller guarantees that no event is
+// reported for a download once end_download has returned.
 //
 // The texts a front end shows for the events are made here (albums_chosen_text, ...), so
 // every front end shows the same ones. Texts are GBK. Event calls must not block on the GUI
 // thread.
 #include <cstdint>
 #include <string>
-#include <vector>
-
-#include "download/naming.h"
-#include "util/codepage.h"
 
 namespace af {
 
@@ -27,14 +22,6 @@ enum class DownloadState {
   Idle,     // no download: one may start
   Running,  // may be paused or ended
   Paused,   // may be continued or ended
-};
-
-// One ticked row of the album table, in table order.
-struct TickedAlbum {
-  std::string serial;      // column 1, 序号
-  std::string name;        // column 2, 相册名称 (untrimmed)
-  std::string count_text;  // column 4, 图片数量
-  AlbumRef album;          // column 5, 相册ID
 };
 
 // Identifies the download an event belongs to; kControllerGeneration marks the
@@ -75,18 +62,6 @@ class DownloadView {
  public:
   virtual ~DownloadView() = default;
 
-  // Reads (GUI thread, at start_download).
-  virtual std::vector<TickedAlbum> ticked_albums() = 0;
-  virtual std::string save_folder_text() = 0;
-  // The save folder exactly as the operator gave it, as the file system names it (UTF-8),
-  // whatever characters it holds; empty: the program directory. The default reads
-  // save_folder_text() as GBK, which cannot hold every character: a view that has the
-  // operator's own text gives it here.
-  virtual std::string save_folder_path() { return gbk_to_utf8(save_folder_text()); }
-  virtual DateTime range_start() = 0;  // the upload-time bounds, when they are on
-  virtual DateTime range_end() = 0;
-
-  // Events.
   // A line (or lines) for the log, CR LF ended, in the order made. The controller logs the
   // operator's pause, continue and end itself (generation kControllerGeneration).
   virtual void log(Generation generation, const std::string& text) = 0;

@@ -75,33 +75,23 @@ std::string ended_text(std::int64_t saved) {
   return G("已结束下载：已保存 ") + std::to_string(saved) + G(" 张");
 }
 
-// Everything one download reads, copied when it starts, and the steps it takes.
+// One download: its request and the steps it takes.
 struct Downloader::Worker {
   Downloader& owner;
   DownloadView& view;
-  Generation generation;
+  Generation generation = 0;  // set under the step lock when the worker starts
   std::shared_ptr<DownloadControl> control;
   StepGate steps;
   DownloaderOptions options;
-  std::string user_id;
-  std::string user_title;
-  bool record_enabled = false;
-  bool range_enabled = false;
-  bool index_enabled = true;
-  bool gallery_enabled = true;  // the user folder's page, while the index is on
-  int jobs = 1;  // photos fetched at once
-  std::vector<TickedAlbum> rows;
-  std::string save_folder;  // UTF-8, exactly as the operator gave it
-  DateTime start_time;
-  DateTime end_time;
+  DownloadRequest request;
 
-  Worker(Downloader& owner_, Generation generation_, std::shared_ptr<DownloadControl> control_)
+  Worker(Downloader& owner_, std::shared_ptr<DownloadControl> control_, DownloadRequest request_)
       : owner(owner_),
         view(owner_.view_),
-        generation(generation_),
         control(std::move(control_)),
         steps(*control, owner_.step_mutex_),
-        options(owner_.options_) {}
+        options(owner_.options_),
+        request(std::move(request_)) {}
 
   bool log(const std::string& text) {
     return steps.run([&] { view.log(generation, text); });
@@ -127,7 +117,7 @@ struct Downloader::Worker {
 
   // Rewrites the page of the album's user folder; a failure is told once per download.
   bool write_gallery(const AlbumFolder& folder) {
-    if (!index_enabled || !gallery_enabled) return true;
+    if (!request.index || !request.gallery) return true;
     if (!steps.run([] {})) return false;  // the page is written between steps
     const GalleryOutcome page = write_gallery_page(std::filesystem::path(folder.path).parent_path().string());
     if (page.result == GalleryOutcome::Written) gallery_path = page.path;
@@ -150,11 +140,11 @@ struct Downloader::Worker {
 void Downloader::Worker::download_selected() {
   // The record's table is made here, off the front end's thread: another process holding
   // the file may keep this a while.
-  DownloadRecord::create_record_store(record_store_path(user_id), record_notices);
+  DownloadRecord::create_record_store(record_store_path(request.user_id), record_notices);
   std::string numbers;
   std::vector<TickedAlbum> jobs;  // the albums to download, names trimmed
   std::vector<AlbumNaming> namings;
-  for (const auto& row : rows) {
+  for (const auto& row : request.albums) {
     numbers += row.serial + G("、");
     if (!row.album.empty() && !row.count_text.empty()) {
       jobs.push_back({row.serial, trim_text(row.name), row.count_text, row.album});
@@ -167,8 +157,8 @@ void Downloader::Worker::download_selected() {
   if (!report_record(record_notices)) return;
   // Every album's folder is fixed before the first one starts, so that albums whose
   // folders would coincide are told apart.
-  user_title = sanitize_name(user_title);
-  const std::vector<AlbumFolder> folders = album_folders(save_folder, user_title, namings);
+  const std::vector<AlbumFolder> folders =
+      album_folders(request.save_folder, sanitize_name(request.user_title), namings);
   if (!steps.run([&] { view.albums_chosen(generation, jobs.size()); })) return;
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
     if (!steps.run([&] { view.album_started(generation, k); })) return;
@@ -189,11 +179,11 @@ void Downloader::Worker::download_selected() {
 
 bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFolder& folder) {
   DownloadRecord record;
-  record.open_record_store(record_store_path(user_id));
+  record.open_record_store(record_store_path(request.user_id));
   if (!report_record(record.take_notices())) return false;
   SaveOptions save_options;
-  save_options.range = upload_range(range_enabled, start_time, end_time);
-  save_options.record_enabled = record_enabled;
+  save_options.range = upload_range(request);
+  save_options.record_enabled = request.record;
   save_options.sync_files = options.sync_files;
   save_options.save_during_wait = options.save_during_wait;
   save_options.pacing = options.pacing;
@@ -223,7 +213,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   std::optional<AlbumIndex> index;
   std::string index_error;
   bool index_error_told = false;
-  if (index_enabled) {
+  if (request.index) {
     index.emplace(folder.path);
     saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
       std::string error;
@@ -239,15 +229,10 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return log(G("相册索引写入失败：") + utf8_to_gb18030(index->path()) + G("（") + index_error + G("）") +
                "\r\n");
   };
-  AlbumWalk walk;
-  walk.endpoints = options.endpoints;
-  walk.user_id = user_id;
-  walk.photo_count_text = album.count_text;
-  walk.album = album.album;
-  walk.pacing = options.pacing;
-  walk.gate = control.get();
   WalkFailure failure;
-  walk.failure = &failure;
+  const AlbumWalk walk{.endpoints = options.endpoints, .user_id = request.user_id,
+                       .photo_count_text = album.count_text, .album = album.album,
+                       .pacing = options.pacing, .gate = control.get(), .failure = &failure};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   // One photo's turn, in album order: its progress shown, then the photo saved.
   const auto settle = [&](const PhotoEntry&, std::int64_t position, const ParallelPhotos::Save& save) {
@@ -261,9 +246,9 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
            report_record(record.take_notices()) && tell_index_error();
   };
   bool walked = false;
-  if (jobs > 1) {
+  if (request.jobs > 1) {
     // Several photos in flight; the same steps, in the same order.
-    ParallelPhotos photos(saver, *control, jobs, options.pacing.after_photo, settle);
+    ParallelPhotos photos(saver, *control, request.jobs, options.pacing.after_photo, settle);
     walked = walk_album(
         walk, [&](const PhotoEntry& entry, std::int64_t position) { return photos.add(entry, position); });
     if (walked && !storage_failed && !gave_up) photos.finish();
@@ -305,25 +290,14 @@ Downloader::~Downloader() {
   threads_.join_all();
 }
 
-bool Downloader::start_download(const std::string& user_id, const std::string& user_title,
-                                const Settings& settings) {
+bool Downloader::start(DownloadRequest request) {
   {
     std::lock_guard lock(step_mutex_);
     if (state_ != DownloadState::Idle) return false;
   }
+  request.jobs = clamp_jobs(request.jobs);
   auto control = std::make_shared<DownloadControl>();
-  auto worker = std::make_shared<Worker>(*this, 0, control);
-  worker->user_id = user_id;
-  worker->user_title = user_title;
-  worker->record_enabled = settings.record;
-  worker->range_enabled = settings.range;
-  worker->index_enabled = settings.index;
-  worker->gallery_enabled = settings.gallery;
-  worker->jobs = clamp_jobs(settings.jobs);
-  worker->rows = view_.ticked_albums();
-  worker->save_folder = view_.save_folder_path();
-  worker->start_time = view_.range_start();
-  worker->end_time = view_.range_end();
+  auto worker = std::make_shared<Worker>(*this, control, std::move(request));
 
   {
     std::lock_guard lock(step_mutex_);

@@ -1,16 +1,15 @@
 #pragma once
 // Downloader: the download controller and its one worker thread.
 //
-//   Downloader downloader(view);                // view: a front end, or a test recorder
-//   downloader.start_download(user_id, title);  // "3：下载选中"
+//   Downloader downloader(view);   // view: a front end, or a test recorder
+//   downloader.start(request);     // "3：下载选中"
 //   downloader.pause_download();
 //   downloader.continue_download();
 //   downloader.end_download();
 //
 // The four operations run on the GUI thread and return at once; none of them touches the
-// disk. The worker takes its own copies of everything it reads when it starts (user id and
-// title, the switches, the ticked rows, the save folder, the date bounds), so later changes
-// in the front end take effect at the next start. Pause and end are cooperative: after pause_download returns
+// disk. The worker reads only the request it was started with, so later changes in the
+// front end take effect at the next start. Pause and end are cooperative: after pause_download returns
 // nothing more is requested, waited, written, recorded or shown until continue_download (a transfer under way
 // is held); after end_download returns nothing more of any kind comes from that download (a transfer under
 // way is aborted) and the state is Idle. Neither waits for the disk: a photo write under way is finished (or
@@ -21,12 +20,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "core/pacing.h"
-#include "core/settings.h"
 #include "core/thread_list.h"
+#include "download/download_request.h"
 #include "download/download_view.h"
 #include "service/model.h"
 
@@ -40,8 +38,6 @@ struct DownloaderOptions {
   bool sync_files = true;  // flush each photo before its rename (power-cut safety)
   // Save each photo within the wait after its fetch; false: after the wait (benchmarks).
   bool save_during_wait = true;
-  // The switches of a start that names none (the command line's, the tests').
-  Settings settings;
 };
 
 class Downloader {
@@ -52,12 +48,8 @@ class Downloader {
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // False (nothing done) unless Idle. `settings`: the switches of this download, as the
-  // operator left them at the click; without them, those of the options.
-  bool start_download(const std::string& user_id, const std::string& user_title, const Settings& settings);
-  bool start_download(const std::string& user_id, const std::string& user_title) {
-    return start_download(user_id, user_title, options_.settings);
-  }
+  // False (nothing done) unless Idle.
+  bool start(DownloadRequest request);
   void pause_download();     // Running -> Paused
   void continue_download();  // Paused -> Running
   void end_download();       // Running or Paused -> Idle

@@ -5,6 +5,8 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
+#include "ui/qt_text.h"
+
 namespace af {
 
 // Operator clicks on a check box reach the model only through the delegate's
@@ -102,6 +104,19 @@ void AlbumTable::keyPressEvent(QKeyEvent* event) {
     }
   }
   QTableWidget::keyPressEvent(event);
+}
+
+std::vector<TickedAlbum> AlbumTable::ticked_albums() const {
+  std::vector<TickedAlbum> albums;
+  auto cell = [this](int row, int column) {
+    const QTableWidgetItem* cell_item = item(row, column);
+    return cell_item == nullptr ? std::string() : to_gbk(cell_item->text());
+  };
+  for (int row = 0; row < rowCount(); ++row) {
+    if (row_ticked(row))
+      albums.push_back({cell(row, 1), cell(row, 2), cell(row, 4), parse_album_ref(cell(row, 5))});
+  }
+  return albums;
 }
 
 }  // namespace af

@@ -7,6 +7,9 @@
 #include <QPixmap>
 #include <QStringList>
 #include <QTableWidget>
+#include <vector>
+
+#include "download/download_request.h"
 
 namespace af {
 
@@ -23,6 +26,9 @@ class AlbumTable : public QTableWidget {
   // Shows a cover thumbnail in column 3 of `row`; the row grows to the picture's height.
   void set_row_cover(int row, const QPixmap& cover);
   void remove_all_rows();
+  // The ticked rows, in table order, as a download takes them; only here is the id
+  // column's "<id>@@<type>" text read back.
+  std::vector<TickedAlbum> ticked_albums() const;
 
  signals:
   void operator_toggled(int row, bool ticked);

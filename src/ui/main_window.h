@@ -23,6 +23,7 @@
 #include "core/settings.h"
 #include "core/thread_list.h"
 #include "download/download_view.h"
+#include "service/model.h"
 
 class QCheckBox;
 class QSpinBox;
@@ -98,6 +99,17 @@ class MainWindow : public QWidget {
   // engine's store.
   QWebEngineCookieStore* browser_cookie_store() const;
   QPlainTextEdit* log_box() const { return log_box_; }
+  // The widgets the album list job and the download show their progress on.
+  struct ProgressWidgets {
+    QLabel* canvas = nullptr;  // the cover of the album last found, while the list comes
+    QProgressBar* bar = nullptr;
+    QLabel* percentage = nullptr;
+    QLabel* albums_chosen = nullptr;
+    QLabel* album_started = nullptr;
+    QLabel* photo_counter = nullptr;
+  };
+  const ProgressWidgets& progress_widgets() const { return progress_; }
+  QCheckBox* covers_box() const { return covers_box_; }
 
   // The download controller; its updates are shown while it counts them as current.
   const Downloader* downloader() const { return downloader_.get(); }
@@ -176,6 +188,7 @@ class MainWindow : public QWidget {
   void build_login_page(QWidget* page);
   void build_album_page(QWidget* page);
   void build_settings_page(QWidget* page);
+  void build_pages();
   void connect_events();
   void start_up();
   // Keeps `box` and the settings' `member` in step, each change written behind under `key`.
@@ -244,6 +257,8 @@ class MainWindow : public QWidget {
 
   QCheckBox* record_box_ = nullptr;
   QCheckBox* range_box_ = nullptr;
+  QDateEdit* start_date_ = nullptr;  // the upload-time bounds, while the range is on
+  QDateEdit* end_date_ = nullptr;
   QCheckBox* index_box_ = nullptr;
   QCheckBox* gallery_box_ = nullptr;
   QSpinBox* jobs_box_ = nullptr;  // how many photos a download fetches at once
@@ -251,7 +266,7 @@ class MainWindow : public QWidget {
   QLabel* latest_version_label_ = nullptr;
   QLabel* version_result_label_ = nullptr;
   QLabel* status_label_ = nullptr;
-  QProgressBar* progress_bar_ = nullptr;
+  ProgressWidgets progress_;
   QPushButton* check_version_button_ = nullptr;
 };
 

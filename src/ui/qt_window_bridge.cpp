@@ -2,12 +2,9 @@
 
 #include <QByteArray>
 #include <QCheckBox>
-#include <QDateEdit>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPixmap>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QThread>
 #include <algorithm>
 
@@ -27,25 +24,15 @@ QImage decode(const std::string& bytes) {
   return QImage::fromData(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-template <typename W>
-W* named(MainWindow* window, const char* name) {
-  return window->findChild<W*>(QString::fromUtf8(name));
-}
-
 // The album table's cover column (as wide as a thumbnail while covers are shown); the columns after
 // 相册ID stay hidden.
 constexpr int kCoverColumn = 3;
 constexpr int kHiddenColumns[] = {5, 6, 7};
 
-void set_label(MainWindow* window, const char* name, const QString& text) {
-  if (auto* label = named<QLabel>(window, name)) label->setText(text);
-}
-
 // Sets the bar to the figures as every front end holds them; a maximum of 0 is drawn as a
 // full bar, and so is a position beyond the maximum.
 void show_bar(MainWindow* window, std::int64_t position, std::int64_t maximum) {
-  auto* bar = named<QProgressBar>(window, "进度条1");
-  if (bar == nullptr) return;
+  QProgressBar* bar = window->progress_widgets().bar;
   const int held_maximum = held_figure(maximum);
   if (held_maximum <= 0) {
     bar->setRange(0, 1);
@@ -56,20 +43,7 @@ void show_bar(MainWindow* window, std::int64_t position, std::int64_t maximum) {
   }
 }
 
-void show_canvas(MainWindow* window, bool shown) {
-  if (auto* canvas = named<QLabel>(window, "画板1")) canvas->setVisible(shown);
-}
-
-DateTime picker_date(MainWindow* window, const char* name) {
-  DateTime value;
-  if (auto* picker = named<QDateEdit>(window, name)) {
-    const QDate date = picker->date();
-    value.year = date.year();
-    value.month = date.month();
-    value.day = date.day();
-  }
-  return value;
-}
+void show_canvas(MainWindow* window, bool shown) { window->progress_widgets().canvas->setVisible(shown); }
 
 }  // namespace
 
@@ -103,7 +77,7 @@ std::shared_ptr<QtWindowBridge> QtWindowBridge::create(MainWindow* window) {
 QtWindowBridge::QtWindowBridge(MainWindow* window) : window_(window) {
   // The cover option is followed here as the operator changes it, so a job's read never
   // has to ask the window's thread.
-  if (auto* box = window != nullptr ? named<QCheckBox>(window, "选择框_有图") : nullptr) {
+  if (QCheckBox* box = window != nullptr ? window->covers_box() : nullptr) {
     covers_wanted_.store(box->isChecked());
     connect(box, &QCheckBox::toggled, this, [this](bool wanted) { covers_wanted_.store(wanted); });
   }
@@ -146,7 +120,7 @@ void QtWindowBridge::list_started() {
     for (int column : kHiddenColumns) window->album_table()->setColumnWidth(column, 0);
     window->album_table()->remove_all_rows();
     // Each row carries its own thumbnail: the canvas alone shows a cover of the last job.
-    if (auto* canvas = named<QLabel>(window, "画板1")) canvas->clear();
+    window->progress_widgets().canvas->clear();
   });
 }
 
@@ -161,7 +135,7 @@ void QtWindowBridge::status(const std::string& text) {
 void QtWindowBridge::list_progress(int position, int maximum) {
   post([position, maximum, text = from_gbk(percentage_text(position, maximum))](MainWindow* window) {
     show_bar(window, position, maximum);
-    set_label(window, "标签_进度条比例", text);
+    window->progress_widgets().percentage->setText(text);
   });
 }
 
@@ -178,7 +152,7 @@ void QtWindowBridge::album_found(const AlbumRow& row) {
     const int index = table->add_album_row(cells, true);
     if (thumbnail) {
       const QPixmap picture = QPixmap::fromImage(*thumbnail);
-      if (auto* canvas = named<QLabel>(window, "画板1")) canvas->setPixmap(picture);
+      window->progress_widgets().canvas->setPixmap(picture);
       table->set_row_cover(index, picture);
     }
   });
@@ -196,40 +170,6 @@ void QtWindowBridge::message(const std::string& text, const std::string& caption
 
 // --- the download ---
 
-std::vector<TickedAlbum> QtWindowBridge::ticked_albums() {
-  std::vector<TickedAlbum> albums;
-  if (!window_) return albums;
-  const AlbumTable* table = window_->album_table();
-  auto cell = [table](int row, int column) {
-    const QTableWidgetItem* item = table->item(row, column);
-    return item == nullptr ? std::string() : to_gbk(item->text());
-  };
-  for (int row = 0; row < table->rowCount(); ++row) {
-    if (!table->row_ticked(row)) continue;
-    albums.push_back({cell(row, 1), cell(row, 2), cell(row, 4), parse_album_ref(cell(row, 5))});
-  }
-  return albums;
-}
-
-std::string QtWindowBridge::save_folder_text() {
-  auto* box = window_ ? named<QLineEdit>(window_.data(), "编辑框_保存位置") : nullptr;
-  return box == nullptr ? std::string() : to_gbk(box->text());
-}
-
-// The box's own text, not its GBK form: a folder may hold any character.
-std::string QtWindowBridge::save_folder_path() {
-  auto* box = window_ ? named<QLineEdit>(window_.data(), "编辑框_保存位置") : nullptr;
-  return box == nullptr ? std::string() : box->text().toStdString();
-}
-
-DateTime QtWindowBridge::range_start() {
-  return window_ ? picker_date(window_.data(), "日期框_开始时间") : DateTime{};
-}
-
-DateTime QtWindowBridge::range_end() {
-  return window_ ? picker_date(window_.data(), "日期框_结束时间") : DateTime{};
-}
-
 void QtWindowBridge::log(Generation generation, const std::string& text) {
   post_download(generation, [text = from_gbk(text)](MainWindow* window) { window->append_log(text); });
 }
@@ -240,36 +180,38 @@ void QtWindowBridge::state_changed(Generation generation, DownloadState state) {
 
 void QtWindowBridge::albums_chosen(Generation generation, std::size_t albums) {
   post_download(generation, [text = from_gbk(albums_chosen_text(albums))](MainWindow* window) {
-    set_label(window, "标签_选择了相册数量", text);
+    window->progress_widgets().albums_chosen->setText(text);
   });
 }
 
 void QtWindowBridge::album_started(Generation generation, std::size_t album) {
   post_download(generation, [text = from_gbk(album_started_text(album))](MainWindow* window) {
-    set_label(window, "标签_正在下载相册", text);
+    window->progress_widgets().album_started->setText(text);
   });
 }
 
 void QtWindowBridge::progress(Generation generation, const PhotoProgress& progress) {
   post_download(generation, [progress, percentage = from_gbk(progress_percentage_text(progress)),
                              counter = from_gbk(progress_counter_text(progress))](MainWindow* window) {
-    set_label(window, "标签_进度条比例", percentage);
+    const MainWindow::ProgressWidgets& shown = window->progress_widgets();
+    shown.percentage->setText(percentage);
     show_bar(window, progress.position, progress.maximum);
     // Before the album's first photo the counter keeps the last album's text.
-    if (progress.position > 0) set_label(window, "标签_第多少张照片", counter);
+    if (progress.position > 0) shown.photo_counter->setText(counter);
   });
 }
 
 void QtWindowBridge::album_finished(Generation generation) {
-  post_download(generation, [](MainWindow* window) { set_label(window, "标签_第多少张照片", QString()); });
+  post_download(generation, [](MainWindow* window) { window->progress_widgets().photo_counter->clear(); });
 }
 
 void QtWindowBridge::download_finished(Generation generation) {
   post_download(generation, [](MainWindow* window) {
-    set_label(window, "标签_第多少张照片", from_gbk(finished_counter_text()));
+    const MainWindow::ProgressWidgets& shown = window->progress_widgets();
+    shown.photo_counter->setText(from_gbk(finished_counter_text()));
     // Full whatever its maximum: with no album run it still has the one the list gave it.
-    if (auto* bar = named<QProgressBar>(window, "进度条1")) bar->setValue(bar->maximum());
-    set_label(window, "标签_进度条比例", from_gbk(finished_percentage_text()));
+    shown.bar->setValue(shown.bar->maximum());
+    shown.percentage->setText(from_gbk(finished_percentage_text()));
   });
 }
 

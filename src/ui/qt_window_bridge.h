@@ -55,12 +55,7 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   void log(const std::string& text) override;
   void message(const std::string& text, const std::string& caption) override;
 
-  // DownloadView: reads on the GUI thread, events from anywhere.
-  std::vector<TickedAlbum> ticked_albums() override;
-  std::string save_folder_text() override;
-  std::string save_folder_path() override;
-  DateTime range_start() override;
-  DateTime range_end() override;
+  // DownloadView: events from anywhere.
   void log(Generation generation, const std::string& text) override;
   void state_changed(Generation generation, DownloadState state) override;
   void albums_chosen(Generation generation, std::size_t albums) override;

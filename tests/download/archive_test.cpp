@@ -253,7 +253,7 @@ TEST_F(ArchiveDownloadTest, AnEndedDownloadIndexesWhatItSavedAndARerunAddsTheRes
     DownloaderOptions o = options();
     o.pacing.after_photo = std::chrono::milliseconds(20);
     Downloader downloader(view_, o);
-    ASSERT_TRUE(downloader.start_download("2002", "T"));
+    ASSERT_TRUE(downloader.start(view_.request("2002", "T")));
     ASSERT_TRUE(eventually([&] { return all_image_requests() >= 10; }));
     downloader.end_download();
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30)));

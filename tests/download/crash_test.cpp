@@ -34,19 +34,22 @@ std::string env(const char* name) {
 TEST(DISABLED_CrashChild, Run) {
   set_program_directory(env("AF_CRASH_PROGRAM"));
   RecordingView view;
-  view.save_folder = env("AF_CRASH_SAVE");
+  DownloadRequest request;  // the switches at their defaults
+  request.user_id = env("AF_CRASH_UID");
+  request.user_title = "T";
+  request.save_folder = env("AF_CRASH_SAVE");
   std::istringstream albums(env("AF_CRASH_ALBUMS"));  // "<id> <count> <name>" per line
   std::string id, count, name;
   int serial = 0;
   while (albums >> id >> count >> name)
-    view.rows.push_back({std::to_string(++serial), name, count, AlbumRef{id, "18"}});
+    request.albums.push_back({std::to_string(++serial), name, count, AlbumRef{id, "18"}});
   DownloaderOptions options;
   options.endpoints.photo_base = env("AF_CRASH_BASE");
   options.pacing = Pacing::shortened(0);
   options.pacing.after_photo = std::chrono::milliseconds(std::atoi(env("AF_CRASH_WAIT_MS").c_str()));
   options.sync_files = true;
   Downloader downloader(view, options);
-  ASSERT_TRUE(downloader.start_download(env("AF_CRASH_UID"), "T"));
+  ASSERT_TRUE(downloader.start(std::move(request)));
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::minutes(5)));
 }
 

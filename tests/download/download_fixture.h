@@ -40,7 +40,6 @@ class DownloadTest : public aftest::SampleServiceTest {
     o.endpoints = endpoints();
     o.pacing = Pacing::shortened(50);
     o.sync_files = false;
-    o.settings = load_settings();  // the switches as the test last wrote them
     return o;
   }
 
@@ -59,7 +58,7 @@ class DownloadTest : public aftest::SampleServiceTest {
   // Starts a download and waits for its worker.
   void run(const std::string& uid, const std::string& title_utf8) {
     Downloader downloader(view_, options());
-    ASSERT_TRUE(downloader.start_download(uid, G(title_utf8)));
+    ASSERT_TRUE(downloader.start(view_.request(uid, G(title_utf8))));
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
     EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }

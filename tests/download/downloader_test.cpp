@@ -62,6 +62,37 @@ TEST(PercentageText, IsTheIntegerPartOfTheReadBackRatio) {
 
 // ---- the whole job against the sample service ----
 
+// The command line's choices over the settings: a switch it names wins, one it leaves
+// unnamed keeps the settings' value; the dates count only while the range is on.
+TEST(SwitchedRequest, EachOverrideWinsAndTheRestKeepTheSettings) {
+  const Settings defaults;  // record off, range off, index on, gallery on, 1 job
+  const Settings flipped{true, true, false, false, 3};
+  const DateRange dates{{2013, 4, 3}, {2013, 4, 5}};
+  struct Case {
+    Settings settings;
+    SwitchOverrides overrides;
+    bool record, range, index, gallery;
+    int jobs;
+  };
+  const Case cases[] = {
+      {defaults, {}, false, false, true, true, 1},
+      {flipped, {}, true, true, false, false, 3},
+      {defaults, {true, true, false, false, 8}, true, true, false, false, 8},
+      {flipped, {false, false, true, true, 1}, false, false, true, true, 1},
+      {flipped, {.range = false}, true, false, false, false, 3},
+      {defaults, {.index = false, .jobs = 99}, false, false, false, true, kMostJobs},
+  };
+  for (const Case& c : cases) {
+    const DownloadRequest request = switched_request(c.settings, c.overrides, dates);
+    EXPECT_EQ(request.record, c.record);
+    EXPECT_EQ(request.range.has_value(), c.range);
+    EXPECT_EQ(request.index, c.index);
+    EXPECT_EQ(request.gallery, c.gallery);
+    EXPECT_EQ(request.jobs, c.jobs);
+    EXPECT_EQ(upload_range(request).start, c.range ? datetime_to_timestamp(dates.start) : 0);
+  }
+}
+
 TEST_F(DownloadTest, WholeDownloadOfSeveralAlbums) {
   auto user = afsample::make_user("1001", "/u/1001", "小明的微博");
   user.albums.push_back(afsample::make_album("100100000001", "旅行", 5, 2));
@@ -572,7 +603,7 @@ TEST_F(DownloadTest, PauseDuringTheRetryWaitRequestsNothingUntilContinue) {
   // the wait after it, the album keeps its tries.
   o.pacing.album_give_up = std::chrono::milliseconds(3000);
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("6001", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("6001", G("T"))));
   ASSERT_TRUE(eventually([&] { return service().requests_to("/photos/get_all").size() == 1; }));
   downloader.pause_download();
   EXPECT_EQ(downloader.state(), DownloadState::Paused);
@@ -604,7 +635,7 @@ TEST_F(DownloadTest, PauseHoldsEverythingAndContinueCompletes) {
   auto o = options();
   o.pacing.after_photo = std::chrono::milliseconds(20);
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("6002", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("6002", G("T"))));
   ASSERT_TRUE(eventually([&] { return all_image_requests() >= 3; }));
   downloader.pause_download();
   const std::size_t events = view_.event_count();
@@ -632,7 +663,7 @@ TEST_F(DownloadTest, EndWhileASlowImageIsInFlight) {
   service().add_fault(slow);
   view_.rows = {row_of(1, user.albums[0])};
   Downloader downloader(view_, options());
-  ASSERT_TRUE(downloader.start_download("6003", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("6003", G("T"))));
   ASSERT_TRUE(eventually([&] { return image_requests(photos[2]) == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
@@ -669,7 +700,7 @@ TEST_F(DownloadTest, PauseThenEnd) {
   auto o = options();
   o.pacing.after_photo = std::chrono::milliseconds(20);
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("6004", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("6004", G("T"))));
   ASSERT_TRUE(eventually([&] { return all_image_requests() >= 2; }));
   downloader.pause_download();
   const std::size_t requests = service().requests().size();
@@ -700,8 +731,8 @@ TEST_F(DownloadTest, EndedDownloadsUpdatesAreStaleAndANewStartIsCurrent) {
   auto o = options();
   o.pacing.after_photo = std::chrono::milliseconds(20);
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("6005", G("T")));
-  EXPECT_FALSE(downloader.start_download("6005", G("T")));  // one worker at a time
+  ASSERT_TRUE(downloader.start(view_.request("6005", G("T"))));
+  EXPECT_FALSE(downloader.start(view_.request("6005", G("T"))));  // one worker at a time
   ASSERT_TRUE(eventually([&] { return all_image_requests() >= 1; }));
   downloader.end_download();
   Generation first = 0;
@@ -712,7 +743,7 @@ TEST_F(DownloadTest, EndedDownloadsUpdatesAreStaleAndANewStartIsCurrent) {
   EXPECT_TRUE(downloader.is_current(kControllerGeneration));
 
   view_.clear();
-  ASSERT_TRUE(downloader.start_download("6005", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("6005", G("T"))));
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
   for (const auto& e : view_.events()) {
     if (e.generation == kControllerGeneration) continue;

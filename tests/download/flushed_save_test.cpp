@@ -35,7 +35,7 @@ class FlushedSaveTest : public DownloadTest {
 
   void run_flushed(const std::string& uid, bool during_wait = true) {
     Downloader downloader(view_, flushed(during_wait));
-    ASSERT_TRUE(downloader.start_download(uid, G("T")));
+    ASSERT_TRUE(downloader.start(view_.request(uid, G("T"))));
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
     EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }
@@ -145,7 +145,7 @@ TEST_F(FlushedSaveTest, FinishComesOnlyOnceEveryPhotoIsInPlaceAndRecorded) {
     seen_records.push_back(recorded("9102", user.albums[0]).size() + recorded("9102", user.albums[1]).size());
   };
   Downloader downloader(view, flushed());
-  ASSERT_TRUE(downloader.start_download("9102", G("T")));
+  ASSERT_TRUE(downloader.start(view.request("9102", G("T"))));
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
   EXPECT_EQ(seen_files, (std::vector<std::size_t>{19, 19}));  // the log line, then the message
   EXPECT_EQ(seen_records, (std::vector<std::size_t>{19, 19}));
@@ -198,7 +198,7 @@ TEST_F(FlushedSaveTest, PauseHoldsTheSaveAndContinueCompletes) {
   auto o = flushed();
   o.pacing.after_photo = std::chrono::milliseconds(20);
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("9104", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("9104", G("T"))));
   ASSERT_TRUE(eventually([&] { return all_image_requests() >= 3; }));
   downloader.pause_download();
   const std::size_t events = view_.event_count();
@@ -241,7 +241,7 @@ TEST_F(FlushedSaveTest, EndAtAnyMomentLeavesNoTemporaryFileAndNoRecordWithoutIts
     auto o = flushed();
     o.pacing.after_photo = std::chrono::milliseconds(5);
     Downloader downloader(view_, o);
-    ASSERT_TRUE(downloader.start_download("9105", G("T")));
+    ASSERT_TRUE(downloader.start(view_.request("9105", G("T"))));
     ASSERT_TRUE(eventually([&] { return all_image_requests() >= m.after_requests; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(m.delay_ms));
     if (m.paused_first) downloader.pause_download();

@@ -49,7 +49,7 @@ class ImageAnswerTest : public DownloadTest {
 
   void download(const std::string& uid, const DownloaderOptions& o) {
     Downloader downloader(view_, o);
-    ASSERT_TRUE(downloader.start_download(uid, G("T")));
+    ASSERT_TRUE(downloader.start(view_.request(uid, G("T"))));
     ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(120)));
     EXPECT_EQ(downloader.state(), DownloadState::Idle);
   }
@@ -338,7 +338,7 @@ TEST_F(ImageAnswerTest, EndDuringARateLimitWait) {
   DownloaderOptions o = options();
   o.pacing = Pacing();  // the real waits: 60 s after the Retry-After
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("7821", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7821", G("T"))));
   const auto& photos = user.albums[0].photos;
   ASSERT_TRUE(eventually([&] { return image_requests(photos[1]) == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -40,11 +40,9 @@ class ParallelDownloadTest : public DownloadTest {
     view.save_folder = save.path();
     view.start = view_.start;
     view.end = view_.end;
-    auto o = options();
-    o.settings.jobs = jobs;
     {
-      Downloader downloader(view, o);
-      EXPECT_TRUE(downloader.start_download(user.uid, G(user.title)));
+      Downloader downloader(view, options());
+      EXPECT_TRUE(downloader.start(view.request(user.uid, G(user.title), {.jobs = jobs})));
       EXPECT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
     }
     Result result;
@@ -202,10 +200,9 @@ TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
   service().add_user(user);
   view_.rows = {row_of(1, user.albums[0]), row_of(2, user.albums[1])};
   auto o = options();
-  o.settings.jobs = 4;
   o.pacing.album_give_up = std::chrono::milliseconds(300);
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("7107", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7107", G("T"), {.jobs = 4})));
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
 
   const std::string log = view_.log();
@@ -263,9 +260,8 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   service().add_fault(slow_image(photos[4], 5000));
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
-  o.settings.jobs = 4;
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("7103", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7103", G("T"), {.jobs = 4})));
   // Photos beyond the slow one were asked for while it was still coming: several at once.
   ASSERT_TRUE(eventually(
       [&] { return image_requests(photos[5]) == 1 && recorded("7103", user.albums[0]).size() == 2; }));
@@ -292,9 +288,8 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   service().clear_requests();
   view_.clear();
   auto again = options();
-  again.settings.jobs = 4;
   Downloader second(view_, again);
-  ASSERT_TRUE(second.start_download("7103", G("T")));
+  ASSERT_TRUE(second.start(view_.request("7103", G("T"), {.jobs = 4})));
   ASSERT_TRUE(second.wait_for_worker(std::chrono::seconds(30)));
   EXPECT_EQ(files_under(save_.path()).size(), 12u);
   EXPECT_EQ(all_image_requests(), 10u);
@@ -309,9 +304,8 @@ TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown
   for (int i = 3; i < 8; ++i) service().add_fault(slow_image(photos[i], 300));
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
-  o.settings.jobs = 4;
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("7104", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7104", G("T"), {.jobs = 4})));
   ASSERT_TRUE(eventually([&] { return image_requests(photos[5]) == 1; }));
   downloader.pause_download();
   const std::size_t events = view_.event_count();
@@ -339,7 +333,7 @@ TEST_F(ParallelDownloadTest, JobsAreReadFromTheSettingsAtEachStart) {
   // 3 at once from the settings: the first slow photo holds, the next two are asked for.
   write_setting(settings_section(), jobs_key(), "3");
   Downloader downloader(view_, options());
-  ASSERT_TRUE(downloader.start_download("7105", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7105", G("T"), {.jobs = 4})));
   ASSERT_TRUE(eventually([&] { return image_requests(photos[2]) == 1; }));
   downloader.end_download();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(10)));

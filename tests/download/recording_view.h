@@ -3,10 +3,11 @@
 // Reads answer what the test set; updates may come from any thread.
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
+#include "download/download_request.h"
 #include "download/download_view.h"
 
 namespace af::testing {
@@ -29,19 +30,21 @@ class RecordingView : public DownloadView {
  public:
   // What the window shows: set by the test before a start.
   std::vector<TickedAlbum> rows;
-  std::string save_folder;
-  // Set: the save folder as the operator gave it (UTF-8), beyond what GBK holds.
-  std::optional<std::string> save_path;
+  std::string save_folder;  // UTF-8
   DateTime start{2006, 3, 30};
   DateTime end{2025, 12, 30};
 
-  std::vector<TickedAlbum> ticked_albums() override { return rows; }
-  std::string save_folder_text() override { return save_folder; }
-  std::string save_folder_path() override {
-    return save_path ? *save_path : DownloadView::save_folder_path();
+  // The request the window makes of what it shows, with the switches of the settings file
+  // as the test last wrote them.
+  DownloadRequest request(const std::string& uid, const std::string& title,
+                          const SwitchOverrides& overrides = {}) {
+    DownloadRequest made = switched_request(load_settings(), overrides, {start, end});
+    made.user_id = uid;
+    made.user_title = title;
+    made.albums = rows;
+    made.save_folder = save_folder;
+    return made;
   }
-  DateTime range_start() override { return start; }
-  DateTime range_end() override { return end; }
 
   // Set: called with each log text as it comes, on the worker thread.
   std::function<void(const std::string&)> on_log;

@@ -192,8 +192,7 @@ TEST_F(StorageTest, ASaveFolderBeyondGbkReceivesThePhotos) {
   user.albums.push_back(afsample::make_album("700300000001", "A", 2));
   service().add_user(user);
   view_.rows = {row_of(1, user.albums[0])};
-  view_.save_folder = "";  // what a GBK box would make of it does not count
-  view_.save_path = save_.file("s\xC3\xB8ren \xF0\x9F\x93\xB7");
+  view_.save_folder = save_.file("s\xC3\xB8ren \xF0\x9F\x93\xB7");
   run("7003", "T");
   const auto files = files_under(save_.path());
   ASSERT_EQ(files.size(), 2u);
@@ -350,7 +349,7 @@ TEST_P(FlushFailures, CountOnlyWhenDataMayBeLost) {
   auto o = options();
   o.sync_files = true;
   Downloader downloader(view_, o);
-  ASSERT_TRUE(downloader.start_download("7008", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7008", G("T"))));
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
   if (c.saved) {
     EXPECT_EQ(recorded("7008", album).size(), 3u);
@@ -430,7 +429,7 @@ TEST_F(StorageTest, PauseAndEndReturnWhileAPhotoWriteIsHeld) {
     auto o = options();
     o.sync_files = sync;
     Downloader downloader(view_, o);
-    ASSERT_TRUE(downloader.start_download("7011", G("T")));
+    ASSERT_TRUE(downloader.start(view_.request("7011", G("T"))));
     ASSERT_TRUE(held.wait_until_holding());
 
     downloader.pause_download();
@@ -468,7 +467,7 @@ TEST_F(StorageTest, APausedDownloadFinishesTheHeldWriteButPutsNothingInPlaceUnti
   view_.rows = {row_of(1, album)};
   HeldWrites held(2);
   Downloader downloader(view_, options());
-  ASSERT_TRUE(downloader.start_download("7012", G("T")));
+  ASSERT_TRUE(downloader.start(view_.request("7012", G("T"))));
   ASSERT_TRUE(held.wait_until_holding());
   downloader.pause_download();
   const std::size_t events = view_.event_count();

@@ -1,0 +1,20 @@
+#include "download/download_request.h"
+
+namespace af {
+
+DownloadRequest switched_request(const Settings& settings, const SwitchOverrides& overrides,
+                                 const DateRange& dates) {
+  DownloadRequest request;
+  request.record = overrides.record.value_or(settings.record);
+  if (overrides.range.value_or(settings.range)) request.range = dates;
+  request.index = overrides.index.value_or(settings.index);
+  request.gallery = overrides.gallery.value_or(settings.gallery);
+  request.jobs = clamp_jobs(overrides.jobs.value_or(settings.jobs));
+  return request;
+}
+
+UploadRange upload_range(const DownloadRequest& request) {
+  return request.range ? upload_range(true, request.range->start, request.range->end) : UploadRange{};
+}
+
+}  // namespace af

@@ -1,0 +1,57 @@
+#pragma once
+// DownloadRequest: everything one download is asked to do, made by a front end when the
+// operator starts it and handed to Downloader::start by value. The download reads nothing
+// else: not the settings file, not the front end's widgets.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "download/naming.h"
+
+namespace af {
+
+// One ticked row of the album table, in table order.
+struct TickedAlbum {
+  std::string serial;      // 序号
+  std::string name;        // 相册名称 (untrimmed)
+  std::string count_text;  // 图片数量
+  AlbumRef album;
+};
+
+// The upload-time bounds of a download that keeps only the photos uploaded between them.
+struct DateRange {
+  DateTime start;
+  DateTime end;
+};
+
+struct DownloadRequest {
+  std::string user_id;
+  std::string user_title;  // GBK, as the home page gave it
+  std::vector<TickedAlbum> albums;
+  std::string save_folder;         // UTF-8, exactly as the operator gave it; empty: the program directory
+  std::optional<DateRange> range;  // none: every upload time
+  bool record = false;
+  bool index = true;
+  bool gallery = true;  // the user folder's page, while the index is on
+  int jobs = 1;         // photos fetched at once
+};
+
+// The switches a command line may name; each one unset keeps the settings' value.
+struct SwitchOverrides {
+  std::optional<bool> record{};
+  std::optional<bool> range{};
+  std::optional<bool> index{};
+  std::optional<bool> gallery{};
+  std::optional<int> jobs{};
+};
+
+// A request with the switches of `settings`, each overridden where `overrides` names it;
+// the range is `dates` while the range switch is on. The front end adds the rest.
+DownloadRequest switched_request(const Settings& settings, const SwitchOverrides& overrides,
+                                 const DateRange& dates);
+
+// The request's upload-time bounds as the photos are judged by them.
+UploadRange upload_range(const DownloadRequest& request);
+
+}  // namespace af
