@@ -189,7 +189,9 @@ TEST(RequestObjectOutcomeTest, OutcomeHoldsTheBodyOfAWholeAnswerOnly) {
     const char* const held = outcome.body.data();
     const Response taken = object.take_response();
     EXPECT_EQ(taken.body, c.body);
-    if (c.body.size() > 100) EXPECT_EQ(taken.body.data(), held);
+    if (c.body.size() > 100) {
+      EXPECT_EQ(taken.body.data(), held);
+    }
     EXPECT_EQ(object.outcome().body, "");
     // A new request forgets the last answer.
     object.open("GET", server.base() + "/y", false);
