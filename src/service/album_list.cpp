@@ -169,6 +169,7 @@ std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListVi
   job.user_id = user.user_id;
   job.pacing = command.pacing;
   job.gate = command.gate;
+  job.jobs = command.jobs;
   return std::thread([job = std::move(job), view = std::move(view)] { load_album_list(job, *view); });
 }
 

@@ -73,6 +73,7 @@ struct AlbumListJob {
   std::string user_id;
   Pacing pacing;
   Gate* gate = nullptr;  // null: never paused or ended
+  int jobs = 1;          // covers fetched at once (同时下载), 1 to kMostJobs
 };
 
 // "http://<service>/albums/get_all?uid=<user_id>&count=6355".
@@ -101,6 +102,7 @@ struct AlbumsCommand {
   std::string box_text;
   Pacing pacing;
   Gate* gate = nullptr;  // the home-page fetch and the job
+  int jobs = 1;          // the job's covers fetched at once
 };
 
 // Empty box: shows "请输入网址" (caption "信息：") and returns an empty thread with `user`
