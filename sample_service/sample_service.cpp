@@ -86,6 +86,13 @@ const SampleUser* SampleService::Impl::user_by_uid(const std::string& uid) const
 }
 
 void SampleService::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+  const int now = ++in_flight;
+  for (int peak = peak_in_flight; now > peak && !peak_in_flight.compare_exchange_weak(peak, now);) {
+  }
+  struct Leaving {
+    std::atomic<int>& count;
+    ~Leaving() { --count; }
+  } leaving{in_flight};
   // The link's round trip comes before the service sees the request.
   if (const long long latency = link_latency_ms; latency > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(latency));
@@ -240,6 +247,7 @@ void SampleService::reset() {
   impl_->images_since_limit = impl_->images_refused = 0;
   impl_->link_latency_ms = 0;
   impl_->link_bytes_per_second = 0;
+  impl_->peak_in_flight = 0;
 }
 
 void SampleService::set_image_rules(ImageRules rules) {
@@ -285,7 +293,10 @@ std::vector<RecordedRequest> SampleService::requests_to(const std::string& path)
 void SampleService::clear_requests() {
   std::lock_guard lock(impl_->mutex);
   impl_->requests.clear();
+  impl_->peak_in_flight = 0;
 }
+
+int SampleService::peak_in_flight() const { return impl_->peak_in_flight; }
 
 std::string SampleService::image_bytes(const std::string& pic_name) const {
   std::lock_guard lock(impl_->mutex);

@@ -205,6 +205,9 @@ class SampleService {
   std::vector<RecordedRequest> requests() const;
   std::vector<RecordedRequest> requests_to(const std::string& path) const;
   void clear_requests();
+  // The most requests answered at once (the link's latency included) since the last
+  // clear_requests() or reset().
+  int peak_in_flight() const;
 
   // The image answer for a pic_name (what /large/<pic_name> sends when no fault applies).
   std::string image_bytes(const std::string& pic_name) const;

@@ -59,6 +59,9 @@ struct SampleService::Impl {
   // bandwidth that all answers share.
   std::atomic<long long> link_latency_ms{0};
   std::atomic<long long> link_bytes_per_second{0};
+  // Requests being answered now, and the most at once.
+  std::atomic<int> in_flight{0};
+  std::atomic<int> peak_in_flight{0};
   std::mutex link_mutex;
   std::chrono::steady_clock::time_point link_free{};  // the link is busy until then
   // When `bytes` sent now would have passed the shared link.

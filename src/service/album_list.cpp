@@ -1,11 +1,15 @@
 #include "service/album_list.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "core/gate.h"
+#include "core/settings.h"
 #include "http/fetch.h"
 #include "service/list_answer.h"
 #include "util/codepage.h"
@@ -62,6 +66,118 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocu
   return true;
 }
 
+// One album of the list, read out of its answer before any cover is asked for (the lanes
+// never touch the answer's JSON).
+struct ListedAlbum {
+  std::string caption;
+  std::string cover;  // the cover's address
+  std::string photos;
+  AlbumRef album;
+};
+
+ListedAlbum listed_album(const JsonDocument& album) {
+  return {decode_escapes(without(album.member("caption").to_text(), "\"")),
+          without(without(album.member("cover_pic").to_text(), "\""), "\\"),
+          without(album.member("count").member("photos").to_text(), "\""),
+          {without(album.member("album_id").to_text(), "\""), without(album.member("type").to_text(), "\"")}};
+}
+
+// What an album brings to its row once its wait is over and its cover is in.
+struct PreparedAlbum {
+  bool skipped = false;  // no photos: no row
+  std::optional<std::string> cover;
+  bool cover_is_placeholder = false;
+};
+
+// The wait before the album, then its cover when covers are wanted. Nothing when the gate
+// ended the job meanwhile.
+std::optional<PreparedAlbum> prepare_album(const AlbumListJob& job, Gate& gate, AlbumListView& view,
+                                           const ListedAlbum& album) {
+  PreparedAlbum prepared;
+  if (!gate.wait_for(job.pacing.per_album)) return std::nullopt;
+  if (album.photos == "0") {
+    prepared.skipped = true;
+    return prepared;
+  }
+  if (!gate.pass()) return std::nullopt;
+  if (view.covers_wanted()) {
+    std::string picture = album.cover.empty() ? placeholder_cover() : fetch_cover(album.cover, job.gate).body;
+    if (gate.ended()) return std::nullopt;
+    // A cover that failed to arrive shows the placeholder, never another album's cover.
+    prepared.cover_is_placeholder = album.cover.empty() || !looks_like_picture(picture);
+    prepared.cover = prepared.cover_is_placeholder ? placeholder_cover() : std::move(picture);
+  }
+  return prepared;
+}
+
+// Several albums prepared at once, each lane taking the next album not yet taken, with the
+// album's wait before each of its own requests, so the service sees at most `lanes` cover
+// requests at a time. The job takes the albums back in list order. An end of the gate
+// stops every lane at its next step (a cover under way is aborted); the lanes are joined
+// when this goes.
+class CoverLanes {
+ public:
+  CoverLanes(const AlbumListJob& job, Gate& gate, AlbumListView& view, const std::vector<ListedAlbum>& albums,
+             int lanes)
+      : job_(job), gate_(gate), view_(view), albums_(albums), prepared_(albums.size()) {
+    try {
+      for (int l = 0; l < lanes; ++l) threads_.emplace_back([this] { run(); });
+    } catch (...) {
+      stop();
+      throw;
+    }
+  }
+  ~CoverLanes() { stop(); }
+  CoverLanes(const CoverLanes&) = delete;
+  CoverLanes& operator=(const CoverLanes&) = delete;
+
+  // Album `index` once a lane has prepared it; nothing when the job ended first.
+  std::optional<PreparedAlbum> take(std::size_t index) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return prepared_[index] || ended_; });
+    return std::move(prepared_[index]);
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::size_t index = 0;
+      {
+        std::lock_guard lock(mutex_);
+        if (ended_ || next_ >= albums_.size()) return;
+        index = next_++;
+      }
+      std::optional<PreparedAlbum> prepared = prepare_album(job_, gate_, view_, albums_[index]);
+      std::lock_guard lock(mutex_);
+      if (prepared) {
+        prepared_[index] = std::move(prepared);
+      } else {
+        ended_ = true;
+      }
+      ready_.notify_all();
+    }
+  }
+
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      ended_ = true;
+    }
+    for (std::thread& t : threads_) t.join();
+  }
+
+  const AlbumListJob& job_;
+  Gate& gate_;
+  AlbumListView& view_;
+  const std::vector<ListedAlbum>& albums_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<std::optional<PreparedAlbum>> prepared_;  // by list position
+  std::size_t next_ = 0;                                // the next album a lane takes
+  bool ended_ = false;
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 std::string album_list_address(const ServiceEndpoints& endpoints, const std::string& user_id) {
@@ -99,34 +215,32 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     return 0;
   }
 
+  std::vector<ListedAlbum> listed;
+  listed.reserve(albums.size());
+  for (const JsonDocument& album : albums) listed.push_back(listed_album(album));
+  albums.clear();
+
   if (!gate.pass()) return 0;
+  const int lanes = std::min(clamp_jobs(job.jobs), n);
+  std::optional<CoverLanes> ahead;
+  if (lanes > 1) ahead.emplace(job, gate, view, listed, lanes);
   int rows = 0;
   for (int i = 1; i <= n; ++i) {
     if (!gate.pass()) return rows;
     view.list_progress(i, n);
-
-    const JsonDocument& album = albums[static_cast<std::size_t>(i - 1)];
-    const std::string caption = decode_escapes(without(album.member("caption").to_text(), "\""));
-    const std::string cover = without(without(album.member("cover_pic").to_text(), "\""), "\\");
-    const std::string photos = without(album.member("count").member("photos").to_text(), "\"");
-
-    if (!gate.wait_for(job.pacing.per_album)) return rows;
-    if (photos == "0") continue;
+    const ListedAlbum& album = listed[static_cast<std::size_t>(i - 1)];
+    std::optional<PreparedAlbum> prepared =
+        ahead ? ahead->take(static_cast<std::size_t>(i - 1)) : prepare_album(job, gate, view, album);
+    if (!prepared) return rows;
+    if (prepared->skipped) continue;
 
     AlbumRow row;
     row.serial = std::to_string(rows + 1);
-    row.caption = caption;
-    row.photos = photos;
-    row.album = {without(album.member("album_id").to_text(), "\""),
-                 without(album.member("type").to_text(), "\"")};
-    if (!gate.pass()) return rows;
-    if (view.covers_wanted()) {
-      std::string picture = cover.empty() ? placeholder_cover() : fetch_cover(cover, job.gate).body;
-      if (gate.ended()) return rows;
-      // A cover that failed to arrive shows the placeholder, never another album's cover.
-      row.cover_is_placeholder = cover.empty() || !looks_like_picture(picture);
-      row.cover = row.cover_is_placeholder ? placeholder_cover() : std::move(picture);
-    }
+    row.caption = album.caption;
+    row.photos = album.photos;
+    row.album = album.album;
+    row.cover = std::move(prepared->cover);
+    row.cover_is_placeholder = prepared->cover_is_placeholder;
     if (!gate.pass()) return rows;
     view.album_found(row);
     ++rows;
@@ -169,6 +283,7 @@ std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListVi
   job.user_id = user.user_id;
   job.pacing = command.pacing;
   job.gate = command.gate;
+  job.jobs = command.jobs;
   return std::thread([job = std::move(job), view = std::move(view)] { load_album_list(job, *view); });
 }
 

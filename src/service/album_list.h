@@ -43,8 +43,9 @@ class AlbumListView {
  public:
   virtual ~AlbumListView() = default;
 
-  // Whether covers are wanted, read again before each album. It must not wait for the GUI
-  // thread (which waits for the job when the window goes).
+  // Whether covers are wanted, read again before each album, from the job's cover lanes
+  // when several covers are fetched at once (possibly at the same time). It must not wait
+  // for the GUI thread (which waits for the job when the window goes).
   virtual bool covers_wanted() = 0;
 
   // A list job begins: every row an earlier job found is gone.
@@ -73,6 +74,7 @@ struct AlbumListJob {
   std::string user_id;
   Pacing pacing;
   Gate* gate = nullptr;  // null: never paused or ended
+  int jobs = 1;          // covers fetched at once (同时下载), 1 to kMostJobs
 };
 
 // "http://<service>/albums/get_all?uid=<user_id>&count=6355".
@@ -82,7 +84,8 @@ std::string album_list_page_address(const ServiceEndpoints& endpoints, const std
 
 // The job: fetches and parses the album list, reports each album through `view`. Returns
 // the number of rows added (0 also when the "获取到相册个数为：0" box was shown, or when
-// the gate ended the job). An answer that cannot be used is asked for again (fetch_list);
+// the gate ended the job). With `jobs` above 1, that many lanes wait and fetch the covers
+// of the next albums at once, and the rows are still reported in list order. An answer that cannot be used is asked for again (fetch_list);
 // when it stays unusable the job tells why (tell_failure) instead of showing the box.
 // When the answer's data.total (number or text) exceeds the albums received, the next
 // pages are asked for ("&page=2", 3, ...) until the total is reached or a page brings no
@@ -101,6 +104,7 @@ struct AlbumsCommand {
   std::string box_text;
   Pacing pacing;
   Gate* gate = nullptr;  // the home-page fetch and the job
+  int jobs = 1;          // the job's covers fetched at once
 };
 
 // Empty box: shows "请输入网址" (caption "信息：") and returns an empty thread with `user`

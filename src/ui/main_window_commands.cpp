@@ -39,6 +39,7 @@ void MainWindow::get_albums() {
   command.box_text = to_gbk(typed);
   command.pacing = options_.pacing;
   command.gate = &bridge->job_gate();
+  command.jobs = settings_.jobs;
   ResolvedUser user{home_page_address, user_id, user_title, {}};
   if (command.box_text.empty()) {
     // Nothing to fetch: only the message.

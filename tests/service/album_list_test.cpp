@@ -240,6 +240,69 @@ TEST_F(AlbumListService, CoverTickIsReadForEveryAlbum) {
   EXPECT_EQ(view.asked, 2);
 }
 
+TEST_F(AlbumListService, FourCoversAtOnceRowsInListOrderEachWithItsOwnCover) {
+  std::vector<int> counts(12, 2);
+  counts[4] = 0;
+  service().add_user(aftest::user_with_albums("1001", counts));
+  // A far link, so that the lanes' requests overlap.
+  service().set_link(std::chrono::milliseconds(30));
+  af::AlbumListJob four = job("1001");
+  four.jobs = 4;
+  RecordingAlbumListView view;
+  view.set_covers_wanted(true);
+  EXPECT_EQ(af::load_album_list(four, view), 11);
+
+  const auto rows = view.rows();
+  ASSERT_EQ(rows.size(), 11u);
+  int cover_requests = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const int album = static_cast<int>(r) + (r < 4 ? 1 : 2);
+    char id[16];
+    std::snprintf(id, sizeof id, "1001%04d", album);
+    EXPECT_EQ(rows[r].serial, std::to_string(r + 1));
+    EXPECT_EQ(rows[r].caption, "Album " + std::to_string(album));
+    EXPECT_EQ(rows[r].album.id, id);
+    ASSERT_TRUE(rows[r].cover.has_value());
+    EXPECT_EQ(*rows[r].cover, service().image_bytes(std::string("cover_") + id + ".jpg")) << r;
+    EXPECT_FALSE(rows[r].cover_is_placeholder);
+    cover_requests +=
+        static_cast<int>(service().requests_to(std::string("/large/cover_") + id + ".jpg").size());
+  }
+  EXPECT_EQ(cover_requests, 11);
+  EXPECT_TRUE(service().requests_to("/large/cover_10010005.jpg").empty());
+  EXPECT_LE(service().peak_in_flight(), 4);
+  EXPECT_EQ(view.progress_labels().size(), 12u);
+  EXPECT_EQ(view.status(), G("相册列表获取完毕,共计") + "11" + G("个"));
+}
+
+TEST_F(AlbumListService, EndAbortsTheCoversUnderWayAtFourAtOnce) {
+  auto user = aftest::user_with_albums("1001", {2, 2, 2, 2, 2, 2});
+  // Album 3's cover never comes: its address is a photo that stalls.
+  afsample::SamplePhoto& stalled = user.albums[0].photos[0];
+  stalled.image_fault = afsample::ImageFault::Stall;
+  stalled.image_fault_times = -1;
+  stalled.image_fault_delay = std::chrono::hours(1);
+  const std::string stalled_path = "/large/" + stalled.pic_name;
+  user.albums[2].cover_pic = base() + stalled_path;
+  service().add_user(user);
+  af::DownloadControl control;
+  af::AlbumListJob four = job("1001");
+  four.jobs = 4;
+  four.gate = &control;
+  RecordingAlbumListView view;
+  view.set_covers_wanted(true);
+  std::thread ender([&] {
+    // The lanes go on past the stalled cover; the rows wait for it.
+    while (service().requests_to(stalled_path).empty() ||
+           service().requests_to("/large/cover_10010006.jpg").empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    control.end();
+  });
+  EXPECT_EQ(af::load_album_list(four, view), 2);
+  ender.join();
+  EXPECT_EQ(view.rows().size(), 2u);
+}
+
 TEST(Placeholder, IsAJpegOfAboutTheGivenSize) {
   const std::string& bytes = af::placeholder_cover();
   ASSERT_TRUE(aftest::is_wellformed_jpeg(bytes));

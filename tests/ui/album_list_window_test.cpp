@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEngineView>
@@ -183,6 +184,30 @@ class AlbumListWindowTest : public QObject {
     // A cover that does not decode shows the placeholder, not the album before it.
     QCOMPARE(shown_cover(*window, 2), placeholder);
     QVERIFY(shown_cover(*window, 2) != served);
+  }
+
+  void covers_fetched_as_many_at_once_as_photos_and_a_close_ends_them() {
+    afsample::SampleUser user = afsample::make_user("2222222223", "/u/2222222223", "Covers at once");
+    afsample::SampleAlbum first = afsample::make_album("3558936300000014", "stalled cover", 2);
+    afsample::SamplePhoto& stalled = first.photos[0];
+    stalled.image_fault = afsample::ImageFault::Stall;
+    stalled.image_fault_times = -1;
+    stalled.image_fault_delay = std::chrono::hours(1);
+    first.cover_pic = service_->base_url() + "/large/" + stalled.pic_name;
+    user.albums.push_back(first);
+    user.albums.push_back(afsample::make_album("3558936300000015", "second", 2));
+    service_->add_user(user);
+
+    auto window = make_window();
+    af::test::install_preset_dialogs(*window);
+    control<QCheckBox>(*window, QStringLiteral("选择框_有图"))->setChecked(true);
+    control<QSpinBox>(*window, QStringLiteral("数值框_同时下载"))->setValue(2);
+    fetch_albums(*window, home_of("/u/2222222223"));
+    // The second cover is asked for while the first one stalls; its row waits for the first.
+    QTRY_VERIFY_WITH_TIMEOUT(!service_->requests_to("/large/cover_3558936300000015.jpg").empty(), kWait);
+    QCOMPARE(window->album_table()->rowCount(), 0);
+    // The window goes mid-list: the stalled cover is aborted, not waited for.
+    window.reset();
   }
 
   void thumbnail_makes_white_transparent_and_mends_undecodable_bytes() {
