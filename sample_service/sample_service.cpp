@@ -109,6 +109,7 @@ static RecordedRequest recorded(const httplib::Request& req) {
     record.headers.emplace_back(n, v);
   }
   record.body = req.body;
+  record.at = std::chrono::steady_clock::now();
   return record;
 }
 
