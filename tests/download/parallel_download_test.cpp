@@ -189,8 +189,8 @@ TEST_F(ParallelDownloadTest, AFullDiskStopsAtTheSamePhotoAsOneAtATime) {
   for (const auto& [name, bytes] : together.files) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
-// Images that keep failing give the album up once, with the lanes' failing time counted
-// together; nothing after the photo that gave up is written, and the next album goes on.
+// Images that keep failing give the album up once, the lanes' failing time on one clock;
+// nothing after the photo that gave up is written, and the next album goes on.
 TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
   auto user = afsample::make_user("7107", "/u/7107", "T");
   user.albums.push_back(afsample::make_album("710700000001", "A", 16));
