@@ -116,6 +116,7 @@ static RecordedRequest recorded(const httplib::Request& req) {
     record.headers.emplace_back(n, v);
   }
   record.body = req.body;
+  record.at = std::chrono::steady_clock::now();
   return record;
 }
 
@@ -156,12 +157,13 @@ SampleService::SampleService(int port) : impl_(std::make_unique<Impl>()) {
   impl->server.Post(".*", handler);
   impl->server.Options(".*", handler);
   impl->server.set_keep_alive_max_count(100);
-  // Enough workers for several connections of one client kept alive at once, and more.
+  // Enough workers for several connections of one client kept alive at once, and more: a
+  // stalled answer holds its worker for the whole stall, even after the client gave up.
   // The listening loop makes its queue as it starts, running from then on (a stop() before
   // that would be lost).
   impl->server.new_task_queue = [impl] {
     impl->set_listening();
-    return new httplib::ThreadPool(24);
+    return new httplib::ThreadPool(64);
   };
   if (port == 0) {
     impl->port = impl->server.bind_to_any_port("127.0.0.1");

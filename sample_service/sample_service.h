@@ -158,6 +158,7 @@ struct RecordedRequest {
   std::string query;  // raw, without "?"
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  std::chrono::steady_clock::time_point at;  // when the service took it up (after the link's latency)
 
   std::string header(const std::string& name) const;  // first value, case-insensitive name
   bool has_header(const std::string& name) const;

@@ -54,17 +54,15 @@ bool ParallelPhotos::add(const PhotoEntry& entry, std::int64_t position) {
     if (wanted) to_fetch_.push_back(taken);
   }
   if (wanted) work_.notify_one();
-  // The photos whose fetch is over are settled at once; beyond the most that may be ahead,
-  // the next one is waited for.
+  // Photos are settled only to make room: beyond the most that may be ahead, the next one in
+  // album order is waited for and settled, and the album's next photo is taken at once. So
+  // the lanes always find the next photos to fetch, and none waits while the settling does
+  // its disk work.
   for (;;) {
-    bool ready = false;
-    std::size_t count = 0;
     {
       std::lock_guard lock(mutex_);
-      count = taken_.size();
-      ready = count > 0 && taken_.front()->state != State::Waiting;
+      if (taken_.size() <= most_ahead_) return true;
     }
-    if (count == 0 || (!ready && count <= most_ahead_)) return true;
     if (!settle_next()) return false;
   }
 }

@@ -11,7 +11,8 @@
 // settles the photos strictly in album order: `settle` shows its progress and keeps the
 // photo (PhotoSaver::keep_or_fail) or tells why it is left, so the log, the file numbers,
 // the record and the album index come out as one photo at a time would give them. At most
-// twice `jobs` photos are fetched ahead of the one being settled.
+// twice `jobs` photos are taken and not yet settled; a photo is settled only to make room
+// for the next, so the lanes find their next photos while the settling does its disk work.
 //
 // A pause of `gate` holds the lanes' new requests, their transfers under way, their waits
 // and the settling; an end aborts every transfer in flight. Once settle says stop (an end, a

@@ -17,9 +17,7 @@ constexpr int kMostImageTries = 6;
 
 }  // namespace
 
-std::chrono::milliseconds PhotoSaver::time_left() const {
-  return options_.pacing.album_give_up - std::chrono::milliseconds(failing_ms_.load());
-}
+std::chrono::milliseconds PhotoSaver::time_left() const { return failing_.time_left(); }
 
 bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAnswer& answer,
                             RequestObject& object, Gate& gate) {
@@ -35,22 +33,21 @@ bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAns
       std::max(std::min(options_.pacing.request_deadline, time_left()), std::chrono::milliseconds(1));
   object.set_deadline(static_cast<long>(deadline.count()));
 
-  const auto started = std::chrono::steady_clock::now();
+  const auto started = gate.running_time();
   answer.response = fetch_page_timed(entry.image_address, request);
   if (gate.ended()) return false;
   answer.complete = answer.response.status == 200 && is_complete_image(answer.response.body);
-  if (!answer.complete) {
-    const auto took =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    failing_ms_ += std::min(took, deadline).count();
-  }
+  const auto ended = gate.running_time();
+  if (answer.complete)
+    failing_.restart(ended);
+  else
+    failing_.add(std::max(started, ended - deadline), ended);
   return true;
 }
 
 bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object,
                              Gate& gate) {
   if (!fetch_answer(entry, answer, object, gate)) return false;
-  if (answer.complete) failing_ms_ = 0;
   if (answer.gave_up) given_up_ = true;
   return true;
 }
@@ -86,7 +83,8 @@ bool PhotoSaver::fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, Requ
       answer.gave_up = true;
       return true;
     }
-    failing_ms_ += wait.count();
+    const auto now = gate.running_time();
+    failing_.add(now, now + wait);
     if (!gate.wait_for(wait)) return false;
   }
 }

@@ -40,7 +40,9 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
       steps_(steps),
       log_(std::move(log)),
       options_(options),
-      request_object_(std::make_unique<RequestObject>()) {}
+      request_object_(std::make_unique<RequestObject>()),
+      failing_(options.pacing.album_give_up, options.pacing.request_deadline + options.pacing.retry_longest) {
+}
 
 PhotoSaver::~PhotoSaver() = default;
 

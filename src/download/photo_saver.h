@@ -32,6 +32,7 @@
 #include <string_view>
 
 #include "core/pacing.h"
+#include "download/failing_time.h"
 #include "download/naming.h"
 #include "download/photo_file.h"
 #include "http/fetch.h"
@@ -144,10 +145,10 @@ class PhotoSaver {
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;
-  // How long the images have been failing since the album's start or its last saved photo
-  // (request times and waits; a pause of the download does not count in the waits).
-  // (Milliseconds; the fetches of several photos at once add to it together.)
-  std::atomic<std::int64_t> failing_ms_{0};
+  // How long the images have been failing since the album's start or its last whole
+  // picture: their failed requests and waits on the gate's running time, those of several
+  // photos at once counted once.
+  FailingTime failing_;
   std::atomic<bool> given_up_{false};
 };
 

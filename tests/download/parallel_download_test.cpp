@@ -27,7 +27,7 @@ class ParallelDownloadTest : public DownloadTest {
   // Runs the download of `rows` of `user` with `jobs` at once, in a program directory and
   // save folder of its own; `prepare` sets up the service's faults and rules each time.
   Result run_with(int jobs, const afsample::SampleUser& user, const std::function<void()>& prepare,
-                  bool record = false, bool range = false) {
+                  bool record = false, bool range = false, int pace_factor = 0) {
     TempFolder program;
     TempFolder save;
     program.use_as_program_directory();
@@ -41,7 +41,9 @@ class ParallelDownloadTest : public DownloadTest {
     view.start = view_.start;
     view.end = view_.end;
     {
-      Downloader downloader(view, options());
+      auto o = options();
+      if (pace_factor > 0) o.pacing = Pacing::shortened(pace_factor);
+      Downloader downloader(view, o);
       EXPECT_TRUE(downloader.start(view.request(user.uid, G(user.title), {.jobs = jobs})));
       EXPECT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
     }
@@ -187,8 +189,8 @@ TEST_F(ParallelDownloadTest, AFullDiskStopsAtTheSamePhotoAsOneAtATime) {
   for (const auto& [name, bytes] : together.files) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
-// Images that keep failing give the album up once, with the lanes' failing time counted
-// together; nothing after the photo that gave up is written, and the next album goes on.
+// Images that keep failing give the album up once, the lanes' failing time on one clock;
+// nothing after the photo that gave up is written, and the next album goes on.
 TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
   auto user = afsample::make_user("7107", "/u/7107", "T");
   user.albums.push_back(afsample::make_album("710700000001", "A", 16));
@@ -225,6 +227,41 @@ TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
   EXPECT_EQ(files_under(save_.file("T/A16")).size(), 3u);
   EXPECT_EQ(files_under(save_.file("T/B3")).size(), 3u);
   EXPECT_NE(log.find(G("---完成相册《B3》下载")), std::string::npos);
+}
+
+// Every image of an album stalls from its tenth photo on. Requests end after 600 ms and
+// the album is given up after 1.5 s of failing, on one clock for all lanes: each lane asks
+// for a stalled photo twice (600 ms each), then for the next one, whose tries end with the
+// time that is left. (A healthy photo still coming while the stalls begin starts the clock
+// later: a lane may then try its second photo once more, never a third photo.)
+TEST_F(ParallelDownloadTest, AStalledAlbumIsGivenUpAfterTheSameTimeAtAnyNumberAtOnce) {
+  auto user = afsample::make_user("7108", "/u/7108", "T");
+  user.albums.push_back(afsample::make_album("710800000001", "A", 40));
+  auto& photos = user.albums[0].photos;
+  for (std::size_t i = 9; i < photos.size(); ++i) {
+    photos[i].image_fault = afsample::ImageFault::Stall;
+    photos[i].image_fault_times = -1;
+    photos[i].image_fault_delay = std::chrono::milliseconds(700);
+  }
+  view_.rows = {row_of(1, user.albums[0])};
+  const auto no_faults = [] {};
+  for (const std::size_t jobs : {1u, 4u, 8u}) {
+    SCOPED_TRACE(jobs);
+    const Result result = run_with(static_cast<int>(jobs), user, no_faults, false, false, 200);
+    std::size_t requests = 0;
+    std::size_t asked = 0;
+    for (std::size_t i = 9; i < photos.size(); ++i) {
+      requests += image_requests(photos[i]);
+      asked += image_requests(photos[i]) > 0 ? 1 : 0;
+    }
+    std::string counts;
+    for (std::size_t i = 9; i < photos.size(); ++i) counts += std::to_string(image_requests(photos[i])) + " ";
+    EXPECT_EQ(asked, 2 * jobs) << counts;
+    EXPECT_GE(requests, 3 * jobs) << counts;
+    EXPECT_LE(requests, 4 * jobs) << counts;
+    EXPECT_EQ(result.files.size(), 9u);
+    EXPECT_NE(log_of(result).find(album_given_up_line(G("A"))), std::string::npos);
+  }
 }
 
 TEST_F(ParallelDownloadTest, ProgressOnlyMovesForwardAtEightAtOnce) {
