@@ -257,6 +257,14 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
       return settle(entry, position, [&] { return saver.save_photo(entry, position); });
     });
   }
+  // Every way out of the album, an end or a storage failure included, records the photos
+  // put in place whose ids wait in the record's group.
+  if (const int error = saver.commit_record_group(); error != 0 && !storage_failed && !control->ended()) {
+    if (is_storage_error(error)) {
+      end_on_storage_failure(folder.path, disk_error_cause(error));
+      return false;
+    }
+  }
   if (storage_failed) {
     // No further photo is requested; what was saved stays saved and recorded.
     end_on_storage_failure(saver.storage_folder(), saver.storage_cause());
