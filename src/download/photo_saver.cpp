@@ -137,6 +137,7 @@ int PhotoSaver::commit_record_group() {
       return error;
     }
   }
+  if (before_group_) before_group_();
   // The append is prepared between steps (SQLite may wait for another process) and made
   // in one, which waits out a pause. After an end it is still made: it names only photos
   // put in place before the end.

@@ -94,6 +94,9 @@ class PhotoSaver {
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
   void set_on_placed(Placed placed) { on_placed_ = std::move(placed); }
+  // Called before each group of photos in place is recorded, after their folder's flush
+  // (the album index flushes its lines there); outside the steps.
+  void set_before_group(std::function<void()> before) { before_group_ = std::move(before); }
 
   // Appends the ids held for the record (photos in place) in one group, after one flush of
   // the album folder; also after an end. 0, or the error of the folder's flush (the
@@ -149,6 +152,7 @@ class PhotoSaver {
   Log log_;
   SaveOptions options_;
   Placed on_placed_;
+  std::function<void()> before_group_;
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;
