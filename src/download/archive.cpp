@@ -252,7 +252,7 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
   }
   bytes += index_line(photo);
   bytes += '\n';
-  ok = ok && write_all(fd, bytes) && ::fdatasync(fd) == 0;
+  ok = ok && write_all(fd, bytes) && (!flush_each_ || ::fdatasync(fd) == 0);
   int saved_errno = errno;
   if (!ok && size >= 0 && ::ftruncate(fd, size) != 0) {
     // What part of the line went out is cut back before the next line.
@@ -269,6 +269,21 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
   }
   ids_.insert(photo.photo_id);
   keys_.insert(line_key(photo));
+  unflushed_ = !flush_each_;
+  return true;
+}
+
+bool AlbumIndex::flush(std::string& error) {
+  if (!unflushed_) return true;
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = fd >= 0 && ::fdatasync(fd) == 0;
+  const int saved_errno = errno;
+  if (fd >= 0) ::close(fd);
+  if (!ok) {
+    error = disk_error_cause(saved_errno);
+    return false;
+  }
+  unflushed_ = false;
   return true;
 }
 

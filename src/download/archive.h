@@ -76,6 +76,10 @@ class AlbumIndex {
   // Appends the photo's line and flushes it, unless its photo id is indexed already (true
   // then too). False, with the cause in `error` (GBK), when the file cannot be written.
   bool add(const IndexedPhoto& photo, std::string& error);
+  // With `each` false, add() leaves its lines to flush(), which a download calls once for
+  // a group of photos, before they are recorded.
+  void set_flush_each_line(bool each) { flush_each_ = each; }
+  bool flush(std::string& error);
   bool contains(const std::string& photo_id) const { return ids_.count(photo_id) > 0; }
   const std::string& path() const { return path_; }
 
@@ -88,6 +92,8 @@ class AlbumIndex {
   // The file ends in a line cut short: it is cut back to `whole_size_` before the next line.
   bool cut_ = false;
   std::uint64_t whole_size_ = 0;
+  bool flush_each_ = true;
+  bool unflushed_ = false;  // lines added since the last flush()
 };
 
 // The objects of an index file as JSON texts, in file order; lines that are not whole JSON

@@ -215,6 +215,12 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   bool index_error_told = false;
   if (request.index) {
     index.emplace(folder.path);
+    // Its lines are flushed once for each group of photos, before their record.
+    index->set_flush_each_line(false);
+    saver.set_before_group([&] {
+      std::string error;
+      if (!index->flush(error) && index_error.empty()) index_error = error;
+    });
     saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
       std::string error;
       if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
@@ -257,6 +263,15 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
       return settle(entry, position, [&] { return saver.save_photo(entry, position); });
     });
   }
+  // Every way out of the album, an end or a storage failure included, records the photos
+  // put in place whose ids wait in the record's group.
+  if (const int error = saver.commit_record_group(); error != 0 && !storage_failed && !control->ended()) {
+    if (is_storage_error(error)) {
+      end_on_storage_failure(folder.path, disk_error_cause(error));
+      return false;
+    }
+  }
+  if (!storage_failed && !control->ended() && !tell_index_error()) return false;
   if (storage_failed) {
     // No further photo is requested; what was saved stays saved and recorded.
     end_on_storage_failure(saver.storage_folder(), saver.storage_cause());

@@ -116,19 +116,38 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
     return SaveOutcome::Ended;
   if (outcome == SaveOutcome::WriteFailed) return write_failed(entry, photo->error());
 
-  // The record is kept only once the new name is on disk too: after a power cut a
-  // recorded photo is never missing. An end before the record leaves the photo in place,
-  // to be fetched again by a download with the record on.
+  // The photo in place is dated by its upload time and handed on (the album index), and
+  // its id held for the record's next group, unless the download has ended meanwhile (it
+  // is then fetched again by a download with the record on).
+  if (steps_.gate().ended()) return SaveOutcome::Ended;
+  set_upload_time(folder_path_ + "/" + placed_name, entry.timestamp);
+  if (on_placed_) on_placed_(entry, placed_name, body);
+  record_.hold(entry.photo_id);
+  if (std::chrono::steady_clock::now() - record_.held_since() >= options_.record_group) {
+    if (const int error = commit_record_group(); error != 0) return write_failed(entry, error);
+  }
+  return steps_.gate().ended() ? SaveOutcome::Ended : outcome;
+}
+
+int PhotoSaver::commit_record_group() {
+  if (!record_.holds_any()) return 0;
+  // The held photos' new names go to disk first, with one flush of their folder: a
+  // recorded photo is never missing, not even after a power cut.
   if (options_.sync_files) {
-    if (const int error = flush_folder(folder_path_); error != 0) return write_failed(entry, error);
+    if (const int error = flush_folder(folder_path_); error != 0) {
+      record_.drop_held();
+      return error;
+    }
   }
-  // The photo in place is dated by its upload time and handed on (the album index), unless
-  // the download has ended meanwhile.
-  if (!steps_.gate().ended()) {
-    set_upload_time(folder_path_ + "/" + placed_name, entry.timestamp);
-    if (on_placed_) on_placed_(entry, placed_name, body);
-  }
-  return record_photo(entry) ? outcome : SaveOutcome::Ended;
+  if (before_group_) before_group_();
+  // The append is prepared between steps (SQLite may wait for another process) and made
+  // in one, which waits out a pause. After an end it is still made: it names only photos
+  // put in place before the end.
+  const bool staged = record_.stage_group();
+  if (!steps_.run([&] { record_.commit_staged(); }) && staged) record_.commit_staged();
+  record_.drop_staged();
+  if (staged && options_.sync_files) record_.sync_log();
+  return 0;
 }
 
 SaveOutcome PhotoSaver::write_failed(const PhotoEntry& entry, int error) {
@@ -138,18 +157,6 @@ SaveOutcome PhotoSaver::write_failed(const PhotoEntry& entry, int error) {
   if (!storage) return SaveOutcome::WriteFailed;
   storage_cause_ = cause;
   return SaveOutcome::StorageFailed;
-}
-
-bool PhotoSaver::record_photo(const PhotoEntry& entry) {
-  // The append is prepared between steps (SQLite may wait for another process) and made
-  // visible in one: after an end it is dropped.
-  if (record_.is_recorded(entry.photo_id)) return !steps_.gate().ended();
-  const bool staged = record_.stage_record(entry.photo_id);
-  const bool ran = steps_.run([&] {
-    if (staged) record_.commit_staged();
-  });
-  record_.drop_staged();
-  return ran;
 }
 
 }  // namespace af

@@ -8,7 +8,9 @@
 // A photo is written to a temporary file in the album folder, flushed to disk (when
 // `sync_files`) and renamed into place, and recorded only once the new name is on disk
 // too, so no partial photo ever carries a final name and no recorded photo is missing,
-// not even after a power cut. Only an answer that is a whole picture (status 200, see
+// not even after a power cut. The photos in place are recorded in groups (`record_group`,
+// and commit_record_group at the album's end): one flush of the folder, then one append,
+// put on disk before the next group starts. Only an answer that is a whole picture (status 200, see
 // image_check.h) is written. A photo whose image could not be fetched or written is
 // neither kept nor recorded, and a "失败" line is logged with a line saying why; a later
 // download fetches it again. A write that the save folder or the disk refuses
@@ -17,8 +19,8 @@
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
 // no time of its own, while the service still sees at least the whole wait between two
-// image requests. At most one photo is ever fetched and not yet recorded, so a crash costs
-// at most that one photo a second fetch.
+// image requests. A crash costs at most the photos of the last group and the one under
+// way a second fetch; within the download a held photo already counts as recorded.
 //
 // Answers fetched and judged in photo_fetch.cpp, named by photo_file_names (naming.h),
 // written by photo_file.h, kept (dated, indexed, recorded) in photo_saver.cpp.
@@ -57,6 +59,9 @@ struct SaveOptions {
   // asks to come back later (or a server error), the longest one image request may take,
   // and how long the album's images may keep failing before the album is given up.
   Pacing pacing;
+  // The ids of the photos put in place are appended to the record in groups: at the first
+  // photo kept this long after the group's first, and at commit_record_group.
+  std::chrono::milliseconds record_group{1000};
   std::string album_name;  // GBK, for the line that tells the album was given up
   // Counts every photo put in place, within the step that puts it there (may be null).
   std::atomic<std::int64_t>* placed_count = nullptr;
@@ -90,6 +95,14 @@ class PhotoSaver {
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
   void set_on_placed(Placed placed) { on_placed_ = std::move(placed); }
+  // Called before each group of photos in place is recorded, after their folder's flush
+  // (the album index flushes its lines there); outside the steps.
+  void set_before_group(std::function<void()> before) { before_group_ = std::move(before); }
+
+  // Appends the ids held for the record (photos in place) in one group, after one flush of
+  // the album folder; also after an end. 0, or the error of the folder's flush (the
+  // group is then dropped: its photos are fetched again by a later download).
+  int commit_record_group();
 
   // After SaveOutcome::StorageFailed: the folder that refused the write (UTF-8) and the
   // cause (GBK).
@@ -125,8 +138,6 @@ class PhotoSaver {
   SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, const std::string& body);
   // Logs the failure of a photo whose bytes could not be kept, with its cause.
   SaveOutcome write_failed(const PhotoEntry& entry, int error);
-  // Records the photo in place; false when the download ended first.
-  bool record_photo(const PhotoEntry& entry);
 
   // fetch_image without its bookkeeping of the album's failing time.
   bool fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object, Gate& gate);
@@ -142,6 +153,7 @@ class PhotoSaver {
   Log log_;
   SaveOptions options_;
   Placed on_placed_;
+  std::function<void()> before_group_;
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;

@@ -181,6 +181,10 @@ DownloadRecord& DownloadRecord::operator=(DownloadRecord&& other) noexcept {
     notices_ = std::move(other.notices_);
     damaged_ = std::exchange(other.damaged_, false);
     staged_ = std::exchange(other.staged_, false);
+    held_ = std::move(other.held_);
+    held_set_ = std::move(other.held_set_);
+    held_since_ = other.held_since_;
+    group_staged_ = std::exchange(other.group_staged_, false);
     appends_since_checkpoint_ = other.appends_since_checkpoint_;
   }
   return *this;
@@ -248,6 +252,7 @@ void DownloadRecord::recover_from_damage() {
 std::vector<RecordNotice> DownloadRecord::take_notices() { return std::exchange(notices_, {}); }
 
 bool DownloadRecord::is_recorded(const std::string& photo_id) const {
+  if (held_set_.count(photo_id) != 0) return true;
   if (lookup_ == nullptr) return false;
   sqlite3_reset(lookup_);
   sqlite3_bind_text(lookup_, 1, photo_id.data(), static_cast<int>(photo_id.size()), SQLITE_TRANSIENT);
@@ -262,25 +267,29 @@ bool DownloadRecord::add_record(const std::string& photo_id) {
   return stage_record(photo_id) && commit_staged();
 }
 
-bool DownloadRecord::stage_record(const std::string& photo_id) {
+bool DownloadRecord::stage_record(const std::string& photo_id) { return stage_ids({photo_id}); }
+
+bool DownloadRecord::stage_ids(const std::vector<std::string>& photo_ids) {
   drop_staged();
   if (damaged_) recover_from_damage();
   if (insert_ == nullptr) return false;
   // The log is folded into the file now and then, between appends, never inside one.
-  if (++appends_since_checkpoint_ >= 500) {
+  appends_since_checkpoint_ += static_cast<int>(photo_ids.size());
+  if (appends_since_checkpoint_ >= 500) {
     appends_since_checkpoint_ = 0;
     sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   }
   int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) {
-    staged_ = true;
+  if (rc == SQLITE_OK) staged_ = true;
+  for (std::size_t i = 0; rc == SQLITE_OK && i < photo_ids.size(); ++i) {
+    const std::string& id = photo_ids[i];
     sqlite3_reset(insert_);
-    sqlite3_bind_text(insert_, 1, photo_id.data(), static_cast<int>(photo_id.size()), SQLITE_TRANSIENT);
-    rc = sqlite3_step(insert_);
+    sqlite3_bind_text(insert_, 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
+    rc = sqlite3_step(insert_) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db_);
     sqlite3_reset(insert_);
     sqlite3_clear_bindings(insert_);
-    if (rc == SQLITE_DONE) return true;
   }
+  if (rc == SQLITE_OK) return true;
   const std::string cause = sqlite3_errmsg(db_);
   if (is_damage(rc)) damaged_ = true;
   drop_staged();
@@ -288,11 +297,41 @@ bool DownloadRecord::stage_record(const std::string& photo_id) {
   return false;
 }
 
+void DownloadRecord::hold(const std::string& photo_id) {
+  if (held_set_.count(photo_id) != 0) return;
+  if (held_.empty()) held_since_ = std::chrono::steady_clock::now();
+  held_.push_back(photo_id);
+  held_set_.insert(photo_id);
+}
+
+bool DownloadRecord::stage_group() {
+  const std::vector<std::string> ids = held_;
+  group_staged_ = !ids.empty() && stage_ids(ids);
+  return group_staged_;
+}
+
+void DownloadRecord::drop_held() {
+  held_.clear();
+  held_set_.clear();
+}
+
+bool DownloadRecord::sync_log() {
+  if (db_ == nullptr) return false;
+  // The commit wrote the write-ahead log without waiting for the disk (synchronous=NORMAL);
+  // this puts it there.
+  sqlite3_file* log = nullptr;
+  if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK || log == nullptr ||
+      log->pMethods == nullptr)
+    return sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK;
+  return log->pMethods->xSync(log, SQLITE_SYNC_NORMAL) == SQLITE_OK;
+}
+
 bool DownloadRecord::commit_staged() {
   if (!staged_) return false;
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) {
     staged_ = false;
+    if (std::exchange(group_staged_, false)) drop_held();
     return true;
   }
   note_failure(sqlite3_errmsg(db_));
@@ -301,6 +340,7 @@ bool DownloadRecord::commit_staged() {
 }
 
 void DownloadRecord::drop_staged() {
+  group_staged_ = false;
   if (!staged_) return;
   staged_ = false;
   if (db_ != nullptr && !sqlite3_get_autocommit(db_))
@@ -335,6 +375,9 @@ int DownloadRecord::remove_records(const std::vector<std::string>& photo_ids) {
   return removed;
 }
 
-void DownloadRecord::close_record_store() { reset(); }
+void DownloadRecord::close_record_store() {
+  reset();
+  drop_held();
+}
 
 }  // namespace af

@@ -14,7 +14,9 @@
 // "not recorded" and drops appends, and says so in notices(). A file that is not a record
 // (another format, or damaged) is renamed with a suffix, never deleted, and a fresh record
 // is started in its place.
+#include <chrono>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -53,7 +55,7 @@ class DownloadRecord {
   // Opens (creating the table when the file lacks it). False when the file cannot be used;
   // the store then behaves as an empty record that keeps nothing.
   bool open_record_store(const std::string& path);
-  // Exact byte comparison over the whole record.
+  // Exact byte comparison over the whole record, held ids included.
   bool is_recorded(const std::string& photo_id) const;
   // Appends the id unless it is already recorded. False when nothing could be written.
   bool add_record(const std::string& photo_id);
@@ -64,6 +66,21 @@ class DownloadRecord {
   bool stage_record(const std::string& photo_id);
   bool commit_staged();
   void drop_staged();
+
+  // Appends in groups: hold() keeps the id of a photo whose file is durable in memory, where
+  // is_recorded already finds it; stage_group() prepares one append of every held id (the
+  // caller has flushed the photos' folder first), commit_staged() makes it part of the
+  // record, and sync_log() puts the commit on disk (outside any step: it waits for the
+  // disk). A kill or power cut before sync_log loses at most that group: its photos are
+  // fetched again by the next download with the record on.
+  void hold(const std::string& photo_id);
+  bool holds_any() const { return !held_.empty(); }
+  // When the first of the held ids was held (meaningful while holds_any()).
+  std::chrono::steady_clock::time_point held_since() const { return held_since_; }
+  bool stage_group();
+  bool sync_log();
+  // Forgets the held ids (their photos are fetched again by a later download).
+  void drop_held();
   // Removes these ids, in one transaction (a repair: their photos are fetched again). The
   // number removed, or -1 when the record could not be changed.
   int remove_records(const std::vector<std::string>& photo_ids);
@@ -78,10 +95,15 @@ class DownloadRecord {
   void note_failure(const std::string& cause);
   // A lookup or append met a damaged file: set it aside and start afresh.
   void recover_from_damage();
+  bool stage_ids(const std::vector<std::string>& photo_ids);
   std::string path_;
   std::vector<RecordNotice> notices_;
   mutable bool damaged_ = false;
   bool staged_ = false;
+  bool group_staged_ = false;      // the staged append is the held ids'
+  std::vector<std::string> held_;  // in the order held
+  std::unordered_set<std::string> held_set_;
+  std::chrono::steady_clock::time_point held_since_{};
   int appends_since_checkpoint_ = 0;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* lookup_ = nullptr;

@@ -152,6 +152,30 @@ TEST(RecordStore, AnIdIsKeptOnceAndIdsStayInAppendOrder) {
   EXPECT_EQ(stored_ids(path), (std::vector<std::string>{"30", "10", "20"}));
 }
 
+// Held ids count as recorded at once for the download that holds them; the file gains
+// them only with the group's commit, in one append, in the order held.
+TEST(RecordStore, AGroupIsFoundWhileHeldAndWrittenByItsCommit) {
+  TempFolder folder;
+  const std::string path = folder.file("1.dlr");
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  ASSERT_TRUE(record.add_record("1"));
+  for (const char* id : {"30", "10", "30", "20"}) record.hold(id);
+  EXPECT_TRUE(record.is_recorded("10") && record.is_recorded("30") && record.is_recorded("1"));
+  EXPECT_EQ(stored_ids(path), std::vector<std::string>{"1"});
+  ASSERT_TRUE(record.stage_group());
+  ASSERT_TRUE(record.commit_staged());
+  EXPECT_TRUE(record.sync_log());
+  EXPECT_FALSE(record.holds_any());
+  EXPECT_EQ(stored_ids(path), (std::vector<std::string>{"1", "30", "10", "20"}));
+  // A group closed without its commit is forgotten: its photos are fetched again.
+  record.hold("40");
+  record.close_record_store();
+  ASSERT_TRUE(record.open_record_store(path));
+  EXPECT_FALSE(record.is_recorded("40"));
+  EXPECT_EQ(integrity(path), "ok");
+}
+
 TEST(RecordStore, ComparisonIsExactBytes) {
   TempFolder folder;
   DownloadRecord record;

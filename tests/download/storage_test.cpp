@@ -358,11 +358,17 @@ TEST_P(FlushFailures, CountOnlyWhenDataMayBeLost) {
   } else {
     const int error = c.file_error != 0 ? c.file_error : c.folder_error;
     EXPECT_TRUE(recorded("7008", album).empty());
-    EXPECT_NE(view_.log().find(failure_line(PhotoEntry{album.photos[0].photo_id, "", "", "", "", "",
-                                                       album.photos[0].feed_id, "", ""}) +
-                               failure_cause_line(disk_error_cause(error))),
-              std::string::npos);
-    EXPECT_EQ(all_image_requests(), 1u);
+    if (c.file_error != 0) {
+      EXPECT_NE(view_.log().find(failure_line(PhotoEntry{album.photos[0].photo_id, "", "", "", "", "",
+                                                         album.photos[0].feed_id, "", ""}) +
+                                 failure_cause_line(disk_error_cause(error))),
+                std::string::npos);
+      EXPECT_EQ(all_image_requests(), 1u);
+    } else {
+      // The folder is flushed once for the group of photos in place, at the album's end
+      // here: none of them is recorded.
+      EXPECT_EQ(all_image_requests(), 3u);
+    }
     expect_stopped_by(save_.file("T/A3"), error);
   }
 }
@@ -478,7 +484,7 @@ TEST_F(StorageTest, APausedDownloadFinishesTheHeldWriteButPutsNothingInPlaceUnti
     placed += name.find(".part") == std::string::npos;
   EXPECT_EQ(placed, 1u);
   EXPECT_EQ(view_.event_count(), events);
-  EXPECT_EQ(recorded("7012", album).size(), 1u);
+  EXPECT_EQ(recorded("7012", album).size(), 0u);  // held for the record until it goes on
   downloader.continue_download();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
   EXPECT_EQ(files_under(save_.path()).size(), 4u);
