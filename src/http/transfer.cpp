@@ -146,37 +146,46 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* sel
   return size * count;
 }
 
-// Called after the connection is made, before the request goes out.
+// Holds the transfer where it is while its gate is paused (pass() sleeps on the gate's own
+// wake-up); the pause does not count against the timeouts. False when the gate ended.
+bool hold_while_paused(Exchange& ex) {
+  if (ex.group) {
+    // Another transfer of the group held the driver through a pause: that time does not
+    // count against this one either.
+    const auto held = ex.group->held_time() - ex.seen_held;
+    ex.seen_held += held;
+    ex.last_progress += held;
+    ex.paused_time += held;
+  }
+  if (!ex.gate) return true;
+  if (ex.gate->ended()) return false;
+  if (!ex.gate->paused()) return true;
+  const auto held = Clock::now();
+  if (!ex.gate->pass()) return false;
+  ex.last_progress = Clock::now();
+  ex.paused_time += ex.last_progress - held;
+  if (ex.group) {
+    ex.group->add_held(ex.last_progress - held);
+    ex.seen_held = ex.group->held_time();
+  }
+  return true;
+}
+
+// Called after the connection is made, right before the request goes out: a request whose
+// transfer began just before a pause waits here, so none goes out while paused.
 int on_connected(void* self, char*, char*, int, int) {
-  static_cast<Exchange*>(self)->last_progress = Clock::now();
+  auto* ex = static_cast<Exchange*>(self);
+  if (!hold_while_paused(*ex)) {
+    abort(*ex, FetchFailure::Ended);
+    return CURL_PREREQFUNC_ABORT;
+  }
+  ex->last_progress = Clock::now();
   return CURL_PREREQFUNC_OK;
 }
 
 int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, curl_off_t up) {
   auto* ex = static_cast<Exchange*>(self);
-  if (ex->group) {
-    // Another transfer of the group held the driver through a pause: that time does not
-    // count against this one either.
-    const auto held = ex->group->held_time() - ex->seen_held;
-    ex->seen_held += held;
-    ex->last_progress += held;
-    ex->paused_time += held;
-  }
-  if (ex->gate) {
-    if (ex->gate->ended()) return abort(*ex, FetchFailure::Ended);
-    if (ex->gate->paused()) {
-      // Hold the transfer where it is until the gate opens or ends (pass() sleeps on the
-      // gate's own wake-up); the pause does not count against the timeouts.
-      const auto held = Clock::now();
-      if (!ex->gate->pass()) return abort(*ex, FetchFailure::Ended);
-      ex->last_progress = Clock::now();
-      ex->paused_time += ex->last_progress - held;
-      if (ex->group) {
-        ex->group->add_held(ex->last_progress - held);
-        ex->seen_held = ex->group->held_time();
-      }
-    }
-  }
+  if (!hold_while_paused(*ex)) return abort(*ex, FetchFailure::Ended);
   auto now = Clock::now();
   // A trickle makes progress all the time; only the deadline ends it.
   if (ex->deadline_ms > 0 &&
