@@ -15,10 +15,6 @@
 //
 // The program's wall time includes its fixed waits before the photos (home page, album list:
 // about 1.2 s); its image phase does not.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "sample_service.h"
 
 namespace {
@@ -37,52 +34,16 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 50;  // the program's wait after each image request
 
-struct Figures {
-  bool ran = false;
-  int status = -1;
-  double wall = 0;    // seconds
-  double cpu = 0;     // user + system seconds
-  long peak_kib = 0;  // largest resident set
-  std::size_t files = 0;
-  double images = 0;  // the image phase, seconds (0: no image asked for)
+// A run's figures and its image phase, in seconds (0: no image asked for).
+struct Figures : afbench::Figures {
+  double images = 0;
 };
 
-// Runs `args` as a child, its output to `log`, and takes its figures.
 Figures run_child(const std::vector<std::string>& args, const std::string& log) {
-  Figures figures;
-  std::fflush(stdout);  // the child must not print what the bench has printed
-  const auto start = Clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::FILE* out = std::freopen(log.c_str(), "w", stdout);
-    std::FILE* err = std::freopen((log + ".err").c_str(), "w", stderr);
-    (void)out;
-    (void)err;
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (::wait4(child, &status, 0, &usage) != child) return figures;
-  figures.wall = std::chrono::duration<double>(Clock::now() - start).count();
-  figures.ran = WIFEXITED(status) && WEXITSTATUS(status) != 127;
-  figures.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  figures.cpu =
-      usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  figures.peak_kib = usage.ru_maxrss;
-  return figures;
+  return {afbench::run_child(args, log)};
 }
-
-std::size_t files_under(const std::string& root) {
-  std::size_t n = 0;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error))
-    if (it->is_regular_file() && it->path().filename().string()[0] != '.') ++n;
-  return n;
-}
+using afbench::files_under;
+using afbench::on_path;
 
 // From the first image request the service took up to the last, plus the way back of the
 // last answer and `after_last`.
@@ -96,10 +57,6 @@ double image_phase(const afsample::SampleService& service, int latency_ms, int a
   }
   if (!first) return 0;
   return std::chrono::duration<double>(last - *first).count() + (latency_ms + after_last_ms) / 1000.0;
-}
-
-bool on_path(const std::string& program) {
-  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 void print(const char* name, const Figures& f) {
