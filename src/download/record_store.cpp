@@ -305,8 +305,8 @@ void DownloadRecord::hold(const std::string& photo_id) {
 }
 
 bool DownloadRecord::stage_group() {
-  const std::vector<std::string> ids = held_;
-  group_staged_ = !ids.empty() && stage_ids(ids);
+  // stage_ids drops an earlier staging first (clearing group_staged_), never the held ids.
+  group_staged_ = !held_.empty() && stage_ids(held_);
   return group_staged_;
 }
 
