@@ -299,6 +299,7 @@ void SampleService::clear_requests() {
 }
 
 int SampleService::peak_in_flight() const { return impl_->peak_in_flight; }
+int SampleService::in_flight() const { return impl_->in_flight; }
 
 std::string SampleService::image_bytes(const std::string& pic_name) const {
   std::lock_guard lock(impl_->mutex);

@@ -209,6 +209,8 @@ class SampleService {
   // The most requests answered at once (the link's latency included) since the last
   // clear_requests() or reset().
   int peak_in_flight() const;
+  // The requests whose answers are being made now (a slow fault's among them).
+  int in_flight() const;
 
   // The image answer for a pic_name (what /large/<pic_name> sends when no fault applies).
   std::string image_bytes(const std::string& pic_name) const;

@@ -23,6 +23,7 @@
 #include "download/archive.h"
 #include "download/gallery.h"
 #include "download/naming.h"
+#include "support/bounded_wait.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
 
@@ -90,42 +91,26 @@ class CliProcess {
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    if (posix_spawn(&pid_, AF_CLI_PATH, &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+    pid_t pid = -1;
+    if (posix_spawn(&pid, AF_CLI_PATH, &actions, &attributes, argv.data(), environ) == 0)
+      child_ = aftest::Child::adopt(pid, "albumfetcher-cli");
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-  }
-  ~CliProcess() {
-    if (pid_ > 0 && !done_) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
   }
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
-  void send(int signal) { ::kill(pid_, signal); }
+  bool started() const { return child_.started(); }
+  void send(int signal) { child_.signal(signal); }
 
   // Waits for the child; a child still running after `timeout` is killed and reported
   // with exit_code -1 and signal SIGKILL.
   CliResult wait(std::chrono::seconds timeout = std::chrono::seconds(120)) {
     CliResult result;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const pid_t got = ::waitpid(pid_, &status, WNOHANG);
-      if (got == pid_) break;
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    done_ = true;
-    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    std::optional<int> status = child_.wait(timeout);
+    if (!status) status = child_.kill();
+    if (status && WIFEXITED(*status)) result.exit_code = WEXITSTATUS(*status);
+    if (status && WIFSIGNALED(*status)) result.signal = WTERMSIG(*status);
     result.out = read_file(out_path_);
     result.err = read_file(err_path_);
     return result;
@@ -134,8 +119,7 @@ class CliProcess {
  private:
   std::string out_path_;
   std::string err_path_;
-  pid_t pid_ = -1;
-  bool done_ = false;
+  aftest::Child child_;
 };
 
 class CliTest : public SampleServiceTest {

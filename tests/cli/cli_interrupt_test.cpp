@@ -9,6 +9,7 @@ namespace {
 
 using afsample::make_album;
 using afsample::make_user;
+using aftest::eventually;
 
 struct SignalCase {
   const char* name;
@@ -41,12 +42,7 @@ TEST_P(CliInterruptTest, SignalMidDownloadLeavesOnlyCompletePhotos) {
     return n;
   };
   // A photo is recorded before the next one is fetched: with four on disk, three are recorded.
-  bool started = false;
-  for (int i = 0; i < 6000 && !started; ++i) {
-    started = photos_on_disk() >= 4;
-    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(started) << "the download never got going";
+  ASSERT_TRUE(eventually([&] { return photos_on_disk() >= 4; })) << "the download never got going";
   child.send(GetParam().signal);
   const auto sent = std::chrono::steady_clock::now();
   const CliResult result = child.wait(std::chrono::seconds(60));
@@ -107,12 +103,8 @@ TEST_F(CliTest, SignalDuringTheHomePageFetchEndsAtOnce) {
   args.insert(args.end(), {"--save-dir", save_.path(), home(user)});
   CliProcess child(args, output_.path());
   ASSERT_TRUE(child.started());
-  bool asked = false;
-  for (int i = 0; i < 6000 && !asked; ++i) {
-    asked = !service().requests_to(user.path).empty();
-    if (!asked) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(asked) << "the home page was never asked for";
+  ASSERT_TRUE(eventually([&] { return !service().requests_to(user.path).empty(); }))
+      << "the home page was never asked for";
   child.send(SIGINT);
   const auto sent = std::chrono::steady_clock::now();
   const CliResult result = child.wait(std::chrono::seconds(60));

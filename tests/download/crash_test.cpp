@@ -5,11 +5,8 @@
 //
 // The killed download runs in a child process: this test program started again on the
 // disabled test below, which the parent enables through its command line.
-#include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <random>
@@ -18,8 +15,7 @@
 
 #include "download/record_store.h"
 #include "download_fixture.h"
-
-extern char** environ;
+#include "support/bounded_wait.h"
 
 namespace af {
 namespace {
@@ -105,42 +101,19 @@ class DownloadCrashTest : public DownloadTest {
     return n;
   }
 
-  pid_t start_child() {
-    std::vector<std::string> variables;
-    for (char** e = environ; *e; ++e) variables.emplace_back(*e);
+  aftest::Child start_child() {
     std::string albums;
     for (const auto& album : user_.albums)
       albums += album.album_id + " " + std::to_string(album.photos.size()) + " " + album.caption + "\n";
-    variables.push_back("AF_CRASH_PROGRAM=" + program_.path());
-    variables.push_back("AF_CRASH_SAVE=" + save_.path());
-    variables.push_back("AF_CRASH_BASE=" + base());
-    variables.push_back("AF_CRASH_UID=" + user_.uid);
-    variables.push_back("AF_CRASH_ALBUMS=" + albums);
-    variables.push_back("AF_CRASH_WAIT_MS=20");
-    std::vector<char*> envp;
-    for (auto& v : variables) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    std::string exe = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=DISABLED_CrashChild.Run";
-    std::string disabled = "--gtest_also_run_disabled_tests";
-    char* argv[] = {exe.data(), filter.data(), disabled.data(), nullptr};
-    int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_t child = ::fork();
-    if (child == 0) {
-      ::dup2(null_fd, 1);
-      ::dup2(null_fd, 2);
-      ::execve(exe.c_str(), argv, envp.data());
-      ::_exit(127);
-    }
-    ::close(null_fd);
-    return child;
+    return aftest::Child::exec(
+        {aftest::this_program(), "--gtest_filter=DISABLED_CrashChild.Run", "--gtest_also_run_disabled_tests"},
+        aftest::environment_with({"AF_CRASH_PROGRAM=" + program_.path(), "AF_CRASH_SAVE=" + save_.path(),
+                                  "AF_CRASH_BASE=" + base(), "AF_CRASH_UID=" + user_.uid,
+                                  "AF_CRASH_ALBUMS=" + albums, "AF_CRASH_WAIT_MS=20"}));
   }
 
-  static void kill_child(pid_t child) {
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended first";
+  static void kill_child(aftest::Child& child) {
+    EXPECT_TRUE(aftest::killed_by(child.kill(), SIGKILL)) << "the child ended first";
   }
 
   // What every kill must leave, and the second run that completes the albums.
@@ -198,21 +171,21 @@ class DownloadCrashTest : public DownloadTest {
 };
 
 TEST_F(DownloadCrashTest, KilledAfterTheFirstPhoto) {
-  pid_t child = start_child();
+  auto child = start_child();
   ASSERT_TRUE(eventually([&] { return photos_written() >= 1; }));
   kill_child(child);
   check_after_kill_and_complete();
 }
 
 TEST_F(DownloadCrashTest, KilledInTheMiddleOfTheFirstAlbum) {
-  pid_t child = start_child();
+  auto child = start_child();
   ASSERT_TRUE(eventually([&] { return photos_written() >= 12; }));
   kill_child(child);
   check_after_kill_and_complete();
 }
 
 TEST_F(DownloadCrashTest, KilledInTheSecondAlbum) {
-  pid_t child = start_child();
+  auto child = start_child();
   ASSERT_TRUE(eventually([&] { return photos_written() >= 31; }));
   kill_child(child);
   check_after_kill_and_complete();
@@ -226,20 +199,23 @@ TEST_F(DownloadCrashTest, KilledWhileAnImageIsInFlight) {
   slow.times = 1;
   slow.delay = std::chrono::milliseconds(3000);
   service().add_fault(slow);
-  pid_t child = start_child();
+  auto child = start_child();
   ASSERT_TRUE(eventually([&] { return image_requests(slow_photo) == 1; }));
   kill_child(child);
   check_after_kill_and_complete();
   EXPECT_EQ(image_requests(slow_photo), 2u);
 }
 
-// Kills at moments no poll chooses: somewhere between photos, writes and appends.
+// Kills at moments no poll chooses: somewhere between photos, writes and appends, a
+// drawn number of image requests and a drawn part of a photo's time after the start.
 TEST_F(DownloadCrashTest, KilledAtArbitraryMoments) {
-  const int drawn_ms = static_cast<int>(std::random_device{}() % 400);
-  for (int delay_ms : {37, 151, drawn_ms}) {
-    SCOPED_TRACE("killed " + std::to_string(delay_ms) + " ms after the second image request");
-    pid_t child = start_child();
-    ASSERT_TRUE(eventually([&] { return all_image_requests() >= 2; }));
+  std::mt19937 draw(std::random_device{}());
+  const std::size_t drawn_requests = 2 + draw() % 40;
+  const int drawn_ms = static_cast<int>(draw() % 100);
+  for (const auto& [requests, delay_ms] : std::vector<std::pair<std::size_t, int>>{{2, 37}, {9, 83}, {drawn_requests, drawn_ms}}) {
+    SCOPED_TRACE("killed " + std::to_string(delay_ms) + " ms after image request " + std::to_string(requests));
+    auto child = start_child();
+    ASSERT_TRUE(aftest::eventually([&] { return all_image_requests() >= requests; })) << "image requests";
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     kill_child(child);
     check_after_kill_and_complete();

@@ -19,6 +19,7 @@
 #include "download/naming.h"
 #include "download/record_store.h"
 #include "recording_view.h"
+#include "support/bounded_wait.h"
 #include "support/sample_service_env.h"
 #include "temp_folder.h"
 #include "util/codepage.h"
@@ -104,14 +105,41 @@ class DownloadTest : public aftest::SampleServiceTest {
     return n;
   }
 
-  // Polls `condition` for up to 30 s.
+  // A pause held for a short span, then continued. Neither what the view shows nor
+  // `on_disk` (the save folder's and the program directory's files unless given) may change
+  // within it; the requests the service took up are read afterwards by their times:
+  // expect_no_request_while_paused().
+  struct PausedSpan {
+    std::chrono::steady_clock::time_point from, to;
+  };
+  template <class OnDisk>
+  PausedSpan pause_then_continue(Downloader& downloader, OnDisk on_disk) {
+    downloader.pause_download();
+    PausedSpan span{std::chrono::steady_clock::now(), {}};
+    const std::size_t events = view_.event_count();
+    const auto at_pause = on_disk();
+    // Five photos' time at the tests' pacing, and every answer under way delivered to the
+    // paused lanes: a pause that held nothing would show.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(eventually([&] { return service().in_flight() == 0; })) << "the answers under way";
+    EXPECT_EQ(downloader.state(), DownloadState::Paused);
+    EXPECT_EQ(view_.event_count(), events) << "shown while paused";
+    EXPECT_TRUE(on_disk() == at_pause) << "written while paused";
+    span.to = std::chrono::steady_clock::now();
+    downloader.continue_download();
+    return span;
+  }
+  PausedSpan pause_then_continue(Downloader& downloader) {
+    return pause_then_continue(downloader, [&] { return std::make_pair(files_under(save_.path()), files_under(program_.path())); });
+  }
+  void expect_no_request_while_paused(const PausedSpan& span) {
+    for (const auto& r : service().requests())
+      EXPECT_FALSE(r.at > span.from && r.at < span.to) << "asked while paused: " << r.target;
+  }
+
   template <class Condition>
   static bool eventually(Condition condition) {
-    for (int i = 0; i < 3000; ++i) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
+    return aftest::eventually(condition);
   }
 
   TempFolder program_;

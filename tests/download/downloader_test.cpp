@@ -598,27 +598,22 @@ TEST_F(DownloadTest, PauseDuringTheRetryWaitRequestsNothingUntilContinue) {
   service().add_fault(empty_once);
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
-  o.pacing.empty_page_retry = std::chrono::milliseconds(2000);
-  // The pause outlasts the give-up limit: whether it holds the empty answer in flight or
-  // the wait after it, the album keeps its tries.
+  o.pacing.empty_page_retry = std::chrono::milliseconds(300);
   o.pacing.album_give_up = std::chrono::milliseconds(3000);
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start(view_.request("6001", G("T"))));
   ASSERT_TRUE(eventually([&] { return service().requests_to("/photos/get_all").size() == 1; }));
-  downloader.pause_download();
-  EXPECT_EQ(downloader.state(), DownloadState::Paused);
-  EXPECT_EQ(view_.states().back(), DownloadState::Paused);
-  const std::size_t events = view_.event_count();
-  std::this_thread::sleep_for(std::chrono::milliseconds(4500));  // twice the wait and more
-  EXPECT_EQ(service().requests().size(), 1u);
-  EXPECT_EQ(view_.event_count(), events);
-  EXPECT_FALSE(downloader.wait_for_worker(std::chrono::milliseconds(0)));
-
-  downloader.continue_download();
+  const PausedSpan paused = pause_then_continue(downloader);
   EXPECT_EQ(downloader.state(), DownloadState::Running);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
+  expect_no_request_while_paused(paused);
+  // The wait's clock stood still while paused: the retry came its whole wait after the
+  // empty answer, the pause not counted in it.
+  const auto lists = service().requests_to("/photos/get_all");
+  ASSERT_GE(lists.size(), 2u);
+  EXPECT_GE(lists[1].at - lists[0].at, o.pacing.empty_page_retry + (paused.to - paused.from));
   std::size_t first_page = 0;
-  for (const auto& r : service().requests_to("/photos/get_all"))
+  for (const auto& r : lists)
     if (r.query.find("&page=1&") != std::string::npos) ++first_page;
   EXPECT_EQ(first_page, 2u);
   EXPECT_EQ(files_under(save_.path()).size(), 3u);
@@ -637,16 +632,9 @@ TEST_F(DownloadTest, PauseHoldsEverythingAndContinueCompletes) {
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start(view_.request("6002", G("T"))));
   ASSERT_TRUE(eventually([&] { return all_image_requests() >= 3; }));
-  downloader.pause_download();
-  const std::size_t events = view_.event_count();
-  const std::size_t requests = service().requests().size();
-  const auto files = files_under(program_.path()).size() + files_under(save_.path()).size();
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  EXPECT_EQ(view_.event_count(), events);
-  EXPECT_EQ(service().requests().size(), requests);
-  EXPECT_EQ(files_under(program_.path()).size() + files_under(save_.path()).size(), files);
-  downloader.continue_download();
+  const PausedSpan paused = pause_then_continue(downloader);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
+  expect_no_request_while_paused(paused);
   EXPECT_EQ(files_under(save_.file("T/A40")).size(), 40u);
   EXPECT_EQ(all_image_requests(), 40u);
 }
@@ -665,7 +653,6 @@ TEST_F(DownloadTest, EndWhileASlowImageIsInFlight) {
   Downloader downloader(view_, options());
   ASSERT_TRUE(downloader.start(view_.request("6003", G("T"))));
   ASSERT_TRUE(eventually([&] { return image_requests(photos[2]) == 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
   const auto started = std::chrono::steady_clock::now();
   downloader.end_download();
@@ -710,7 +697,6 @@ TEST_F(DownloadTest, PauseThenEnd) {
             (std::vector<DownloadState>{DownloadState::Running, DownloadState::Paused, DownloadState::Idle}));
   const std::size_t events = view_.event_count();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(10)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(view_.event_count(), events);
   EXPECT_EQ(service().requests().size(), requests);
   EXPECT_EQ(files_under(save_.path()).size(), files);

@@ -340,8 +340,8 @@ TEST_F(ImageAnswerTest, EndDuringARateLimitWait) {
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start(view_.request("7821", G("T"))));
   const auto& photos = user.albums[0].photos;
-  ASSERT_TRUE(eventually([&] { return image_requests(photos[1]) == 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The refusal is answered: the worker is in its wait, or about to be.
+  ASSERT_TRUE(eventually([&] { return image_requests(photos[1]) == 1 && service().in_flight() == 0; }));
   downloader.end_download();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(8)));
   EXPECT_EQ(image_requests(photos[1]), 1u);

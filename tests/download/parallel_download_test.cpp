@@ -313,7 +313,6 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   downloader.end_download();
   const std::size_t events = view_.event_count();
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(10)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(view_.event_count(), events);
 
   // Only the photos before the slow one: nothing half-written, nothing out of turn.
@@ -351,17 +350,10 @@ TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown
   ASSERT_TRUE(downloader.start(view_.request("7104", G("T"), {.jobs = 4})));
   // Every lane is inside a slow answer: none is about to ask for the next photo.
   ASSERT_TRUE(eventually([&] { return image_requests(photos[6]) == 1; }));
-  downloader.pause_download();
-  const std::size_t events = view_.event_count();
-  const std::size_t requests = service().requests().size();
-  const auto files = files_under(save_.path()).size();
-  // The slow answers arrive meanwhile; none of them is shown, written or followed.
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  EXPECT_EQ(view_.event_count(), events);
-  EXPECT_EQ(service().requests().size(), requests);
-  EXPECT_EQ(files_under(save_.path()).size(), files);
-  downloader.continue_download();
+  // The slow answers arrive while paused: none of them is shown, written or followed.
+  const PausedSpan paused = pause_then_continue(downloader);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30)));
+  expect_no_request_while_paused(paused);
   EXPECT_EQ(files_under(save_.path()).size(), 30u);
   EXPECT_EQ(all_image_requests(), 30u);
   EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});

@@ -10,6 +10,7 @@
 
 #include "download/photo_saver.h"
 #include "service/photo_list.h"
+#include "support/bounded_wait.h"
 #include "temp_folder.h"
 #include "util/codepage.h"
 
@@ -159,31 +160,25 @@ TEST(RemoveTemporaryFiles, RemovesOnlyTheDownloadsOwn) {
 // is gone leaves only leftovers.
 TEST(RemoveTemporaryFiles, LeavesThoseOfAnotherRunningProcess) {
   TempFolder folder;
-  const pid_t live = ::fork();
-  ASSERT_GE(live, 0);
-  if (live == 0) {
-    ::pause();  // until killed below
-    ::_exit(0);
-  }
-  const pid_t dead = ::fork();
-  ASSERT_GE(dead, 0);
-  if (dead == 0) ::_exit(0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(dead, &status, 0), dead);  // reaped: the id names no process now
+  auto live = aftest::Child::bare([] { ::pause(); });  // until killed below
+  auto dead = aftest::Child::bare([] {});
+  const pid_t dead_pid = dead.pid();
+  // Reaped: its id names no process now.
+  ASSERT_TRUE(aftest::exited_with(dead.wait(), 0)) << "the child that only exits";
 
   const auto named = [&](pid_t pid) {
     return ".albumfetcher-" + std::to_string(pid) + "-7.part";
   };
-  testing::write_file(folder.file(named(live)), "the other download's photo");
-  testing::write_file(folder.file(named(dead)), "a leftover");
+  testing::write_file(folder.file(named(live.pid())), "the other download's photo");
+  testing::write_file(folder.file(named(dead_pid)), "a leftover");
   testing::write_file(temporary_photo_path(folder.path(), 3), "our own leftover");
   remove_temporary_files(folder.path());
   const auto names = names_in(folder.path());
 
-  ::kill(live, SIGKILL);
-  ::waitpid(live, &status, 0);
-  EXPECT_EQ(names, std::vector<std::string>{named(live)});
-  EXPECT_EQ(read_file(folder.file(named(live))), "the other download's photo");
+  const std::string live_name = named(live.pid());
+  ASSERT_TRUE(aftest::killed_by(live.kill(), SIGKILL)) << "the waiting child";
+  EXPECT_EQ(names, std::vector<std::string>{live_name});
+  EXPECT_EQ(read_file(folder.file(live_name)), "the other download's photo");
   // Once that process is gone, its file is a leftover too.
   remove_temporary_files(folder.path());
   EXPECT_TRUE(names_in(folder.path()).empty());

@@ -1,17 +1,20 @@
 #include "download/record_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/paths.h"
+#include "support/bounded_wait.h"
 #include "temp_folder.h"
 #include "util/codepage.h"
 
@@ -375,33 +378,27 @@ TEST(RecordStore, MissingFileAtOpenIsMadeAnew) {
 }
 
 // A process killed while it appends leaves a file that opens, passes SQLite's integrity
-// check and holds an unbroken prefix of what was appended.
+// check and holds an unbroken prefix of what was appended. The appender is this program
+// started again, alone, as the child below.
 TEST(RecordStore, KilledWhileAppendingLeavesAReadableRecord) {
   TempFolder folder;
   const std::string path = folder.file("1.dlr");
   ASSERT_TRUE(DownloadRecord::create_record_store(path));
   for (int round = 0; round < 3; ++round) {
     int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(ready[0]);
-      DownloadRecord record;
-      if (!record.open_record_store(path)) ::_exit(2);
-      for (int i = 0;; ++i) {
-        record.add_record(std::to_string(round * 1000000 + i));
-        if (i == 50) (void)!::write(ready[1], "x", 1);
-      }
-    }
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    ::fcntl(ready[1], F_SETFD, 0);  // the child's end survives its exec
+    auto child = aftest::Child::exec(
+        {aftest::this_program(), "--gtest_filter=DISABLED_RecordStoreChild.AppendsUntilKilled",
+         "--gtest_also_run_disabled_tests"},
+        aftest::environment_with({"AF_RECORD_PATH=" + path, "AF_RECORD_ROUND=" + std::to_string(round),
+                                  "AF_RECORD_READY_FD=" + std::to_string(ready[1])}));
     ::close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    const bool signalled = child.read_signal(ready[0]);
     ::close(ready[0]);
-    ::usleep(1000 * (round * 7 % 5));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(signalled) << "the appending child never reported 51 appends";
+    ::usleep(1000 * (round * 7 % 5));  // killed at a varying moment after that
+    ASSERT_TRUE(aftest::killed_by(child.kill(), SIGKILL)) << "the appending child ended by itself";
 
     EXPECT_EQ(integrity(path), "ok");
     DownloadRecord record;
@@ -414,6 +411,22 @@ TEST(RecordStore, KilledWhileAppendingLeavesAReadableRecord) {
         ++this_round;
       }
     EXPECT_GE(this_round, 51u);
+  }
+}
+
+// The appender of the test above, run only as its child.
+TEST(DISABLED_RecordStoreChild, AppendsUntilKilled) {
+  const char* path = std::getenv("AF_RECORD_PATH");
+  const char* round_text = std::getenv("AF_RECORD_ROUND");
+  const char* fd_text = std::getenv("AF_RECORD_READY_FD");
+  ASSERT_TRUE(path && round_text && fd_text);
+  const int round = std::atoi(round_text);
+  const int ready = std::atoi(fd_text);
+  DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(path));
+  for (int i = 0;; ++i) {
+    record.add_record(std::to_string(round * 1000000 + i));
+    if (i == 50) (void)!::write(ready, "x", 1);
   }
 }
 

@@ -476,17 +476,19 @@ TEST_F(StorageTest, APausedDownloadFinishesTheHeldWriteButPutsNothingInPlaceUnti
   ASSERT_TRUE(downloader.start(view_.request("7012", G("T"))));
   ASSERT_TRUE(held.wait_until_holding());
   downloader.pause_download();
-  const std::size_t events = view_.event_count();
   held.release();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  std::size_t placed = 0;
-  for (const auto& [name, bytes] : files_under(save_.path()))
-    placed += name.find(".part") == std::string::npos;
-  EXPECT_EQ(placed, 1u);
-  EXPECT_EQ(view_.event_count(), events);
-  EXPECT_EQ(recorded("7012", album).size(), 0u);  // held for the record until it goes on
-  downloader.continue_download();
+  // The released write ends in its temporary file; nothing is put in place or recorded
+  // (held for the record until it goes on) before continue.
+  const auto placed = [&] {
+    std::size_t n = 0;
+    for (const auto& [name, bytes] : files_under(save_.path())) n += name.find(".part") == std::string::npos;
+    return std::make_pair(n, recorded("7012", album).size());
+  };
+  ASSERT_TRUE(eventually([&] { return held.written() == 2; })) << "the held write's end";
+  EXPECT_EQ(placed(), std::make_pair(std::size_t{1}, std::size_t{0}));
+  const PausedSpan paused = pause_then_continue(downloader, placed);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
+  expect_no_request_while_paused(paused);
   EXPECT_EQ(files_under(save_.path()).size(), 4u);
   EXPECT_EQ(recorded("7012", album).size(), 4u);
 }

@@ -24,7 +24,11 @@ class HeldWrites {
                             changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; });
                             holding_ = false;
                           }
-                          return ::write(fd, data, size);
+                          lock.unlock();
+                          const long done = ::write(fd, data, size);
+                          lock.lock();
+                          ++written_;
+                          return done;
                         },
                         {},
                         {}});
@@ -41,6 +45,11 @@ class HeldWrites {
     std::lock_guard lock(mutex_);
     return holding_;
   }
+  // Writes that have returned.
+  int written() {
+    std::lock_guard lock(mutex_);
+    return written_;
+  }
   void release() {
     std::lock_guard lock(mutex_);
     released_ = true;
@@ -52,6 +61,7 @@ class HeldWrites {
   std::condition_variable changed_;
   int from_;
   int writes_ = 0;
+  int written_ = 0;
   bool holding_ = false;
   bool released_ = false;
 };
