@@ -57,10 +57,11 @@ class CliAsNobodyTest : public CliStorageTest {
     ::chmod(save_.path().c_str(), 0777);
     ::chmod(program_.path().c_str(), 0777);
   }
-  // Runs the program as nobody with base_args(), then `args`; the exit status.
+  // Runs the program as nobody with base_args(), then `args`; the exit status (124 when it
+  // was still running after two minutes).
   int run_as_nobody(const std::vector<std::string>& args, std::string& err) {
     std::string command =
-        "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(AF_CLI_PATH);
+        "timeout -k 10 120 /usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(AF_CLI_PATH);
     std::vector<std::string> all = base_args();
     all.insert(all.end(), args.begin(), args.end());
     for (const auto& arg : all) command += " '" + arg + "'";

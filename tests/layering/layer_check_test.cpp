@@ -9,6 +9,8 @@
 #include <fstream>
 #include <map>
 #include <ostream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,33 @@ TEST(WithoutComments, BlanksCommentsAndKeepsLiterals) {
       {"r = R\"x(// )\" /* )x\"; // y", "r = R\"x(// )\" /* )x\";     "},
   };
   for (const Case& c : cases) EXPECT_EQ(af::layering::without_comments(c.text), c.expected) << c.text;
+}
+
+// Tests wait for what the code does, with a bound: a fixed sleep of more than 100 ms in a
+// test (a literal duration given to sleep_for, usleep or QTest::qWait) is a proof by waiting.
+TEST(TestRules, NoTestSleepsLongerThan100Milliseconds) {
+  const fs::path tests = fs::path(AF_SOURCE_DIR) / "tests";
+  const std::regex sleep(
+      R"((sleep_for|usleep|qWait)\s*\(\s*(?:std::chrono::)?(milliseconds|seconds)?\s*\(?\s*(\d+)\s*(ms|s)?)");
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(tests)) {
+    const auto ext = entry.path().extension();
+    if (ext != ".cpp" && ext != ".h") continue;
+    ++files;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string code = af::layering::without_comments(text.str());
+    for (std::sregex_iterator it(code.begin(), code.end(), sleep), end; it != end; ++it) {
+      const auto& m = *it;
+      long long ms = std::stoll(m[3].str());
+      if (m[1] == "usleep") ms /= 1000;
+      if (m[2] == "seconds" || m[4] == "s") ms *= 1000;
+      const auto line = std::count(code.begin(), code.begin() + m.position(0), '\n') + 1;
+      EXPECT_LE(ms, 100) << fs::relative(entry.path(), tests).string() << ":" << line << ": " << m.str(0);
+    }
+  }
+  EXPECT_GT(files, 50u);
 }
 
 }  // namespace
