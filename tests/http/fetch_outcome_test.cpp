@@ -18,6 +18,7 @@
 #include "http/rate_limit.h"
 #include "http/raw_server.h"
 #include "http/transfer_group.h"
+#include "support/bounded_wait.h"
 #include "util/codepage.h"
 
 namespace af {
@@ -28,16 +29,6 @@ using aftest::ok;
 using aftest::RawRequest;
 using aftest::RawServer;
 using std::chrono::milliseconds;
-
-// A port on which nothing listens: bound and closed again.
-std::string refusing_base() {
-  int port = 0;
-  {
-    RawServer probe([](const RawRequest&) { return ok(""); });
-    port = probe.port();
-  }
-  return "http://127.0.0.1:" + std::to_string(port);
-}
 
 Response page_outcome(const std::string& address, long deadline_ms = kDefaultRequestDeadlineMs) {
   PageRequest request;
@@ -71,7 +62,7 @@ class FetchCauseTest : public ::testing::TestWithParam<CauseCase> {
 TEST_P(FetchCauseTest, BothTransportsNameTheCause) {
   const CauseCase& c = GetParam();
   if (c.answer.empty()) {
-    const std::string base = refusing_base();
+    const std::string base = aftest::closed_base();
     EXPECT_EQ(page_outcome(base + "/x").failure, c.failure);
     EXPECT_EQ(timed_outcome(base + "/x").failure, c.failure);
     TransferGroup group(2);
@@ -136,6 +127,7 @@ GroupRound send_together(TransferGroup& group, std::vector<std::unique_ptr<Reque
       objects[i]->set_group(&group);
       TimedRequest request;
       request.request_object = objects[i].get();
+      request.timeout_seconds = -1;  // the objects' own
       request.gate = gate;
       round.outcomes[i] = fetch_page_timed(address, request);
       round.bodies[i] = round.outcomes[i].body;
@@ -183,15 +175,17 @@ TEST(TransferGroupTest, APauseLongerThanTheTimeoutsFailsNoTransfer) {
   std::atomic<bool> paused{false};
   RawServer server([&](const RawRequest&) {
     ++arrived;
-    while (!paused) std::this_thread::sleep_for(milliseconds(5));
+    aftest::eventually([&] { return paused.load(); });
     return ok(std::string(64 * 1024, 'x'));
   });
   DownloadControl control;
   std::thread resume([&] {
-    while (arrived < 3) std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] { return arrived >= 3; })) << "three requests under way";
     control.pause();
     paused = true;
-    std::this_thread::sleep_for(milliseconds(900));
+    // Held past the deadline (and so past the timeouts): a transfer with the same deadline
+    // that no pause holds has ended by now.
+    EXPECT_TRUE(aftest::deadline_passed(600)) << "a fetch with the same deadline to end at it";
     control.resume();
   });
   TransferGroup group(3);
@@ -199,22 +193,9 @@ TEST(TransferGroupTest, APauseLongerThanTheTimeoutsFailsNoTransfer) {
   for (int i = 0; i < 3; ++i) {
     objects.push_back(std::make_unique<RequestObject>());
     objects.back()->set_timeouts(300, 300, 300, 300);
+    objects.back()->set_deadline(600);
   }
-  GroupRound answers;
-  answers.bodies.resize(3);
-  answers.outcomes.resize(3);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < 3; ++i)
-    threads.emplace_back([&, i] {
-      objects[i]->set_group(&group);
-      objects[i]->set_gate(&control);
-      objects[i]->set_deadline(600);
-      objects[i]->open("GET", server.base() + "/p", false);
-      objects[i]->send("");
-      answers.outcomes[i] = objects[i]->outcome();
-      answers.bodies[i] = objects[i]->response_body();
-    });
-  for (auto& t : threads) t.join();
+  const GroupRound answers = send_together(group, objects, server.base() + "/p", &control);
   resume.join();
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(answers.outcomes[i].failure, FetchFailure::None) << answers.outcomes[i].detail;
@@ -230,7 +211,7 @@ TEST(TransferGroupTest, AnEndAbortsEveryTransferInFlight) {
   });
   DownloadControl control;
   std::thread ender([&] {
-    while (arrived < 3) std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] { return arrived >= 3; })) << "three requests under way";
     control.end();
   });
   TransferGroup group(3);
@@ -249,7 +230,10 @@ TEST(FetchOutcomeTest, PauseDoesNotCountAgainstTheDeadline) {
   DownloadControl control;
   control.pause();
   std::thread resume([&] {
-    std::this_thread::sleep_for(milliseconds(400));
+    // Held past its deadline: a fetch with the same deadline that no pause holds has ended,
+    // and the held one has not gone out.
+    EXPECT_TRUE(aftest::deadline_passed(200)) << "a fetch with the same deadline to end at it";
+    EXPECT_TRUE(server.requests().empty());
     control.resume();
   });
   PageRequest request;

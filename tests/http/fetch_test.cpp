@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "core/gate.h"
 #include "http/cookie_store.h"
 #include "http/raw_server.h"
+#include "support/bounded_wait.h"
 
 namespace af {
 namespace {
@@ -31,11 +33,6 @@ class FetchTest : public ::testing::Test {
   void SetUp() override { CookieStore::instance().clear(); }
   void TearDown() override { CookieStore::instance().clear(); }
 };
-
-int closed_port() {
-  RawServer server([](const RawRequest&) { return ok(""); });
-  return server.port();  // nothing listens once the server is gone
-}
 
 // ----------------------------------------------------------------------------------------
 // What goes on the wire
@@ -324,7 +321,7 @@ TEST_F(FetchTest, EmptyBodyIsEmptyResult) {
 }
 
 TEST_F(FetchTest, UnreachablePortGivesNothing) {
-  std::string address = "http://127.0.0.1:" + std::to_string(closed_port()) + "/";
+  std::string address = aftest::closed_base() + "/";
   for (const Response& response : {fetch_page(address), fetch_page_timed(address)}) {
     EXPECT_EQ(response.body, "");
     EXPECT_EQ(response.status, 0);
@@ -441,7 +438,7 @@ TEST_F(FetchTest, EndedGateAbortsAStalledTransfer) {
   RawServer server([](const RawRequest&) { return aftest::kStall; });
   DownloadControl control;
   std::thread ender([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(aftest::eventually([&] { return !server.requests().empty(); })) << "the request under way";
     control.end();
   });
   PageRequest page;
@@ -452,36 +449,39 @@ TEST_F(FetchTest, EndedGateAbortsAStalledTransfer) {
   ender.join();
 }
 
+// A paused gate holds the fetch before its request: one sent without a gate after it is
+// answered first. Continued, the held request goes out; ended, it never does.
 TEST_F(FetchTest, PausedGateHoldsTheTransferUntilContinue) {
-  RawServer server([](const RawRequest&) { return ok("held"); });
-  DownloadControl control;
-  control.pause();
-  std::atomic<bool> done{false};
-  std::string body;
-  std::thread fetcher([&] {
-    TimedRequest timed;
-    timed.gate = &control;
-    body = fetch_page_timed(server.base() + "/", timed).body;
-    done = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(done);
-  EXPECT_TRUE(server.requests().empty());
-  control.resume();
-  fetcher.join();
-  EXPECT_EQ(body, "held");
-
-  // Ended while paused: nothing is fetched.
-  control.pause();
-  std::thread ender([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    control.end();
-  });
-  PageRequest page;
-  page.gate = &control;
-  EXPECT_EQ(fetch_page(server.base() + "/", page).body, "");
-  ender.join();
-  EXPECT_EQ(server.requests().size(), 1u);
+  for (const bool timed : {false, true})
+    for (const bool resume : {true, false}) {
+      SCOPED_TRACE(std::string(timed ? "timed, " : "page, ") + (resume ? "continued" : "ended"));
+      RawServer server([](const RawRequest& r) { return ok(r.request_line()); });
+      DownloadControl control;
+      control.pause();
+      TimedRequest timed_request;
+      PageRequest page_request;
+      timed_request.gate = page_request.gate = &control;
+      std::atomic<bool> started{false}, done{false};
+      std::string body = "none";
+      std::thread fetcher([&] {
+        started = true;
+        const std::string held = server.base() + "/held";
+        body = (timed ? fetch_page_timed(held, timed_request) : fetch_page(held, page_request)).body;
+        done = true;
+      });
+      EXPECT_TRUE(aftest::eventually([&] { return started.load(); })) << "the held fetch to start";
+      EXPECT_EQ(fetch_page(server.base() + "/free").body, "GET /free HTTP/1.1");
+      EXPECT_FALSE(done);
+      EXPECT_EQ(server.requests().size(), 1u);
+      if (resume)
+        control.resume();
+      else
+        control.end();
+      ASSERT_TRUE(aftest::eventually([&] { return done.load(); })) << "the held fetch to return";
+      fetcher.join();
+      EXPECT_EQ(body, resume ? "GET /held HTTP/1.1" : "");
+      EXPECT_EQ(server.requests().size(), resume ? 2u : 1u);
+    }
 }
 
 // ----------------------------------------------------------------------------------------
@@ -511,7 +511,7 @@ TEST_F(TlsTest, TimedTransportIgnoresCertificateErrorsPageFetchDoesNot) {
   server.Get("/secure", [](const httplib::Request&, httplib::Response& res) { res.set_content("secret", "text/plain"); });
   int port = server.bind_to_any_port("127.0.0.1");
   std::thread runner([&] { server.listen_after_bind(); });
-  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(aftest::eventually([&] { return server.is_running(); })) << "the TLS server to listen";
   std::string address = "https://127.0.0.1:" + std::to_string(port) + "/secure";
 
   Response response = fetch_page_timed(address);

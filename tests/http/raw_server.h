@@ -2,6 +2,7 @@
 // A tiny HTTP/1.1 server on 127.0.0.1 (port 0) for the transport tests: it keeps every
 // request exactly as it arrived on the wire and answers with bytes the test writes itself,
 // so request lines, header order and odd answers (huge header blocks, stalls) can be seen.
+// The pauses of a stall and a trickle are the server's own, each ended by its stop.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "http/fetch.h"
 
 namespace aftest {
 
@@ -195,5 +198,20 @@ class RawServer {
   std::mutex mutex_;
   std::vector<RawRequest> requests_;
 };
+
+// The base address of a port on 127.0.0.1 on which nothing listens: bound and closed again.
+inline std::string closed_base() {
+  return RawServer([](const RawRequest&) { return ok(""); }).base();
+}
+
+// Lets a deadline of `deadline_ms` pass as a transfer measures it on this machine: a fetch
+// with that deadline and no gate, of an answer that trickles for ever, ends at the deadline.
+// True when it did; a transfer held since before the call has been held longer.
+inline bool deadline_passed(long deadline_ms) {
+  RawServer trickle([](const RawRequest&) { return kTrickle; });
+  af::PageRequest request;
+  request.deadline_ms = deadline_ms;
+  return af::fetch_page(trickle.base() + "/witness", request).failure == af::FetchFailure::Deadline;
+}
 
 }  // namespace aftest

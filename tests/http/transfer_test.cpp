@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -12,6 +12,7 @@
 #include "http/curl_handles.h"
 #include "http/fetch.h"
 #include "http/raw_server.h"
+#include "support/bounded_wait.h"
 
 namespace af::wire {
 namespace {
@@ -83,15 +84,9 @@ class TransferEndTest : public ::testing::TestWithParam<EndCase> {};
 
 TEST_P(TransferEndTest, BothDriversEndTheExchangeAlike) {
   const EndCase& c = GetParam();
-  std::string address;
-  int closed_port = 0;
-  {
-    RawServer probe([](const RawRequest&) { return ok(""); });
-    closed_port = probe.port();
-  }
+  const std::string closed = aftest::closed_base();
   RawServer server([&](const RawRequest&) { return c.answer; });
-  address =
-      c.answer.empty() ? "http://127.0.0.1:" + std::to_string(closed_port) + "/x" : server.base() + "/x";
+  const std::string address = (c.answer.empty() ? closed : server.base()) + "/x";
   for (const auto& [driver, result] : {std::pair{"blocking", run_once(address, c.method, blocking)},
                                        std::pair{"multi", run_once(address, c.method, through_multi)}}) {
     SCOPED_TRACE(driver);
@@ -145,19 +140,24 @@ TEST(TransferGateTest, PauseMidAnswerIsHeldUntilContinueOrEnd) {
     RawServer server([](const RawRequest&) { return aftest::kTrickle; });
     DownloadControl control;
     Response outcome;
+    std::atomic<bool> done{false};
     std::thread fetcher([&] {
       PageRequest request;
       request.gate = &control;
       request.deadline_ms = 1000;
       outcome = fetch_page(server.base() + "/t", request);
+      done = true;
     });
-    while (server.requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] { return !server.requests().empty(); })) << "the request under way";
     control.pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // longer than the deadline
+    // Held past its deadline: a fetch with the same deadline that no pause holds has ended.
+    EXPECT_TRUE(aftest::deadline_passed(1000)) << "a fetch with the same deadline to end at it";
+    EXPECT_FALSE(done);
     if (resume)
       control.resume();
     else
       control.end();
+    ASSERT_TRUE(aftest::eventually([&] { return done.load(); })) << "the held fetch to return";
     fetcher.join();
     EXPECT_EQ(outcome.failure, resume ? FetchFailure::Deadline : FetchFailure::Ended);
   }

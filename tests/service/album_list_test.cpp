@@ -11,6 +11,7 @@
 #include "http/fetch.h"
 #include "service/album_list.h"
 #include "support/album_list_recorder.h"
+#include "support/bounded_wait.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
 
@@ -293,9 +294,10 @@ TEST_F(AlbumListService, EndAbortsTheCoversUnderWayAtFourAtOnce) {
   view.set_covers_wanted(true);
   std::thread ender([&] {
     // The lanes go on past the stalled cover; the rows wait for it.
-    while (service().requests_to(stalled_path).empty() ||
-           service().requests_to("/large/cover_10010006.jpg").empty())
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] {
+      return !service().requests_to(stalled_path).empty() &&
+             !service().requests_to("/large/cover_10010006.jpg").empty() && view.rows().size() >= 2;
+    })) << "the stalled cover and the last one asked for, the two rows before them shown";
     control.end();
   });
   EXPECT_EQ(af::load_album_list(four, view), 2);
@@ -444,7 +446,8 @@ TEST_F(AlbumListService, EndedGateStopsTheJob) {
   ended.pacing.after_album_list = std::chrono::milliseconds(60000);
   RecordingAlbumListView view2;
   std::thread ender([&] {
-    while (service().requests_to("/albums/get_all").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] { return !service().requests_to("/albums/get_all").empty(); }))
+        << "the album list request";
     later.end();
   });
   EXPECT_EQ(af::load_album_list(ended, view2), 0);
@@ -519,7 +522,8 @@ TEST_F(GetAlbumsCommand, EndDuringTheHomePageFetchAbortsIt) {
   af::ResolvedUser user;
   af::AlbumsCommand command{endpoints(), base() + "/u/1001", af::Pacing::shortened(0), &control};
   std::thread ender([&] {
-    while (service().requests_to("/u/1001").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] { return !service().requests_to("/u/1001").empty(); }))
+        << "the home page request";
     control.end();
   });
   const auto start = std::chrono::steady_clock::now();

@@ -9,6 +9,7 @@
 
 #include "core/gate.h"
 #include "service/photo_list.h"
+#include "support/bounded_wait.h"
 #include "support/sample_service_env.h"
 #include "util/codepage.h"
 #include "util/json_document.h"
@@ -407,7 +408,8 @@ TEST_F(PhotoListService, CallbackFalseStopsAndEndedGateReturnsFalse) {
   w.gate = &waiting;
   w.pacing.empty_page_retry = std::chrono::milliseconds(60000);
   std::thread ender([&] {
-    while (service().requests_to("/photos/get_all").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(aftest::eventually([&] { return !service().requests_to("/photos/get_all").empty(); }))
+        << "the first page request";
     waiting.end();
   });
   const auto start = std::chrono::steady_clock::now();

@@ -58,12 +58,13 @@ std::map<QString, QByteArray> files_under(const QString& folder) {
   return files;
 }
 
-
-std::size_t image_requests(const afsample::SampleService& service) {
-  std::size_t n = 0;
+// When the service took up each photo request (covers left out), in order.
+std::vector<std::chrono::steady_clock::time_point> image_requests(const afsample::SampleService& service) {
+  std::vector<std::chrono::steady_clock::time_point> times;
   for (const auto& request : service.requests())
-    if (request.path.rfind("/large/", 0) == 0 && request.path.find("cover_") == std::string::npos) ++n;
-  return n;
+    if (request.path.rfind("/large/", 0) == 0 && request.path.find("cover_") == std::string::npos)
+      times.push_back(request.at);
+  return times;
 }
 
 }  // namespace
@@ -164,39 +165,42 @@ class DownloadWindowTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kRunning, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(
         window->log_box()->toPlainText().contains(QStringLiteral("当前被选择相册编号:1、3、\n\n")), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_) >= 2, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_).size() >= 2, kWait);
 
     button(*window, "按钮_暂停线程")->click();
+    QCOMPARE(window->downloader()->state(), af::DownloadState::Paused);
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kPaused, kWait);
-    QTest::qWait(300);  // updates posted before the pause land
-    const std::size_t requested = image_requests(*service_);
+    QVERIFY2(af::test::posted_calls_ran(*window), "the updates posted before the pause");
+    const std::size_t requested = image_requests(*service_).size();
     const QString log = window->log_box()->toPlainText();
+    QVERIFY(log.endsWith(QStringLiteral("已暂停下载\n\n")));
     const QString counter = label_text(*window, QStringLiteral("标签_第多少张照片"));
     const int ticks_before = ticks;
-    QTest::qWait(1000);
-    QCOMPARE(image_requests(*service_), requested);
-    QCOMPARE(window->log_box()->toPlainText(), log);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks > ticks_before, kWait);
     QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), counter);
-    QVERIFY(ticks > ticks_before);
 
+    // Nothing is asked for or shown while paused: the next photo request and the next log
+    // line come after continue.
+    const auto continued = std::chrono::steady_clock::now();
     button(*window, "按钮_继续下载")->click();
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kRunning, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_) > requested, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(image_requests(*service_).size() > requested, kWait);
+    QVERIFY(image_requests(*service_)[requested] > continued);
+    QVERIFY(window->log_box()->toPlainText().startsWith(log + QStringLiteral("继续下载\n\n")));
 
     button(*window, "按钮_结束下载")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
     QCOMPARE(window->downloader()->state(), af::DownloadState::Idle);
-    QTest::qWait(300);
-    const std::size_t at_end = image_requests(*service_);
+    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
+    // A new downloader takes the ended one's place, which goes once its worker has returned;
+    // when what that worker posted has landed, nothing more of it can come.
+    window->set_pacing(af::Pacing::shortened(0));
+    QTRY_COMPARE_WITH_TIMEOUT(MainWindow::downloads_still_finishing(), 0, kWait);
+    QVERIFY2(af::test::posted_calls_ran(*window), "the updates posted before the end");
+    const std::size_t at_end = image_requests(*service_).size();
     const QString log_at_end = window->log_box()->toPlainText();
     const int ticks_at_end = ticks;
-    QTest::qWait(1000);
-    QCOMPARE(image_requests(*service_), at_end);
-    QCOMPARE(window->log_box()->toPlainText(), log_at_end);
-    QVERIFY(ticks > ticks_at_end);
-    // Each command left its line, and the end says how many photos were saved.
-    QVERIFY(log_at_end.contains(QStringLiteral("已暂停下载\n\n")));
-    QVERIFY(log_at_end.contains(QStringLiteral("继续下载\n\n")));
+    QTRY_VERIFY_WITH_TIMEOUT(ticks > ticks_at_end, kWait);
+    // The end's line is the last, and says how many photos were saved.
     QVERIFY(log_at_end.endsWith(
         QStringLiteral("已结束下载：已保存 %1 张\n\n").arg(files_under(save.path()).size())));
     QVERIFY(!has_message(*dialogs, QStringLiteral("全部下载完毕")));
@@ -204,7 +208,6 @@ class DownloadWindowTest : public QObject {
     QVERIFY(at_end < 30u);  // ended inside the first album
 
     // A new start after the end downloads the same albums to their end.
-    window->set_pacing(af::Pacing::shortened(0));
     button(*window, "按钮_下载选中")->click();
     QTRY_VERIFY_WITH_TIMEOUT(has_message(*dialogs, QStringLiteral("全部下载完毕")), kWait);
     QCOMPARE(buttons_shown(*window), kIdle);

@@ -24,6 +24,7 @@
 #include "window_support.h"
 
 using af::MainWindow;
+using af::test::button;
 using af::test::buttons_shown;
 using af::test::control;
 
@@ -120,10 +121,6 @@ class HomeFetchWindowTest : public QObject {
     return window;
   }
 
-  static void click(MainWindow& window, const char* name) {
-    control<QPushButton>(window, QString::fromUtf8(name))->click();
-  }
-
  private slots:
   void initTestCase() {
     service_ = af::test::start_test_program(home_);
@@ -138,10 +135,12 @@ class HomeFetchWindowTest : public QObject {
     TricklingPage page(home_page_of("7400000001"), std::chrono::milliseconds(15));
     auto window = make_window();
     control<QLineEdit>(*window, QStringLiteral("编辑框_号码"))->setText(page.address("/u/trickle"));
-    // The browser's start (its first page and the engine's own set-up, which runs on the
-    // window's thread) is over before the clock starts.
-    QTRY_VERIFY_WITH_TIMEOUT(window->browser()->url() == QUrl(QStringLiteral("about:blank")), kWait);
-    QTest::qWait(500);
+    // The browser's start (the engine's own set-up, which runs on the window's thread, and
+    // its first page, loaded in a render process) is over before the clock starts.
+    const QWebEnginePage* blank = window->browser()->page();
+    QTRY_VERIFY_WITH_TIMEOUT(blank->url() == QUrl(QStringLiteral("about:blank")) &&
+                                 blank->renderProcessPid() > 0 && !blank->isLoading(),
+                             kWait);
     QElapsedTimer since_last;
     QElapsedTimer fetching;
     qint64 longest_gap = 0;
@@ -155,7 +154,7 @@ class HomeFetchWindowTest : public QObject {
     ticker.start();
     since_last.start();
     fetching.start();
-    click(*window, "按钮_获取相册封面");
+    button(*window, "按钮_获取相册封面")->click();
     QVERIFY(window->fetching_home_page());
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
     ticker.stop();
@@ -178,11 +177,11 @@ class HomeFetchWindowTest : public QObject {
     auto window = make_window();
     control<QLineEdit>(*window, QStringLiteral("编辑框_号码"))->setText(page.address("/u/trickle"));
     control<QLineEdit>(*window, QStringLiteral("编辑框_url"))->setText(page.address("/u/other"));
-    click(*window, "按钮_获取相册封面");
+    button(*window, "按钮_获取相册封面")->click();
     // While the page comes, neither command fetches again and no download starts.
-    click(*window, "按钮_获取相册封面");
-    click(*window, "按钮_专辑页面");
-    click(*window, "按钮_下载选中");
+    button(*window, "按钮_获取相册封面")->click();
+    button(*window, "按钮_专辑页面")->click();
+    button(*window, "按钮_下载选中")->click();
     QCOMPARE(buttons_shown(*window), QStringLiteral("1000"));
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
     QCOMPARE(page.requests(), 1);
@@ -193,7 +192,7 @@ class HomeFetchWindowTest : public QObject {
     TricklingPage page(home_page_of("7400000001"), std::chrono::milliseconds(2));
     auto window = make_window();
     control<QLineEdit>(*window, QStringLiteral("编辑框_url"))->setText(page.address("/u/trickle"));
-    click(*window, "按钮_专辑页面");
+    button(*window, "按钮_专辑页面")->click();
     QVERIFY(window->fetching_home_page());
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
     QCOMPARE(window->user_id, std::string("7400000001"));
@@ -236,7 +235,7 @@ class HomeFetchWindowTest : public QObject {
     auto window = make_window();
     control<QLineEdit>(*window, QStringLiteral("编辑框_号码"))
         ->setText(QString::fromStdString(service_->base_url() + "/u/7400000001"));
-    click(*window, "按钮_获取相册封面");
+    button(*window, "按钮_获取相册封面")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
     // The job is inside its slow list request, held by a thread of the window's.
     QTRY_VERIFY_WITH_TIMEOUT(

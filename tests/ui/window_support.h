@@ -106,6 +106,15 @@ inline void set_save_folder(MainWindow& window, const QString& folder) {
   control<QLineEdit>(window, QStringLiteral("编辑框_保存位置"))->setText(folder);
 }
 
+// Waits until every call posted to the window's thread before this one has run (the
+// bridge posts the engine's updates there in order); false when that took over `wait_ms`.
+inline bool posted_calls_ran(QObject& receiver, int wait_ms = 60000) {
+  auto ran = std::make_shared<bool>(false);
+  QMetaObject::invokeMethod(
+      &receiver, [ran] { *ran = true; }, Qt::QueuedConnection);
+  return QTest::qWaitFor([&] { return *ran; }, wait_ms);
+}
+
 // Types `address` into the home page box, clicks "2：获取相册" and waits up to `wait_ms` for
 // `rows` rows and the list's closing status.
 inline void list_albums_at(MainWindow& window, const std::string& address, int rows, int wait_ms) {
