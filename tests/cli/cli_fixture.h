@@ -93,7 +93,7 @@ class CliProcess {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
     if (posix_spawn(&pid, AF_CLI_PATH, &actions, &attributes, argv.data(), environ) == 0)
-      child_ = aftest::Child::adopt(pid, "albumfetcher-cli");
+      child_ = aftest::Child::adopt(pid);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
   }

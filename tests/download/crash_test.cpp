@@ -105,11 +105,10 @@ class DownloadCrashTest : public DownloadTest {
     std::string albums;
     for (const auto& album : user_.albums)
       albums += album.album_id + " " + std::to_string(album.photos.size()) + " " + album.caption + "\n";
-    return aftest::Child::exec(
-        {aftest::this_program(), "--gtest_filter=DISABLED_CrashChild.Run", "--gtest_also_run_disabled_tests"},
-        aftest::environment_with({"AF_CRASH_PROGRAM=" + program_.path(), "AF_CRASH_SAVE=" + save_.path(),
-                                  "AF_CRASH_BASE=" + base(), "AF_CRASH_UID=" + user_.uid,
-                                  "AF_CRASH_ALBUMS=" + albums, "AF_CRASH_WAIT_MS=20"}));
+    return aftest::Child::rerun("DISABLED_CrashChild.Run",
+                                {"AF_CRASH_PROGRAM=" + program_.path(), "AF_CRASH_SAVE=" + save_.path(),
+                                 "AF_CRASH_BASE=" + base(), "AF_CRASH_UID=" + user_.uid,
+                                 "AF_CRASH_ALBUMS=" + albums, "AF_CRASH_WAIT_MS=20"});
   }
 
   static void kill_child(aftest::Child& child) {

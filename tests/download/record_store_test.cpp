@@ -388,13 +388,11 @@ TEST(RecordStore, KilledWhileAppendingLeavesAReadableRecord) {
     int ready[2];
     ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
     ::fcntl(ready[1], F_SETFD, 0);  // the child's end survives its exec
-    auto child = aftest::Child::exec(
-        {aftest::this_program(), "--gtest_filter=DISABLED_RecordStoreChild.AppendsUntilKilled",
-         "--gtest_also_run_disabled_tests"},
-        aftest::environment_with({"AF_RECORD_PATH=" + path, "AF_RECORD_ROUND=" + std::to_string(round),
-                                  "AF_RECORD_READY_FD=" + std::to_string(ready[1])}));
+    auto child = aftest::Child::rerun("DISABLED_RecordStoreChild.AppendsUntilKilled",
+                                      {"AF_RECORD_PATH=" + path, "AF_RECORD_ROUND=" + std::to_string(round),
+                                       "AF_RECORD_READY_FD=" + std::to_string(ready[1])});
     ::close(ready[1]);
-    const bool signalled = child.read_signal(ready[0]);
+    const bool signalled = aftest::Child::read_signal(ready[0]);
     ::close(ready[0]);
     ASSERT_TRUE(signalled) << "the appending child never reported 51 appends";
     ::usleep(1000 * (round * 7 % 5));  // killed at a varying moment after that
