@@ -494,7 +494,7 @@ class TlsTest : public FetchTest {
     dir_ = std::filesystem::temp_directory_path() / ("af-tls-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
     // Self-signed, and named for another host.
-    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other.example -keyout " +
+    std::string command = "timeout 60 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other.example -keyout " +
                           (dir_ / "key.pem").string() + " -out " + (dir_ / "cert.pem").string() + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
