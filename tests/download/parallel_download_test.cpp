@@ -348,8 +348,12 @@ TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown
   auto o = options();
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start(view_.request("7104", G("T"), {.jobs = 4})));
-  // Every lane is inside a slow answer: none is about to ask for the next photo.
-  ASSERT_TRUE(eventually([&] { return image_requests(photos[6]) == 1; }));
+  // Every lane is inside a slow answer, as the service has taken up all four requests:
+  // none is about to ask for the next photo.
+  ASSERT_TRUE(eventually([&] {
+    return image_requests(photos[3]) + image_requests(photos[4]) + image_requests(photos[5]) +
+               image_requests(photos[6]) == 4;
+  })) << "four lanes in slow answers";
   // The slow answers arrive while paused: none of them is shown, written or followed.
   const PausedSpan paused = pause_then_continue(downloader);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30)));
