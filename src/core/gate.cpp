@@ -1,5 +1,6 @@
 #include "core/gate.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace af {
@@ -41,7 +42,8 @@ bool DownloadControl::wait_for(std::chrono::milliseconds duration, const std::at
     if (remaining <= clock::duration::zero()) return true;
     auto started = clock::now();
     changed_.wait_for(lock, remaining, [&] { return paused_ || ended_ || stop; });
-    remaining -= clock::now() - started;
+    // A pause stops the clock when it is made, not when this thread wakes to it.
+    remaining -= (paused_ ? std::max(paused_since_, started) : clock::now()) - started;
   }
   return false;
 }

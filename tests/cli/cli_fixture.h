@@ -105,7 +105,7 @@ class CliProcess {
 
   // Waits for the child; a child still running after `timeout` is killed and reported
   // with exit_code -1 and signal SIGKILL.
-  CliResult wait(std::chrono::seconds timeout = std::chrono::seconds(120)) {
+  CliResult wait(std::chrono::seconds timeout = std::chrono::seconds(300)) {
     CliResult result;
     std::optional<int> status = child_.wait(timeout);
     if (!status) status = child_.kill();

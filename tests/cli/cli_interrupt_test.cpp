@@ -20,10 +20,10 @@ class CliInterruptTest : public CliTest, public ::testing::WithParamInterface<Si
 
 TEST_P(CliInterruptTest, SignalMidDownloadLeavesOnlyCompletePhotos) {
   auto user = make_user("3001", "/u/3001", "T");
-  // Big enough pictures and the real 50 ms pause after each: the download takes far
-  // longer than it takes to see its first photos and send the signal.
+  // The real 50 ms pause after each photo: the download takes far longer than it takes to
+  // see its first photos and send the signal.
   auto album = make_album("3558936321000001", "Big", 300);
-  for (auto& photo : album.photos) photo.image_size = 200000;
+  for (auto& photo : album.photos) photo.image_size = 20000;
   user.albums.push_back(album);
   service().add_user(user);
 
