@@ -7,7 +7,8 @@
 
 namespace af::cli {
 
-// --verify FOLDER [--repair]: every indexed photo under `root` checked; with `repair`, the
+// --verify FOLDER [--repair]: every indexed photo under `root` checked, every bad index line
+// and every album folder whose pictures no index tells about named; with `repair`, the
 // changed and damaged files moved aside and every photo not sound forgotten by the records.
 int verify_archive(const std::string& root, bool repair, Terminal& terminal);
 
