@@ -14,6 +14,12 @@
 
 namespace af::cli {
 
+// The exit statuses: everything wanted was done; something was not; the command line (or a
+// file or folder it names) is wrong.
+inline constexpr int kExitSaved = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
 struct CliOptions {
   bool help = false;
   bool version = false;                        // --version

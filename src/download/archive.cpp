@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 
+#include "download/photo_file.h"
 #include "download/photo_saver.h"
 #include "service/model.h"
 #include "util/codepage.h"
@@ -76,6 +80,34 @@ void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
   day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+// The object's "file" when it is a text, whole: a NUL inside does not cut it short.
+std::string file_text(json_object* object) {
+  json_object* file = nullptr;
+  if (!json_object_object_get_ex(object, "file", &file) || !json_object_is_type(file, json_type_string))
+    return {};
+  return std::string(json_object_get_string(file),
+                     static_cast<std::size_t>(json_object_get_string_len(file)));
+}
+
+// The whole file: 0, or the errno of the open or of a read.
+int read_whole_file(const std::string& path, std::string& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat info {};
+  int error = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
+  char chunk[64 * 1024];
+  while (error == 0) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = errno;
+    if (got <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (error != 0) text.clear();
+  return error;
 }
 
 }  // namespace
@@ -180,8 +212,8 @@ std::optional<IndexedPhoto> parse_index_line(std::string_view line) {
                                                         : std::string();
   };
   IndexedPhoto photo;
-  photo.file_name = text("file");
-  if (photo.file_name.empty()) return std::nullopt;
+  photo.file_name = file_text(object.get());
+  if (!is_indexable_file_name(photo.file_name)) return std::nullopt;
   photo.photo_id = utf8_to_gb18030(text("photo_id"));
   photo.feed_id = utf8_to_gb18030(text("feed_id"));
   if (json_object_is_type(member("uploaded"), json_type_int))
@@ -196,6 +228,13 @@ std::optional<IndexedPhoto> parse_index_line(std::string_view line) {
     photo.bytes = static_cast<std::uint64_t>(json_object_get_int64(bytes));
   photo.sha256 = text("sha256");
   return photo;
+}
+
+bool is_indexable_file_name(std::string_view name) {
+  constexpr std::string_view kSeparators("/\\\0", 3);
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(kSeparators) == std::string_view::npos && name != kAlbumIndexName &&
+         !is_temporary_photo_name(std::string(name));
 }
 
 std::string AlbumIndex::line_key(const IndexedPhoto& photo) {
@@ -296,21 +335,60 @@ std::vector<std::string> read_album_index(const std::string& folder_path) {
   return objects;
 }
 
-std::vector<IndexedPhoto> read_indexed_photos(const std::string& folder_path) {
-  std::vector<IndexedPhoto> photos;
+AlbumIndexContents read_album_index_contents(const std::string& folder_path) {
+  AlbumIndexContents contents;
+  std::string text;
+  contents.error = read_whole_file(folder_path + "/" + std::string(kAlbumIndexName), text);
   std::map<std::string, std::size_t> by_file;
-  std::ifstream in(folder_path + "/" + std::string(kAlbumIndexName), std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  std::size_t number = 0;
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    const std::string_view line(text.data() + begin, end - begin);
+    begin = end + 1;
+    ++number;
+    const JsonPtr object = parse_object(line);
+    // A last line cut short by a crash is no line yet; the next download removes it.
+    if (line.empty() || (!object && end == text.size())) continue;
+    if (object) ++contents.whole_lines;
     std::optional<IndexedPhoto> photo = parse_index_line(line);
-    if (!photo) continue;
-    const auto [at, added] = by_file.emplace(photo->file_name, photos.size());
+    if (!photo) {
+      const std::string file = object ? file_text(object.get()) : std::string();
+      contents.bad_lines.push_back({number, file.empty() ? std::string(line) : file});
+      continue;
+    }
+    const auto [at, added] = by_file.emplace(photo->file_name, contents.photos.size());
     if (added)
-      photos.push_back(std::move(*photo));
+      contents.photos.push_back(std::move(*photo));
     else
-      photos[at->second] = std::move(*photo);
+      contents.photos[at->second] = std::move(*photo);
   }
-  return photos;
+  return contents;
+}
+
+std::vector<IndexedPhoto> read_indexed_photos(const std::string& folder_path) {
+  return read_album_index_contents(folder_path).photos;
+}
+
+bool is_picture_file_name(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || is_temporary_photo_name(std::string(name))) return false;
+  std::string extension(name.substr(dot + 1));
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == "jpg" || extension == "jpeg" || extension == "gif" || extension == "png" ||
+         extension == "webp";
+}
+
+std::size_t picture_file_count(const std::string& folder_path) {
+  namespace fs = std::filesystem;
+  std::size_t count = 0;
+  std::error_code error;
+  for (fs::directory_iterator it(folder_path, error), end; !error && it != end; it.increment(error)) {
+    std::error_code kind_error;
+    if (it->symlink_status(kind_error).type() == fs::file_type::regular &&
+        is_picture_file_name(it->path().filename().string()))
+      ++count;
+  }
+  return count;
 }
 
 }  // namespace af

@@ -14,6 +14,7 @@
 // file from then on (read_indexed_photos). A line cut short by a crash is skipped when the
 // file is read, and removed before the next line is added; the lines before it are never
 // touched.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -64,8 +65,13 @@ IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name
 // uploaded_cst (text or null), caption, image, album_id, album, saved, saved_cst, and
 // bytes and sha256 when known.
 std::string index_line(const IndexedPhoto& photo);
+// Whether an index line may name `name` as its file: a plain name of a file in the album
+// folder itself. Not empty, not "." or "..", no '/' or '\\' (so neither absolute nor in
+// another folder), no NUL, and neither the index itself nor a temporary file.
+bool is_indexable_file_name(std::string_view name);
 // A line read back (texts GBK/GB18030 again, the timestamp as decimal digits or empty);
-// nullopt for a line that is no whole JSON object or names no file.
+// nullopt for a line that is no whole JSON object or whose file is no indexable name. No
+// reader of an archive follows such a line.
 std::optional<IndexedPhoto> parse_index_line(std::string_view line);
 
 class AlbumIndex {
@@ -100,8 +106,33 @@ class AlbumIndex {
 // objects are skipped. An unreadable or missing file gives none.
 std::vector<std::string> read_album_index(const std::string& folder_path);
 
-// The photos of an album folder's index, one per file name (the last line naming it), in
-// the order their files were first indexed. Readers of an archive start here.
+// A line of an index that parse_index_line refuses, so that nothing follows it.
+struct BadIndexLine {
+  std::size_t number = 0;  // the line's number in the file, from 1
+  std::string text;        // its "file" when that is a text, else the line itself (bytes as found)
+};
+
+// What an album folder's index holds.
+struct AlbumIndexContents {
+  int error = 0;                // the errno when the index could not be read (ENOENT: there is none)
+  std::size_t whole_lines = 0;  // lines that are whole JSON objects, followed or not
+  // One per file name (the last line naming it), in the order their files were first indexed.
+  std::vector<IndexedPhoto> photos;
+  // In file order. Empty lines, and a last line cut short by a crash, are neither.
+  std::vector<BadIndexLine> bad_lines;
+  // Whether the index can tell anything about the folder's files.
+  bool readable() const { return error == 0 && whole_lines > 0; }
+};
+AlbumIndexContents read_album_index_contents(const std::string& folder_path);
+
+// The photos of an album folder's index: read_album_index_contents(folder_path).photos.
+// Readers of an archive start here.
 std::vector<IndexedPhoto> read_indexed_photos(const std::string& folder_path);
+
+// Whether `name` is that of a picture as albums hold them (".jpg", ".jpeg", ".gif", ".png",
+// ".webp", in any case), not a temporary file.
+bool is_picture_file_name(std::string_view name);
+// The regular files (not links) of `folder_path` that is_picture_file_name names.
+std::size_t picture_file_count(const std::string& folder_path);
 
 }  // namespace af

@@ -203,6 +203,8 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return false;
   }
   remove_temporary_files(folder.path);
+  // The user folder too: the gallery page is written there through a temporary file.
+  remove_temporary_files(std::filesystem::path(folder.path).parent_path().string());
 
   PhotoSaver saver(
       folder.path, record, steps, [this](const std::string& line) { view.log(generation, line); },

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "download/archive.h"
+#include "download/photo_file.h"
 #include "download/photo_saver.h"
 #include "util/codepage.h"
 
@@ -150,7 +151,12 @@ h2 .info{font-size:13px;font-weight:normal;color:var(--muted);margin-left:12px}
 <span id="count"></span>
 </div>
 </header>
-<main id="albums"><p id="empty" hidden>没有符合条件的照片。</p></main>
+)PAGE";
+
+constexpr std::string_view kLeftOut = "未收入本页的相册文件夹（没有可读的相册索引）：";
+
+constexpr std::string_view kPageBody =
+    R"PAGE(<main id="albums"><p id="empty" hidden>没有符合条件的照片。</p></main>
 <div id="viewer" hidden>
 <button id="close" type="button" title="关闭（Esc）">×</button>
 <button id="prev" type="button" title="上一张（←）">‹</button>
@@ -323,24 +329,64 @@ constexpr std::string_view kPageTail = R"PAGE(</script>
 </html>
 )PAGE";
 
+// `text` as HTML text: no markup character left.
+std::string html_text(const std::string& text) {
+  std::string html;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        html += "&amp;";
+        break;
+      case '<':
+        html += "&lt;";
+        break;
+      case '>':
+        html += "&gt;";
+        break;
+      case '"':
+        html += "&quot;";
+        break;
+      case '\'':
+        html += "&#39;";
+        break;
+      default:
+        html += c;
+    }
+  }
+  return html;
+}
+
 }  // namespace
 
-std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder) {
+std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
+                                              std::vector<std::string>* left_out) {
   std::vector<GalleryAlbum> albums;
   std::error_code error;
   for (fs::directory_iterator it(user_folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code ignored;
     if (!it->is_directory(ignored)) continue;
-    if (auto album = read_album(it->path())) albums.push_back(std::move(*album));
+    if (auto album = read_album(it->path()))
+      albums.push_back(std::move(*album));
+    else if (left_out && picture_file_count(it->path().string()) > 0)
+      left_out->push_back(it->path().filename().string());
   }
   std::sort(albums.begin(), albums.end(), [](const GalleryAlbum& a, const GalleryAlbum& b) {
     return a.first_saved != b.first_saved ? a.first_saved < b.first_saved : a.folder < b.folder;
   });
+  if (left_out) std::sort(left_out->begin(), left_out->end());
   return albums;
 }
 
-std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums) {
+std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums,
+                         const std::vector<std::string>& left_out) {
   std::string page(kPageHead);
+  if (!left_out.empty()) {
+    page += "<p class=\"left-out\" style=\"margin:10px 24px 0;color:#c0392b\">";
+    page += kLeftOut;
+    for (std::size_t i = 0; i < left_out.size(); ++i) page += (i == 0 ? "" : "、") + html_text(left_out[i]);
+    page += "</p>\n";
+  }
+  page += kPageBody;
   page += page_data(title, albums);
   page += kPageTail;
   return page;
@@ -350,13 +396,15 @@ GalleryOutcome write_gallery_page(const std::string& user_folder) {
   GalleryOutcome outcome;
   const fs::path folder(user_folder);
   outcome.path = (folder / std::string(kGalleryPageName)).string();
-  const std::vector<GalleryAlbum> albums = read_gallery_albums(user_folder);
+  remove_temporary_files(user_folder);
+  std::vector<std::string> left_out;
+  const std::vector<GalleryAlbum> albums = read_gallery_albums(user_folder, &left_out);
   if (albums.empty()) return outcome;
   outcome.albums = albums.size();
   for (const GalleryAlbum& album : albums) outcome.photos += album.photos.size();
   std::string title = folder.filename().string();
   if (title.empty()) title = folder.parent_path().filename().string();  // "a/b/" names b
-  TemporaryPhoto page(user_folder, gallery_page(title, albums));
+  TemporaryPhoto page(user_folder, gallery_page(title, albums, left_out));
   if (page.written() && page.finish(true) && page.put_in_place(std::string(kGalleryPageName))) {
     outcome.result = GalleryOutcome::Written;
     return outcome;

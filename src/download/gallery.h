@@ -8,7 +8,8 @@
 // The page holds its own style and script and names every photo by a relative address, so
 // the user folder can be moved or copied whole; it asks nothing of the network. The texts
 // of the indexes (captions, names) reach the page only as JSON data that its script puts
-// into the document as text, so no caption can add markup or run a script.
+// into the document as text, so no caption can add markup or run a script; the one text
+// outside the data, the folders left out, is written with its markup characters escaped.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -36,11 +37,16 @@ struct GalleryAlbum {
 
 // The album folders of `user_folder` whose index holds at least one photo, each with its
 // photos in index order. Albums are downloaded in the album list's order, so they come in
-// the order their first photos were saved (ties by folder name).
-std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder);
+// the order their first photos were saved (ties by folder name). The folders that hold
+// picture files but no index that names one of them (none, unreadable, only bad lines) go
+// to `left_out` by name, when given.
+std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
+                                              std::vector<std::string>* left_out = nullptr);
 
-// The whole page (UTF-8 HTML) for the user `title` (UTF-8).
-std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums);
+// The whole page (UTF-8 HTML) for the user `title` (UTF-8). The folders `left_out` are
+// named in a line under the header, as text.
+std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums,
+                         const std::vector<std::string>& left_out = {});
 
 struct GalleryOutcome {
   enum Result { Written, NoAlbums, Failed } result = NoAlbums;
@@ -51,7 +57,8 @@ struct GalleryOutcome {
 };
 
 // Writes the page of `user_folder` (titled by the folder's name) through a temporary file
-// renamed into place, so a reader never sees half a page. No album with an index: nothing
+// renamed into place, so a reader never sees half a page; the temporary files an earlier
+// write left there (killed before its rename) go first. No album with an index: nothing
 // is written (NoAlbums).
 GalleryOutcome write_gallery_page(const std::string& user_folder);
 

@@ -48,11 +48,11 @@ std::size_t AlbumCheck::count(PhotoState state) const {
       std::count_if(photos.begin(), photos.end(), [&](const PhotoCheck& p) { return p.state == state; }));
 }
 
-std::vector<std::string> indexed_album_folders(const std::string& root) {
+std::vector<std::string> album_folders_to_check(const std::string& root) {
   std::vector<std::string> folders;
   std::error_code error;
   const auto visit = [&](const fs::path& folder, int depth, const auto& self) -> void {
-    if (holds_index(folder)) folders.push_back(folder.string());
+    if (holds_index(folder) || picture_file_count(folder.string()) > 0) folders.push_back(folder.string());
     if (depth == 0) return;
     std::error_code list_error;
     for (fs::directory_iterator it(folder, list_error), end; !list_error && it != end;
@@ -67,7 +67,8 @@ std::vector<std::string> indexed_album_folders(const std::string& root) {
 }
 
 PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::string& buffer) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not held up by a named pipe: only a regular file is read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? PhotoState::Missing : PhotoState::Damaged;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -108,7 +109,12 @@ AlbumCheck check_album(const std::string& folder) {
   check.folder = folder;
   std::set<std::string> indexed;
   std::string buffer;
-  for (IndexedPhoto& photo : read_indexed_photos(folder)) {
+  AlbumIndexContents index = read_album_index_contents(folder);
+  check.bad_lines = std::move(index.bad_lines);
+  check.index_error = index.error;
+  check.index_whole = index.whole_lines > 0;
+  check.picture_files = picture_file_count(folder);
+  for (IndexedPhoto& photo : index.photos) {
     indexed.insert(photo.file_name);
     const PhotoState state = check_photo(folder + "/" + photo.file_name, photo, buffer);
     check.photos.push_back({std::move(photo), state});
@@ -127,7 +133,17 @@ AlbumCheck check_album(const std::string& folder) {
 }
 
 std::string move_aside(const std::string& folder, const std::string& file_name, int& error) {
+  if (!is_indexable_file_name(file_name)) {
+    error = EINVAL;
+    return {};
+  }
   const std::string from = folder + "/" + file_name;
+  // Only a photo's own file moves: never a folder, nor a link (nor what it points to).
+  struct stat kind {};
+  if (::lstat(from.c_str(), &kind) != 0 || !S_ISREG(kind.st_mode)) {
+    error = S_ISDIR(kind.st_mode) ? EISDIR : kind.st_mode != 0 ? EINVAL : errno;
+    return {};
+  }
   for (int n = 1; n < 10000; ++n) {
     const std::string name = file_name + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
     const std::string to = folder + "/" + name;

@@ -1,14 +1,16 @@
 #pragma once
 // Whether the photos of an archive are still what was saved, and their repair.
 //
-//   for (const std::string& folder : indexed_album_folders(root)) {
+//   for (const std::string& folder : album_folders_to_check(root)) {
 //     const AlbumCheck check = check_album(folder);
+//     if (check.unchecked()) ...   // pictures, but no index to check them against
 //     for (const PhotoCheck& photo : check.photos) if (photo.state != PhotoState::Sound) ...
 //   }
 //
 // A photo whose index line holds its size and SHA-256 is sound when its file is there with
 // those bytes and is a whole picture; a line written before these were kept is checked by
-// presence and picture only. Nothing here changes a file except move_aside and
+// presence and picture only. A line that names no file of the folder itself is a bad line,
+// never followed: it is only told. Nothing here changes a file except move_aside and
 // forget_photos, which a repair calls.
 #include <cstddef>
 #include <string>
@@ -36,20 +38,27 @@ struct AlbumCheck {
   std::string folder;                    // UTF-8 path
   std::vector<PhotoCheck> photos;        // one per indexed file, in index order
   std::vector<std::string> not_indexed;  // files no index line names, by name
+  std::vector<BadIndexLine> bad_lines;   // lines of the index that were not followed
+  int index_error = 0;                   // the index could not be read: the errno (ENOENT: none)
+  bool index_whole = true;               // the index holds a whole line
+  std::size_t picture_files = 0;         // the folder's picture files (picture_file_count)
   std::size_t count(PhotoState state) const;
+  // Picture files that no index can be read for: none of them was checked.
+  bool unchecked() const { return picture_files > 0 && (index_error != 0 || !index_whole); }
 };
 
 // `root` itself, its folders and theirs (a save folder, a user folder or an album folder)
-// that hold an album index, by path.
-std::vector<std::string> indexed_album_folders(const std::string& root);
+// that hold an album index, or picture files without one, by path.
+std::vector<std::string> album_folders_to_check(const std::string& root);
 
 // Reads each indexed file once. `buffer` is reused between photos, so memory stays at the
 // size of the largest photo.
 PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::string& buffer);
 AlbumCheck check_album(const std::string& folder);
 
-// Renames `file_name` in `folder` to "<file_name>.damaged" (then ".damaged-2", ...), never
-// replacing a file. The new name, or empty with the errno in `error`.
+// Renames the regular file `file_name` in `folder` to "<file_name>.damaged" (then
+// ".damaged-2", ...), never replacing a file. The new name, or empty with the errno in
+// `error` (EISDIR: a folder; EINVAL: another kind of file, or a name that is not indexable).
 std::string move_aside(const std::string& folder, const std::string& file_name, int& error);
 
 // Removes the photo ids from every download record ("*.dlr") in `program_dir`, so that the

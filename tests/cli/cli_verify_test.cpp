@@ -5,6 +5,7 @@
 
 #include "cli_fixture.h"
 #include "download/record_store.h"
+#include "support/archive_maker.h"
 
 namespace aftest::cli {
 namespace {
@@ -105,6 +106,127 @@ TEST_F(CliVerifyTest, AnIndexWithoutSizesIsCheckedByPresenceAndPicture) {
   EXPECT_EQ(fault_lines(checked.out),
             std::vector<std::string>{album_path(user_, user_.albums[0]) + "\t" +
                                      photo_name(user_.albums[0].photos[4], 5) + "\tdamaged"});
+}
+
+// An archive made without a download inside a folder of its own, so that what lies above
+// the save folder is seen too: <root>/save/U/A3 and B2, every photo in the download record,
+// and <root>/outside_dir.
+class CliArchiveTrustTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    a_ = make_archive_album(save_dir_ + "/U", "A3", "A", {{"a", 1}, {"b", 2}, {"c", 3}}, 100);
+    b_ = make_archive_album(save_dir_ + "/U", "B2", "B", {{"d", 1}, {"e", 2}}, 200);
+    std::filesystem::create_directories(root_.file("outside_dir"));
+    write_file(root_.file("outside_dir/keep.txt"), "mine");
+    af::DownloadRecord record;
+    ASSERT_TRUE(record.open_record_store(af::record_store_path("5001")));
+    for (const auto& name : a_) ASSERT_TRUE(record.add_record(photo_id(name)));
+    for (const auto& name : b_) ASSERT_TRUE(record.add_record(photo_id(name)));
+  }
+  static std::string photo_id(const std::string& name) {  // "<n>_<id>.jpg"
+    return name.substr(name.find('_') + 1, name.find('.') - name.find('_') - 1);
+  }
+  std::string album(const std::string& name) const { return save_dir_ + "/U/" + name; }
+  std::string index(const std::string& name) const {
+    return album(name) + "/" + std::string(af::kAlbumIndexName);
+  }
+  CliResult verify(const std::string& folder, bool repair = false) {
+    std::vector<std::string> args{"--program-dir", program_.path(), "--verify", folder};
+    if (repair) args.push_back("--repair");
+    return run(args);
+  }
+  // Every file with its bytes, and every folder, under the root.
+  std::map<std::string, std::string> everything() const {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path()))
+      found[entry.path().lexically_relative(root_.path()).string()] =
+          entry.is_directory() ? "<folder>" : read_file(entry.path().string());
+    return found;
+  }
+
+  ScratchFolder root_{"af-cli-trust"};
+  std::string save_dir_ = root_.path() + "/save";
+  std::vector<std::string> a_, b_;
+};
+
+// Lines that name a file of another album, an album, a folder above the save folder, an
+// absolute path, a file in a folder or the index itself, or hold no JSON, are told and never
+// followed: a repair, run twice, moves aside the one damaged photo a sound line names and
+// changes nothing else, inside the archive or above it.
+TEST_F(CliArchiveTrustTest, ARepairFollowsNoBadIndexLine) {
+  std::filesystem::create_directories(album("A3") + "/sub");
+  write_file(album("A3") + "/sub/x.jpg", "x");
+  std::filesystem::resize_file(album("A3") + "/" + a_[2], 100);  // damaged
+  const std::string nul = std::string("x\0/../B2/", 9) + b_[1], longer = "../" + std::string(80, 'y');
+  const std::vector<std::string> hostile{
+      "../B2/" + b_[0], "../B2", "../../../outside_dir", root_.file("outside_dir/keep.txt"), "sub/x.jpg",
+      std::string(af::kAlbumIndexName), nul, longer, "../a\tb\x1b[31m"};
+  const std::map<std::string, std::string> told_as{  // the others are told as they are
+      {nul, "x /../B2/" + b_[1]}, {longer, "../" + std::string(57, 'y') + "…"}, {hostile[8], "../a b [31m"}};
+  std::string lines, told;
+  for (std::size_t i = 0; i < hostile.size(); ++i) {
+    af::IndexedPhoto line;  // were it followed: a changed or damaged file, and a sound photo forgotten
+    line.file_name = hostile[i];
+    line.photo_id = photo_id(b_[0]);
+    line.bytes = 1;
+    lines += af::index_line(line) + "\n";
+    told += "U/A3\t" + (told_as.count(hostile[i]) ? told_as.at(hostile[i]) : hostile[i]) +
+            "\tbad index line\tline " + std::to_string(4 + i) + "\n";
+  }
+  af::IndexedPhoto folder;  // a plain name, but a folder's: nothing to move aside
+  folder.file_name = "sub";
+  std::ofstream(index("A3"), std::ios::app) << lines << "\nnot json\n"
+                                            << af::index_line(folder) << "\n{\"file\":";
+  told += "U/A3\tnot json\tbad index line\tline 14\n";
+
+  auto want = everything();
+  want["save/U/A3/" + a_[2] + ".damaged"] = want.extract("save/U/A3/" + a_[2]).mapped();
+  for (int run = 1; run <= 2; ++run) {
+    const CliResult repaired = verify(save_dir_, true);
+    EXPECT_EQ(repaired.exit_code, 1) << run;
+    EXPECT_EQ(everything(), want) << run;
+    if (run > 1) continue;
+    EXPECT_EQ(
+        repaired.out,
+        told + "U/A3\t" + a_[2] + "\tdamaged\tmoved aside to " + a_[2] + ".damaged\n" +
+            "U/A3\tsub\tdamaged\tnot moved aside: 无法写入 (Is a directory)\n" +
+            "U/A3\t4 photos: 2 sound, 0 missing, 0 changed, 2 damaged, 0 not indexed, 10 bad index lines\n" +
+            "U/B2\t2 photos: 2 sound, 0 missing, 0 changed, 0 damaged, 0 not indexed\n" +
+            "removed 1 photo ids from the download record " + program_.file("5001.dlr") + "\n");
+    EXPECT_EQ(repaired.err, "albumfetcher-cli: 2 albums, 6 photos: 2 not sound, 10 bad index lines\n");
+  }
+  af::DownloadRecord record;
+  ASSERT_TRUE(record.open_record_store(af::record_store_path("5001")));
+  for (const auto& name : a_) EXPECT_EQ(record.is_recorded(photo_id(name)), name != a_[2]) << name;
+  for (const auto& name : b_) EXPECT_TRUE(record.is_recorded(photo_id(name))) << name;
+}
+
+// Pictures that no index can be read for are said with their folder and number, and fail the
+// run; a sound archive is said as it always was.
+TEST_F(CliArchiveTrustTest, PicturesWithoutAReadableIndexAreUncheckedNotSound) {
+  const std::string kept = read_file(index("B2"));
+  struct Case {
+    std::string index;  // "-": none; "/": a folder in its place
+    std::string line;   // what is said of B2
+  };
+  for (const auto& [content, line] :
+       {Case{kept, "2 photos: 2 sound, 0 missing, 0 changed, 0 damaged, 0 not indexed"},
+        Case{"-", "no album index: its 2 photo files unchecked"},
+        Case{"{\"file\":\"1_", "album index holds no whole line: its 2 photo files unchecked"},
+        Case{"/", "album index unreadable (Invalid argument): its 2 photo files unchecked"}}) {
+    std::filesystem::remove_all(index("B2"));
+    if (content == "/") std::filesystem::create_directory(index("B2"));
+    if (content != "/" && content != "-") write_file(index("B2"), content);
+    const bool sound = content == kept;
+    const CliResult checked = verify(save_dir_);
+    EXPECT_EQ(checked.exit_code, sound ? 0 : 1) << line;
+    EXPECT_EQ(checked.out, "U/A3\t3 photos: 3 sound, 0 missing, 0 changed, 0 damaged, 0 not indexed\nU/B2\t" +
+                               line + "\n");
+    EXPECT_EQ(checked.err,
+              sound ? "albumfetcher-cli: 2 albums, 5 photos: all sound\n"
+                    : "albumfetcher-cli: 1 albums, 3 photos: 0 not sound, 1 album folders unchecked\n");
+  }
 }
 
 TEST_F(CliTest, SeveralUsersRunInTurnAndASummaryNamesEach) {

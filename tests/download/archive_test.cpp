@@ -160,6 +160,27 @@ TEST_F(AlbumIndexFileTest, AnUnwritableIndexSaysWhy) {
   EXPECT_FALSE(error.empty());
 }
 
+TEST(IndexableFileName, OnlyAPlainNameOfAFileInTheFolderItself) {
+  for (const std::string& name : std::vector<std::string>{
+           "", ".", "..", "../B10/3_x.jpg", "/etc/passwd", "sub/x.jpg", "sub\\x.jpg",
+           std::string("x\0../y", 6), std::string(kAlbumIndexName), ".albumfetcher-77-3.part"})
+    EXPECT_FALSE(is_indexable_file_name(name)) << name;
+  for (const char* name : {"3_春游_3560031720000017.jpg", "...", "..jpg", ".hidden.gif", "p.jpg.damaged"})
+    EXPECT_TRUE(is_indexable_file_name(name)) << name;
+}
+
+// The download's own reading of the index passes over a line that names another folder's file.
+TEST_F(AlbumIndexFileTest, ALineNamingAnotherFoldersFileGivesNoId) {
+  IndexedPhoto stolen = photo("7");
+  stolen.file_name = "../B10/7.jpg";
+  write(index_line(stolen) + "\n");
+  AlbumIndex index(folder_.path());
+  EXPECT_FALSE(index.contains("7"));
+  std::string error;
+  ASSERT_TRUE(index.add(photo("7"), error));
+  EXPECT_EQ(content(), index_line(stolen) + "\n" + index_line(photo("7")) + "\n");
+}
+
 // ---- the download ----
 
 std::int64_t modification_time(const std::string& path) {

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
+#include <fstream>
+
+#include "download/photo_file.h"
 #include "download_fixture.h"
 #include "support/archive_maker.h"
 
@@ -31,6 +34,29 @@ TEST(GalleryAlbums, InTheOrderTheyWereFirstSavedWithTheirPhotosInIndexOrder) {
   EXPECT_EQ(albums[2].photos[0].caption, "c");
   EXPECT_EQ(albums[2].photos[0].uploaded, 3);
   EXPECT_EQ(albums[2].photos[2].file, "3_" + albums[2].photos[2].feed_id + ".jpg");
+}
+
+// An album folder whose pictures no index names is named on the page, as text; lines that
+// name no file of their own folder are never shown.
+TEST(GalleryPage, NamesTheAlbumsItLeftOut) {
+  testing::TempFolder user;
+  const auto kept = aftest::make_archive_album(user.path(), "旅行2", "旅行", {{"a", 1}, {"b", 2}}, 100);
+  for (const char* file : {"无索引1/1_a.jpg", "<b>&\"x'3/1_a.gif", "坏行1/1_a.jpg", "笔记/notes.txt"}) {
+    fs::create_directories(fs::path(user.file(file)).parent_path());
+    testing::write_file(user.file(file), "x");
+  }
+  const std::string stolen = R"({"file":"../旅行2/)" + kept[0] + "\"}\n";
+  testing::write_file(user.file("坏行1/.albumfetcher-index.jsonl"), stolen);
+  std::ofstream(user.file("旅行2/.albumfetcher-index.jsonl"), std::ios::app) << stolen;
+  ASSERT_EQ(write_gallery_page(user.path()).result, GalleryOutcome::Written);
+  const std::string page = read_file(user.file("相册浏览.html"));
+  EXPECT_NE(
+      page.find(
+          "</header>\n<p class=\"left-out\" style=\"margin:10px 24px 0;color:#c0392b\">未收入本页的相册文件夹"
+          "（没有可读的相册索引）：&lt;b&gt;&amp;&quot;x&#39;3、坏行1、无索引1</p>\n<main "),
+      std::string::npos);
+  EXPECT_EQ(page.find("../"), std::string::npos);  // the lines naming another folder's file
+  EXPECT_EQ(gallery_page("t", {}).find("left-out"), std::string::npos);  // none left out: no line
 }
 
 // Whatever a text holds, the page's data block holds no markup and gives the text back.
@@ -97,6 +123,30 @@ TEST_F(GalleryDownloadTest, NoPageWithoutTheIndexOrWhenSwitchedOff) {
     run("1001", "小明的微博");
     EXPECT_FALSE(fs::exists(page_)) << index << gallery;
     EXPECT_EQ(view_.log().find(G("相册浏览页")), std::string::npos) << index << gallery;
+  }
+}
+
+// A page write killed before its rename leaves its temporary file in the user folder: the
+// next page written there, or the next download into it, removes it, and nothing else.
+TEST_F(GalleryDownloadTest, ATemporaryPageLeftByAKillGoesWithTheNextWriteOrDownload) {
+  for (const bool download : {false, true}) {
+    fs::create_directories(user_);
+    const std::vector<std::string> left{temporary_photo_path(user_, 7),
+                                        user_ + "/.albumfetcher-999999999-3.part"};
+    for (const auto& path : left) testing::write_file(path, "<!DOCTYPE html>");
+    for (const char* name : {"/notes.part", "/.albumfetcher-notes.txt"})
+      testing::write_file(user_ + name, "mine");
+    if (download) {
+      write_setting(settings_section(), gallery_key(), "0");  // no page: the download's own clean-up
+      run("1001", "小明的微博");
+    } else {
+      aftest::make_archive_album(user_, "旅行3", "旅行", {{"a", 1}}, 100);
+      EXPECT_EQ(write_gallery_page(user_).result, GalleryOutcome::Written);
+    }
+    for (const auto& path : left) EXPECT_FALSE(fs::exists(path)) << download << path;
+    for (const char* name : {"/notes.part", "/.albumfetcher-notes.txt"})
+      EXPECT_EQ(read_file(user_ + name), "mine") << download << name;
+    fs::remove_all(user_);
   }
 }
 

@@ -89,18 +89,26 @@ TEST_F(AlbumCheckTest, AFileSavedAgainWithOtherBytesIsCheckedAgainstItsLastLine)
   EXPECT_EQ(states(), (std::map<std::string, PhotoState>{{"p.jpg", PhotoState::Sound}}));
 }
 
-TEST(IndexedAlbumFolders, FindsAlbumsInASaveFolderAUserFolderOrAnAlbumFolder) {
+TEST(AlbumFoldersToCheck, HoldAnIndexOrPicturesInASaveFolderAUserFolderOrAnAlbumFolder) {
   TempFolder root;
-  for (const char* album : {"u1/a", "u1/b", "u2/c", "u2/c/deeper", "u3/empty"})
+  for (const char* album : {"u1/a", "u1/b", "u2/c", "u2/c/deeper", "u3/empty", "u3/lost/deeper", "u3/other"})
     fs::create_directories(root.file(album));
   for (const char* album : {"u1/a", "u1/b", "u2/c"})
     std::ofstream(root.file(album) + "/" + std::string(kAlbumIndexName)) << "\n";
-  EXPECT_EQ(indexed_album_folders(root.path()),
-            (std::vector<std::string>{root.file("u1/a"), root.file("u1/b"), root.file("u2/c")}));
-  EXPECT_EQ(indexed_album_folders(root.file("u1")),
+  // Pictures count without an index; other files, a link or a temporary file do not.
+  for (const char* file :
+       {"u3/lost/1.JPG", "u3/lost/deeper/1.gif", "u3/other/a.txt", "u3/other/.albumfetcher-1-1.part"})
+    std::ofstream(root.file(file)) << "x";
+  fs::create_symlink(root.file("u3/lost/1.JPG"), root.file("u3/other/2.jpg"));
+  EXPECT_EQ(album_folders_to_check(root.path()),
+            (std::vector<std::string>{root.file("u1/a"), root.file("u1/b"), root.file("u2/c"),
+                                      root.file("u3/lost")}));
+  EXPECT_EQ(album_folders_to_check(root.file("u1")),
             (std::vector<std::string>{root.file("u1/a"), root.file("u1/b")}));
-  EXPECT_EQ(indexed_album_folders(root.file("u2/c")), std::vector<std::string>{root.file("u2/c")});
-  EXPECT_TRUE(indexed_album_folders(root.file("missing")).empty());
+  EXPECT_EQ(album_folders_to_check(root.file("u2/c")), std::vector<std::string>{root.file("u2/c")});
+  EXPECT_EQ(album_folders_to_check(root.file("u3/lost")),
+            (std::vector<std::string>{root.file("u3/lost"), root.file("u3/lost/deeper")}));
+  EXPECT_TRUE(album_folders_to_check(root.file("missing")).empty());
 }
 
 TEST(MoveAside, NeverReplacesAFile) {
@@ -118,6 +126,20 @@ TEST(MoveAside, NeverReplacesAFile) {
   EXPECT_EQ(testing::read_file(folder.file("p.jpg.damaged-3")), "three");
   EXPECT_EQ(move_aside(folder.path(), "absent.jpg", error), "");
   EXPECT_EQ(error, ENOENT);
+}
+
+// Only a photo's own file moves: never a folder, nor a link, nor a file elsewhere.
+TEST(MoveAside, MovesOnlyARegularFileOfTheFolder) {
+  TempFolder root;
+  fs::create_directories(root.file("album/sub"));
+  fs::create_symlink(root.file("album/sub"), root.file("album/link.jpg"));
+  for (const auto& [name, want] :
+       {std::pair{"sub", EISDIR}, std::pair{"link.jpg", EINVAL}, std::pair{"../album", EINVAL}}) {
+    int error = 0;
+    EXPECT_EQ(move_aside(root.file("album"), name, error), "") << name;
+    EXPECT_EQ(error, want) << name;
+  }
+  EXPECT_TRUE(fs::is_directory(root.file("album/sub")) && fs::is_symlink(root.file("album/link.jpg")));
 }
 
 TEST(ForgetPhotos, RemovesOnlyTheGivenIdsFromTheRecordsHoldingThem) {
