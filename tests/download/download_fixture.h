@@ -106,9 +106,8 @@ class DownloadTest : public aftest::SampleServiceTest {
   }
 
   // A pause held for a short span, then continued. Neither what the view shows nor
-  // `on_disk` (the save folder's and the program directory's files unless given) may change
-  // within it; the requests the service took up are read afterwards by their times:
-  // expect_no_request_while_paused().
+  // `on_disk` may change within it; the requests the service took up are read afterwards
+  // by their times: expect_no_request_while_paused().
   struct PausedSpan {
     std::chrono::steady_clock::time_point from, to;
   };
@@ -129,8 +128,16 @@ class DownloadTest : public aftest::SampleServiceTest {
     downloader.continue_download();
     return span;
   }
+  // By default: the photos in place and the names of the program directory's files (a
+  // write under way at the pause ends in its temporary file meanwhile).
   PausedSpan pause_then_continue(Downloader& downloader) {
-    return pause_then_continue(downloader, [&] { return std::make_pair(files_under(save_.path()), files_under(program_.path())); });
+    return pause_then_continue(downloader, [&] {
+      auto in_place = files_under(save_.path());
+      std::erase_if(in_place, [](const auto& file) { return file.first.find(".albumfetcher-") != std::string::npos; });
+      std::set<std::string> program_files;
+      for (const auto& [name, bytes] : files_under(program_.path())) program_files.insert(name);
+      return std::make_pair(in_place, program_files);
+    });
   }
   void expect_no_request_while_paused(const PausedSpan& span) {
     for (const auto& r : service().requests())
