@@ -221,13 +221,15 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
       std::string error;
       if (!index->flush(error) && index_error.empty()) index_error = error;
     });
-    saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
-      std::string error;
-      if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
-                      error) &&
-          index_error.empty())
-        index_error = error;
-    });
+    saver.set_on_placing(
+        [&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
+          std::string error;
+          if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
+                          error) &&
+              index_error.empty())
+            index_error = error;
+        },
+        [&] { index->take_back(); });
   }
   const auto tell_index_error = [&] {
     if (index_error.empty() || index_error_told) return true;

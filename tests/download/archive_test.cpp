@@ -152,6 +152,18 @@ TEST_F(AlbumIndexFileTest, AWholeLastLineWithoutLineEndIsKept) {
   EXPECT_EQ(content(), index_line(photo("1")) + "\n" + index_line(photo("2")) + "\n");
 }
 
+TEST_F(AlbumIndexFileTest, ALineTakenBackLeavesTheFileAsItWas) {
+  write(index_line(photo("1")));  // a whole last line without its line end
+  AlbumIndex index(folder_.path());
+  std::string error;
+  for (const char* id : {"2", "1"}) {  // "1" is indexed already: nothing to take back
+    ASSERT_TRUE(index.add(photo(id), error));
+    index.take_back();
+    EXPECT_EQ(content(), index_line(photo("1"))) << id;
+  }
+  EXPECT_FALSE(index.contains("2"));
+}
+
 TEST_F(AlbumIndexFileTest, AnUnwritableIndexSaysWhy) {
   fs::create_directory(folder_.path() + "/" + std::string(kAlbumIndexName));  // a folder in its place
   AlbumIndex index(folder_.path());
