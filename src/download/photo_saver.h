@@ -19,8 +19,9 @@
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
 // no time of its own, while the service still sees at least the whole wait between two
-// image requests. A crash costs at most the photos of the last group and the one under
-// way a second fetch; within the download a held photo already counts as recorded.
+// image requests. A kill costs at most the last group's record entries, which the next
+// download takes from the album index (Downloader), and the photo under way a second
+// fetch; within the download a held photo already counts as recorded.
 //
 // Answers fetched and judged in photo_fetch.cpp, named by photo_file_names (naming.h),
 // written by photo_file.h, kept (dated, indexed, recorded) in photo_saver.cpp.
