@@ -9,9 +9,10 @@
 //
 // The index is the hidden file ".albumfetcher-index.jsonl" (JSON Lines, UTF-8): one object
 // per photo saved in the folder in any run, appended as each photo is saved, just before it
-// takes its name (so no photo is under its name without its line), and never rewritten. A photo saved again under the same name with the same bytes adds
-// nothing; under another name, or with other bytes, it adds a line that stands for that
-// file from then on (read_indexed_photos). A line cut short by a crash is skipped when the
+// takes its name (so no photo is under its name without its line), and never rewritten. A
+// photo saved again under the same name with the same bytes adds nothing; under another
+// name, or with other bytes, it adds a line that stands for that file from then on
+// (read_indexed_photos). A line cut short by a crash is skipped when the
 // file is read, and removed before the next line is added; the lines before it are never
 // touched.
 #include <cstdint>

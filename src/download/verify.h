@@ -50,7 +50,7 @@ PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::
 AlbumCheck check_album(const std::string& folder);
 
 // The photo ids of `folder`'s index lines that hold a size and a SHA-256, that `wanted`
-// takes (asked once for each such line, in index order) and whose file is there with that
+// takes (asked in index order, at most once a line) and whose file is there with that
 // size and SHA-256: photos saved whole. Only those files are read.
 std::vector<std::string> whole_indexed_photos(const std::string& folder,
                                               const std::function<bool(const std::string& photo_id)>& wanted);
