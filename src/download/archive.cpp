@@ -269,6 +269,7 @@ AlbumIndex::AlbumIndex(std::string folder_path)
 }
 
 bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
+  last_.reset();
   if (keys_.count(line_key(photo)) > 0) return true;
   const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -306,10 +307,26 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
     error = disk_error_cause(saved_errno);
     return false;
   }
-  ids_.insert(photo.photo_id);
-  keys_.insert(line_key(photo));
+  last_ = Appended{static_cast<std::uint64_t>(size), line_key(photo), photo.photo_id,
+                   ids_.insert(photo.photo_id).second};
+  keys_.insert(last_->key);
   unflushed_ = !flush_each_;
   return true;
+}
+
+void AlbumIndex::take_back() {
+  if (!last_) return;
+  keys_.erase(last_->key);
+  if (last_->id_was_new) ids_.erase(last_->photo_id);
+  // The file goes back to where the line began; should that fail, before the next line.
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+  const bool cut = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(last_->size_before)) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!cut) {
+    cut_ = true;
+    whole_size_ = last_->size_before;
+  }
+  last_.reset();
 }
 
 bool AlbumIndex::flush(std::string& error) {

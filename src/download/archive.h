@@ -8,10 +8,11 @@
 //   index.add(indexed_photo(entry, name, album_id, album_caption, std::time(nullptr), bytes), error);
 //
 // The index is the hidden file ".albumfetcher-index.jsonl" (JSON Lines, UTF-8): one object
-// per photo saved in the folder in any run, appended and flushed as each photo is saved,
-// never rewritten. A photo saved again under the same name with the same bytes adds
-// nothing; under another name, or with other bytes, it adds a line that stands for that
-// file from then on (read_indexed_photos). A line cut short by a crash is skipped when the
+// per photo saved in the folder in any run, appended as each photo is saved, just before it
+// takes its name (so no photo is under its name without its line), and never rewritten. A
+// photo saved again under the same name with the same bytes adds nothing; under another
+// name, or with other bytes, it adds a line that stands for that file from then on
+// (read_indexed_photos). A line cut short by a crash is skipped when the
 // file is read, and removed before the next line is added; the lines before it are never
 // touched.
 #include <cstddef>
@@ -86,6 +87,9 @@ class AlbumIndex {
   // a group of photos, before they are recorded.
   void set_flush_each_line(bool each) { flush_each_ = each; }
   bool flush(std::string& error);
+  // Takes back the line that the last add() appended: its photo could not take that name
+  // after all. Nothing when the last add() appended none.
+  void take_back();
   bool contains(const std::string& photo_id) const { return ids_.count(photo_id) > 0; }
   const std::string& path() const { return path_; }
 
@@ -100,6 +104,14 @@ class AlbumIndex {
   std::uint64_t whole_size_ = 0;
   bool flush_each_ = true;
   bool unflushed_ = false;  // lines added since the last flush()
+  // The line the last add() appended: where the file ended before it, and what it added.
+  struct Appended {
+    std::uint64_t size_before = 0;
+    std::string key;
+    std::string photo_id;
+    bool id_was_new = false;
+  };
+  std::optional<Appended> last_;
 };
 
 // The objects of an index file as JSON texts, in file order; lines that are not whole JSON

@@ -18,6 +18,7 @@
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "download/step_gate.h"
+#include "download/verify.h"
 #include "service/photo_list.h"
 #include "util/codepage.h"
 #include "util/text.h"
@@ -129,6 +130,7 @@ struct Downloader::Worker {
 
   void download_selected();
   bool download_album(const TickedAlbum& album, const AlbumFolder& folder);
+  bool catch_up_record(PhotoSaver& saver, DownloadRecord& record, const AlbumFolder& folder);
 
   std::vector<RecordNotice> record_notices;  // from the record's creation at the start
   bool record_failure_told = false;
@@ -223,13 +225,15 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
       std::string error;
       if (!index->flush(error) && index_error.empty()) index_error = error;
     });
-    saver.set_on_placed([&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
-      std::string error;
-      if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
-                      error) &&
-          index_error.empty())
-        index_error = error;
-    });
+    saver.set_on_placing(
+        [&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
+          std::string error;
+          if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
+                          error) &&
+              index_error.empty())
+            index_error = error;
+        },
+        [&] { index->take_back(); });
   }
   const auto tell_index_error = [&] {
     if (index_error.empty() || index_error_told) return true;
@@ -237,6 +241,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return log(G("相册索引写入失败：") + utf8_to_gb18030(index->path()) + G("（") + index_error + G("）") +
                "\r\n");
   };
+  if (!catch_up_record(saver, record, folder)) return false;
   WalkFailure failure;
   const AlbumWalk walk{.endpoints = options.endpoints, .user_id = request.user_id,
                        .photo_count_text = album.count_text, .album = album.album,
@@ -293,6 +298,25 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   if (!steps.run([&] { view.album_finished(generation); })) return false;
   record.close_record_store();
   return true;
+}
+
+// Before the album's walk: the photos its index shows saved whole that the record lacks (a
+// download killed, or quit by a second Ctrl-C, before their group was appended) are
+// recorded, with no request. Only the lines the record lacks are looked at, so after a
+// whole download this reads the index and nothing more. With the record on, the walk then
+// skips them.
+bool Downloader::Worker::catch_up_record(PhotoSaver& saver, DownloadRecord& record, const AlbumFolder& folder) {
+  if (!request.index || !record.is_open()) return true;
+  if (!steps.run([] {})) return false;  // the files are read between steps
+  for (const std::string& id : whole_indexed_photos(folder.path, [&](const std::string& photo_id) {
+         return !control->ended() && !record.is_recorded(photo_id);
+       }))
+    record.hold(id);
+  if (const int error = saver.commit_record_group(); error != 0 && is_storage_error(error) && !control->ended()) {
+    end_on_storage_failure(folder.path, disk_error_cause(error));
+    return false;
+  }
+  return !control->ended() && report_record(record.take_notices());
 }
 
 Downloader::Downloader(DownloadView& view, DownloaderOptions options)

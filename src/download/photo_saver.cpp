@@ -102,26 +102,36 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   if (!steps_.run([&] { photo.emplace(folder_path_); })) return SaveOutcome::Ended;
   if (!photo->write(body) || !photo->finish(options_.sync_files)) return write_failed(entry, photo->error());
 
+  // The file is dated before it takes its name; each name is tried after the photo's index
+  // line is written, and the line taken back when the name cannot be had.
+  set_upload_time(photo->path(), entry.timestamp);
   SaveOutcome outcome = SaveOutcome::WriteFailed;
   std::string placed_name;
-  if (!steps_.run([&] {
-        if (!names.caption.empty() && photo->put_in_place(placed_name = names.caption)) {
-          outcome = SaveOutcome::Saved;
-        } else if (!is_storage_error(photo->error()) && photo->put_in_place(placed_name = names.ideographs)) {
-          // A name the file system refuses: once more with the caption's ideographs only.
-          outcome = SaveOutcome::SavedAsIdeographs;
-        }
-        if (outcome != SaveOutcome::WriteFailed && options_.placed_count != nullptr) ++*options_.placed_count;
-      }))
+  const auto place = [&](const std::string& name, SaveOutcome as) {
+    if (on_placing_) on_placing_(entry, name, body);
+    bool placed = false;
+    const bool stepped = steps_.run([&] {
+      placed = photo->put_in_place(name);
+      if (placed && options_.placed_count != nullptr) ++*options_.placed_count;
+    });
+    if (placed) {
+      outcome = as;
+      placed_name = name;
+    } else if (taken_back_) {
+      taken_back_();
+    }
+    return stepped;
+  };
+  if (!names.caption.empty() && !place(names.caption, SaveOutcome::Saved)) return SaveOutcome::Ended;
+  // A name the file system refuses: once more with the caption's ideographs only.
+  if (outcome == SaveOutcome::WriteFailed && !is_storage_error(photo->error()) &&
+      !place(names.ideographs, SaveOutcome::SavedAsIdeographs))
     return SaveOutcome::Ended;
   if (outcome == SaveOutcome::WriteFailed) return write_failed(entry, photo->error());
 
-  // The photo in place is dated by its upload time and handed on (the album index), and
-  // its id held for the record's next group, unless the download has ended meanwhile (it
-  // is then fetched again by a download with the record on).
+  // The photo's id is held for the record's next group, unless the download has ended
+  // meanwhile: it is in place and indexed, and the next download records it from the index.
   if (steps_.gate().ended()) return SaveOutcome::Ended;
-  set_upload_time(folder_path_ + "/" + placed_name, entry.timestamp);
-  if (on_placed_) on_placed_(entry, placed_name, body);
   record_.hold(entry.photo_id);
   if (std::chrono::steady_clock::now() - record_.held_since() >= options_.record_group) {
     if (const int error = commit_record_group(); error != 0) return write_failed(entry, error);

@@ -19,8 +19,9 @@
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
 // no time of its own, while the service still sees at least the whole wait between two
-// image requests. A crash costs at most the photos of the last group and the one under
-// way a second fetch; within the download a held photo already counts as recorded.
+// image requests. A kill costs at most the last group's record entries, which the next
+// download takes from the album index (Downloader), and the photo under way a second
+// fetch; within the download a held photo already counts as recorded.
 //
 // Answers fetched and judged in photo_fetch.cpp, named by photo_file_names (naming.h),
 // written by photo_file.h, kept (dated, indexed, recorded) in photo_saver.cpp.
@@ -85,16 +86,22 @@ enum class SaveOutcome {
 class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
-  // Called for each photo once it is in place under `file_name` (UTF-8), holding `bytes`,
-  // and dated by its upload time, before it is recorded; outside the steps.
-  using Placed =
+  // Called for each photo just before it takes its name `file_name` (UTF-8), holding
+  // `bytes` and dated by its upload time, outside the steps: the album index adds its line
+  // there, so that a photo under its name always has its line, even after a kill.
+  using Placing =
       std::function<void(const PhotoEntry& entry, const std::string& file_name, std::string_view bytes)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
   PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
   ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
-  void set_on_placed(Placed placed) { on_placed_ = std::move(placed); }
+  // `taken_back` follows `placing` when the photo could not take that name after all (the
+  // name refused, or the download ended first).
+  void set_on_placing(Placing placing, std::function<void()> taken_back) {
+    on_placing_ = std::move(placing);
+    taken_back_ = std::move(taken_back);
+  }
   // Called before each group of photos in place is recorded, after their folder's flush
   // (the album index flushes its lines there); outside the steps.
   void set_before_group(std::function<void()> before) { before_group_ = std::move(before); }
@@ -152,7 +159,8 @@ class PhotoSaver {
   StepGate& steps_;
   Log log_;
   SaveOptions options_;
-  Placed on_placed_;
+  Placing on_placing_;
+  std::function<void()> taken_back_;
   std::function<void()> before_group_;
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.

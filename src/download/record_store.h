@@ -71,8 +71,8 @@ class DownloadRecord {
   // is_recorded already finds it; stage_group() prepares one append of every held id (the
   // caller has flushed the photos' folder first), commit_staged() makes it part of the
   // record, and sync_log() puts the commit on disk (outside any step: it waits for the
-  // disk). A kill or power cut before sync_log loses at most that group: its photos are
-  // fetched again by the next download with the record on.
+  // disk). A kill or power cut before sync_log loses at most that group; the next download
+  // records again those of its photos that the album index shows whole on disk.
   void hold(const std::string& photo_id);
   bool holds_any() const { return !held_.empty(); }
   // When the first of the held ids was held (meaningful while holds_any()).

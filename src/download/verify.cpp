@@ -27,6 +27,31 @@ bool holds_index(const fs::path& folder) {
   return fs::is_regular_file(folder / std::string(kAlbumIndexName), error);
 }
 
+// Whether the file at `path` holds `size` bytes with that SHA-256; read only when the size
+// is right.
+bool holds_bytes(const std::string& path, std::uint64_t size, const std::string& sha256) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == size;
+  if (same) {
+    Sha256 hash;
+    std::string chunk(kChunk, '\0');
+    for (;;) {
+      const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        same = got == 0;
+        break;
+      }
+      hash.update(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+    }
+    same = same && hash.hex_digest() == sha256;
+  }
+  ::close(fd);
+  return same;
+}
+
 }  // namespace
 
 const char* photo_state_name(PhotoState state) {
@@ -130,6 +155,23 @@ AlbumCheck check_album(const std::string& folder) {
   }
   std::sort(check.not_indexed.begin(), check.not_indexed.end());
   return check;
+}
+
+std::vector<std::string> whole_indexed_photos(const std::string& folder,
+                                              const std::function<bool(const std::string& photo_id)>& wanted) {
+  std::vector<std::string> ids;
+  std::set<std::string> found;
+  for (const IndexedPhoto& photo : read_indexed_photos(folder)) {
+    if (!photo.bytes || photo.sha256.empty() || photo.photo_id.empty() ||
+        photo.file_name.find('/') != std::string::npos || found.count(photo.photo_id) > 0 ||
+        !wanted(photo.photo_id))
+      continue;
+    if (holds_bytes(folder + "/" + photo.file_name, *photo.bytes, photo.sha256)) {
+      found.insert(photo.photo_id);
+      ids.push_back(photo.photo_id);
+    }
+  }
+  return ids;
 }
 
 std::string move_aside(const std::string& folder, const std::string& file_name, int& error) {

@@ -13,6 +13,7 @@
 // never followed: it is only told. Nothing here changes a file except move_aside and
 // forget_photos, which a repair calls.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,12 @@ std::vector<std::string> album_folders_to_check(const std::string& root);
 // size of the largest photo.
 PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::string& buffer);
 AlbumCheck check_album(const std::string& folder);
+
+// The photo ids of `folder`'s index lines that hold a size and a SHA-256, that `wanted`
+// takes (asked in index order, at most once a line) and whose file is there with that
+// size and SHA-256: photos saved whole. Only those files are read.
+std::vector<std::string> whole_indexed_photos(const std::string& folder,
+                                              const std::function<bool(const std::string& photo_id)>& wanted);
 
 // Renames the regular file `file_name` in `folder` to "<file_name>.damaged" (then
 // ".damaged-2", ...), never replacing a file. The new name, or empty with the errno in

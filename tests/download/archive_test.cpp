@@ -152,6 +152,18 @@ TEST_F(AlbumIndexFileTest, AWholeLastLineWithoutLineEndIsKept) {
   EXPECT_EQ(content(), index_line(photo("1")) + "\n" + index_line(photo("2")) + "\n");
 }
 
+TEST_F(AlbumIndexFileTest, ALineTakenBackLeavesTheFileAsItWas) {
+  write(index_line(photo("1")));  // a whole last line without its line end
+  AlbumIndex index(folder_.path());
+  std::string error;
+  for (const char* id : {"2", "1"}) {  // "1" is indexed already: nothing to take back
+    ASSERT_TRUE(index.add(photo(id), error));
+    index.take_back();
+    EXPECT_EQ(content(), index_line(photo("1"))) << id;
+  }
+  EXPECT_FALSE(index.contains("2"));
+}
+
 TEST_F(AlbumIndexFileTest, AnUnwritableIndexSaysWhy) {
   fs::create_directory(folder_.path() + "/" + std::string(kAlbumIndexName));  // a folder in its place
   AlbumIndex index(folder_.path());
@@ -309,6 +321,72 @@ TEST_F(ArchiveDownloadTest, TheIndexCanBeSwitchedOff) {
   EXPECT_EQ(modification_time(album_path("C2") + "/" + expected_name(user.albums[0].photos[0], 1)),
             user.albums[0].photos[0].timestamp);
 }
+
+// ---- the record caught up from the index ----
+
+// An album saved, its record then lost as a kill loses its last group: the second run
+// records from the index the photos whole on disk, with the record on or off and whatever
+// the range; it asks for those changed or gone, those whose lines lack size and SHA-256,
+// and, without the index, all of them.
+enum class Change { None, Files, Lines };
+struct CatchUpCase {
+  const char* name;
+  bool index, record, range_keeping_nothing;
+  Change change;
+  std::vector<int> asked;  // the photos' positions
+};
+
+class RecordCatchUpTest : public ArchiveDownloadTest, public ::testing::WithParamInterface<CatchUpCase> {};
+
+TEST_P(RecordCatchUpTest, SecondRun) {
+  const CatchUpCase& c = GetParam();
+  auto user = afsample::make_user("2005", "/u/2005", "T");
+  user.albums.push_back(afsample::make_album("200500000001", "E", 5));
+  service().add_user(user);
+  view_.rows.push_back(row_of(1, user.albums[0]));
+  set_switches(true, false);
+  run("2005", "T");
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(program_.file(std::string("2005.dlr") + suffix));
+  const auto saved = files_under(save_.path());
+  const std::string folder = album_path("E5") + "/";
+  const auto file = [&](int i) { return folder + expected_name(user.albums[0].photos[i - 1], i); };
+  if (c.change == Change::Files) {
+    std::ofstream(file(2), std::ios::binary | std::ios::in) << 'x';
+    fs::resize_file(file(3), 100);
+    fs::remove(file(4));
+  }
+  std::string lines;
+  for (IndexedPhoto photo : read_indexed_photos(folder)) {
+    photo.bytes.reset();
+    photo.sha256.clear();
+    lines += index_line(photo) + "\n";
+  }
+  if (c.change == Change::Lines) std::ofstream(folder + std::string(kAlbumIndexName)) << lines;
+  set_switches(c.record, c.range_keeping_nothing);
+  write_setting(settings_section(), index_key(), c.index ? "1" : "0");
+  view_.end = view_.start;
+  service().clear_requests();
+  view_.clear();
+  run("2005", "T");
+
+  std::vector<int> asked;
+  for (int i = 1; i <= 5; ++i)
+    if (image_requests(user.albums[0].photos[i - 1]) > 0) asked.push_back(i);
+  EXPECT_EQ(asked, c.asked);
+  EXPECT_EQ(recorded("2005", user.albums[0]).size(), 5u);
+  EXPECT_TRUE(files_under(save_.path()) == saved) << "changed or missing files left";
+  EXPECT_EQ(view_.log().find(G("下载记录")), std::string::npos) << view_.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordCatchUpTest,
+    ::testing::Values(CatchUpCase{"WholePhotosNeedNoRequest", true, true, false, Change::None, {}},
+                      CatchUpCase{"ChangedOrMissingFilesAreFetched", true, true, false, Change::Files, {2, 3, 4}},
+                      CatchUpCase{"LinesWithoutSizeAndHashDoNotCount", true, true, false, Change::Lines,
+                                  {1, 2, 3, 4, 5}},
+                      CatchUpCase{"RecordOffAndARangeRecordAllTheSame", true, false, true, Change::None, {}},
+                      CatchUpCase{"NoIndexNothingToCatchUp", false, true, false, Change::None, {1, 2, 3, 4, 5}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace af

@@ -425,6 +425,10 @@ TEST_F(DownloadTest, RefusedCaptionIsRetriedWithItsIdeographs) {
       {"1_年春游_" + album.photos[0].feed_id + ".jpg", service().image_bytes(album.photos[0].pic_name)},
       {"2__" + std::string(248, '7') + ".jpg", service().image_bytes(album.photos[1].pic_name)}};
   EXPECT_EQ(files_under(save_.file("T/A2")), want);
+  // The refused name's index line was taken back: the index names the files there.
+  const auto indexed = read_indexed_photos(save_.file("T/A2"));
+  EXPECT_EQ(indexed.size(), 2u);
+  for (const IndexedPhoto& photo : indexed) EXPECT_TRUE(want.count(photo.file_name)) << photo.file_name;
   EXPECT_EQ(view_.log().find(G("失败")), std::string::npos);
   DownloadRecord record;
   ASSERT_TRUE(record.open_record_store(record_store_path("4002")));
