@@ -27,10 +27,10 @@ bool holds_index(const fs::path& folder) {
   return fs::is_regular_file(folder / std::string(kAlbumIndexName), error);
 }
 
-// Whether the file at `path` holds `size` bytes with that SHA-256; read only when the size
-// is right.
+// Whether the file at `path` holds `size` bytes with that SHA-256; read only when it is a
+// regular file of that size (a named pipe does not hold the download up).
 bool holds_bytes(const std::string& path, std::uint64_t size, const std::string& sha256) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
   bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == size;
@@ -162,8 +162,7 @@ std::vector<std::string> whole_indexed_photos(const std::string& folder,
   std::vector<std::string> ids;
   std::set<std::string> found;
   for (const IndexedPhoto& photo : read_indexed_photos(folder)) {
-    if (!photo.bytes || photo.sha256.empty() || photo.photo_id.empty() ||
-        photo.file_name.find('/') != std::string::npos || found.count(photo.photo_id) > 0 ||
+    if (!photo.bytes || photo.sha256.empty() || photo.photo_id.empty() || found.count(photo.photo_id) > 0 ||
         !wanted(photo.photo_id))
       continue;
     if (holds_bytes(folder + "/" + photo.file_name, *photo.bytes, photo.sha256)) {

@@ -2,15 +2,19 @@
 // the album index with every saved photo's whole caption, post and times.
 #include "download/archive.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
+#include "download/verify.h"
 #include "download_fixture.h"
 #include "service/photo_list.h"
+#include "util/sha256.h"
 
 namespace af {
 namespace {
@@ -191,6 +195,20 @@ TEST_F(AlbumIndexFileTest, ALineNamingAnotherFoldersFileGivesNoId) {
   std::string error;
   ASSERT_TRUE(index.add(photo("7"), error));
   EXPECT_EQ(content(), index_line(stolen) + "\n" + index_line(photo("7")) + "\n");
+}
+
+TEST_F(AlbumIndexFileTest, TheCatchUpWaitsOnNoPipeUnderAPhotosName) {
+  IndexedPhoto line = photo("1");
+  line.bytes = 0;
+  line.sha256 = sha256_hex("");
+  write(index_line(line) + "\n");
+  const std::string pipe = folder_.path() + "/" + line.file_name;
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  auto whole = std::async(std::launch::async, [&] { return whole_indexed_photos(folder_.path(), [](const auto&) { return true; }); });
+  const bool in_time = whole.wait_for(aftest::kEventBound) == std::future_status::ready;
+  if (!in_time) ::close(::open(pipe.c_str(), O_RDWR | O_NONBLOCK));  // lets a reader held by the pipe go
+  EXPECT_TRUE(in_time) << "held up by the pipe";
+  EXPECT_TRUE(whole.get().empty());
 }
 
 // ---- the download ----
