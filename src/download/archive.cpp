@@ -91,25 +91,6 @@ std::string file_text(json_object* object) {
                      static_cast<std::size_t>(json_object_get_string_len(file)));
 }
 
-// The whole file: 0, or the errno of the open or of a read.
-int read_whole_file(const std::string& path, std::string& text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
-  struct stat info {};
-  int error = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
-  char chunk[64 * 1024];
-  while (error == 0) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) error = errno;
-    if (got <= 0) break;
-    text.append(chunk, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  if (error != 0) text.clear();
-  return error;
-}
-
 }  // namespace
 
 std::optional<std::int64_t> upload_time(std::string_view timestamp) {
@@ -256,6 +237,7 @@ AlbumIndex::AlbumIndex(std::string folder_path)
     if (const std::optional<IndexedPhoto> photo = parse_index_line(line)) {
       ids_.insert(photo->photo_id);
       keys_.insert(line_key(*photo));
+      own(photo->file_name, photo->photo_id);
     }
     if (end == std::string::npos && !whole) {
       // The last line was cut short by a crash: it goes before the next line is added.
@@ -307,9 +289,14 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
     error = disk_error_cause(saved_errno);
     return false;
   }
+  std::optional<std::string> owner_before;
+  if (const auto at = owners_.find(photo.file_name); at != owners_.end()) owner_before = at->second;
+  std::optional<std::string> file_before;
+  if (const auto at = files_.find(photo.photo_id); at != files_.end()) file_before = at->second;
   last_ = Appended{static_cast<std::uint64_t>(size), line_key(photo), photo.photo_id,
-                   ids_.insert(photo.photo_id).second};
+                   ids_.insert(photo.photo_id).second, photo.file_name, owner_before, file_before};
   keys_.insert(last_->key);
+  own(photo.file_name, photo.photo_id);
   unflushed_ = !flush_each_;
   return true;
 }
@@ -318,6 +305,14 @@ void AlbumIndex::take_back() {
   if (!last_) return;
   keys_.erase(last_->key);
   if (last_->id_was_new) ids_.erase(last_->photo_id);
+  if (last_->owner_before)
+    owners_[last_->file_name] = *last_->owner_before;
+  else
+    owners_.erase(last_->file_name);
+  if (last_->file_before)
+    files_[last_->photo_id] = *last_->file_before;
+  else
+    files_.erase(last_->photo_id);
   // The file goes back to where the line began; should that fail, before the next line.
   const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
   const bool cut = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(last_->size_before)) == 0;
@@ -327,6 +322,22 @@ void AlbumIndex::take_back() {
     whole_size_ = last_->size_before;
   }
   last_.reset();
+}
+
+void AlbumIndex::own(const std::string& file_name, const std::string& photo_id) {
+  owners_[file_name] = photo_id;
+  files_[photo_id] = file_name;
+}
+
+std::string AlbumIndex::own_file(const std::string& photo_id) const {
+  // The file its last line names, unless a later line gave that file to another photo.
+  const auto at = files_.find(photo_id);
+  return at != files_.end() && file_owner(at->second) == photo_id ? at->second : std::string();
+}
+
+std::string AlbumIndex::file_owner(const std::string& file_name) const {
+  const auto at = owners_.find(file_name);
+  return at == owners_.end() ? std::string() : at->second;
 }
 
 bool AlbumIndex::flush(std::string& error) {
@@ -355,7 +366,7 @@ std::vector<std::string> read_album_index(const std::string& folder_path) {
 AlbumIndexContents read_album_index_contents(const std::string& folder_path) {
   AlbumIndexContents contents;
   std::string text;
-  contents.error = read_whole_file(folder_path + "/" + std::string(kAlbumIndexName), text);
+  contents.error = read_regular_file(folder_path + "/" + std::string(kAlbumIndexName), text);
   std::map<std::string, std::size_t> by_file;
   std::size_t number = 0;
   for (std::size_t begin = 0; begin < text.size();) {
@@ -380,6 +391,43 @@ AlbumIndexContents read_album_index_contents(const std::string& folder_path) {
       contents.photos[at->second] = std::move(*photo);
   }
   return contents;
+}
+
+int read_raw_index_lines(const std::string& folder_path, std::vector<RawIndexLine>& lines) {
+  std::string text;
+  if (const int error = read_regular_file(folder_path + "/" + std::string(kAlbumIndexName), text); error != 0)
+    return error;
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    RawIndexLine line{text.substr(begin, end - begin), std::nullopt, false};
+    begin = end + 1;
+    if (line.text.empty()) continue;
+    line.photo = parse_index_line(line.text);
+    line.cut = end == text.size() && !parse_object(line.text);
+    lines.push_back(std::move(line));
+  }
+  return 0;
+}
+
+int rewrite_album_index(const std::string& folder_path, const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& line : lines) bytes += line + "\n";
+  const std::string path = folder_path + "/" + std::string(kAlbumIndexName);
+  const std::string temporary = temporary_photo_path(folder_path, ~std::uint64_t{0});
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  bool ok = write_all(fd, bytes) && ::fdatasync(fd) == 0;
+  int error = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) ::unlink(temporary.c_str());
+  return ok ? flush_folder(folder_path) : (error != 0 ? error : EIO);
 }
 
 std::vector<IndexedPhoto> read_indexed_photos(const std::string& folder_path) {

@@ -17,6 +17,7 @@
 // touched.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -91,6 +92,11 @@ class AlbumIndex {
   // after all. Nothing when the last add() appended none.
   void take_back();
   bool contains(const std::string& photo_id) const { return ids_.count(photo_id) > 0; }
+  // The file the photo is saved in, as the last line naming that file says; empty when
+  // no file is the photo's.
+  std::string own_file(const std::string& photo_id) const;
+  // The photo whose file `file_name` is, or empty when no line names it.
+  std::string file_owner(const std::string& file_name) const;
   const std::string& path() const { return path_; }
 
  private:
@@ -99,6 +105,10 @@ class AlbumIndex {
   std::string path_;
   std::set<std::string> ids_;
   std::set<std::string> keys_;
+  std::map<std::string, std::string> owners_;  // file name -> photo id, by the last line naming it
+  std::map<std::string, std::string> files_;   // photo id -> the file its last line names
+  // Notes that `photo_id`'s file is `file_name` now.
+  void own(const std::string& file_name, const std::string& photo_id);
   // The file ends in a line cut short: it is cut back to `whole_size_` before the next line.
   bool cut_ = false;
   std::uint64_t whole_size_ = 0;
@@ -110,6 +120,9 @@ class AlbumIndex {
     std::string key;
     std::string photo_id;
     bool id_was_new = false;
+    std::string file_name;
+    std::optional<std::string> owner_before;  // of file_name
+    std::optional<std::string> file_before;   // of photo_id
   };
   std::optional<Appended> last_;
 };
@@ -136,6 +149,18 @@ struct AlbumIndexContents {
   bool readable() const { return error == 0 && whole_lines > 0; }
 };
 AlbumIndexContents read_album_index_contents(const std::string& folder_path);
+
+// Every line of an album folder's index as it stands, for a change of the index as a whole.
+struct RawIndexLine {
+  std::string text;                   // the line's bytes, without its line end
+  std::optional<IndexedPhoto> photo;  // what parse_index_line makes of it
+  bool cut = false;                   // the last line, cut short by a crash
+};
+// 0, or the errno when the index could not be read (ENOENT: there is none).
+int read_raw_index_lines(const std::string& folder_path, std::vector<RawIndexLine>& lines);
+// Replaces the folder's index by `lines` (each without its line end): written whole,
+// flushed, then renamed into place. 0, or the errno.
+int rewrite_album_index(const std::string& folder_path, const std::vector<std::string>& lines);
 
 // The photos of an album folder's index: read_album_index_contents(folder_path).photos.
 // Readers of an archive start here.

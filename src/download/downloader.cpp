@@ -11,6 +11,7 @@
 
 #include "core/gate.h"
 #include "core/settings.h"
+#include "download/album_places.h"
 #include "download/archive.h"
 #include "download/gallery.h"
 #include "download/naming.h"
@@ -129,6 +130,7 @@ struct Downloader::Worker {
   }
 
   void download_selected();
+  bool settle_folder(const AlbumNaming& naming, AlbumFolder& folder, std::optional<AlbumPlaces>& places);
   bool download_album(const TickedAlbum& album, const AlbumFolder& folder);
   bool catch_up_record(PhotoSaver& saver, DownloadRecord& record, const AlbumFolder& folder);
 
@@ -162,10 +164,13 @@ void Downloader::Worker::download_selected() {
   const std::vector<AlbumFolder> folders =
       album_folders(request.save_folder, sanitize_name(request.user_title), namings);
   if (!steps.run([&] { view.albums_chosen(generation, jobs.size()); })) return;
+  std::optional<AlbumPlaces> places;  // the user folder's album folders, read at the first album
   for (std::size_t k = 1; k <= jobs.size(); ++k) {
     if (!steps.run([&] { view.album_started(generation, k); })) return;
-    if (!download_album(jobs[k - 1], folders[k - 1])) return;
-    if (!write_gallery(folders[k - 1])) return;
+    AlbumFolder folder = folders[k - 1];
+    if (!settle_folder(namings[k - 1], folder, places)) return;
+    if (!download_album(jobs[k - 1], folder)) return;
+    if (!write_gallery(folder)) return;
   }
 
   if (!steps.run([&] {
@@ -197,10 +202,13 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   if (!log(G("准备下载相册《") + album.name + G("》") + "\r\n\r\n")) return false;
 
   const std::string& name = folder.name;
-  // The folder is made and scanned between steps: pause and end never wait for the disk.
+  // The folder is scanned between steps: pause and end never wait for the disk. It is made
+  // with its first photo; its user folder now, so that a save folder the disk refuses
+  // stops the download before any request.
   if (!steps.run([] {})) return false;
   int folder_error = 0;
-  if (!make_album_folder(folder.path, &folder_error) && is_storage_error(folder_error)) {
+  if (!make_album_folder(std::filesystem::path(folder.path).parent_path().string(), &folder_error) &&
+      is_storage_error(folder_error)) {
     end_on_storage_failure(folder.path, disk_error_cause(folder_error));
     return false;
   }
@@ -219,6 +227,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   bool index_error_told = false;
   if (request.index) {
     index.emplace(folder.path);
+    saver.set_index(&*index);
     // Its lines are flushed once for each group of photos, before their record.
     index->set_flush_each_line(false);
     saver.set_before_group([&] {
@@ -297,6 +306,48 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
   if (!steps.run([&] { view.album_finished(generation); })) return false;
   record.close_record_store();
+  return true;
+}
+
+// Before the album's walk, between steps: the album keeps the one folder it has on disk,
+// found by its id, renamed to the name it has today; folders an earlier download split it
+// over are folded into it (with the index on).
+bool Downloader::Worker::settle_folder(const AlbumNaming& naming, AlbumFolder& folder,
+                                       std::optional<AlbumPlaces>& places) {
+  if (!steps.run([] {})) return false;
+  const std::filesystem::path path(folder.path);
+  const std::string user_folder = path.parent_path().string();
+  if (!places) places.emplace(user_folder);
+  const AlbumPlace place = places->place(naming, path.filename().string());
+  std::string current = place.current.empty() ? place.target : place.current;
+  if (!place.current.empty() && place.current != place.target) {
+    const auto gbk = [&](const std::string& name) { return utf8_to_gb18030(user_folder + "/" + name); };
+    if (const int error = rename_album_folder(user_folder, place.current, place.target); error == 0) {
+      places->refresh(place.current);
+      places->refresh(place.target);
+      current = place.target;
+      if (!log(G("相册文件夹已改名：") + gbk(place.current) + " -> " + gbk(place.target) + "\r\n")) return false;
+    } else if (!log(G("相册文件夹无法改名，照片仍保存在：") + gbk(place.current) + G("（") +
+                    disk_error_cause(error) + G("）") + "\r\n")) {
+      return false;
+    }
+  }
+  if (request.index && !place.others.empty()) {
+    const FoldOutcome outcome = fold_album(user_folder, naming.album_id, current, place.others);
+    for (const std::string& other : place.others) places->refresh(other);
+    places->refresh(current);
+    std::string sources;
+    for (const std::string& other : place.others) sources += (sources.empty() ? "" : G("、")) + utf8_to_gb18030(other);
+    if (outcome.changed() &&
+        !log(G("同一相册的其他文件夹已并入《") + utf8_to_gb18030(current) + G("》：") + sources + G("（移入") +
+             std::to_string(outcome.moved) + G("张照片，去掉") + std::to_string(outcome.duplicates) +
+             G("张重复的照片）") + "\r\n"))
+      return false;
+    for (const std::string& failure : outcome.failures)
+      if (!log(G("合并相册文件夹时未能移动：") + utf8_to_gb18030(failure) + "\r\n")) return false;
+  }
+  folder.path = user_folder + "/" + current;
+  folder.name = utf8_to_gb18030(current);
   return true;
 }
 

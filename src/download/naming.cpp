@@ -133,6 +133,28 @@ std::string gbk_name_of(const std::string& utf8_name) { return utf8_to_gb18030(u
 
 }  // namespace
 
+std::string photo_name_variant(const std::string& name, const std::string& photo_id, int n) {
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  const std::string extension = stem.size() == name.size() ? std::string() : name.substr(dot);
+  const std::string id = gbk_to_utf8(file_caption(photo_id));
+  std::string kept = id.empty() ? std::string() : "_" + id;
+  if (n > 1 || kept.empty()) kept += "-" + std::to_string(n);
+  return fitted_file_name(stem, kept + extension);
+}
+
+bool named_as_album(const std::string& folder_name, const AlbumNaming& album) {
+  const std::string cleaned = file_system_name(cleaned_folder_part(album.name));
+  std::string id = file_system_name(file_caption(album.album_id));
+  if (id.empty()) id = "0";
+  if (!folder_name.starts_with(cleaned)) return false;
+  const std::string_view rest = std::string_view(folder_name).substr(cleaned.size());
+  const std::size_t digits = rest.find_first_not_of("0123456789");
+  if (rest.empty() || digits == 0) return false;
+  const std::string_view after = digits == std::string_view::npos ? std::string_view() : rest.substr(digits);
+  return after == "_" + id || (after.empty() && !cleaned.empty());
+}
+
 AlbumFolder album_folder(const std::string& save_folder, const std::string& user_title,
                          const std::string& album_name, const std::string& photo_count_text) {
   AlbumFolder folder;

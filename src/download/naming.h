@@ -62,6 +62,12 @@ struct PhotoFileNames {
 };
 PhotoFileNames photo_file_names(const PhotoEntry& entry, std::int64_t position);
 
+// The `n`th name (from 1) a photo's file takes when `name` already belongs to another
+// photo: "_" and the photo id before the extension, then "-2", "-3", ... after it; the
+// part before is shortened at a character boundary when the whole would pass
+// kLongestFileName bytes. The same photo always gets the same names. UTF-8.
+std::string photo_name_variant(const std::string& name, const std::string& photo_id, int n);
+
 // Where an album goes.
 struct AlbumFolder {
   std::string user_folder;  // sanitized user title (GBK)
@@ -88,6 +94,11 @@ std::vector<AlbumFolder> album_folders(const std::string& save_folder, const std
 // The folder of a single album (its id unknown): the first rule above without the id.
 AlbumFolder album_folder(const std::string& save_folder, const std::string& user_title,
                          const std::string& album_name, const std::string& photo_count_text);
+
+// Whether `folder_name` (UTF-8) is a name album_folders gives `album` under some photo
+// count: its cleaned name, then digits, then nothing or "_" and its id (a cleaned name that
+// is empty always has the id). An album folder without an index is known by this.
+bool named_as_album(const std::string& folder_name, const AlbumNaming& album);
 
 // Removes every control character (bytes below 0x20, and 0x7F); GBK trail bytes are never
 // in that range, so characters stay whole.

@@ -1,6 +1,7 @@
 #include "download/photo_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -217,12 +218,67 @@ bool TemporaryPhoto::put_in_place(const std::string& file_name) {
   return placed_;
 }
 
+bool TemporaryPhoto::put_in_place_new(const std::string& file_name) {
+  if (!finished_ || placed_) return false;
+  if (!is_plain_file_name(file_name)) {
+    error_ = EINVAL;
+    return false;
+  }
+  error_ = move_without_replacing(path_, folder_path_ + "/" + file_name);
+  placed_ = error_ == 0;
+  return placed_;
+}
+
+int move_without_replacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP) return errno;
+  // A hard link never replaces a file; the old name goes once the new one holds it.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (::unlink(from.c_str()) == 0) return 0;
+    const int error = errno;
+    ::unlink(to.c_str());
+    return error;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return errno;
+  // Neither: a rename, after looking that the name is free.
+  struct stat info {};
+  if (::lstat(to.c_str(), &info) == 0) return EEXIST;
+  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 void TemporaryPhoto::discard() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!placed_ && !path_.empty()) ::unlink(path_.c_str());
   written_ = false;
   finished_ = false;
+}
+
+int read_regular_file(const std::string& path, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat info {};
+  int error = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
+  char chunk[64 * 1024];
+  while (error == 0) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = errno;
+    if (got <= 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (error != 0) bytes.clear();
+  return error;
+}
+
+bool file_holds(const std::string& path, std::string_view bytes) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::size_t>(info.st_size) != bytes.size())
+    return false;
+  std::string held;
+  return read_regular_file(path, held) == 0 && held == bytes;
 }
 
 int flush_folder(const std::string& folder_path) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace af {
 
@@ -50,6 +51,9 @@ class TemporaryPhoto {
   // replacing a file of that name. False, the file still temporary, when the name is
   // refused; it may then be tried under another name.
   bool put_in_place(const std::string& file_name);
+  // The same, but never over a file: EEXIST (the file still temporary) when the name is
+  // taken.
+  bool put_in_place_new(const std::string& file_name);
   // Removes the temporary file now.
   void discard();
   const std::string& path() const { return path_; }
@@ -65,6 +69,17 @@ class TemporaryPhoto {
   bool placed_ = false;
   int error_ = 0;
 };
+
+// Renames `from` to `to` (paths in one folder or file system) unless `to` exists: 0, or the
+// errno (EEXIST: `to` is taken). Never replaces a file, on file systems that cannot rename
+// without replacing too.
+int move_without_replacing(const std::string& from, const std::string& to);
+
+// The whole of the regular file at `path` in `bytes`: 0, or the errno of the open or of a
+// read (EINVAL: not a regular file; a named pipe does not hold the reader up).
+int read_regular_file(const std::string& path, std::string& bytes);
+// Whether the regular file at `path` holds exactly `bytes`.
+bool file_holds(const std::string& path, std::string_view bytes);
 
 // Makes the names in `folder_path` durable (a rename is a change of its folder). 0 when
 // done, or when the file system cannot flush a folder; otherwise the errno.

@@ -1,6 +1,7 @@
 #include "download/photo_saver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <thread>
 
@@ -14,6 +15,10 @@
 
 namespace af {
 
+namespace {
+// How many variants of a name a photo tries before its write counts as failed.
+constexpr int kNameVariants = 100;
+}  // namespace
 
 std::string failure_line(const PhotoEntry& entry) {
   return G("失败") + entry.photo_id + G("微博id") + entry.feed_id + "\r\n";
@@ -99,34 +104,52 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   // end has returned; its bytes are written and flushed between steps. After an end the
   // temporary file is removed with `photo`.
   std::optional<TemporaryPhoto> photo;
-  if (!steps_.run([&] { photo.emplace(folder_path_); })) return SaveOutcome::Ended;
+  int folder_error = 0;
+  if (!steps_.run([&] {
+        if (!folder_made_) folder_made_ = make_album_folder(folder_path_, &folder_error);
+        if (folder_made_) photo.emplace(folder_path_);
+      }))
+    return SaveOutcome::Ended;
+  if (!folder_made_) return write_failed(entry, folder_error);
   if (!photo->write(body) || !photo->finish(options_.sync_files)) return write_failed(entry, photo->error());
 
   // The file is dated before it takes its name; each name is tried after the photo's index
   // line is written, and the line taken back when the name cannot be had.
   set_upload_time(photo->path(), entry.timestamp);
   SaveOutcome outcome = SaveOutcome::WriteFailed;
-  std::string placed_name;
-  const auto place = [&](const std::string& name, SaveOutcome as) {
+  const auto place = [&](const std::string& name, bool replace, SaveOutcome as) {
     if (on_placing_) on_placing_(entry, name, body);
     bool placed = false;
     const bool stepped = steps_.run([&] {
-      placed = photo->put_in_place(name);
+      placed = replace ? photo->put_in_place(name) : photo->put_in_place_new(name);
       if (placed && options_.placed_count != nullptr) ++*options_.placed_count;
     });
-    if (placed) {
+    if (placed)
       outcome = as;
-      placed_name = name;
-    } else if (taken_back_) {
+    else if (taken_back_)
       taken_back_();
-    }
     return stepped;
   };
-  if (!names.caption.empty() && !place(names.caption, SaveOutcome::Saved)) return SaveOutcome::Ended;
-  // A name the file system refuses: once more with the caption's ideographs only.
-  if (outcome == SaveOutcome::WriteFailed && !is_storage_error(photo->error()) &&
-      !place(names.ideographs, SaveOutcome::SavedAsIdeographs))
-    return SaveOutcome::Ended;
+  // A photo the album index holds goes back into its own file, never under a second name.
+  if (const std::string own = index_ ? index_->own_file(entry.photo_id) : std::string(); !own.empty())
+    if (!place(own, true, SaveOutcome::Saved)) return SaveOutcome::Ended;
+  // Else the name the rule gives it today, or, when that is another photo's file, the first
+  // free variant of it; a name the file system refuses: the caption's ideographs only.
+  for (const auto& [base, as] : {std::pair{&names.caption, SaveOutcome::Saved},
+                                 std::pair{&names.ideographs, SaveOutcome::SavedAsIdeographs}}) {
+    if (outcome != SaveOutcome::WriteFailed || is_storage_error(photo->error())) break;
+    if (base->empty()) continue;
+    for (int n = 0; n <= kNameVariants && outcome == SaveOutcome::WriteFailed; ++n) {
+      const std::string name = n == 0 ? *base : photo_name_variant(*base, entry.photo_id, n);
+      if (const std::string owner = index_ ? index_->file_owner(name) : std::string();
+          !owner.empty() && owner != entry.photo_id)
+        continue;
+      if (!place(name, false, as)) return SaveOutcome::Ended;
+      if (outcome != SaveOutcome::WriteFailed || photo->error() != EEXIST) break;
+      // A file under that name with these very bytes is this photo, saved unindexed.
+      if (file_holds(folder_path_ + "/" + name, body) && !place(name, true, as)) return SaveOutcome::Ended;
+    }
+  }
   if (outcome == SaveOutcome::WriteFailed) return write_failed(entry, photo->error());
 
   // The photo's id is held for the record's next group, unless the download has ended

@@ -5,7 +5,8 @@
 //   walk_album(walk, [&](const PhotoEntry& e, std::int64_t pos) {
 //     return saver.save_photo(e, pos) != SaveOutcome::Ended; });
 //
-// A photo is written to a temporary file in the album folder, flushed to disk (when
+// The album folder is made when its first photo is, so an album with nothing to save
+// leaves no folder. A photo is written to a temporary file in the album folder, flushed to disk (when
 // `sync_files`) and renamed into place, and recorded only once the new name is on disk
 // too, so no partial photo ever carries a final name and no recorded photo is missing,
 // not even after a power cut. The photos in place are recorded in groups (`record_group`,
@@ -43,6 +44,7 @@
 namespace af {
 
 struct PhotoEntry;
+class AlbumIndex;
 class DownloadRecord;
 class Gate;
 class RequestObject;
@@ -71,7 +73,7 @@ struct SaveOptions {
 enum class SaveOutcome {
   Filtered,           // outside the upload-time bounds
   Skipped,            // already in the record
-  Saved,              // written under its caption
+  Saved,              // written under its caption (or into the file the album index gives it)
   SavedAsIdeographs,  // written under the caption's ideographs after the first name failed
   FetchFailed,        // no whole picture in its tries: not written, not recorded, logged
   WriteFailed,        // neither name could be written: not recorded, logged
@@ -102,6 +104,10 @@ class PhotoSaver {
     on_placing_ = std::move(placing);
     taken_back_ = std::move(taken_back);
   }
+  // The album index of the folder: a photo it holds already goes back into its own file,
+  // and no photo takes a name that it gives another photo. Without one, a name taken by a
+  // file with other bytes is left alone all the same.
+  void set_index(const AlbumIndex* index) { index_ = index; }
   // Called before each group of photos in place is recorded, after their folder's flush
   // (the album index flushes its lines there); outside the steps.
   void set_before_group(std::function<void()> before) { before_group_ = std::move(before); }
@@ -162,6 +168,8 @@ class PhotoSaver {
   Placing on_placing_;
   std::function<void()> taken_back_;
   std::function<void()> before_group_;
+  const AlbumIndex* index_ = nullptr;
+  bool folder_made_ = false;  // the album folder is made for its first photo
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;

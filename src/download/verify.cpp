@@ -187,23 +187,9 @@ std::string move_aside(const std::string& folder, const std::string& file_name, 
   }
   for (int n = 1; n < 10000; ++n) {
     const std::string name = file_name + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
-    const std::string to = folder + "/" + name;
-    // A hard link never replaces a file; the old name goes once the new one holds it.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      if (::unlink(from.c_str()) == 0) return name;
-      error = errno;
-      ::unlink(to.c_str());
-      return {};
-    }
-    if (errno == EEXIST) continue;
-    if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EMLINK) {
-      // File systems without hard links: a rename, after looking that the name is free.
-      struct stat info {};
-      if (::lstat(to.c_str(), &info) == 0) continue;
-      if (std::rename(from.c_str(), to.c_str()) == 0) return name;
-    }
-    error = errno;
-    return {};
+    error = move_without_replacing(from, folder + "/" + name);
+    if (error == 0) return name;
+    if (error != EEXIST) return {};
   }
   error = EEXIST;
   return {};
