@@ -9,6 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "core/paths.h"
+#include "download/album_places.h"
 #include "download/archive.h"
 #include "download/gallery.h"
 #include "download/photo_saver.h"
@@ -66,6 +67,63 @@ std::string unchecked_cause(const AlbumCheck& check) {
   return "album index holds no whole line";
 }
 
+// The user folders of the album folders found under `root`, those within it only: an album
+// folder given alone is not folded with its neighbours.
+std::vector<std::string> user_folders_within(const std::string& root, const std::vector<std::string>& folders) {
+  std::set<std::string> users;
+  for (const std::string& folder : folders) {
+    const fs::path parent = fs::path(folder).parent_path();
+    const std::string relative = parent.lexically_relative(root).string();
+    if (!relative.empty() && !relative.starts_with("..")) users.insert(parent.string());
+  }
+  return {users.begin(), users.end()};
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + shown_text(name);
+  return text;
+}
+
+// Folds every album held in several folders of each user folder into one (with `repair`),
+// or names them. Returns the albums left split.
+std::size_t fold_or_name_split_albums(const std::string& root, const std::vector<std::string>& users, bool repair) {
+  std::string out;
+  std::size_t split = 0;
+  for (const std::string& user : users) {
+    std::string where = fs::path(user).lexically_relative(root).string();
+    where = where == "." ? "" : where + "/";
+    if (!repair) {
+      for (const auto& [id, names] : split_albums(user)) {
+        out += shown_text(gbk_to_utf8(id)) + "\tin " + std::to_string(names.size()) + " folders: " +
+               joined(names) + ": --repair folds them\n";
+        ++split;
+      }
+      continue;
+    }
+    for (const FoldedAlbum& album : fold_user_folder(user)) {
+      const FoldOutcome& fold = album.outcome;
+      out += where + shown_text(album.target) + "\tfolded " + joined(album.sources) + ": " +
+             std::to_string(fold.moved) + " photos moved, " + std::to_string(fold.duplicates) +
+             " duplicates removed, " + std::to_string(fold.removed.size()) + " folders removed\n";
+      for (const std::string& failure : fold.failures) out += where + shown_text(failure) + "\tnot moved\n";
+    }
+    split += split_albums(user).size();
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  return split;
+}
+
+// The album ids the folder's index lines carry; a folder with none counts as an album of its own.
+std::set<std::string> album_ids_of(const AlbumCheck& check) {
+  std::set<std::string> ids;
+  for (const PhotoCheck& photo : check.photos)
+    if (!photo.photo.album_id.empty()) ids.insert(photo.photo.album_id);
+  if (ids.empty()) ids.insert("\n" + check.folder);
+  return ids;
+}
+
 }  // namespace
 
 int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
@@ -74,12 +132,15 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
     terminal.note("albumfetcher-cli: --verify " + root + " is not a folder");
     return kExitUsage;
   }
-  const std::vector<std::string> folders = album_folders_to_check(root);
+  std::vector<std::string> folders = album_folders_to_check(root);
   if (folders.empty()) {
     terminal.note("albumfetcher-cli: no album index (" + std::string(kAlbumIndexName) + ") under " + root);
     return kExitFailed;
   }
-  std::size_t albums = 0;
+  // An album split over several folders is one album: a repair folds it first.
+  const std::size_t split = fold_or_name_split_albums(root, user_folders_within(root, folders), repair);
+  if (repair) folders = album_folders_to_check(root);
+  std::set<std::string> albums;
   std::size_t photos = 0;
   std::size_t unsound = 0;
   std::size_t bad_lines = 0;
@@ -130,7 +191,7 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
         "\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    ++albums;
+    albums.merge(album_ids_of(check));
     photos += check.photos.size();
     unsound += check.photos.size() - sound;
   }
@@ -152,12 +213,13 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
   }
-  const bool whole = unchecked == 0 && bad_lines == 0;
+  const bool whole = unchecked == 0 && bad_lines == 0 && split == 0;
   std::string summary =
-      "albumfetcher-cli: " + std::to_string(albums) + " albums, " + std::to_string(photos) + " photos: " +
+      "albumfetcher-cli: " + std::to_string(albums.size()) + " albums, " + std::to_string(photos) + " photos: " +
       (unsound == 0 && whole ? std::string("all sound") : std::to_string(unsound) + " not sound");
   if (unchecked > 0) summary += ", " + std::to_string(unchecked) + " album folders unchecked";
   if (bad_lines > 0) summary += ", " + std::to_string(bad_lines) + " bad index lines";
+  if (split > 0) summary += ", " + std::to_string(split) + " albums in several folders";
   terminal.note(summary);
   return unsound == 0 && whole ? kExitSaved : kExitFailed;
 }

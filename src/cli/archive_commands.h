@@ -7,9 +7,10 @@
 
 namespace af::cli {
 
-// --verify FOLDER [--repair]: every indexed photo under `root` checked, every bad index line
-// and every album folder whose pictures no index tells about named; with `repair`, the
-// changed and damaged files moved aside and every photo not sound forgotten by the records.
+// --verify FOLDER [--repair]: every indexed photo under `root` checked, every bad index line,
+// every album folder whose pictures no index tells about and every album held in several
+// folders named; with `repair`, such albums folded into one folder first, then the changed
+// and damaged files moved aside and every photo not sound forgotten by the records.
 int verify_archive(const std::string& root, bool repair, Terminal& terminal);
 
 // --gallery FOLDER: the page of each user folder found in `folder`, one line each on

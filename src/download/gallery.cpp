@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "download/archive.h"
@@ -23,27 +24,33 @@ struct JsonDeleter {
 };
 using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
 
-// One album folder's index, or nullopt when it holds no photo. A file indexed more than once
-// (saved again with other bytes) shows as its last line says, at its first place.
-std::optional<GalleryAlbum> read_album(const fs::path& folder) {
-  GalleryAlbum album;
-  album.folder = folder.filename().string();
-  std::optional<std::int64_t> first_saved;
+// The albums of one album folder's index, one per album id its lines carry (lines without
+// one: the folder's). A file indexed more than once (saved again with other bytes) shows as
+// its last line says, at its first place.
+std::map<std::string, GalleryAlbum> read_albums(const fs::path& folder) {
+  std::map<std::string, GalleryAlbum> albums;
+  std::map<std::string, std::int64_t> first_saved;
+  const std::string name = folder.filename().string();
   for (const IndexedPhoto& indexed : read_indexed_photos(folder.string())) {
+    const std::string key = indexed.album_id.empty() ? "\n" + name : indexed.album_id;
+    GalleryAlbum& album = albums[key];
+    album.folder = name;
     GalleryPhoto photo;
     photo.file = indexed.file_name;
     photo.caption = gbk_to_utf8(indexed.caption);
     photo.uploaded = upload_time(indexed.timestamp);
     photo.feed_id = gbk_to_utf8(indexed.feed_id);
+    photo.folder = name;
     if (album.name.empty()) album.name = gbk_to_utf8(indexed.album_caption);
-    if (indexed.saved_at != 0 && (!first_saved || indexed.saved_at < *first_saved))
-      first_saved = indexed.saved_at;
+    if (indexed.saved_at != 0 && (!first_saved.count(key) || indexed.saved_at < first_saved[key]))
+      first_saved[key] = indexed.saved_at;
     album.photos.push_back(std::move(photo));
   }
-  if (album.photos.empty()) return std::nullopt;
-  if (album.name.empty()) album.name = album.folder;
-  album.first_saved = first_saved.value_or(0);
-  return album;
+  for (auto& [key, album] : albums) {
+    if (album.name.empty()) album.name = album.folder;
+    album.first_saved = first_saved.count(key) ? first_saved[key] : 0;
+  }
+  return albums;
 }
 
 json_object* json_text(const std::string& text) {
@@ -71,6 +78,7 @@ std::string page_data(const std::string& title, const std::vector<GalleryAlbum>&
       json_object_array_add(row, json_text(photo.caption));
       json_object_array_add(row, photo.uploaded ? json_object_new_int64(*photo.uploaded) : nullptr);
       json_object_array_add(row, json_text(photo.feed_id));
+      if (!photo.folder.empty() && photo.folder != album.folder) json_object_array_add(row, json_text(photo.folder));
       json_object_array_add(photos, row);
     }
   }
@@ -209,7 +217,7 @@ constexpr std::string_view kPageTail = R"PAGE(</script>
       const last = cst(times.reduce((a, b) => Math.max(a, b))).slice(0, 10);
       entry.span = first === last ? first : first + ' ～ ' + last;
     }
-    for (const [file, caption, uploaded, feed] of album.photos) {
+    for (const [file, caption, uploaded, feed, dir] of album.photos) {
       const when = cst(uploaded);
       const figure = element('figure');
       figure.tabIndex = 0;
@@ -217,7 +225,7 @@ constexpr std::string_view kPageTail = R"PAGE(</script>
       img.loading = 'lazy';
       img.decoding = 'async';
       img.alt = caption;
-      const src = encodeURIComponent(album.dir) + '/' + encodeURIComponent(file);
+      const src = encodeURIComponent(dir || album.dir) + '/' + encodeURIComponent(file);
       img.dataset.src = src;
       if (near) near.observe(img);
       else img.src = src;
@@ -360,15 +368,41 @@ std::string html_text(const std::string& text) {
 
 std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
                                               std::vector<std::string>* left_out) {
-  std::vector<GalleryAlbum> albums;
+  std::vector<fs::path> folders;
   std::error_code error;
   for (fs::directory_iterator it(user_folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code ignored;
-    if (!it->is_directory(ignored)) continue;
-    if (auto album = read_album(it->path()))
-      albums.push_back(std::move(*album));
-    else if (left_out && picture_file_count(it->path().string()) > 0)
-      left_out->push_back(it->path().filename().string());
+    if (it->is_directory(ignored)) folders.push_back(it->path());
+  }
+  std::sort(folders.begin(), folders.end());
+  // Photos of one album id from several folders make one album, placed at the folder that
+  // holds most of them.
+  std::map<std::string, GalleryAlbum> by_id;
+  std::map<std::string, std::map<std::string, std::size_t>> counts;
+  for (const fs::path& folder : folders) {
+    std::map<std::string, GalleryAlbum> found = read_albums(folder);
+    if (found.empty() && left_out && picture_file_count(folder.string()) > 0)
+      left_out->push_back(folder.filename().string());
+    for (auto& [key, album] : found) {
+      counts[key][album.folder] += album.photos.size();
+      const auto [at, added] = by_id.emplace(key, album);
+      if (added) continue;
+      GalleryAlbum& whole = at->second;
+      whole.photos.insert(whole.photos.end(), std::make_move_iterator(album.photos.begin()),
+                          std::make_move_iterator(album.photos.end()));
+      if (album.first_saved != 0 && (whole.first_saved == 0 || album.first_saved < whole.first_saved))
+        whole.first_saved = album.first_saved;
+    }
+  }
+  std::vector<GalleryAlbum> albums;
+  for (auto& [key, album] : by_id) {
+    std::size_t most = 0;
+    for (const auto& [folder, count] : counts[key])
+      if (count > most) {
+        most = count;
+        album.folder = folder;
+      }
+    albums.push_back(std::move(album));
   }
   std::sort(albums.begin(), albums.end(), [](const GalleryAlbum& a, const GalleryAlbum& b) {
     return a.first_saved != b.first_saved ? a.first_saved < b.first_saved : a.folder < b.folder;

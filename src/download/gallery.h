@@ -26,17 +26,19 @@ struct GalleryPhoto {
   std::string caption;                   // the whole caption (UTF-8)
   std::optional<std::int64_t> uploaded;  // Unix seconds
   std::string feed_id;                   // the post the photo belongs to
+  std::string folder{};                  // its album folder's name, when not the album's own (UTF-8)
 };
 
 struct GalleryAlbum {
-  std::string folder;                // the album folder's name (UTF-8)
+  std::string folder;                // the album folder's name (UTF-8): where most of its photos are
   std::string name;                  // the album's name as its index gives it, else the folder's
   std::vector<GalleryPhoto> photos;  // in index order
   std::int64_t first_saved = 0;      // when its first photo was saved
 };
 
-// The album folders of `user_folder` whose index holds at least one photo, each with its
-// photos in index order. Albums are downloaded in the album list's order, so they come in
+// The albums of `user_folder`'s album folders whose index holds at least one photo, one per
+// album id (an album split over several folders by an earlier release is one), each with its
+// photos in index order, folder by folder. Albums are downloaded in the album list's order, so they come in
 // the order their first photos were saved (ties by folder name). The folders that hold
 // picture files but no index that names one of them (none, unreadable, only bad lines) go
 // to `left_out` by name, when given.

@@ -5,6 +5,7 @@
 
 #include "cli_fixture.h"
 #include "download/record_store.h"
+#include "download/verify.h"
 #include "support/archive_maker.h"
 
 namespace aftest::cli {
@@ -200,6 +201,59 @@ TEST_F(CliArchiveTrustTest, ARepairFollowsNoBadIndexLine) {
   ASSERT_TRUE(record.open_record_store(af::record_store_path("5001")));
   for (const auto& name : a_) EXPECT_EQ(record.is_recorded(photo_id(name)), name != a_[2]) << name;
   for (const auto& name : b_) EXPECT_TRUE(record.is_recorded(photo_id(name))) << name;
+}
+
+// An album that an earlier release spread over 旅行3, 旅行5 and 旅行6 (numbering only each
+// night's new photos from 1, so 1_X.jpg is one photo in 旅行3 and another in 旅行6, and a
+// photo saved twice with the record off): verify names it; a repair folds it into 旅行6, the
+// folder written last, each photo once with its bytes, and then finds nothing more to do. A
+// bad line of 旅行3 keeps that folder, and is never followed.
+TEST_F(CliArchiveTrustTest, AnAlbumSplitOverSeveralFoldersIsFoldedOnce) {
+  const std::string x = "3560000000000001", n = "3560000000000004";
+  make_archive_album(save_dir_ + "/U", "旅行3", "旅行", {{"春游", 1, x}, {"爬山", 2}, {"看海", 3}}, 300);
+  make_archive_album(save_dir_ + "/U", "旅行5", "旅行", {{"海边", 4, n}, {"海边", 5, n}}, 400);
+  make_archive_album(save_dir_ + "/U", "旅行6", "旅行", {{"春游", 6, x}}, 500);
+  af::IndexedPhoto twice = af::read_indexed_photos(album("旅行3"))[1];
+  std::filesystem::copy_file(album("旅行3") + "/" + twice.file_name, album("旅行5") + "/3_again.jpg");
+  twice.file_name = "3_again.jpg";
+  std::string error;
+  af::AlbumIndex(album("旅行5")).add(twice, error);
+  std::ofstream(index("旅行3"), std::ios::app) << "{\"file\":\"../A3/" << a_[0] << "\"}\n";
+
+  std::map<std::string, std::string> photos;  // photo id -> bytes, of every photo of the album
+  for (const std::string folder : {"旅行3", "旅行5", "旅行6"})
+    for (const af::IndexedPhoto& p : af::read_indexed_photos(album(folder)))
+      photos[p.photo_id] = read_file(album(folder) + "/" + p.file_name);
+  ASSERT_EQ(photos.size(), 6u);
+  const std::string id = aftest::archive_album_id("旅行");
+  const CliResult checked = verify(save_dir_);
+  EXPECT_EQ(checked.exit_code, 1);
+  EXPECT_NE(checked.out.find(id + "\tin 3 folders: 旅行3, 旅行5, 旅行6: --repair folds them\n"), std::string::npos)
+      << checked.out;
+
+  auto before = everything();
+  std::map<std::string, std::string> after_first;
+  for (int run = 1; run <= 2; ++run) {
+    const CliResult repaired = verify(save_dir_, true);
+    EXPECT_EQ(repaired.exit_code, 1) << "the bad line of 旅行3";
+    const std::string folded = "U/旅行6\tfolded 旅行3, 旅行5: 5 photos moved, 1 duplicates removed, 1 folders removed\n";
+    EXPECT_EQ(repaired.out.find(folded) != std::string::npos, run == 1) << repaired.out;
+    EXPECT_EQ(repaired.out.find("\tfolded "), repaired.out.rfind("\tfolded ")) << "one album, folded once";
+    if (run == 1) after_first = everything();
+  }
+  EXPECT_EQ(everything(), after_first) << "a second repair changes nothing";
+  EXPECT_FALSE(std::filesystem::exists(album("旅行5")));
+  // 旅行3 keeps its bad line alone; A3's photo it names is where it was.
+  EXPECT_EQ(read_file(index("旅行3")), "{\"file\":\"../A3/" + a_[0] + "\"}\n");
+  EXPECT_EQ(after_first["save/U/A3/" + a_[0]], before["save/U/A3/" + a_[0]]);
+  const af::AlbumCheck folded = af::check_album(album("旅行6"));
+  EXPECT_EQ(folded.count(af::PhotoState::Sound), 6u);
+  EXPECT_TRUE(folded.not_indexed.empty());
+  std::map<std::string, std::string> held;
+  for (const af::PhotoCheck& p : folded.photos) held[p.photo.photo_id] = read_file(album("旅行6") + "/" + p.photo.file_name);
+  EXPECT_EQ(held, photos);
+  EXPECT_EQ(read_file(album("旅行6") + "/1_" + x + ".jpg"), photos["4000000000500000"]) << "旅行6 keeps its own 1_X";
+  EXPECT_EQ(read_file(album("旅行6") + "/1_" + x + "_4000000000300000.jpg"), photos["4000000000300000"]);
 }
 
 // Pictures that no index can be read for are said with their folder and number, and fail the

@@ -26,11 +26,16 @@ TEST(GalleryAlbums, InTheOrderTheyWereFirstSavedWithTheirPhotosInIndexOrder) {
   fs::create_directories(user.file("断"));
   testing::write_file(user.file("断/.albumfetcher-index.jsonl"), "{\"file\":\"1_");  // cut by a crash
 
+  // A folder an earlier release made for the same album: one album still, at its main folder.
+  aftest::make_archive_album(user.path(), "旅行4", "旅行", {{"d", 4}}, 300);
+
   const auto albums = read_gallery_albums(user.path());
   ASSERT_EQ(albums.size(), 3u);
   EXPECT_EQ(albums[0].folder + albums[1].folder + albums[2].folder, "A1B1旅行3");
   EXPECT_EQ(albums[2].name, "旅行");
-  ASSERT_EQ(albums[2].photos.size(), 3u);
+  ASSERT_EQ(albums[2].photos.size(), 4u);
+  EXPECT_EQ(albums[2].photos[3].folder, "旅行4");
+  EXPECT_NE(gallery_page("T", albums).find("\"旅行4\"]"), std::string::npos) << "the photo's own folder";
   EXPECT_EQ(albums[2].photos[0].caption, "c");
   EXPECT_EQ(albums[2].photos[0].uploaded, 3);
   EXPECT_EQ(albums[2].photos[2].file, "3_" + albums[2].photos[2].feed_id + ".jpg");

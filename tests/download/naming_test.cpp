@@ -221,3 +221,32 @@ TEST(PhotoFileNameFitsInCharacters, CountsCharactersNotBytes) {
 
 }  // namespace
 }  // namespace af
+
+namespace af {
+namespace {
+
+TEST(PhotoNameVariant, ThePhotoIdThenANumberBeforeTheExtensionWithinTheLongestName) {
+  EXPECT_EQ(photo_name_variant("1_春游_356.jpg", "3800", 1), "1_春游_356_3800.jpg");
+  EXPECT_EQ(photo_name_variant("1_春游_356.jpg", "3800", 3), "1_春游_356_3800-3.jpg");
+  EXPECT_EQ(photo_name_variant("noextension", "", 1), "noextension-1");
+  const std::string longest = photo_name_variant(std::string(300, 'x') + ".gif", "3800", 2);
+  EXPECT_EQ(longest, std::string(kLongestFileName - 11, 'x') + "_3800-2.gif");
+}
+
+// A folder without an index is known by the names a download gives the album.
+TEST(NamedAsAlbum, ItsCleanedNameDigitsAndAtMostItsId) {
+  const AlbumNaming album{G("旅 行"), "5", "38001"};
+  const AlbumNaming unnamed{"", "5", "38002"};
+  struct Case {
+    std::string folder;
+    const AlbumNaming& album;
+    bool named;
+  };
+  for (const Case& c : {Case{"旅行3", album, true}, Case{"旅行12_38001", album, true}, Case{"旅行", album, false},
+                        Case{"旅行3_38002", album, false}, Case{"旅行x3", album, false}, Case{"旅行3 副本", album, false},
+                        Case{"5_38002", unnamed, true}, Case{"5", unnamed, false}})
+    EXPECT_EQ(named_as_album(c.folder, c.album), c.named) << c.folder;
+}
+
+}  // namespace
+}  // namespace af
