@@ -95,7 +95,7 @@ std::size_t fold_or_name_split_albums(const std::string& root, const std::vector
     where = where == "." ? "" : where + "/";
     if (!repair) {
       for (const auto& [id, names] : split_albums(user)) {
-        out += shown_text(gbk_to_utf8(id)) + "\tin " + std::to_string(names.size()) + " folders: " +
+        out += where + shown_text(gbk_to_utf8(id)) + "\tin " + std::to_string(names.size()) + " folders: " +
                joined(names) + ": --repair folds them\n";
         ++split;
       }

@@ -313,9 +313,11 @@ Options:
                          (a save folder, a user folder or an album folder)
                          name: present, the same size and SHA-256 as saved,
                          a whole picture. Prints each photo that is missing,
-                         changed or damaged, files no index names, and one
-                         summary line per album. Changes nothing.
-  --repair               With --verify: move each changed or damaged file
+                         changed or damaged, files no index names, albums
+                         held in several folders, and one summary line per
+                         album folder. Without --repair it changes nothing.
+  --repair               With --verify: fold each album held in several
+                         folders into one, move each changed or damaged file
                          aside to <name>.damaged, and remove the missing,
                          changed and damaged photos from the download records
                          of the program directory, so that the next download

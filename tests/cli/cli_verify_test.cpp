@@ -228,7 +228,7 @@ TEST_F(CliArchiveTrustTest, AnAlbumSplitOverSeveralFoldersIsFoldedOnce) {
   const std::string id = aftest::archive_album_id("旅行");
   const CliResult checked = verify(save_dir_);
   EXPECT_EQ(checked.exit_code, 1);
-  EXPECT_NE(checked.out.find(id + "\tin 3 folders: 旅行3, 旅行5, 旅行6: --repair folds them\n"), std::string::npos)
+  EXPECT_NE(checked.out.find("U/" + id + "\tin 3 folders: 旅行3, 旅行5, 旅行6: --repair folds them\n"), std::string::npos)
       << checked.out;
 
   auto before = everything();
