@@ -473,12 +473,7 @@ TEST_F(FetchTest, PausedGateHoldsTheTransferUntilContinue) {
       EXPECT_EQ(fetch_page(server.base() + "/free").body, "GET /free HTTP/1.1");
       EXPECT_FALSE(done);
       EXPECT_EQ(server.requests().size(), 1u);
-      if (resume)
-        control.resume();
-      else
-        control.end();
-      ASSERT_TRUE(aftest::eventually([&] { return done.load(); })) << "the held fetch to return";
-      fetcher.join();
+      ASSERT_TRUE(aftest::release_held_fetch(control, resume, done, fetcher)) << "the held fetch to return";
       EXPECT_EQ(body, resume ? "GET /held HTTP/1.1" : "");
       EXPECT_EQ(server.requests().size(), resume ? 2u : 1u);
     }

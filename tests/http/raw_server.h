@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "http/fetch.h"
+#include "support/bounded_wait.h"
 
 namespace aftest {
 
@@ -212,6 +213,19 @@ inline bool deadline_passed(long deadline_ms) {
   af::PageRequest request;
   request.deadline_ms = deadline_ms;
   return af::fetch_page(trickle.base() + "/witness", request).failure == af::FetchFailure::Deadline;
+}
+
+// Lets a fetch held by `control` go on (`resume`) or ends it, then waits, within the bound,
+// for its thread `fetcher` to set `done`, and joins it. False when it never did.
+template <class Control>
+bool release_held_fetch(Control& control, bool resume, const std::atomic<bool>& done, std::thread& fetcher) {
+  if (resume)
+    control.resume();
+  else
+    control.end();
+  if (!eventually([&] { return done.load(); })) return false;
+  fetcher.join();
+  return true;
 }
 
 }  // namespace aftest

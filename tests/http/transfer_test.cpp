@@ -153,12 +153,7 @@ TEST(TransferGateTest, PauseMidAnswerIsHeldUntilContinueOrEnd) {
     // Held past its deadline: a fetch with the same deadline that no pause holds has ended.
     EXPECT_TRUE(aftest::deadline_passed(1000)) << "a fetch with the same deadline to end at it";
     EXPECT_FALSE(done);
-    if (resume)
-      control.resume();
-    else
-      control.end();
-    ASSERT_TRUE(aftest::eventually([&] { return done.load(); })) << "the held fetch to return";
-    fetcher.join();
+    ASSERT_TRUE(aftest::release_held_fetch(control, resume, done, fetcher)) << "the held fetch to return";
     EXPECT_EQ(outcome.failure, resume ? FetchFailure::Deadline : FetchFailure::Ended);
   }
 }
