@@ -229,8 +229,10 @@ FoldOutcome fold_album(const std::string& user_folder, const std::string& album_
   return outcome;
 }
 
-std::vector<std::pair<std::string, std::vector<std::string>>> split_albums(const std::string& user_folder) {
-  const AlbumPlaces places(user_folder);
+namespace {
+
+// The album ids held in several of `places`' folders, with those folders' names.
+std::vector<std::pair<std::string, std::vector<std::string>>> split_albums(const AlbumPlaces& places) {
   std::map<std::string, std::vector<std::string>> by_id;
   for (const PlacedFolder& folder : places.folders())
     for (const std::string& id : folder.album_ids) by_id[id].push_back(folder.name);
@@ -240,10 +242,17 @@ std::vector<std::pair<std::string, std::vector<std::string>>> split_albums(const
   return split;
 }
 
+}  // namespace
+
+std::vector<std::pair<std::string, std::vector<std::string>>> split_albums(const std::string& user_folder) {
+  return split_albums(AlbumPlaces(user_folder));
+}
+
 std::vector<FoldedAlbum> fold_user_folder(const std::string& user_folder) {
   std::vector<FoldedAlbum> folded;
-  for (const auto& [id, names] : split_albums(user_folder)) {
-    const AlbumPlaces places(user_folder);
+  // The folder is read once; each fold reads again only the folders it changed.
+  AlbumPlaces places(user_folder);
+  for (const auto& [id, names] : split_albums(places)) {
     // The album's own folder written last; an id found only among other albums' photos
     // has no folder of its own to go to and stays.
     const PlacedFolder* target = nullptr;
@@ -254,8 +263,10 @@ std::vector<FoldedAlbum> fold_user_folder(const std::string& user_folder) {
     if (!target) continue;
     FoldedAlbum album{id, target->name, {}, {}};
     for (const std::string& name : names)
-      if (name != target->name) album.sources.push_back(name);
+      if (name != album.target) album.sources.push_back(name);
     album.outcome = fold_album(user_folder, id, album.target, album.sources);
+    places.refresh(album.target);
+    for (const std::string& source : album.sources) places.refresh(source);
     folded.push_back(std::move(album));
   }
   return folded;
