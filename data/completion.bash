@@ -34,7 +34,7 @@ _albumfetcher_window_options='
 --service-base text
 --demo -
 --pace-factor text
---service-profile classic today
+--service-profile classic today bad-day
 --web-engine-log -
 '
 

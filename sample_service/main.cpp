@@ -1,5 +1,5 @@
 // sample-photo-service: runs the sample photo service with a small demo scenario until
-// killed. Usage: sample-photo-service [--port N] [--service-profile classic|today]
+// killed. Usage: sample-photo-service [--port N] [--service-profile classic|today|bad-day]
 //                                     [--latency-ms MS] [--bandwidth BYTES_PER_SECOND]
 #include <chrono>
 #include <cstdio>
@@ -24,12 +24,11 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--bandwidth") == 0 && i + 1 < argc) {
       bandwidth = std::atoll(argv[++i]);
     } else if (std::strcmp(argv[i], "--service-profile") == 0 && i + 1 < argc &&
-               (std::strcmp(argv[i + 1], "classic") == 0 || std::strcmp(argv[i + 1], "today") == 0)) {
-      profile = std::strcmp(argv[++i], "today") == 0 ? afsample::ServiceProfile::Today
-                                                     : afsample::ServiceProfile::Classic;
+               afsample::profile_named(argv[i + 1])) {
+      profile = *afsample::profile_named(argv[++i]);
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--port N] [--service-profile classic|today] [--latency-ms MS] "
+                   "usage: %s [--port N] [--service-profile classic|today|bad-day] [--latency-ms MS] "
                    "[--bandwidth BYTES_PER_SECOND]\n",
                    argv[0]);
       return 2;

@@ -132,7 +132,13 @@ void SampleService::Impl::handle_request(const httplib::Request& req, httplib::R
   const bool session = logged_in(req);
   const auto q = parse_query(query);
   bool found = true;
-  if (profile == ServiceProfile::Today && (today_page(req, path, q, res) || today_list(req, path, q, res))) {
+  if (profile == ServiceProfile::BadDay && path == "/photos/get_all") {
+    // Banned: every photo list, whatever the session.
+    res.status = 418;
+    res.set_header("Retry-After", "7200");
+    res.set_content("<html><body>\xE8\xAE\xBF\xE9\x97\xAE\xE9\xA2\x91\xE7\xB9\x81</body></html>",  // 访问频繁
+                    "text/html; charset=utf-8");
+  } else if (today() && (today_page(req, path, q, res) || today_list(req, path, q, res))) {
     // answered in today's way
   } else if (path == "/albums/get_all") {
     album_list(q, session, res);
@@ -208,6 +214,13 @@ void SampleService::set_users(std::vector<SampleUser> users) {
   std::lock_guard lock(impl_->mutex);
   impl_->users = std::move(users);
   impl_->image_faults_served.clear();
+}
+
+std::optional<ServiceProfile> profile_named(const std::string& name) {
+  if (name == "classic") return ServiceProfile::Classic;
+  if (name == "today") return ServiceProfile::Today;
+  if (name == "bad-day") return ServiceProfile::BadDay;
+  return std::nullopt;
 }
 
 void SampleService::set_profile(ServiceProfile profile) {

@@ -104,10 +104,13 @@ enum class FaultKind {
   ServerError,  // 500
   Slow,         // the normal answer after `delay`
   Drop,         // the normal answer's headers and half its body, then the connection closes
-  Status,       // `status` (414, 418, 429, ...) with "Retry-After: 1" and a short page
+  Status,       // `status` (414, 418, 429, ...) with `retry_after` and a short "too frequent"
+                // page (432: a page without those words)
   LoginPage,    // 200 with the login page (an expired session's answer)
   Stall,        // the normal answer's headers and a few bytes, then nothing for `delay`
   Trickle,      // the normal answer one byte at a time, `delay` apart
+  LoginJson,    // 200 with {"ok":-100,"url":"https://weibo.com/login.php?..."}, an ajax answer
+                // that wants a login
 };
 
 struct Fault {
@@ -118,6 +121,7 @@ struct Fault {
   std::chrono::milliseconds delay{0};
   std::string location;  // for Redirect
   int status = 429;      // for Status
+  std::string retry_after = "1";  // for Status: the Retry-After header ("": none)
 };
 
 // How the service answers: as it did when the program was designed (Classic), or as it
@@ -133,7 +137,10 @@ struct Fault {
 //   /photos/get_all       at most 30 items a page
 //   lists without the session cookie: 302 to the visitor page; with a session the service
 //   does not know (expired): the login page with status 200; a burst: 429 (set_list_burst)
-enum class ServiceProfile { Classic, Today };
+//   /ajax/profile/info without the session cookie: {"ok":-100,"url":<login address>}
+// BadDay: as Today, for an address the service has banned after bulk downloads: every
+// photo list request answers 418 with a "访问频繁" page and "Retry-After: 7200".
+enum class ServiceProfile { Classic, Today, BadDay };
 
 // How the image hosts treat requests, beside each photo's own faults. Unless set, the
 // profile decides: Classic none of it; Today a service Referer wanted and a short rate
@@ -149,6 +156,9 @@ struct ImageRules {
   int limit_status = 429;
   int retry_after_seconds = -1;
 };
+
+// The profile of a name as the command lines give it: "classic", "today", "bad-day".
+std::optional<ServiceProfile> profile_named(const std::string& name);
 
 struct RecordedRequest {
   std::string method;

@@ -18,6 +18,11 @@ void send_half_then_close(httplib::Response& res) {
                            });
 }
 
+void SampleService::Impl::login_json(httplib::Response& res) const {
+  res.set_content("{\"ok\":-100,\"url\":\"https:\\/\\/weibo.com\\/login.php?url=https%3A%2F%2Fweibo.com\"}",
+                  "application/json; charset=utf-8");
+}
+
 std::optional<Fault> SampleService::Impl::take_fault(const std::string& path, const std::string& query) {
   for (auto it = faults.begin(); it != faults.end(); ++it) {
     if (it->path != path) continue;
@@ -62,11 +67,18 @@ bool SampleService::Impl::fault_answer(const Fault& fault, httplib::Response& re
       return false;
     case FaultKind::Status:
       res.status = fault.status;
-      res.set_header("Retry-After", "1");
+      if (!fault.retry_after.empty()) res.set_header("Retry-After", fault.retry_after);
+      if (fault.status == 432) {
+        res.set_content("<html><body>432</body></html>", "text/html; charset=utf-8");
+        return true;
+      }
       res.set_content(
           "<html><body>\xE8\xAF\xB7\xE6\xB1\x82\xE8\xBF\x87\xE4\xBA\x8E\xE9\xA2\x91"
           "\xE7\xB9\x81</body></html>",  // 请求过于频繁
           "text/html; charset=utf-8");
+      return true;
+    case FaultKind::LoginJson:
+      login_json(res);
       return true;
     case FaultKind::LoginPage:
       login_page(res);

@@ -42,7 +42,7 @@ std::string SampleService::Impl::image_for(const std::string& name) const {
 ImageRules SampleService::Impl::effective_image_rules() const {
   if (image_rules) return *image_rules;
   ImageRules rules;
-  if (profile == ServiceProfile::Today) {
+  if (today()) {
     rules.want_service_referer = true;
     rules.burst = 40;
     rules.refusals = 2;

@@ -197,7 +197,10 @@ bool SampleService::Impl::today_page(const httplib::Request& req, const std::str
     return true;
   }
   if (path == "/ajax/profile/info") {
-    if (!session) return to_visitor(path, res);
+    if (!session) {
+      login_json(res);
+      return true;
+    }
     const SampleUser* found = nullptr;
     for (const auto& u : users) {
       if ((q.count("uid") && q.at("uid") == u.uid) || (q.count("custom") && "/" + q.at("custom") == u.path) ||

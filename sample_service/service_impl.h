@@ -99,6 +99,9 @@ struct SampleService::Impl {
   void fault_after(const Fault& fault, httplib::Response& res);
   bool has_session_cookie(const httplib::Request& req) const;
   void login_page(httplib::Response& res) const;
+  void login_json(httplib::Response& res) const;
+  // Today's answers (Today and BadDay).
+  bool today() const { return profile != ServiceProfile::Classic; }
   bool image(const httplib::Request& req, const std::string& name, httplib::Response& res,
              std::unique_lock<std::mutex>& lock);
   ImageRules effective_image_rules() const;

@@ -22,8 +22,9 @@ WindowCommandLine::WindowCommandLine(QCommandLineParser& parser)
                    QStringLiteral("N")),
       service_profile_(
           {QStringLiteral("service-profile")},
-          QStringLiteral("With --demo: how the sample service answers, classic or today "
-                         "(script-rendered home pages, login required, paged lists, rate limits)."),
+          QStringLiteral("With --demo: how the sample service answers, classic, today "
+                         "(script-rendered home pages, login required, paged lists, rate limits) "
+                         "or bad-day (today's, with this machine banned from the photo lists)."),
           QStringLiteral("NAME"), QStringLiteral("classic")),
       web_engine_log_({QString::fromLatin1(kWebEngineLogOption)},
                       QStringLiteral("Keep the web engine's own diagnostic output on stderr.")) {
@@ -37,9 +38,10 @@ int WindowCommandLine::read(const QCommandLineParser& parser) {
     std::fprintf(stderr, "--help and --version cannot be the value of another option\n");
     return 2;
   }
-  const QString profile_name = parser.value(service_profile_);
-  if (profile_name != QStringLiteral("classic") && profile_name != QStringLiteral("today")) {
-    std::fprintf(stderr, "--service-profile is classic or today\n");
+  const std::optional<afsample::ServiceProfile> profile =
+      afsample::profile_named(parser.value(service_profile_).toStdString());
+  if (!profile) {
+    std::fprintf(stderr, "--service-profile is classic, today or bad-day\n");
     return 2;
   }
   if (parser.isSet(home_)) options_.home = parser.value(home_);
@@ -60,8 +62,7 @@ int WindowCommandLine::read(const QCommandLineParser& parser) {
       std::fprintf(stderr, "the demo service could not start: %s\n", e.what());
       return 1;
     }
-    if (profile_name == QStringLiteral("today"))
-      demo_service_->service().set_profile(afsample::ServiceProfile::Today);
+    demo_service_->service().set_profile(*profile);
     options_ = demo_service_->window_options(options_);
   }
   return 0;

@@ -103,7 +103,7 @@ albumfetcher-cli --cookies|cookies.txt peizi.ini photos pictures
 albumfetcher-cli --service-base|
 albumfetcher-cli --list|
 albumfetcher-cli --record = |off on
-albumfetcher --service-profile|classic today
+albumfetcher --service-profile|bad-day classic today
 albumfetcher --demo|
 CASES
 got=$(complete_words albumfetcher-cli --rec | paste -sd' ')

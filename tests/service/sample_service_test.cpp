@@ -263,8 +263,24 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SampleServiceFaults,
                                            FaultCase{"302", FaultKind::Redirect, 302, false},
                                            FaultCase{"404", FaultKind::NotFound, 404, false},
                                            FaultCase{"500", FaultKind::ServerError, 500, false},
-                                           FaultCase{"drop", FaultKind::Drop, 0, false}),
+                                           FaultCase{"drop", FaultKind::Drop, 0, false},
+                                           FaultCase{"login_json", FaultKind::LoginJson, 200, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A banned machine: every photo list answers 418 with a long Retry-After, the rest as today.
+TEST_F(SampleServiceShapes, BadDayBansThePhotoListsOnly) {
+  service().set_profile(afsample::ServiceProfile::BadDay);
+  service().add_user(aftest::user_with_albums("1001", {5}));
+  const std::string session = "Cookie: SUB=" + service().new_session();
+  const auto list = http_get(base() + "/photos/get_all?uid=1001&album_id=1&count=100&page=1&type=&__rnd=0.1",
+                             {session});
+  EXPECT_EQ(list.status, 418);
+  EXPECT_NE(list.body.find("访问频繁"), std::string::npos);
+  EXPECT_EQ(http_get(base() + "/albums/get_all?uid=1001&count=6355", {session}).status, 200);
+  EXPECT_EQ(http_get(base() + "/ajax/profile/info?uid=1001").body.find("{\"ok\":-100,"), 0u);
+  EXPECT_EQ(afsample::profile_named("bad-day"), afsample::ServiceProfile::BadDay);
+  EXPECT_FALSE(afsample::profile_named("Today"));
+}
 
 TEST_F(SampleServiceShapes, SlowAnswerAndQueryFilteredFault) {
   auto user = aftest::user_with_albums("1001", {150});
