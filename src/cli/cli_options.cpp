@@ -349,6 +349,10 @@ Exit status:
        missing, changed or damaged, or no album index was found
   2    wrong arguments (also a serial number that the album list lacks, or a
        cookie file that cannot be read)
+  75   try later: the service limits or refuses this machine's requests
+       (HTTP 414, 418, 429, a "too frequent" page, or 432) for longer than
+       an album's tries; nothing more was asked, standard error says when to
+       run again, and with several users the users after it are not run
   130  ended by SIGINT (143 by SIGTERM)
 )";
 }

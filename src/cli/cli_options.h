@@ -15,10 +15,12 @@
 namespace af::cli {
 
 // The exit statuses: everything wanted was done; something was not; the command line (or a
-// file or folder it names) is wrong.
+// file or folder it names) is wrong; the service limits this machine, so try later
+// (EX_TEMPFAIL).
 inline constexpr int kExitSaved = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitTryLater = 75;
 
 struct CliOptions {
   bool help = false;

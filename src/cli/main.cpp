@@ -31,6 +31,7 @@
 #include "http/cookie_store.h"
 #include "service/album_list.h"
 #include "service/photo_list.h"
+#include "service/service_limit.h"
 #include "service/user_page.h"
 #include "util/codepage.h"
 
@@ -120,6 +121,7 @@ struct UserOutcome {
   TerminalDownloadView::Tally tally;
   int status = kExitSaved;
   bool storage_failed = false;
+  bool limited = false;  // the service limited this machine's requests: the run stopped
   bool ran = false;
 };
 
@@ -128,6 +130,7 @@ void print_summary(const std::vector<UserOutcome>& outcomes) {
   std::string table = "address\tuser\talbums\tsaved\tskipped\tfailed\tresult\n";
   for (const UserOutcome& o : outcomes) {
     const char* result = !o.ran                   ? "not run"
+                         : o.limited              ? "limited"
                          : o.storage_failed       ? "stopped"
                          : o.status == kExitSaved ? "ok"
                                                   : "failed";
@@ -165,6 +168,13 @@ int list_photos(const DownloadRequest& request, const ServiceEndpoints& endpoint
     });
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     std::fflush(stdout);
+    if (failure.page > 0 && limits_this_machine(failure.problem)) {
+      // Every later album would meet the same limit: nothing more is asked.
+      const ServiceLimit limit = lasting_limit(failure.problem, failure.retry_after_ms);
+      terminal.note(gbk_to_utf8(album_failure_line(album.name, failure) + limit.text));
+      terminal.note(limit_note(limit));
+      return kExitTryLater;
+    }
     if (failure.page > 0) {
       // The later photos of the album are not listed; the page and the cause are told.
       std::string line = gbk_to_utf8(album_failure_line(album.name, failure));
@@ -204,6 +214,10 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   // The home page or the album list failed: the view has said why on standard error.
   const bool list_failed = !list_view->failure().empty();
   outcome.title = gbk_to_utf8(user.user_title);
+  if (list_view->limited()) {
+    outcome.limited = true;
+    return kExitTryLater;
+  }
   if (user.user_id.empty()) {
     if (!list_failed)
       terminal.note("albumfetcher-cli: no user id found on the home page " +
@@ -258,6 +272,7 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   if (options.list_photos) {
     const int status = list_photos(request, endpoints, pacing, terminal, list_gate);
     if (interrupted()) return interrupted_status();
+    outcome.limited = status == kExitTryLater;
     return status;
   }
   TerminalDownloadView view(terminal);
@@ -271,7 +286,9 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   const TerminalDownloadView::Outcome came = view.outcome();
   outcome.tally = came.tally;
   outcome.storage_failed = came.storage_failed;
+  outcome.limited = came.limited;
   if (interrupted() && !came.finished) return interrupted_status();
+  if (came.limited) return kExitTryLater;
   // Anything wanted that is missing (a photo, a page, part of the album list) is a failure;
   // so is, with the record on, a record that could not be used (the next run would fetch
   // everything again).
@@ -335,8 +352,14 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     outcome.status = run_user(options, addresses[k], terminal, list_gate, signals, outcome);
     outcome.ran = true;
     if (signals.signal_number() != 0) return outcome.status;
-    if (outcome.status != kExitSaved) status = kExitFailed;
-    if (outcome.storage_failed) {
+    if (outcome.status != kExitSaved && status != kExitTryLater) status = kExitFailed;
+    if (outcome.limited) {
+      // The limit is on this machine, not on the user: every later user would meet it.
+      terminal.note("albumfetcher-cli: the service limits this machine's requests; the users after this one "
+                    "are not run");
+      status = kExitTryLater;
+      stopped = true;
+    } else if (outcome.storage_failed) {
       terminal.note(
           "albumfetcher-cli: the save folder refused a write; the users after this one are not run");
       stopped = true;

@@ -140,6 +140,18 @@ void Terminal::finish_progress() {
   position_ = 0;
 }
 
+std::string limit_note(const ServiceLimit& limit) {
+  const std::string when = local_minute_text(limit.retry_at);
+  if (limit.problem == ListProblem::Refused)
+    return "albumfetcher-cli: the service refuses this program's requests (HTTP 432): nothing more was "
+           "asked and nothing saved is lost; log in again in the window's login page (登录), or renew "
+           "the cookie file given with --cookies, then run again after " +
+           when;
+  return "albumfetcher-cli: the service is limiting this machine's requests: nothing more was asked and "
+         "nothing saved is lost; run again after " +
+         when + " (asking earlier lengthens the limit)";
+}
+
 // ---- album list ----
 
 void TerminalAlbumListView::list_started() {
@@ -179,6 +191,21 @@ void TerminalAlbumListView::tell_failure(const std::string& text) {
   }
   terminal_.finish_progress();
   terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
+}
+
+void TerminalAlbumListView::tell_limit(const std::string& failure, const ServiceLimit& limit) {
+  tell_failure(failure);
+  {
+    std::lock_guard lock(mutex_);
+    limited_ = true;
+  }
+  terminal_.log(limit.text + "\r\n\r\n");
+  terminal_.note(limit_note(limit));
+}
+
+bool TerminalAlbumListView::limited() {
+  std::lock_guard lock(mutex_);
+  return limited_;
 }
 
 std::string TerminalAlbumListView::failure() {
@@ -253,6 +280,16 @@ void TerminalDownloadView::record_problem(Generation, const std::string& text, b
   }
   terminal_.log(text + "\r\n");
   terminal_.note("albumfetcher-cli: " + gbk_to_utf8(text));
+}
+
+void TerminalDownloadView::service_limited(Generation, const ServiceLimit& limit) {
+  {
+    std::lock_guard lock(mutex_);
+    outcome_.limited = true;
+  }
+  terminal_.log(limit.text + "\r\n\r\n");
+  terminal_.finish_progress();
+  terminal_.note(limit_note(limit));
 }
 
 void TerminalDownloadView::album_failed(Generation) {

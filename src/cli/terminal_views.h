@@ -56,6 +56,10 @@ class Terminal {
   int log_fd_ = 1;  // standard output
 };
 
+// What standard error says of a limit (UTF-8, no line end): what it is, that nothing
+// saved is lost, what to do and when to run again.
+std::string limit_note(const ServiceLimit& limit);
+
 // The album table as the terminal keeps it: the rows, and what the job said.
 class TerminalAlbumListView final : public AlbumListView {
  public:
@@ -70,15 +74,20 @@ class TerminalAlbumListView final : public AlbumListView {
   void message(const std::string& text, const std::string& caption) override;
   // Said on standard error and kept: the run then ends with status 1.
   void tell_failure(const std::string& text) override;
+  // The failure, the limit's log line and limit_note on standard error: the run then ends
+  // with status 75.
+  void tell_limit(const std::string& failure, const ServiceLimit& limit) override;
 
   std::vector<AlbumRow> rows();
   std::string failure();
+  bool limited();
 
  private:
   Terminal& terminal_;
   std::mutex mutex_;
   std::vector<AlbumRow> rows_;
   std::string failure_;
+  bool limited_ = false;
 };
 
 // What the download shows.
@@ -97,6 +106,8 @@ class TerminalDownloadView final : public DownloadView {
   // Logged, and said on standard error.
   void storage_failure(Generation generation, const std::string& text) override;
   void record_problem(Generation generation, const std::string& text, bool usable) override;
+  // Logged, and limit_note on standard error.
+  void service_limited(Generation generation, const ServiceLimit& limit) override;
   void album_failed(Generation generation) override;
   void photo_settled(Generation generation, SaveOutcome outcome) override;
 
@@ -112,6 +123,7 @@ class TerminalDownloadView final : public DownloadView {
     bool finished = false;
     bool storage_failed = false;
     bool record_unusable = false;
+    bool limited = false;  // the service limited this machine: the download stopped
     Tally tally;
   };
   Outcome outcome() const;

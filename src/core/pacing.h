@@ -1,6 +1,7 @@
 #pragma once
 // The fixed waits and the time limits of the background jobs, in one object so that tests
 // may shorten them.
+#include <atomic>
 #include <chrono>
 
 namespace af {
@@ -25,6 +26,27 @@ struct Pacing {
   // Every wait and limit divided by `factor` (tests, --pace-factor); factor <= 0 gives
   // waits of zero and leaves the two limits as they are.
   static Pacing shortened(int factor);
+};
+
+// Slowdown: while the service answers that requests come too often, a job asks less. Each
+// such answer (and each refusal) adds a step, each usable answer takes one away; before
+// every list request the job waits nothing at step 0, else the pacing's retry_first
+// doubled for every step after the first, at most its retry_longest (2 s, 4 s, 8 s ... 60 s
+// with the usual pacing). The fixed waits come on top, so they stay the least a job waits.
+// Safe on several threads at once.
+class Slowdown {
+ public:
+  explicit Slowdown(const Pacing& pacing) : first_(pacing.retry_first), longest_(pacing.retry_longest) {}
+
+  void limited();   // an answer asked for patience, or refused the request
+  void answered();  // a usable answer came
+  std::chrono::milliseconds wait() const;
+  int steps() const { return steps_.load(); }
+
+ private:
+  std::chrono::milliseconds first_;
+  std::chrono::milliseconds longest_;
+  std::atomic<int> steps_{0};
 };
 
 }  // namespace af

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "service/service_limit.h"
+
 namespace af {
 
 enum class SaveOutcome;  // photo_saver.h
@@ -93,6 +95,14 @@ class DownloadView {
   virtual void storage_failure(Generation generation, const std::string& text) {
     log(generation, text + "\r\n");
     message(generation, text);
+  }
+  // The download has stopped because the service limited or refused this machine's
+  // requests for longer than an album may keep failing (see service_limit.h); nothing more
+  // is asked. The state is already Idle. The default logs limit.text and shows it as a
+  // message.
+  virtual void service_limited(Generation generation, const ServiceLimit& limit) {
+    log(generation, limit.text + "\r\n\r\n");
+    message(generation, limit.text);
   }
   // The download record cannot be used (`usable` false: nothing is skipped or kept for
   // this download), or a file that was no record was set aside and replaced (`usable`

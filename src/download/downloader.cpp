@@ -21,6 +21,7 @@
 #include "download/step_gate.h"
 #include "download/verify.h"
 #include "service/photo_list.h"
+#include "service/service_limit.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -86,6 +87,8 @@ struct Downloader::Worker {
   StepGate steps;
   DownloaderOptions options;
   DownloadRequest request;
+  // The download's list requests ask less while the service limits them.
+  Slowdown slowdown;
 
   Worker(Downloader& owner_, std::shared_ptr<DownloadControl> control_, DownloadRequest request_)
       : owner(owner_),
@@ -93,7 +96,8 @@ struct Downloader::Worker {
         control(std::move(control_)),
         steps(*control, owner_.step_mutex_),
         options(owner_.options_),
-        request(std::move(request_)) {}
+        request(std::move(request_)),
+        slowdown(options.pacing) {}
 
   bool log(const std::string& text) {
     return steps.run([&] { view.log(generation, text); });
@@ -114,6 +118,18 @@ struct Downloader::Worker {
       owner.state_ = DownloadState::Idle;
       view.state_changed(generation, DownloadState::Idle);
       view.storage_failure(generation, text);
+    });
+  }
+
+  // Ends the download: the service limits or refuses this machine's requests beyond an
+  // album's tries, and asking on would only lengthen that. Nothing saved is lost.
+  void end_on_limit(ListProblem problem, long long retry_after_ms) {
+    if (!steps.run([] {})) return;  // the row of limits is kept on disk between steps
+    const ServiceLimit limit = lasting_limit(problem, retry_after_ms);
+    steps.run([&] {
+      owner.state_ = DownloadState::Idle;
+      view.state_changed(generation, DownloadState::Idle);
+      view.service_limited(generation, limit);
     });
   }
 
@@ -173,6 +189,9 @@ void Downloader::Worker::download_selected() {
     if (!write_gallery(folder)) return;
   }
 
+  // The service answered all along: a later limit counts from the start again.
+  if (!steps.run([] {})) return;
+  forget_service_limits();
   if (!steps.run([&] {
         owner.state_ = DownloadState::Idle;
         view.state_changed(generation, DownloadState::Idle);
@@ -254,7 +273,8 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   WalkFailure failure;
   const AlbumWalk walk{.endpoints = options.endpoints, .user_id = request.user_id,
                        .photo_count_text = album.count_text, .album = album.album,
-                       .pacing = options.pacing, .gate = control.get(), .failure = &failure};
+                       .pacing = options.pacing, .gate = control.get(), .failure = &failure,
+                       .slowdown = &slowdown};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   // One photo's turn, in album order: its progress shown, then the photo saved.
   const auto settle = [&](const PhotoEntry&, std::int64_t position, const ParallelPhotos::Save& save) {
@@ -300,6 +320,12 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     if (failure.page > 0 && !log(album_failure_line(name, failure))) return false;
     if (!steps.run([&] { view.album_failed(generation); })) return false;
     record.close_record_store();
+    // A limit that outlasted the album's tries would meet every later album too.
+    const ListProblem limit = failure.page > 0 ? failure.problem : saver.given_up_on();
+    if (limits_this_machine(limit)) {
+      end_on_limit(limit, failure.page > 0 ? failure.retry_after_ms : saver.given_up_retry_after_ms());
+      return false;
+    }
     return true;
   }
 

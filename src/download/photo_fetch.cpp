@@ -45,6 +45,18 @@ bool PhotoSaver::fetch_once(const PhotoEntry& entry, bool with_referer, ImageAns
   return true;
 }
 
+void PhotoSaver::give_up(ImageAnswer& answer) {
+  answer.gave_up = true;
+  const Response& response = answer.response;
+  if (response.failure != FetchFailure::None) return;
+  const ListProblem problem = is_refusal(response.status)                     ? ListProblem::Refused
+                              : is_rate_limited(response.status, response.body) ? ListProblem::RateLimited
+                                                                                : ListProblem::None;
+  if (problem == ListProblem::None) return;
+  given_up_retry_after_ms_ = retry_after_ms(response.headers);
+  given_up_on_ = static_cast<int>(problem);
+}
+
 bool PhotoSaver::fetch_image(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object,
                              Gate& gate) {
   if (!fetch_answer(entry, answer, object, gate)) return false;
@@ -62,7 +74,7 @@ bool PhotoSaver::fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, Requ
     ++tries;
     if (answer.complete) return true;
     if (time_left() <= std::chrono::milliseconds(0)) {
-      answer.gave_up = true;
+      give_up(answer);
       return true;
     }
     const int status = answer.response.failure == FetchFailure::None ? answer.response.status : 0;
@@ -80,7 +92,7 @@ bool PhotoSaver::fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, Requ
     if (tries >= kMostImageTries) return true;
     const auto wait = retry_wait(options_.pacing, ++waits, answer.response.headers);
     if (wait >= time_left()) {
-      answer.gave_up = true;
+      give_up(answer);
       return true;
     }
     const auto now = gate.running_time();

@@ -40,6 +40,7 @@
 #include "download/naming.h"
 #include "download/photo_file.h"
 #include "http/fetch.h"
+#include "service/list_answer.h"
 
 namespace af {
 
@@ -130,6 +131,11 @@ class PhotoSaver {
   std::optional<SaveOutcome> unwanted(const PhotoEntry& entry);
   // The album's images kept failing: no further photo of it is asked for.
   bool given_up() const { return given_up_; }
+  // After given_up(): RateLimited or Refused when the answer the album was given up on
+  // limited or refused this machine's requests (else None), and what its Retry-After asked
+  // for (-1: nothing).
+  ListProblem given_up_on() const { return static_cast<ListProblem>(given_up_on_.load()); }
+  long long given_up_retry_after_ms() const { return given_up_retry_after_ms_.load(); }
   // The photo's image answer: the request as the transport sends it; once more when the
   // answer is no complete picture (after a 403 with the service's Referer); and again after
   // a growing wait while the answers ask to come back later and the album has time left.
@@ -178,6 +184,10 @@ class PhotoSaver {
   // photos at once counted once.
   FailingTime failing_;
   std::atomic<bool> given_up_{false};
+  std::atomic<int> given_up_on_{static_cast<int>(ListProblem::None)};
+  std::atomic<long long> given_up_retry_after_ms_{-1};
+  // Marks `answer` given up, and keeps what it says of this machine.
+  void give_up(ImageAnswer& answer);
 };
 
 // Why a photo is not wanted before any request: outside the upload-time bounds (Filtered)

@@ -28,7 +28,8 @@ bool says_too_frequent(std::string_view body) {
          lower.find("too many requests") != std::string::npos;
 }
 
-// Milliseconds that a Retry-After value asks for; negative when there is none.
+}  // namespace
+
 long long retry_after_ms(std::string_view headers) {
   const std::string value = response_header(headers, "Retry-After");
   if (value.empty()) return -1;
@@ -42,14 +43,14 @@ long long retry_after_ms(std::string_view headers) {
   return when > now ? static_cast<long long>(when - now) * 1000 : 0;
 }
 
-}  // namespace
+bool is_refusal(int status) { return status == 432; }
 
 bool is_rate_limited(int status, std::string_view body) {
   return status == 414 || status == 418 || status == 429 || says_too_frequent(body);
 }
 
 bool is_worth_retry_later(int status, std::string_view body) {
-  return (status >= 500 && status <= 599) || is_rate_limited(status, body);
+  return (status >= 500 && status <= 599) || is_refusal(status) || is_rate_limited(status, body);
 }
 
 std::chrono::milliseconds retry_wait(const Pacing& pacing, int attempt, std::string_view headers) {

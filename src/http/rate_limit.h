@@ -13,7 +13,16 @@ namespace af {
 // words is no such page.
 bool is_rate_limited(int status, std::string_view body);
 
-// Whether a later try may bring the answer: rate limited, or a server error (500 to 599).
+// Whether the service refuses the client as a robot: status 432. A fresh login (session
+// and XSRF-TOKEN cookies) is what lifts it.
+bool is_refusal(int status);
+
+// Milliseconds that the Retry-After header of `headers` asks for (seconds, or an HTTP
+// date); -1 when there is none.
+long long retry_after_ms(std::string_view headers);
+
+// Whether a later try may bring the answer: rate limited, refused (432), or a server error
+// (500 to 599).
 bool is_worth_retry_later(int status, std::string_view body);
 
 // The wait before try number `attempt` (1 = the first try after a failure): the pacing's

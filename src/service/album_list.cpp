@@ -24,15 +24,18 @@ std::string without(std::string_view text, std::string_view piece) { return repl
 
 // Fetches the album list, and its further pages while data.total says more albums exist,
 // into `albums` (in answer order, repeats left out). `failure` tells a page that stayed
-// unusable. False when the gate ended the job.
+// unusable, and `limit` a limit of the service that outlasted its tries. False when the
+// gate ended the job.
 bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocument>& albums,
-                       std::string& failure) {
+                       std::string& failure, std::optional<ServiceLimit>& limit) {
   constexpr int kLongestList = 10000;  // pages; a total that never comes true ends somewhere
   std::set<std::string> seen;
   ListFetch fetch;
   fetch.pacing = job.pacing;
   fetch.gate = job.gate;
   fetch.list_member = "album_list";
+  Slowdown slowdown(job.pacing);  // the later pages ask less while the service limits
+  fetch.slowdown = &slowdown;
   std::int64_t total = 0;
   for (int page = 1; page <= kLongestList; ++page) {
     if (!gate.pass()) return false;
@@ -44,6 +47,7 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocu
     if (!answer.usable) {
       failure = page == 1 ? G("相册列表获取失败：") + answer.cause
                           : G("相册列表第") + std::to_string(page) + G("页获取失败：") + answer.cause;
+      if (limits_this_machine(answer.problem)) limit = lasting_limit(answer.problem, answer.retry_after_ms);
       return true;
     }
     JsonDocument root;
@@ -194,6 +198,12 @@ bool looks_like_picture(const std::string& bytes) {
          (starts("BM") && bytes.size() > 26);
 }
 
+void AlbumListView::tell_limit(const std::string& failure, const ServiceLimit& limit) {
+  tell_failure(failure);
+  log(limit.text + "\r\n\r\n");
+  message(limit.text, G("信息："));
+}
+
 int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   OpenGate open;
   Gate& gate = job.gate ? *job.gate : open;
@@ -203,14 +213,21 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
 
   std::vector<JsonDocument> albums;
   std::string failure;
-  if (!fetch_album_pages(job, gate, albums, failure)) return 0;
+  std::optional<ServiceLimit> limit;
+  if (!fetch_album_pages(job, gate, albums, failure, limit)) return 0;
+  const auto tell = [&] {
+    if (limit)
+      view.tell_limit(failure, *limit);
+    else
+      view.tell_failure(failure);
+  };
   const int n = static_cast<int>(albums.size());
   if (n == 0) {
     if (!gate.pass()) return 0;
     if (failure.empty()) {
       view.message(G("获取到相册个数为：0"), G("温馨提示"));
     } else {
-      view.tell_failure(failure);
+      tell();
     }
     return 0;
   }
@@ -249,7 +266,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   if (!gate.pass()) return rows;
   view.list_ended();
   // A later page that failed leaves the list short: said before the totals.
-  if (!failure.empty()) view.tell_failure(failure);
+  if (!failure.empty()) tell();
   const std::string count = std::to_string(rows);
   view.status(G("相册列表获取完毕,共计") + count + G("个"));
   view.log(G("-----获取完毕,共计") + count + G("个") + "\r\n\r\n");
@@ -271,7 +288,10 @@ std::thread get_albums(const AlbumsCommand& command, std::shared_ptr<AlbumListVi
   if (command.gate && command.gate->ended()) return {};
   // Without a user id there is no album list to ask for: the view says why instead.
   if (!page.failure.empty() || page.user_id.empty()) {
-    view->tell_failure(page.failure);
+    if (limits_this_machine(page.limit))
+      view->tell_limit(page.failure, lasting_limit(page.limit, page.retry_after_ms));
+    else
+      view->tell_failure(page.failure);
     return {};
   }
   view->status(G("温馨提示：正在获取相册列表..."));

@@ -17,6 +17,7 @@
 
 #include "core/pacing.h"
 #include "service/photo_list.h"
+#include "service/service_limit.h"
 #include "service/user_page.h"
 
 namespace af {
@@ -67,6 +68,10 @@ class AlbumListView {
     status(text);
     log(text + "\r\n\r\n");
   }
+  // The same, when the cause is a limit of the service on this machine that outlasted the
+  // tries (see service_limit.h): the job has stopped asking. The default tells the failure,
+  // logs the limit's text and shows it as a message.
+  virtual void tell_limit(const std::string& failure, const ServiceLimit& limit);
 };
 
 struct AlbumListJob {

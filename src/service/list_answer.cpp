@@ -15,10 +15,29 @@ namespace {
 std::string unquoted(const JsonDocument& value) { return replace_text(value.to_text(), "\"", ""); }
 
 bool worth_waiting_longer(const ListAnswer& answer, int status) {
-  return answer.problem == ListProblem::RateLimited || (status >= 500 && status <= 599);
+  return limits_this_machine(answer.problem) || (status >= 500 && status <= 599);
+}
+
+ListAnswer ended_answer() {
+  ListAnswer answer;
+  answer.problem = ListProblem::Ended;
+  answer.cause = G("已结束");
+  return answer;
 }
 
 }  // namespace
+
+bool limits_this_machine(ListProblem problem) {
+  return problem == ListProblem::RateLimited || problem == ListProblem::Refused;
+}
+
+std::string refusal_cause() { return G("服务拒绝了本程序的请求（HTTP 432）"); }
+
+ListProblem page_limit(int status, const std::string& text) {
+  if (is_refusal(status)) return ListProblem::Refused;
+  if (is_rate_limited(status, "") || (status >= 400 && is_rate_limited(0, text))) return ListProblem::RateLimited;
+  return ListProblem::None;
+}
 
 std::string login_advice() { return G("请先在“登录”页登录微博，再重新获取"); }
 
@@ -41,6 +60,8 @@ bool is_login_page(const std::string& page) {
 
 std::string describe_page_failure(int status, const std::string& failure_cause) {
   if (!failure_cause.empty()) return failure_cause;
+  if (is_refusal(status)) return refusal_cause();
+  if (is_rate_limited(status, "")) return G("服务限制了请求频率（HTTP ") + std::to_string(status) + G("）");
   if (status >= 400) return G("服务器回答 HTTP ") + std::to_string(status);
   return {};
 }
@@ -64,6 +85,11 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
     return answer;
   };
   if (is_rate_limited(status, "")) return rate_limited({});
+  if (is_refusal(status)) {
+    answer.problem = ListProblem::Refused;
+    answer.cause = refusal_cause();
+    return answer;
+  }
   if (status >= 400) {
     if (is_rate_limited(0, text)) return rate_limited({});
     answer.problem = ListProblem::Status;
@@ -119,6 +145,8 @@ ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
   // answer in flight) leaves the album its tries.
   const auto start = gate.running_time();
   ListAnswer answer;
+  // While the service limits requests, every list request waits a little longer first.
+  if (fetch.slowdown && !gate.wait_for(fetch.slowdown->wait())) return ended_answer();
   for (int attempt = 1; attempt <= fetch.tries; ++attempt) {
     if (!gate.pass()) break;
     PageRequest request;
@@ -129,6 +157,11 @@ ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
     answer = judge_list_answer(response.status, utf8_to_gbk(response.body), fetch.list_member,
                                response.answered() ? std::string() : describe_outcome(response));
     answer.tries = attempt;
+    answer.retry_after_ms = retry_after_ms(response.headers);
+    if (fetch.slowdown) {
+      if (answer.usable) fetch.slowdown->answered();
+      if (limits_this_machine(answer.problem)) fetch.slowdown->limited();
+    }
     if (answer.usable) return answer;
     if (attempt == fetch.tries) {
       answer.cause += G("；") + std::to_string(attempt) + G("次尝试后放弃");
@@ -144,10 +177,7 @@ ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
     }
     if (!gate.wait_for(wait)) break;
   }
-  answer.usable = false;
-  answer.problem = ListProblem::Ended;
-  answer.cause = G("已结束");
-  return answer;
+  return ended_answer();
 }
 
 }  // namespace af

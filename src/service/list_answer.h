@@ -10,7 +10,8 @@
 // "data" holds the list array (or whose code says 0 explicitly). An empty body, a page
 // that is not JSON, an HTML page (a login or visitor page), a status of 400 or more, a
 // code other than 0 and an answer cut off are all tried again; answers that ask to slow
-// down (414, 418, 429, "too frequent") and server errors wait longer before the next try.
+// down (414, 418, 429, "too frequent"), refusals (432) and server errors wait longer
+// before the next try.
 #include <chrono>
 #include <string>
 
@@ -26,6 +27,7 @@ enum class ListProblem {
   Transport,    // no answer: refused, unknown host, TLS, stall, deadline, cut off
   Status,       // an HTTP status of 400 or more
   RateLimited,  // 414/418/429 or a page saying requests come too often
+  Refused,      // 432: the service takes the client for a robot (a fresh login helps)
   Login,        // an HTML page: the login has expired or never happened
   Empty,        // an empty body
   NotJson,      // a text that is not a JSON list answer
@@ -38,13 +40,22 @@ struct ListAnswer {
   ListProblem problem = ListProblem::None;
   std::string cause;  // GBK words for a person; empty when usable
   int tries = 0;      // requests made
+  // What the last answer's Retry-After asked for, in milliseconds; -1 when it had none.
+  long long retry_after_ms = -1;
 };
+
+// Whether an answer tells that the service limits or refuses this machine's requests
+// (RateLimited, Refused): kept up beyond an album's tries, such answers end the download.
+bool limits_this_machine(ListProblem problem);
 
 struct ListFetch {
   Pacing pacing;
   Gate* gate = nullptr;
   std::string list_member;  // "album_list" or "photo_list"
   int tries = 10;           // requests at most
+  // Shared by the list requests of one job: waited before the first try, told of every
+  // answer (may be null).
+  Slowdown* slowdown = nullptr;
 };
 
 // Tells whether one answer can be used, and why not. `status` 0 with `failure_cause` not
@@ -54,14 +65,17 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
 
 // Fetches `address` (GET, default headers, shared cookie store) until the answer is usable,
 // at most `fetch.tries` times: ordinary failures wait the pacing's empty_page_retry,
-// answers that ask for patience wait retry_wait (growing, Retry-After honoured). Every
+// answers that ask for patience (and 432) wait retry_wait (growing, Retry-After honoured). Every
 // request is bounded by the pacing's request_deadline; the tries stop early when the next
 // wait would take the whole beyond the album_give_up limit.
 ListAnswer fetch_list(const std::string& address, const ListFetch& fetch);
 
 // The words for the home page answer: empty when it is a page that can be read; else why
-// not (transport failure, HTTP error).
+// not (transport failure, HTTP error, a limit or refusal as judge_list_answer words it).
 std::string describe_page_failure(int status, const std::string& failure_cause);
+// What a page answer (home page, profile info) says of this machine: RateLimited (414,
+// 418, 429, or an error page saying requests come too often), Refused (432), else None.
+ListProblem page_limit(int status, const std::string& text);
 
 // Whether a page (GBK or UTF-8) is a login or visitor page of the service rather than a
 // user's page or a list answer.
@@ -69,6 +83,9 @@ bool is_login_page(const std::string& page);
 
 // Whether a text is an HTML page.
 bool looks_like_html(const std::string& text);
+
+// "服务拒绝了本程序的请求（HTTP 432）".
+std::string refusal_cause();
 
 // The advice added to every login problem.
 std::string login_advice();

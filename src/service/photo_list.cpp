@@ -77,10 +77,11 @@ bool walk_album(const AlbumWalk& walk,
     fetch.gate = walk.gate;
     fetch.list_member = "photo_list";
     fetch.tries = kTries;
+    fetch.slowdown = walk.slowdown;
     const ListAnswer answer = fetch_list(address, fetch);
     if (gate.ended() || answer.problem == ListProblem::Ended) return false;
     if (!answer.usable) {
-      if (walk.failure) *walk.failure = WalkFailure{page, answer.cause};
+      if (walk.failure) *walk.failure = WalkFailure{page, answer.cause, answer.problem, answer.retry_after_ms};
       return true;
     }
     const std::string& text = answer.text;

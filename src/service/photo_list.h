@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/pacing.h"
+#include "service/list_answer.h"
 #include "service/model.h"
 
 namespace af {
@@ -22,6 +23,8 @@ std::string photo_list_address(const ServiceEndpoints& endpoints, const std::str
 struct WalkFailure {
   std::int64_t page = 0;
   std::string cause;
+  ListProblem problem = ListProblem::None;  // of the page's last answer
+  long long retry_after_ms = -1;            // what that answer's Retry-After asked for
 };
 
 // The log line for an album whose walk stopped at `failure`, CR LF CR LF at the end.
@@ -37,6 +40,8 @@ struct AlbumWalk {
   // Out, when supplied: set when a page stayed unusable after its tries. The walk stops
   // there, so the later pages are not walked and no running number shifts.
   WalkFailure* failure = nullptr;
+  // The job's slowdown (see Slowdown), when supplied: each page's request waits it first.
+  Slowdown* slowdown = nullptr;
 };
 
 // Walks the album's pages and calls `on_photo(entry, position)` for each photo, in order;

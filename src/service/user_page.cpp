@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "http/fetch.h"
+#include "http/rate_limit.h"
 #include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
@@ -55,6 +56,17 @@ std::string unquoted(const JsonDocument& value) { return replace_text(value.to_t
 bool is_service_path(std::string_view segment) {
   static const char* const kOwn[] = {"u", "n", "p", "ajax", "login", "logout", "visitor", "albums", "signup"};
   return std::any_of(std::begin(kOwn), std::end(kOwn), [&](const char* own) { return segment == own; });
+}
+
+// An ajax answer that wants a login: {"ok":-100,"url":"https://weibo.com/login.php?..."}
+// (any "ok" but 1, with a login address).
+bool asks_for_login(const std::string& text) {
+  JsonDocument root;
+  if (!root.parse(text)) return false;
+  const std::string ok = unquoted(root.member("ok"));
+  if (ok == "1" || ok == "null") return false;
+  const std::string url = unquoted(root.member("url"));
+  return contains_text(url, "login", true) || contains_text(url, "passport", true);
 }
 
 }  // namespace
@@ -135,6 +147,10 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
       describe_page_failure(response.status, response.answered() ? "" : describe_outcome(response));
   if (!cause.empty() && result.user_id.empty()) {
     result.failure = G("用户主页获取失败：") + cause;
+    if (response.answered()) {
+      result.limit = page_limit(response.status, result.page);
+      result.retry_after_ms = retry_after_ms(response.headers);
+    }
     return result;
   }
   // A page with its id marker keeps its own title unless that is only the service's name.
@@ -150,12 +166,20 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
   ProfileQuery query = profile_query_from_address(address);
   if (!result.user_id.empty()) query = {"uid", result.user_id};
   if (!query.key.empty()) {
-    const std::string text = utf8_to_gbk(fetch_page(profile_info_address(address, query), request).body);
+    const Response profile = fetch_page(profile_info_address(address, query), request);
+    const std::string text = utf8_to_gbk(profile.body);
     const ProfileInfo info = read_profile_info(text);
     if (result.user_id.empty()) result.user_id = info.user_id;
     if ((result.title.empty() || is_service_title(result.title)) && !info.screen_name.empty())
       result.title = info.screen_name;
-    if (result.user_id.empty() && is_login_page(text)) {
+    const ListProblem limit = profile.answered() ? page_limit(profile.status, text) : ListProblem::None;
+    if (result.user_id.empty() && limits_this_machine(limit)) {
+      result.failure = G("用户资料获取失败：") + describe_page_failure(profile.status, "");
+      result.limit = limit;
+      result.retry_after_ms = retry_after_ms(profile.headers);
+      return result;
+    }
+    if (result.user_id.empty() && (is_login_page(text) || asks_for_login(text))) {
       result.failure = G("用户资料需要登录才能查看，没有登录或登录已失效：") + login_advice();
       return result;
     }

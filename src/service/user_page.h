@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "http/fetch.h"
+#include "service/list_answer.h"
 #include "service/model.h"
 
 namespace af {
@@ -51,6 +52,11 @@ struct UserPage {
   std::string user_id;
   std::string title;
   std::string failure;  // see ResolvedUser::failure
+  // With a failure: RateLimited or Refused when the service limits or refuses this
+  // machine's requests (the home page or the profile info answered so), else None; and
+  // what that answer's Retry-After asked for.
+  ListProblem limit = ListProblem::None;
+  long long retry_after_ms = -1;
 };
 
 // Fetches `address` with fetch_page at its defaults (shared cookie store), converts the
@@ -58,8 +64,9 @@ struct UserPage {
 // fetch while paused and aborts it when ended (the result is then empty).
 // When the page holds neither id marker, the id comes from the address, else from the
 // profile info service; when the title is missing or only the service's name, the screen
-// name from the profile info stands in. A failed fetch, an HTTP error, a login or visitor
-// page and a page without any id leave `failure` saying so.
+// name from the profile info stands in. A failed fetch, an HTTP error, a limit or refusal,
+// a login or visitor page, a profile info answer that asks for a login ({"ok":-100,
+// "url":<login address>}) and a page without any id leave `failure` saying so.
 UserPage resolve_user(const std::string& address, Gate* gate = nullptr,
                       long deadline_ms = kDefaultRequestDeadlineMs);
 

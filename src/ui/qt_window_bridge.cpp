@@ -168,6 +168,26 @@ void QtWindowBridge::message(const std::string& text, const std::string& caption
   });
 }
 
+namespace {
+
+// The limit's text, and for a refusal where to log in again.
+QString limit_message(const ServiceLimit& limit) {
+  QString text = from_gbk(limit.text);
+  if (limit.problem == ListProblem::Refused) text += QStringLiteral("\n") + from_gbk(login_advice());
+  return text;
+}
+
+}  // namespace
+
+void QtWindowBridge::tell_limit(const std::string& failure, const ServiceLimit& limit) {
+  tell_failure(failure);
+  log(limit.text + "\r\n\r\n");
+  post([status = from_gbk(limit_status_text(limit)), text = limit_message(limit)](MainWindow* window) {
+    window->show_status(status);
+    window->dialogs().show_notice(text, QStringLiteral("信息："));
+  });
+}
+
 // --- the download ---
 
 void QtWindowBridge::log(Generation generation, const std::string& text) {
@@ -218,6 +238,15 @@ void QtWindowBridge::download_finished(Generation generation) {
 void QtWindowBridge::message(Generation generation, const std::string& text) {
   post_download(generation, [text = from_gbk(text)](MainWindow* window) {
     // From the download's own thread: the window stays usable while it is shown.
+    window->dialogs().show_notice(text, QStringLiteral("信息："));
+  });
+}
+
+void QtWindowBridge::service_limited(Generation generation, const ServiceLimit& limit) {
+  post_download(generation, [log = from_gbk(limit.text + "\r\n\r\n"), status = from_gbk(limit_status_text(limit)),
+                             text = limit_message(limit)](MainWindow* window) {
+    window->append_log(log);
+    window->show_status(status);
     window->dialogs().show_notice(text, QStringLiteral("信息："));
   });
 }

@@ -54,6 +54,7 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   void album_found(const AlbumRow& row) override;
   void log(const std::string& text) override;
   void message(const std::string& text, const std::string& caption) override;
+  void tell_limit(const std::string& failure, const ServiceLimit& limit) override;
 
   // DownloadView: events from anywhere.
   void log(Generation generation, const std::string& text) override;
@@ -64,6 +65,8 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   void album_finished(Generation generation) override;
   void download_finished(Generation generation) override;
   void message(Generation generation, const std::string& text) override;
+  // Logged, shown in the status label and in one message box.
+  void service_limited(Generation generation, const ServiceLimit& limit) override;
 
  private:
   explicit QtWindowBridge(MainWindow* window);

@@ -77,5 +77,24 @@ TEST_F(CliFailureTest, VisitorPageWithoutLoginSaysToLogIn) {
   EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
 }
 
+// With a session the script-rendered page holds no id; the profile info answers that a
+// login is wanted ({"ok":-100}): the login is missing or expired, not the user id.
+TEST_F(CliFailureTest, ProfileInfoThatWantsALoginSaysToLogIn) {
+  service().set_profile(afsample::ServiceProfile::Today);
+  auto user = make_user("2104", "/someone", "T");
+  user.albums.push_back(make_album("3558936324000001", "A", 2));
+  service().add_user(user);
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::LoginJson;
+  fault.path = "/ajax/profile/info";
+  service().add_fault(fault);
+  const CliResult result = run_with({"--cookies", session_cookie_file(), home(user)});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("没有登录或登录已失效：请先在“登录”页登录微博"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("找不到用户ID"), std::string::npos) << result.err;
+  EXPECT_EQ(service().requests_to("/ajax/profile/info").size(), 1u);
+  EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
+}
+
 }  // namespace
 }  // namespace aftest::cli

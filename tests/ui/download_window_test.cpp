@@ -315,6 +315,44 @@ class DownloadWindowTest : public QObject {
     }
   }
 
+  // A ban on this machine: the first album's tries, then the download stops with one box
+  // saying when to try again, the buttons idle; the next click, still banned, is told to
+  // wait longer.
+  void a_ban_stops_the_download_with_one_message() {
+    afsample::SampleUser user = afsample::make_user("7000000009", "/u/7000000009", "Banned");
+    user.albums.push_back(afsample::make_album("3558936320000091", "first", 4));
+    user.albums.push_back(afsample::make_album("3558936320000092", "second", 3));
+    service_->add_user(user);
+    auto window = make_window();
+    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
+    QTemporaryDir save;
+    set_save_folder(*window, save.path());
+    list_albums(*window, "/u/7000000009", 2);
+    afsample::Fault ban;
+    ban.kind = afsample::FaultKind::Status;
+    ban.status = 418;
+    ban.path = "/photos/get_all";
+    service_->add_fault(ban);
+
+    std::vector<std::string> advised;
+    for (int click = 1; click <= 2; ++click) {
+      service_->clear_requests();
+      button(*window, "按钮_下载选中")->click();
+      QTRY_COMPARE_WITH_TIMEOUT(dialogs->messages().size(), std::size_t(click), kWait);
+      const QString text = dialogs->messages().back().text;
+      QVERIFY2(text.startsWith(QStringLiteral("服务正在限制本机的请求：已停止请求，已保存的照片都在，没有丢失。")),
+               qPrintable(text));
+      QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
+      const QString status = label_text(*window, QStringLiteral("标签_动态"));
+      QVERIFY2(status.startsWith(QStringLiteral("已停止请求：服务正在限制本机的请求，请在 ")), qPrintable(status));
+      advised.push_back(status.toStdString());
+      QCOMPARE(service_->requests_to("/photos/get_all").size(), std::size_t(10));
+      QVERIFY(!window->log_box()->toPlainText().contains(QStringLiteral("全部下载完毕")));
+    }
+    QVERIFY2(advised[0] < advised[1], (advised[0] + " / " + advised[1]).c_str());
+    QVERIFY(files_under(save.path()).empty());
+  }
+
   void demo_lists_and_downloads_offline() {
     af::DemoService demo;
     af::WindowOptions options;
