@@ -13,6 +13,8 @@ packages=(
   curl openssl xvfb xauth xdg-utils fonts-wqy-microhei qt6-translations-l10n
   # the Debian package (scripts/package.sh) and the check of its manual pages
   dpkg-dev file groff-base
+  # using the window under Xvfb as a person would: a window manager, real clicks and keys
+  openbox xdotool x11-apps netpbm
 )
 # Skip apt entirely when everything is present already (fast CI re-runs).
 missing=()

@@ -323,6 +323,8 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     // A limit that outlasted the album's tries would meet every later album too.
     const ListProblem limit = failure.page > 0 ? failure.problem : saver.given_up_on();
     if (limits_this_machine(limit)) {
+      // What the album saved before the limit is on the page too.
+      if (!write_gallery(folder)) return false;
       end_on_limit(limit, failure.page > 0 ? failure.retry_after_ms : saver.given_up_retry_after_ms());
       return false;
     }

@@ -84,10 +84,8 @@ ServiceLimit lasting_limit(ListProblem problem, long long retry_after_ms, std::t
 }
 
 std::string limit_status_text(const ServiceLimit& limit) {
-  const std::string when = local_minute_text(limit.retry_at);
-  if (limit.problem == ListProblem::Refused)
-    return G("已停止请求：") + refusal_cause() + G("，请重新登录微博，在 ") + when + G(" 以后再试");
-  return G("已停止请求：服务正在限制本机的请求，请在 ") + when + G(" 以后再试");
+  if (limit.problem == ListProblem::Refused) return G("请求被拒（HTTP 432），已停止：请重新登录后再试");
+  return G("请求受限，已停止：请在 ") + local_minute_text(limit.retry_at) + G(" 以后再试");
 }
 
 void forget_service_limits() {

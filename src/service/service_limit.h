@@ -31,8 +31,8 @@ struct ServiceLimit {
 // Notes one more job ended by a limit of kind `problem` at `now` and tells when to try
 // again. `retry_after_ms`: what the last answer's Retry-After asked for (-1: nothing).
 ServiceLimit lasting_limit(ListProblem problem, long long retry_after_ms, std::time_t now = std::time(nullptr));
-// The short form for a status line: "已停止请求：服务正在限制本机的请求，请在 <time> 以后再试"
-// (or that it refuses this program's requests and a login is wanted).
+// The short form for a status line: "请求受限，已停止：请在 <time> 以后再试", or for a
+// refusal "请求被拒（HTTP 432），已停止：请重新登录后再试".
 std::string limit_status_text(const ServiceLimit& limit);
 // A download ended without a lasting limit: the row starts again.
 void forget_service_limits();

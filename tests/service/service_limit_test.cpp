@@ -99,10 +99,10 @@ TEST_F(LastingLimit, TheAdviceGrowsRunAfterRunAndStartsAgainAfterAGoodRun) {
 TEST_F(LastingLimit, TheTextsSayWhatHappenedAndThatNothingIsLost) {
   const af::ServiceLimit limited = af::lasting_limit(af::ListProblem::RateLimited, -1, 1800000000);
   const af::ServiceLimit refused = af::lasting_limit(af::ListProblem::Refused, -1, 1800000000);
-  for (const af::ServiceLimit* limit : {&limited, &refused}) {
+  for (const af::ServiceLimit* limit : {&limited, &refused})
     EXPECT_NE(limit->text.find(af::G("已停止请求，已保存的照片都在，没有丢失")), std::string::npos);
-    EXPECT_NE(af::limit_status_text(*limit).find(af::local_minute_text(limit->retry_at)), std::string::npos);
-  }
+  EXPECT_NE(af::limit_status_text(limited).find(af::local_minute_text(limited.retry_at)), std::string::npos);
+  EXPECT_NE(af::limit_status_text(refused).find(af::G("重新登录")), std::string::npos);
   EXPECT_EQ(limited.text.find(af::G("服务正在限制本机的请求")), 0u) << af::gbk_to_utf8(limited.text);
   EXPECT_EQ(refused.text.find(af::G("服务拒绝了本程序的请求（HTTP 432）")), 0u);
   EXPECT_NE(refused.text.find(af::G("重新登录")), std::string::npos);

@@ -344,7 +344,7 @@ class DownloadWindowTest : public QObject {
                qPrintable(text));
       QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
       const QString status = label_text(*window, QStringLiteral("标签_动态"));
-      QVERIFY2(status.startsWith(QStringLiteral("已停止请求：服务正在限制本机的请求，请在 ")), qPrintable(status));
+      QVERIFY2(status.startsWith(QStringLiteral("请求受限，已停止：请在 ")), qPrintable(status));
       advised.push_back(status.toStdString());
       QCOMPARE(service_->requests_to("/photos/get_all").size(), std::size_t(10));
       QVERIFY(!window->log_box()->toPlainText().contains(QStringLiteral("全部下载完毕")));
