@@ -44,6 +44,9 @@ enum class ImageFault {
   Trickle,        // the picture, one byte every `image_fault_delay`
 };
 
+// How a caption is written in the lists' JSON: as \u escapes, or as the raw UTF-8 bytes.
+enum class CaptionForm { Escaped, RawUtf8 };
+
 struct SamplePhoto {
   std::string photo_id;  // about 16 digits
   std::int64_t timestamp = 1365000000;
@@ -52,7 +55,9 @@ struct SamplePhoto {
   std::string pic_name;  // "abc.jpg" or "abc.gif"; the image lives at /large/<pic_name>
   std::string pic_host;  // empty: the service's own base address
   std::string feed_id;
-  std::string caption_render;  // UTF-8; sent as \u escapes
+  std::string caption_render;  // UTF-8
+  // How caption_render is sent, as "caption_render" and as "caption".
+  CaptionForm caption_form = CaptionForm::Escaped;
   std::size_t image_size = 0;  // bytes of the image answer; 0 = small
   // Image faults: answer `image_fault_status` (404 or 500) for the first
   // `image_fault_times` requests, or for every request when it is -1.
@@ -63,7 +68,6 @@ struct SamplePhoto {
   std::chrono::milliseconds image_fault_delay{5000};  // Stall: how long; Trickle: per byte
 };
 
-enum class CaptionForm { Escaped, RawUtf8 };
 enum class PastEnd { Empty, RepeatLast };
 
 struct SampleAlbum {

@@ -165,6 +165,7 @@ void SampleService::Impl::photo_list(const std::map<std::string, std::string>& q
   std::string list;
   for (std::size_t i = first; i < album->photos.size() && i < first + size; ++i) {
     const SamplePhoto& p = album->photos[i];
+    const bool raw_caption = p.caption_form == CaptionForm::RawUtf8;
     if (!list.empty()) list += ",";
     list += "{\"photo_id\":" + json_string(p.photo_id) + ",\"album_id\":" + json_string(album->album_id) +
             ",\"uid\":" + json_string(user->uid) +
@@ -175,8 +176,8 @@ void SampleService::Impl::photo_list(const std::map<std::string, std::string>& q
             ",\"pic_name\":" + json_string(p.pic_name) +
             ",\"pic_pid\":" + json_string(p.pic_name.substr(0, p.pic_name.find('.'))) +
             ",\"feed_id\":" + json_string(p.feed_id) +
-            ",\"caption_render\":" + json_string(p.caption_render) +
-            ",\"caption\":" + json_string(p.caption_render) +
+            ",\"caption_render\":" + json_string(p.caption_render, raw_caption) +
+            ",\"caption\":" + json_string(p.caption_render, raw_caption) +
             ",\"is_favorited\":false,\"count\":{\"likes\":0,\"comments\":0}}";
   }
   res.set_content("{\"result\":true,\"data\":{\"album_id\":" + json_string(album->album_id) +

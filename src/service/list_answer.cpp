@@ -154,7 +154,7 @@ ListAnswer fetch_list(const std::string& address, const ListFetch& fetch) {
     request.deadline_ms = static_cast<long>(fetch.pacing.request_deadline.count());
     const Response response = fetch_page(address, request);
     if (gate.ended()) break;
-    answer = judge_list_answer(response.status, utf8_to_gbk(response.body), fetch.list_member,
+    answer = judge_list_answer(response.status, service_utf8_to_text(response.body), fetch.list_member,
                                response.answered() ? std::string() : describe_outcome(response));
     answer.tries = attempt;
     answer.retry_after_ms = retry_after_ms(response.headers);

@@ -36,7 +36,7 @@ enum class ListProblem {
 
 struct ListAnswer {
   bool usable = false;
-  std::string text;  // the body converted from UTF-8 to GBK
+  std::string text;  // the body converted from UTF-8 to engine text (GBK/GB18030)
   ListProblem problem = ListProblem::None;
   std::string cause;  // GBK words for a person; empty when usable
   int tries = 0;      // requests made

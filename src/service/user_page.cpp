@@ -138,7 +138,7 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
   request.gate = gate;
   request.deadline_ms = deadline_ms;
   const Response response = fetch_page(address, request);
-  result.page = utf8_to_gbk(response.body);
+  result.page = service_utf8_to_text(response.body);
   result.user_id = user_id_from_page(result.page);
   result.title = title_from_page(result.page);
   if (response.failure == FetchFailure::Ended) return result;
@@ -167,7 +167,7 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
   if (!result.user_id.empty()) query = {"uid", result.user_id};
   if (!query.key.empty()) {
     const Response profile = fetch_page(profile_info_address(address, query), request);
-    const std::string text = utf8_to_gbk(profile.body);
+    const std::string text = service_utf8_to_text(profile.body);
     const ProfileInfo info = read_profile_info(text);
     if (result.user_id.empty()) result.user_id = info.user_id;
     if ((result.title.empty() || is_service_title(result.title)) && !info.screen_name.empty())

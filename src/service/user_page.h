@@ -48,7 +48,7 @@ ProfileInfo read_profile_info(const std::string& gbk_text);
 bool is_service_title(std::string_view title);
 
 struct UserPage {
-  std::string page;  // the body converted from UTF-8 to GBK; empty when the fetch failed
+  std::string page;  // the body as engine text (GBK/GB18030); empty when the fetch failed
   std::string user_id;
   std::string title;
   std::string failure;  // see ResolvedUser::failure
@@ -60,8 +60,9 @@ struct UserPage {
 };
 
 // Fetches `address` with fetch_page at its defaults (shared cookie store), converts the
-// body with utf8_to_gbk and cuts id and title out of it. A supplied `gate` holds the
-// fetch while paused and aborts it when ended (the result is then empty).
+// body with service_utf8_to_text (every character kept) and cuts id and title out of it.
+// A supplied `gate` holds the fetch while paused and aborts it when ended (the result is
+// then empty).
 // When the page holds neither id marker, the id comes from the address, else from the
 // profile info service; when the title is missing or only the service's name, the screen
 // name from the profile info stands in. A failed fetch, an HTTP error, a limit or refusal,

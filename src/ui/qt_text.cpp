@@ -6,7 +6,7 @@ namespace af {
 
 QString from_gbk(std::string_view gbk) { return QString::fromStdU16String(gbk_to_utf16(gbk)); }
 
-std::string to_gbk(const QString& text) { return utf16_to_gbk(text.toStdU16String()); }
+std::string to_gbk(const QString& text) { return utf16_to_gb18030(text.toStdU16String()); }
 
 QString trim_blanks(const QString& text) {
   auto blank = [](QChar c) { return c == u' ' || c == QChar(0x3000); };

@@ -7,6 +7,8 @@
 namespace af {
 
 QString from_gbk(std::string_view gbk);
+// Engine text: GBK bytes for GBK characters, four-byte GB18030 for the others, so an
+// album name with an emoji reaches the download whole.
 std::string to_gbk(const QString& text);
 
 // Removes ASCII spaces and full-width spaces (U+3000) from both ends, as the engine's

@@ -96,6 +96,11 @@ std::string utf8_to_gbk(std::string_view bytes) {
   return cut_at_nul(utf16_to_gbk(decode("UTF-8", bytes)));
 }
 
+std::string service_utf8_to_text(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  return cut_at_nul(utf8_to_gb18030(bytes));
+}
+
 std::u16string gbk_to_utf16(std::string_view gbk) { return decode("GB18030", gbk); }
 
 std::string utf16_to_gbk(std::u16string_view text) {

@@ -7,8 +7,13 @@
 namespace af {
 
 // UTF-8 bytes to GBK: invalid UTF-8 becomes U+FFFD, characters code page 936 lacks become
-// "?", and the result is cut at its first NUL byte.
+// "?", and the result is cut at its first NUL byte. For the program's own texts.
 std::string utf8_to_gbk(std::string_view bytes);
+
+// UTF-8 bytes from the service to engine text: every character kept, GBK characters as
+// their GBK bytes, the others (emoji, Hangul, rare ideographs) as four-byte GB18030;
+// invalid UTF-8 becomes U+FFFD, and the result is cut at its first NUL byte.
+std::string service_utf8_to_text(std::string_view bytes);
 
 // GBK (read as GB18030, so four-byte sequences survive) to UTF-16 and back.
 std::u16string gbk_to_utf16(std::string_view gbk);

@@ -134,7 +134,8 @@ std::string decode_escapes(const std::string& text) {
   std::u16string value = unescape(*literal);
   std::size_t nul = value.find(u'\0');
   if (nul != std::u16string::npos) value.resize(nul);
-  std::string result = utf16_to_gbk(value);
+  // GB18030, so a character GBK lacks (an emoji, Hangul) keeps its four bytes.
+  std::string result = utf16_to_gb18030(value);
 
   result = replace_text(result, kRightSingleQuote, "'");
   return replace_text(result, kLineBreakPlaceholder, "\r\n");

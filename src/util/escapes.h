@@ -4,7 +4,8 @@
 namespace af {
 
 // Undoes backslash escapes and %uXXXX / %XX sequences of an album caption (GBK in and
-// out). A text that cannot be evaluated (a lone line feed, a final backslash) gives "".
+// out; a character GBK lacks comes out as four-byte GB18030). A text that cannot be
+// evaluated (a lone line feed, a final backslash) gives "".
 std::string decode_escapes(const std::string& text);
 
 // "0." followed by 15 digits, the last not 0: the __rnd value of a photo list request.

@@ -1,6 +1,7 @@
 // albumfetcher-cli downloads: the chosen albums and their file tree, the log on standard
 // output, the two options of the settings file overridden for one run (and the file left
-// alone), cookies that unlock an album, and the exit status of failed photos.
+// alone), cookies that unlock an album, the exit status of failed photos, and names with
+// characters GBK lacks.
 #include <ctime>
 
 #include "cli_fixture.h"
@@ -280,6 +281,45 @@ TEST_F(CliDownloadTest, FailedPhotoLogsItsLineAndExitsWithOne) {
   expected.erase(album_path(user, album) + "/" + photo_name(album.photos[1], 2));
   EXPECT_EQ(files_under(save_.path()), expected);
 }
+
+
+// Names with characters GBK lacks (an emoji, Hangul, 𠮷 outside GBK) keep every one, whether
+// the lists send them as raw UTF-8 or as \u escapes: in the folder and file names, the album
+// index, the gallery page and the log.
+class CliCaptionFormTest : public CliTest, public ::testing::WithParamInterface<afsample::CaptionForm> {};
+
+TEST_P(CliCaptionFormTest, EveryCharacterOfTheNamesReachesTheDisk) {
+  auto user = make_user("2008", "/u/2008", "小猫🐱");  // a home page is raw UTF-8 anyway
+  auto album = make_album("3558936318000001", "猫🐱고양이𠮷", 2);
+  album.caption_form = GetParam();
+  album.photos[0].caption_render = "猫🐱고양이";
+  album.photos[1].caption_render = "𠮷野家";
+  for (auto& photo : album.photos) photo.caption_form = GetParam();
+  user.albums.push_back(album);
+  service().add_user(user);
+
+  const CliResult result = run_with({home(user)});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_NE(result.out.find("---完成相册《猫🐱고양이𠮷2》下载"), std::string::npos) << result.out;
+  const std::string folder = "小猫🐱/猫🐱고양이𠮷2/";
+  const afsample::SamplePhoto &first = album.photos[0], &second = album.photos[1];
+  EXPECT_EQ(files_under(save_.path()),
+            (std::map<std::string, std::string>{
+                {folder + "1_猫🐱고양이_" + first.feed_id + ".jpg", service().image_bytes(first.pic_name)},
+                {folder + "2_𠮷野家_" + second.feed_id + ".jpg", service().image_bytes(second.pic_name)}}));
+  const std::string index = read_file(save_.file(folder + std::string(af::kAlbumIndexName)));
+  const std::string gallery = read_file(save_.file("小猫🐱/" + std::string(af::kGalleryPageName)));
+  for (const char* text : {"\"猫🐱고양이\"", "\"𠮷野家\"", "\"猫🐱고양이𠮷\""}) {
+    EXPECT_NE(index.find(text), std::string::npos) << text << "\n" << index;
+    EXPECT_NE(gallery.find(text), std::string::npos) << text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, CliCaptionFormTest,
+                         ::testing::Values(afsample::CaptionForm::Escaped, afsample::CaptionForm::RawUtf8),
+                         [](const auto& info) -> std::string {
+                           return info.param == afsample::CaptionForm::RawUtf8 ? "raw_utf8" : "escaped";
+                         });
 
 }  // namespace
 }  // namespace aftest::cli

@@ -168,14 +168,16 @@ class CliTest : public SampleServiceTest {
 
   // "<title>/<album folder>", as the engine names them (UTF-8).
   static std::string album_path(const afsample::SampleUser& user, const afsample::SampleAlbum& album) {
-    return af::gbk_to_utf8(af::sanitize_name(af::G(user.title))) + "/" +
-           af::gbk_to_utf8(af::sanitize_name(af::G(album.caption)) + std::to_string(album.stated_count()));
+    return af::gbk_to_utf8(af::sanitize_name(af::utf8_to_gb18030(user.title))) + "/" +
+           af::gbk_to_utf8(af::sanitize_name(af::utf8_to_gb18030(album.caption)) +
+                           std::to_string(album.stated_count()));
   }
   // The file name of the photo at `position` (1-based).
   static std::string photo_name(const afsample::SamplePhoto& photo, int position) {
     const bool gif = photo.pic_name.find(".gif") != std::string::npos;
-    return af::gbk_to_utf8(af::photo_file_name(position, af::file_caption(af::G(photo.caption_render)),
-                                               af::file_caption(photo.feed_id), gif ? ".gif" : ".jpg"));
+    const std::string caption = af::file_caption(af::utf8_to_gb18030(photo.caption_render));
+    return af::gbk_to_utf8(
+        af::photo_file_name(position, caption, af::file_caption(photo.feed_id), gif ? ".gif" : ".jpg"));
   }
   // The files a complete download of `album` leaves, keyed like files_under().
   std::map<std::string, std::string> album_files(const afsample::SampleUser& user,

@@ -52,7 +52,7 @@ class DownloadTest : public aftest::SampleServiceTest {
   // The row the album table shows for an album of the service.
   static TickedAlbum row_of(int serial, const afsample::SampleAlbum& album,
                             const std::string& type = "18") {
-    return {std::to_string(serial), G(album.caption), std::to_string(album.stated_count()),
+    return {std::to_string(serial), utf8_to_gb18030(album.caption), std::to_string(album.stated_count()),
             AlbumRef{album.album_id, type}};
   }
 
@@ -81,7 +81,7 @@ class DownloadTest : public aftest::SampleServiceTest {
   // The file name a photo gets at `position`.
   static std::string expected_name(const afsample::SamplePhoto& photo, int position) {
     const bool gif = photo.pic_name.find(".gif") != std::string::npos;
-    return gbk_to_utf8(photo_file_name(position, file_caption(G(photo.caption_render)),
+    return gbk_to_utf8(photo_file_name(position, file_caption(utf8_to_gb18030(photo.caption_render)),
                                        file_caption(photo.feed_id), gif ? ".gif" : ".jpg"));
   }
 

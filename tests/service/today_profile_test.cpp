@@ -98,13 +98,13 @@ class TodayService : public aftest::SampleServiceTest {
 };
 
 TEST_F(TodayService, HomePageWithoutMarkersAtDigitsAndAtACustomAddress) {
-  // 小明 in UTF-8: the screen name stands in for the title "微博".
-  service().add_user(afsample::make_user("1642591402", "/u/1642591402", "\xE5\xB0\x8F\xE6\x98\x8E"));
+  // 小明𠮷 in UTF-8: the screen name (escaped, 𠮷 outside GBK) stands in for the title "微博".
+  service().add_user(afsample::make_user("1642591402", "/u/1642591402", "\xE5\xB0\x8F\xE6\x98\x8E𠮷"));
   service().add_user(afsample::make_user("2000000002", "/someone", "Second"));
   log_in();
   const af::UserPage digits = af::resolve_user(base() + "/u/1642591402");
   EXPECT_EQ(digits.user_id, "1642591402");
-  EXPECT_EQ(digits.title, G("小明"));
+  EXPECT_EQ(digits.title, G("小明") + "\x95\x34\xB2\x35");
   EXPECT_EQ(digits.failure, "");
   const af::UserPage custom = af::resolve_user(base() + "/someone");
   EXPECT_EQ(custom.user_id, "2000000002");

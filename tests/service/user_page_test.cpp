@@ -62,16 +62,16 @@ INSTANTIATE_TEST_SUITE_P(
 class UserPageService : public aftest::SampleServiceTest {};
 
 TEST_F(UserPageService, ResolvesBothMarkersAndConvertsTheTitle) {
-  // 新浪 in UTF-8 on the page; GBK D0 C2 C0 CB inside the program.
-  service().add_user(afsample::make_user("1642591402", "/u/1642591402", "\xE6\x96\xB0\xE6\xB5\xAA"));
+  // 新浪🐱 in UTF-8 on the page; GBK D0 C2 C0 CB and the emoji's GB18030 bytes inside the program.
+  service().add_user(afsample::make_user("1642591402", "/u/1642591402", "\xE6\x96\xB0\xE6\xB5\xAA🐱"));
   service().add_user(
       afsample::make_user("2000000002", "/second", "Second", afsample::IdMarker::EmptyOidThenOwnerUid));
   service().add_user(afsample::make_user("3000000003", "/third", "", afsample::IdMarker::OwnerUidWithoutBlank));
 
   const af::UserPage first = af::resolve_user(base() + "/u/1642591402");
   EXPECT_EQ(first.user_id, "1642591402");
-  EXPECT_EQ(first.title, "\xD0\xC2\xC0\xCB");
-  EXPECT_NE(first.page.find("\xD0\xC2\xC0\xCB"), std::string::npos);
+  EXPECT_EQ(first.title, "\xD0\xC2\xC0\xCB\x94\x39\xCE\x33");
+  EXPECT_NE(first.page.find("\xD0\xC2\xC0\xCB\x94\x39\xCE\x33"), std::string::npos);
 
   const af::UserPage second = af::resolve_user(base() + "/second");
   EXPECT_EQ(second.user_id, "2000000002");

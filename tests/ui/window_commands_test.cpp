@@ -484,6 +484,8 @@ class WindowCommandsTest : public QObject {
   void text_edges() {
     QCOMPARE(af::from_gbk(af::G("全局设置")), QStringLiteral("全局设置"));
     QCOMPARE(af::to_gbk(QStringLiteral("相册")), af::G("相册"));
+    // A name shown in the album table comes back whole, emoji, Hangul and 𠮷 included.
+    QCOMPARE(af::from_gbk(af::to_gbk(QStringLiteral("猫🐱고양이𠮷"))), QStringLiteral("猫🐱고양이𠮷"));
     QCOMPARE(af::trim_blanks(QStringLiteral("\u3000 a b\t ")), QStringLiteral("a b\t"));
     QCOMPARE(af::folder_path_form(QStringLiteral("//")), QStringLiteral("/"));
     QCOMPARE(af::folder_path_form(QStringLiteral("C:/")), QStringLiteral("C:/"));

@@ -22,6 +22,32 @@ TEST(Utf8ToGbk, Conversions) {
   for (const auto& c : cases) EXPECT_EQ(utf8_to_gbk(c.utf8), c.gbk) << c.utf8;
 }
 
+// Service answers keep every character: GBK ones as utf8_to_gbk gives them, the others as
+// four-byte GB18030, and the text reads back to the UTF-8 it came from.
+TEST(ServiceUtf8ToText, KeepsEveryCharacter) {
+  struct Case {
+    std::string utf8, text;
+    bool as_gbk;  // utf8_to_gbk gives the same bytes
+    bool round_trip;
+  } cases[] = {
+      {"", "", true, true},
+      {"abc/1", "abc/1", true, true},
+      {"中文猫", "\xD6\xD0\xCE\xC4\xC3\xA8", true, true},
+      {"猫🐱", "\xC3\xA8\x94\x39\xCE\x33", false, true},  // an emoji, U+1F431
+      {"고양이", "\x82\x37\xE5\x39\x83\x32\xE8\x30\x83\x33\x9A\x33", false, true},  // Hangul
+      {"𠮷", "\x95\x34\xB2\x35", false, true},  // U+20BB7, an ideograph outside GBK
+      {"a\xFF!", "a\x84\x31\xA4\x37!", false, false},  // an invalid byte: U+FFFD
+      {"\xE4\xB8", "\x84\x31\xA4\x37", false, false},  // a truncated sequence
+      {std::string("a\xF0\x9F\x90\xB1\0cd", 8), "a\x94\x39\xCE\x33", false, false},  // cut at NUL
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(service_utf8_to_text(c.utf8), c.text);
+    if (c.as_gbk) EXPECT_EQ(utf8_to_gbk(c.utf8), c.text);
+    if (c.round_trip) EXPECT_EQ(gbk_to_utf8(c.text), c.utf8);
+  }
+}
+
 TEST(Gb18030, FourByteCharactersRoundTrip) {
   // U+20000 (an extension B ideograph) has a four-byte GB18030 form.
   std::string four = code_point_to_gb18030(0x20000);
