@@ -48,16 +48,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    {2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000, 32000}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Slowdown, FollowsAShortenedPacing) {
-  af::Slowdown none{af::Pacing::shortened(0)};
-  none.limited();
-  EXPECT_EQ(none.wait(), milliseconds(0));
-  af::Slowdown tenth{af::Pacing::shortened(10)};
-  tenth.limited();
-  tenth.limited();
-  EXPECT_EQ(tenth.wait(), milliseconds(400));
-}
-
 class LastingLimit : public ::testing::Test {
  protected:
   void SetUp() override { program_.use_as_program_directory(); }
