@@ -65,7 +65,7 @@ class BenchView : public af::DownloadView {
     if (progress.position == 200 && rss_at_200 < 0) rss_at_200 = peak_rss_kib();
   }
   void album_finished(af::Generation) override {}
-  void download_finished(af::Generation) override {}
+  void download_finished(af::Generation, bool) override {}
   void message(af::Generation, const std::string&) override {}
 
   long rss_at_200 = -1;

@@ -249,8 +249,8 @@ void TerminalDownloadView::progress(Generation, const PhotoProgress& progress) {
 
 void TerminalDownloadView::album_finished(Generation) { terminal_.set_counter(""); }
 
-void TerminalDownloadView::download_finished(Generation) {
-  terminal_.set_counter(finished_counter_text());
+void TerminalDownloadView::download_finished(Generation, bool complete) {
+  terminal_.set_counter(finished_counter_text(complete));
   terminal_.set_percentage(finished_percentage_text());
 }
 
@@ -261,6 +261,15 @@ void TerminalDownloadView::message(Generation, const std::string& text) {
   }
   terminal_.finish_progress();
   terminal_.message(text, {});
+}
+
+void TerminalDownloadView::warning(Generation, const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    outcome_.finished = true;
+  }
+  terminal_.finish_progress();
+  terminal_.message(text, G("警告："));
 }
 
 void TerminalDownloadView::storage_failure(Generation, const std::string& text) {

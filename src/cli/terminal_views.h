@@ -101,8 +101,10 @@ class TerminalDownloadView final : public DownloadView {
   void album_started(Generation generation, std::size_t album) override;
   void progress(Generation generation, const PhotoProgress& progress) override;
   void album_finished(Generation generation) override;
-  void download_finished(Generation generation) override;
+  void download_finished(Generation generation, bool complete) override;
   void message(Generation generation, const std::string& text) override;
+  // The message's line with the caption "警告：".
+  void warning(Generation generation, const std::string& text) override;
   // Logged, and said on standard error.
   void storage_failure(Generation generation, const std::string& text) override;
   void record_problem(Generation generation, const std::string& text, bool usable) override;

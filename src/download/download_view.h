@@ -46,13 +46,14 @@ int held_figure(std::int64_t value);
 // "<integer part of position / maximum × 100>%"; a maximum of 0 shows "100%".
 std::string percentage_text(std::int64_t position, std::int64_t maximum);
 // The texts that go with the events: "总共需下载[<n>]个相册", "下载到第[<n>]个相册", the
-// album's percentage (empty at position 0), the photo counter "<count>/<position>", and
-// the counter and the percentage at the finish ("下载完成", "100%").
+// album's percentage (empty at position 0), the photo counter "<position>/<count>" (done,
+// then the album's stated count), and the counter and the percentage at the finish
+// ("下载完成" when everything wanted was saved, else "下载结束"; "100%").
 std::string albums_chosen_text(std::size_t albums);
 std::string album_started_text(std::size_t album);
 std::string progress_percentage_text(const PhotoProgress& progress);
 std::string progress_counter_text(const PhotoProgress& progress);
-std::string finished_counter_text();
+std::string finished_counter_text(bool complete = true);
 std::string finished_percentage_text();
 // The log lines (and the front ends' status) of the operator's pause, continue and end:
 // "已暂停下载", "继续下载", "已结束下载：已保存 <n> 张".
@@ -84,25 +85,29 @@ class DownloadView {
   // An album whose photo list could not be had in full (its log line is already written);
   // a later run completes it.
   virtual void album_failed(Generation /*generation*/) {}
-  // Every album is done: the progress is complete whatever its maximum was. The message
-  // that tells it follows.
-  virtual void download_finished(Generation generation) = 0;
+  // Every album has had its turn: the progress is complete whatever its maximum was.
+  // `complete`: every wanted photo was saved and nothing was skipped; the message that tells
+  // it follows ("全部下载完毕"), else a warning with what was not saved.
+  virtual void download_finished(Generation generation, bool complete) = 0;
   // A message for the operator (the caption "信息："), without blocking the caller.
   virtual void message(Generation generation, const std::string& text) = 0;
+  // A warning for the operator (the caption "警告："): something was not done. The
+  // default shows it as a message.
+  virtual void warning(Generation generation, const std::string& text) { message(generation, text); }
   // The download has stopped because the save folder or the disk refused a write; `text`
   // names the folder and the cause. The state is already Idle. The default logs the
-  // text and shows it as a message.
+  // text and shows it as a warning.
   virtual void storage_failure(Generation generation, const std::string& text) {
     log(generation, text + "\r\n");
-    message(generation, text);
+    warning(generation, text);
   }
   // The download has stopped because the service limited or refused this machine's
   // requests for longer than an album may keep failing (see service_limit.h); nothing more
   // is asked. The state is already Idle. The default logs limit.text and shows it as a
-  // message.
+  // warning.
   virtual void service_limited(Generation generation, const ServiceLimit& limit) {
     log(generation, limit.text + "\r\n\r\n");
-    message(generation, limit.text);
+    warning(generation, limit.text);
   }
   // The download record cannot be used (`usable` false: nothing is skipped or kept for
   // this download), or a file that was no record was set aside and replaced (`usable`

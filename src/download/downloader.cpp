@@ -65,10 +65,10 @@ std::string progress_percentage_text(const PhotoProgress& progress) {
 }
 
 std::string progress_counter_text(const PhotoProgress& progress) {
-  return progress.count_text + "/" + std::to_string(held_figure(progress.position));
+  return std::to_string(held_figure(progress.position)) + "/" + progress.count_text;
 }
 
-std::string finished_counter_text() { return G("下载完成"); }
+std::string finished_counter_text(bool complete) { return complete ? G("下载完成") : G("下载结束"); }
 
 std::string finished_percentage_text() { return "100%"; }
 
@@ -150,6 +150,30 @@ struct Downloader::Worker {
   bool download_album(const TickedAlbum& album, const AlbumFolder& folder);
   bool catch_up_record(PhotoSaver& saver, DownloadRecord& record, const AlbumFolder& folder);
 
+  // How the photos' turns went, in this download and in the album under way.
+  struct Tally {
+    std::int64_t saved = 0, skipped = 0, filtered = 0, failed = 0;
+    // Skipped by the record, yet not in the album folder's index: saved by another
+    // download into another folder, or since moved away.
+    std::int64_t skipped_elsewhere = 0;
+    void add(SaveOutcome outcome) {
+      switch (outcome) {
+        case SaveOutcome::Saved:
+        case SaveOutcome::SavedAsIdeographs: ++saved; break;
+        case SaveOutcome::Skipped: ++skipped; break;
+        case SaveOutcome::Filtered: ++filtered; break;
+        case SaveOutcome::FetchFailed:
+        case SaveOutcome::WriteFailed:
+        case SaveOutcome::StorageFailed:
+        case SaveOutcome::GaveUp: ++failed; break;
+        case SaveOutcome::Ended: break;
+      }
+    }
+  };
+  Tally tally;
+  std::vector<std::string> unfinished;  // the albums (folder names, GBK) left short
+  void finish();
+
   std::vector<RecordNotice> record_notices;  // from the record's creation at the start
   bool record_failure_told = false;
   std::string gallery_path;  // the page written last (UTF-8)
@@ -171,9 +195,18 @@ void Downloader::Worker::download_selected() {
       namings.push_back({jobs.back().name, row.count_text, row.album.id});
     }
   }
-  if (!log(numbers.empty() ? G("当前未选择任何相册") + "\r\n\r\n"
-                           : G("当前被选择相册编号:") + numbers + "\r\n\r\n"))
+  if (jobs.empty()) {
+    // Nothing to download: said once, and no finish that would tell of one.
+    steps.run([&] {
+      view.log(generation, (numbers.empty() ? G("当前未选择任何相册：请先在相册列表中勾选要下载的相册")
+                                            : G("选中的相册没有可下载的照片：") + numbers) +
+                               "\r\n\r\n");
+      owner.state_ = DownloadState::Idle;
+      view.state_changed(generation, DownloadState::Idle);
+    });
     return;
+  }
+  if (!log(G("当前被选择相册编号:") + numbers + "\r\n\r\n")) return;
   if (!report_record(record_notices)) return;
   // Every album's folder is fixed before the first one starts, so that albums whose
   // folders would coincide are told apart.
@@ -198,9 +231,39 @@ void Downloader::Worker::download_selected() {
       }))
     return;
   if (!gallery_path.empty() && !log(G("相册浏览页：") + utf8_to_gb18030(gallery_path) + "\r\n\r\n")) return;
-  if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
-  if (!steps.run([&] { view.download_finished(generation); })) return;
-  steps.run([&] { view.message(generation, G("全部下载完毕")); });
+  finish();
+}
+
+// The last lines and the message: "全部下载完毕" only when every photo of the ticked
+// albums was saved; else what was saved, skipped, left out and failed, and which albums
+// a later download completes, as a warning.
+void Downloader::Worker::finish() {
+  const bool complete = tally.failed == 0 && tally.skipped == 0 && tally.filtered == 0 && unfinished.empty();
+  if (complete) {
+    if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
+    if (!steps.run([&] { view.download_finished(generation, true); })) return;
+    steps.run([&] { view.message(generation, G("全部下载完毕")); });
+    return;
+  }
+  std::string summary = G("下载结束：已保存") + std::to_string(tally.saved) + G("张");
+  if (tally.skipped > 0) summary += G("，已跳过") + std::to_string(tally.skipped) + G("张（下载记录）");
+  if (tally.filtered > 0) summary += G("，") + std::to_string(tally.filtered) + G("张不在时间段内");
+  if (tally.failed > 0) summary += G("，失败") + std::to_string(tally.failed) + G("张");
+  summary += G("。");
+  if (!unfinished.empty()) {
+    std::string names;
+    for (const std::string& name : unfinished) names += (names.empty() ? "" : G("、")) + G("《") + name + G("》");
+    summary += G("没有下载完的相册：") + names + G("，再次下载时会补上缺少的照片。");
+  }
+  std::string advice;
+  if (tally.skipped_elsewhere > 0)
+    advice = std::to_string(tally.skipped_elsewhere) +
+             G("张照片记在下载记录里，却不在这次的相册文件夹中：要再下载它们，请关掉“下载记录”（“第三步：设置”，"
+               "或命令行的 --record off）再下载一次，或先用 albumfetcher-cli --verify 保存位置 --repair 把它们从下载记录中去掉。");
+  if (!log(G("-------") + summary + G("-------") + "\r\n" + (advice.empty() ? "" : advice + "\r\n") + "\r\n"))
+    return;
+  if (!steps.run([&] { view.download_finished(generation, false); })) return;
+  steps.run([&] { view.warning(generation, advice.empty() ? summary : summary + "\r\n" + advice); });
 }
 
 bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFolder& folder) {
@@ -277,10 +340,14 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
                        .slowdown = &slowdown};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   // One photo's turn, in album order: its progress shown, then the photo saved.
-  const auto settle = [&](const PhotoEntry&, std::int64_t position, const ParallelPhotos::Save& save) {
+  Tally album_tally;
+  const auto settle = [&](const PhotoEntry& entry, std::int64_t position, const ParallelPhotos::Save& save) {
     progress.position = position;
     if (!steps.run([&] { view.progress(generation, progress); })) return false;
     const SaveOutcome outcome = save();
+    album_tally.add(outcome);
+    if (outcome == SaveOutcome::Skipped && index && index->own_file(entry.photo_id).empty())
+      ++album_tally.skipped_elsewhere;
     if (outcome != SaveOutcome::Ended) steps.run([&] { view.photo_settled(generation, outcome); });
     if (outcome == SaveOutcome::StorageFailed) storage_failed = true;
     if (outcome == SaveOutcome::GaveUp) gave_up = true;
@@ -314,6 +381,17 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return false;
   }
   if (!walked || control->ended()) return false;
+  tally.saved += album_tally.saved;
+  tally.skipped += album_tally.skipped;
+  tally.filtered += album_tally.filtered;
+  tally.failed += album_tally.failed;
+  tally.skipped_elsewhere += album_tally.skipped_elsewhere;
+  // What the album left out on purpose is said with it.
+  std::string left_out;
+  if (album_tally.skipped > 0) left_out += G("已跳过") + std::to_string(album_tally.skipped) + G("张（下载记录）") + "\r\n";
+  if (album_tally.filtered > 0) left_out += std::to_string(album_tally.filtered) + G("张不在时间段内") + "\r\n";
+  if (!left_out.empty() && !log(left_out)) return false;
+  if (failure.page > 0 || gave_up) unfinished.push_back(name);
   if (failure.page > 0 || gave_up) {
     // The later pages are left for a later run, so no running number shifts. (A given-up
     // album's line has been logged by the saver.)

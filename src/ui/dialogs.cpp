@@ -12,7 +12,10 @@ QString QtDialogs::choose_folder(const QString& title, const QString& initial) {
 }
 
 QMessageBox* QtDialogs::make_box(const QString& text, const QString& caption) const {
-  auto* box = new QMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, owner_);
+  // A box that tells of something not done carries the warning icon.
+  const QMessageBox::Icon icon =
+      caption == QStringLiteral("警告：") ? QMessageBox::Warning : QMessageBox::Information;
+  auto* box = new QMessageBox(icon, caption, text, QMessageBox::Ok, owner_);
   box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   return box;
 }

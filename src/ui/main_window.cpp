@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -204,6 +205,14 @@ void MainWindow::connect_switch(QCheckBox* box, bool Settings::*member, const st
 void MainWindow::write_setting_behind(const std::string& key, const std::string& value) {
   // Written in change order on the writer thread; the settings file has no other writer.
   save_in_background([section = settings_section(), key, value] { write_setting(section, key, value); });
+}
+
+void MainWindow::clear_progress(bool status) {
+  progress_.bar->setRange(0, 100);
+  progress_.bar->setValue(0);
+  for (QLabel* label : {progress_.percentage, progress_.albums_chosen, progress_.album_started, progress_.photo_counter})
+    label->clear();
+  if (status) show_status(QString());
 }
 
 void MainWindow::show_status(const QString& text) {

@@ -109,6 +109,10 @@ class MainWindow : public QWidget {
     QLabel* photo_counter = nullptr;
   };
   const ProgressWidgets& progress_widgets() const { return progress_; }
+  // Empties the progress display (bar, percentage, album and photo labels) and, with
+  // `status`, the status line: what an earlier list or download left there is not this
+  // one's.
+  void clear_progress(bool status);
   QCheckBox* covers_box() const { return covers_box_; }
 
   // The download controller; its updates are shown while it counts them as current.

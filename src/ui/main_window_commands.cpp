@@ -3,6 +3,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWebEngineView>
@@ -115,7 +116,10 @@ void MainWindow::start_download() {
   request.save_folder = save_folder_edit_->text().toStdString();
   // The pause button is shown before the next event: the second click of a double click
   // finds it in place and is not taken by it.
-  if (downloader_->start(std::move(request))) show_download_buttons(DownloadState::Running);
+  if (downloader_->start(std::move(request))) {
+    show_download_buttons(DownloadState::Running);
+    clear_progress(true);
+  }
 }
 
 void MainWindow::pause_download() {
@@ -134,6 +138,7 @@ void MainWindow::end_download() {
   if (downloader_->state() == DownloadState::Idle) return;
   downloader_->end_download();
   show_status(from_gbk(ended_text(downloader_->saved_photos())));
+  progress_.photo_counter->setText(QStringLiteral("已结束下载"));
 }
 
 void MainWindow::open_address() {

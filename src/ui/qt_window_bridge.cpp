@@ -117,6 +117,8 @@ bool QtWindowBridge::covers_wanted() {
 void QtWindowBridge::list_started() {
   post([](MainWindow* window) {
     show_canvas(window, true);
+    // A download's labels belong to the albums listed before.
+    window->clear_progress(false);
     for (int column : kHiddenColumns) window->album_table()->setColumnWidth(column, 0);
     window->album_table()->remove_all_rows();
     // Each row carries its own thumbnail: the canvas alone shows a cover of the last job.
@@ -225,10 +227,10 @@ void QtWindowBridge::album_finished(Generation generation) {
   post_download(generation, [](MainWindow* window) { window->progress_widgets().photo_counter->clear(); });
 }
 
-void QtWindowBridge::download_finished(Generation generation) {
-  post_download(generation, [](MainWindow* window) {
+void QtWindowBridge::download_finished(Generation generation, bool complete) {
+  post_download(generation, [complete](MainWindow* window) {
     const MainWindow::ProgressWidgets& shown = window->progress_widgets();
-    shown.photo_counter->setText(from_gbk(finished_counter_text()));
+    shown.photo_counter->setText(from_gbk(finished_counter_text(complete)));
     // Full whatever its maximum: with no album run it still has the one the list gave it.
     shown.bar->setValue(shown.bar->maximum());
     shown.percentage->setText(from_gbk(finished_percentage_text()));
@@ -242,12 +244,27 @@ void QtWindowBridge::message(Generation generation, const std::string& text) {
   });
 }
 
+void QtWindowBridge::warning(Generation generation, const std::string& text) {
+  post_download(generation, [text = from_gbk(text)](MainWindow* window) {
+    window->dialogs().show_notice(text, QStringLiteral("警告："));
+  });
+}
+
+void QtWindowBridge::storage_failure(Generation generation, const std::string& text) {
+  post_download(generation, [log = from_gbk(text + "\r\n"), text = from_gbk(text)](MainWindow* window) {
+    window->append_log(log);
+    window->progress_widgets().photo_counter->setText(QStringLiteral("保存失败，已停止"));
+    window->dialogs().show_notice(text, QStringLiteral("警告："));
+  });
+}
+
 void QtWindowBridge::service_limited(Generation generation, const ServiceLimit& limit) {
   post_download(generation, [log = from_gbk(limit.text + "\r\n\r\n"), status = from_gbk(limit_status_text(limit)),
                              text = limit_message(limit)](MainWindow* window) {
     window->append_log(log);
     window->show_status(status);
-    window->dialogs().show_notice(text, QStringLiteral("信息："));
+    window->progress_widgets().photo_counter->setText(QStringLiteral("请求受限，已停止"));
+    window->dialogs().show_notice(text, QStringLiteral("警告："));
   });
 }
 

@@ -63,8 +63,12 @@ class QtWindowBridge final : public QObject, public AlbumListView, public Downlo
   void album_started(Generation generation, std::size_t album) override;
   void progress(Generation generation, const PhotoProgress& progress) override;
   void album_finished(Generation generation) override;
-  void download_finished(Generation generation) override;
+  void download_finished(Generation generation, bool complete) override;
   void message(Generation generation, const std::string& text) override;
+  // A box with the warning icon and the caption "警告：".
+  void warning(Generation generation, const std::string& text) override;
+  // Logged, the counter says the download stopped, and a warning box.
+  void storage_failure(Generation generation, const std::string& text) override;
   // Logged, shown in the status label and in one message box.
   void service_limited(Generation generation, const ServiceLimit& limit) override;
 

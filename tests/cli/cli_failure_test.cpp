@@ -77,6 +77,34 @@ TEST_F(CliFailureTest, VisitorPageWithoutLoginSaysToLogIn) {
   EXPECT_TRUE(service().requests_to("/albums/get_all").empty());
 }
 
+// Night after night: the last line of standard error says what the run came to, and only
+// a complete run says "全部下载完毕".
+TEST_F(CliFailureTest, TheLastLineSaysWhatTheRunCameTo) {
+  auto user = make_user("2105", "/u/2105", "T");
+  user.albums.push_back(make_album("3558936325000001", "A", 2));
+  user.albums[0].photos[1].image_fault_status = 404;
+  user.albums[0].photos[1].image_fault_times = 2;  // both tries of the first run
+  service().add_user(user);
+  struct Run {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* last_line;
+  };
+  const std::string elsewhere = output_.file("elsewhere");
+  for (const Run& r : {Run{{"--record", "on"}, 1, "警告：下载结束：已保存1张，失败1张。"},
+                       Run{{"--record", "on"}, 0, "警告：下载结束：已保存1张，已跳过1张（下载记录）。"},
+                       Run{{"--record", "on"}, 0, "警告：下载结束：已保存0张，已跳过2张（下载记录）。"},
+                       Run{{"--record", "off", "--save-dir", elsewhere}, 0, "信息：全部下载完毕"}}) {
+    std::vector<std::string> args = r.args;
+    args.push_back(home(user));
+    const CliResult result = run_with(args);
+    EXPECT_EQ(result.exit_code, r.exit_code) << result.err;
+    std::string err = result.err;
+    while (!err.empty() && err.back() == '\n') err.pop_back();
+    EXPECT_EQ(err.substr(err.rfind('\n') + 1), r.last_line) << result.err;
+  }
+}
+
 // With a session the script-rendered page holds no id; the profile info answers that a
 // login is wanted ({"ok":-100}): the login is missing or expired, not the user id.
 TEST_F(CliFailureTest, ProfileInfoThatWantsALoginSaysToLogIn) {

@@ -39,9 +39,9 @@ TEST(ProgressTexts, PercentageAndCounterOfTheHeldFigures) {
     const char* counter;
   };
   for (auto [position, maximum, count_text, percentage, counter] :
-       {Case{0, 5, "5", "", "5/0"}, Case{1, 5, "5", "20%", "5/1"}, Case{130, 100, "100", "130%", "100/130"},
-        Case{35000, 40000, "40000", "100%", "40000/32767"}, Case{2, 40000, "40000", "0%", "40000/2"},
-        Case{3, 0, "", "100%", "/3"}}) {
+       {Case{0, 5, "5", "", "0/5"}, Case{1, 5, "5", "20%", "1/5"}, Case{130, 100, "100", "130%", "130/100"},
+        Case{35000, 40000, "40000", "100%", "32767/40000"}, Case{2, 40000, "40000", "0%", "2/40000"},
+        Case{3, 0, "", "100%", "3/"}}) {
     const PhotoProgress progress{position, maximum, count_text};
     EXPECT_EQ(progress_percentage_text(progress), percentage) << position << "/" << maximum;
     EXPECT_EQ(progress_counter_text(progress), counter) << position << "/" << maximum;
@@ -153,7 +153,7 @@ TEST_F(DownloadTest, PerPhotoProgressTexts) {
   EXPECT_EQ(view_.label_texts(DownloadLabel::Percentage),
             (V{"", "20%", "40%", "60%", "80%", "100%", "100%"}));
   EXPECT_EQ(view_.label_texts(DownloadLabel::PhotoCounter),
-            (V{"5/1", "5/2", "5/3", "5/4", "5/5", "", G("下载完成")}));
+            (V{"1/5", "2/5", "3/5", "4/5", "5/5", "", G("下载完成")}));
   std::vector<int> positions;
   for (const auto& e : view_.events())
     if (e.kind == ViewEvent::Position)
@@ -206,36 +206,25 @@ TEST_F(DownloadTest, AlbumFieldsStayWholeWhateverTheyHold) {
   EXPECT_NE(std::find(asked.begin(), asked.end(), "uid=1009&album_id=100900000001--@@--x"), asked.end());
 }
 
-TEST_F(DownloadTest, NoRowTickedStillFinishes) {
-  run("1005", "T");
-  EXPECT_EQ(view_.log(), G("当前未选择任何相册\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
-  EXPECT_EQ(view_.label(DownloadLabel::SelectedAlbums), G("总共需下载[0]个相册"));
-  EXPECT_EQ(view_.label(DownloadLabel::PhotoCounter), G("下载完成"));
-  EXPECT_EQ(view_.label(DownloadLabel::Percentage), "100%");
-  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
-  EXPECT_EQ(view_.states().back(), DownloadState::Idle);
-  EXPECT_TRUE(service().requests().empty());
-  // The record file is made at start all the same.
-  EXPECT_TRUE(fs::exists(program_.file("1005.dlr")));
-}
-
-// With no album run the bar keeps the maximum something else gave it (an album list of
-// 300 albums); the finish fills it all the same, never leaving it part-filled at "100%".
-TEST_F(DownloadTest, TheFinishFillsTheBarWhateverItsMaximum) {
-  for (const auto& rows :
-       {std::vector<TickedAlbum>{},
-        std::vector<TickedAlbum>{{"1", "X", "3", AlbumRef{}}, {"2", "Y", "", AlbumRef{"5", "18"}}}}) {
+// Nothing to download (no row ticked, or ticked rows without an id or a count): one line
+// says so; no finish tells of a download, no box, no request, the bar as it was.
+TEST_F(DownloadTest, NothingToDownloadIsSaidOnceAndFinishesNothing) {
+  struct Case {
+    std::vector<TickedAlbum> rows;
+    const char* line;
+  };
+  for (const Case& c : {Case{{}, "当前未选择任何相册：请先在相册列表中勾选要下载的相册"},
+                        Case{{{"1", "X", "3", AlbumRef{}}, {"2", "Y", "", AlbumRef{"5", "18"}}},
+                             "选中的相册没有可下载的照片：1、2、"}}) {
     view_.clear();
     view_.set_bar(300, 120);
-    view_.rows = rows;
+    view_.rows = c.rows;
     run("1005", "T");
-    const auto events = view_.events();
-    std::vector<ViewEvent::Kind> bar;
-    for (const auto& e : events)
-      if (e.kind == ViewEvent::Maximum || e.kind == ViewEvent::Position || e.kind == ViewEvent::Fill)
-        bar.push_back(e.kind);
-    EXPECT_EQ(bar, (std::vector<ViewEvent::Kind>{ViewEvent::Maximum, ViewEvent::Position, ViewEvent::Fill}));
-    EXPECT_EQ(view_.label(DownloadLabel::Percentage), "100%");
+    EXPECT_EQ(view_.log(), G(c.line) + "\r\n\r\n");
+    EXPECT_TRUE(view_.messages().empty());
+    EXPECT_EQ(view_.calls(), (std::vector<std::string>{"set_bar", "state_changed", "log", "state_changed"}));
+    EXPECT_EQ(view_.states().back(), DownloadState::Idle);
+    EXPECT_TRUE(service().requests().empty());
   }
 }
 
@@ -250,7 +239,7 @@ TEST_F(DownloadTest, StatedCountOf1234ShowsTwelvePercentAt150) {
   auto counters = view_.label_texts(DownloadLabel::PhotoCounter);
   ASSERT_GE(percentages.size(), 152u);
   EXPECT_EQ(percentages[150], "12%");
-  EXPECT_EQ(counters[149], "1234/150");
+  EXPECT_EQ(counters[149], "150/1234");
   // 13 pages asked for; the album ends after page 2.
   EXPECT_EQ(service().requests_to("/photos/get_all").size(), 13u);
 }
@@ -265,7 +254,7 @@ TEST_F(DownloadTest, MorePhotosThanStatedGoBeyondAHundredPercent) {
   auto counters = view_.label_texts(DownloadLabel::PhotoCounter);
   ASSERT_GE(counters.size(), 130u);
   EXPECT_EQ(percentages[130], "130%");
-  EXPECT_EQ(counters[129], "100/130");
+  EXPECT_EQ(counters[129], "130/100");
   EXPECT_EQ(files_under(save_.path()).size(), 130u);
 }
 
@@ -276,7 +265,7 @@ TEST_F(DownloadTest, StatedCountAboveTheBarLimitHoldsTheMaximum) {
   view_.rows = {{"1", "A", "40000", AlbumRef{"100800000001", "18"}}};
   run("1008", "T");
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 32767);
-  EXPECT_EQ(view_.label_texts(DownloadLabel::PhotoCounter)[1], "40000/2");
+  EXPECT_EQ(view_.label_texts(DownloadLabel::PhotoCounter)[1], "2/40000");
   EXPECT_EQ(view_.label_texts(DownloadLabel::Percentage)[2], "0%");
 }
 
@@ -523,7 +512,7 @@ TEST_F(DownloadTest, FailedFetchIsNotWrittenNotRecordedButLogged) {
   EXPECT_EQ(files.at(expected_name(album.photos[1], 2)), service().image_bytes(album.photos[1].pic_name));
   EXPECT_EQ(view_.log(), G("当前被选择相册编号:1、\r\n\r\n准备下载相册《A》\r\n\r\n失败") +
                              album.photos[0].photo_id + G("微博id") + album.photos[0].feed_id +
-                             G("\r\n原因：服务器回答 HTTP 404\r\n---完成相册《A3》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
+                             G("\r\n原因：服务器回答 HTTP 404\r\n---完成相册《A3》下载\r\n\r\n-------下载结束：已保存2张，失败1张。-------\r\n\r\n"));
 
   // The service mends; a later download with the record on fetches only the failed photo.
   service().reset();

@@ -105,12 +105,12 @@ TEST_P(FlushedSaveWays, FilesLogAndRecordOfAnAlbumWithFailures) {
                              failure_line({album.photos[1].photo_id, "", "", "", "", "",
                                            album.photos[1].feed_id, "", ""}) +
                              failure_cause_line(G("服务器回答 HTTP 404")) +
-                             G("---完成相册《A6》下载\r\n\r\n-------全部下载完毕--------\r\n\r\n"));
+                             G("---完成相册《A6》下载\r\n\r\n-------下载结束：已保存5张，失败1张。-------\r\n\r\n"));
   EXPECT_EQ(
       recorded("9101", album),
       (std::set<std::string>{album.photos[0].photo_id, album.photos[2].photo_id, album.photos[3].photo_id,
                              album.photos[4].photo_id, album.photos[5].photo_id}));
-  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
+  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("警告：下载结束：已保存5张，失败1张。")});
 }
 
 INSTANTIATE_TEST_SUITE_P(SavedWithinAndAfterTheWait, FlushedSaveWays, ::testing::Bool());

@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "download/download_request.h"
 #include "download/download_view.h"
+#include "util/codepage.h"
 
 namespace af::testing {
 
@@ -75,13 +76,17 @@ class RecordingView : public DownloadView {
     add("album_finished", {text_of(g, DownloadLabel::PhotoCounter, "")});
   }
   void album_failed(Generation) override { add("album_failed", {}); }
-  void download_finished(Generation g) override {
-    add("download_finished", {text_of(g, DownloadLabel::PhotoCounter, finished_counter_text()),
+  void download_finished(Generation g, bool complete) override {
+    add("download_finished", {text_of(g, DownloadLabel::PhotoCounter, finished_counter_text(complete)),
                               {ViewEvent::Fill, g, {}, {}, 0},
                               text_of(g, DownloadLabel::Percentage, finished_percentage_text())});
   }
   void message(Generation g, const std::string& text) override {
     add("message", {{ViewEvent::Message, g, {}, text}});
+  }
+  // Kept among the messages, after the caption "警告：".
+  void warning(Generation g, const std::string& text) override {
+    add("warning", {{ViewEvent::Message, g, {}, af::G("警告：") + text}});
   }
   void storage_failure(Generation g, const std::string& text) override {
     add("storage_failure", {});

@@ -127,12 +127,12 @@ class StorageTest : public DownloadTest {
     return G("保存失败，下载已停止：") + folder + G("，原因：") + disk_error_cause(error);
   }
 
-  // The download ended on a storage failure: said in the log and a message box, the buttons
+  // The download ended on a storage failure: said in the log and a warning, the buttons
   // Idle, no finish.
   void expect_stopped_by(const std::string& folder, int error) {
     const std::string text = storage_text(folder, error);
     EXPECT_NE(view_.log().find(text + "\r\n"), std::string::npos) << view_.log();
-    EXPECT_EQ(view_.messages(), std::vector<std::string>{text});
+    EXPECT_EQ(view_.messages(), std::vector<std::string>{G("警告：") + text});
     EXPECT_EQ(view_.states().back(), DownloadState::Idle);
     EXPECT_EQ(view_.log().find(G("全部下载完毕")), std::string::npos);
   }
@@ -293,7 +293,7 @@ TEST_F(StorageTest, AFullDiskStopsAtTheFirstFailureAndARerunFetchesTheRest) {
   for (int i = 0; i < 2; ++i) EXPECT_EQ(image_requests(album.photos[i]), 0u);
   EXPECT_EQ(files_under(disk.path()).size(), 6u);
   EXPECT_EQ(recorded("7006", album).size(), 6u);
-  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
+  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("警告：下载结束：已保存4张，已跳过2张（下载记录）。")});
 }
 
 TEST_F(StorageTest, QuotaThroughTheSeamStopsAfterTheFirstFailure) {
@@ -418,7 +418,8 @@ TEST_F(StorageTest, AForeignRecordIsSetAsideAndTheNewOneIsUsed) {
   view_.clear();
   run("7010", "T");
   EXPECT_EQ(all_image_requests(), 0u);
-  EXPECT_EQ(view_.log().find(G("下载记录")), std::string::npos);
+  EXPECT_EQ(view_.log().find(G("下载记录无法")), std::string::npos);
+  EXPECT_EQ(view_.log().find(G("下载记录文件无法")), std::string::npos);
 }
 
 // ---- pause and end never wait for the disk ----

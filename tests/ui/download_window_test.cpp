@@ -222,7 +222,7 @@ class DownloadWindowTest : public QObject {
     QVERIFY(!window->downloader()->is_current(stale));
     bridge->log(stale, af::G("不应显示"));
     bridge->progress(stale, af::PhotoProgress{3, 12, "12"});
-    bridge->download_finished(stale);
+    bridge->download_finished(stale, true);
     bridge->state_changed(stale, af::DownloadState::Running);
     bridge->message(stale, af::G("全部下载完毕"));
     bridge->log(af::kControllerGeneration, af::G("显示") + "\r\n");
@@ -289,7 +289,7 @@ class DownloadWindowTest : public QObject {
     auto* bar = control<QProgressBar>(*window, QStringLiteral("进度条1"));
     std::thread worker([&] {
       if (position > 0) bridge->list_progress(position, albums);
-      bridge->download_finished(af::kControllerGeneration);
+      bridge->download_finished(af::kControllerGeneration, true);
     });
     worker.join();
     QTRY_COMPARE_WITH_TIMEOUT(label_text(*window, QStringLiteral("标签_第多少张照片")),
@@ -351,6 +351,67 @@ class DownloadWindowTest : public QObject {
     }
     QVERIFY2(advised[0] < advised[1], (advised[0] + " / " + advised[1]).c_str());
     QVERIFY(files_under(save.path()).empty());
+  }
+
+  // What a person meets at the window's finish, run after run: a photo that fails, then the
+  // same album with the record on into a new save folder, then nothing ticked. Each finish
+  // says what happened; only a complete one says "全部下载完毕".
+  void the_finish_says_what_was_not_saved() {
+    afsample::SampleUser user = afsample::make_user("7000000010", "/u/7000000010", "Finish");
+    user.albums.push_back(afsample::make_album("3558936320000101", "A", 4));
+    user.albums[0].photos[1].image_fault_status = 404;
+    user.albums[0].photos[1].image_fault_times = 2;  // both tries of the first download
+    service_->add_user(user);
+    auto window = make_window();
+    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
+    QTemporaryDir first_folder;
+    QTemporaryDir second_folder;
+    set_save_folder(*window, first_folder.path());
+    list_albums(*window, "/u/7000000010", 1);
+    auto* record = control<QCheckBox>(*window, QStringLiteral("选择框_下载记录"));
+    if (!record->isChecked()) record->click();
+
+    struct Finish {
+      QString folder;
+      QString box;  // its first line
+      QString album_lines;  // in the log before the album's line
+      QString advice;
+    };
+    const QString skipped = QStringLiteral("已跳过3张（下载记录）\n");
+    for (const Finish& f :
+         {Finish{first_folder.path(), QStringLiteral("下载结束：已保存3张，失败1张。"), QString(), QString()},
+          Finish{second_folder.path(), QStringLiteral("下载结束：已保存1张，已跳过3张（下载记录）。"), skipped,
+                 QStringLiteral("3张照片记在下载记录里，却不在这次的相册文件夹中")}}) {
+      set_save_folder(*window, f.folder);
+      const std::size_t shown = dialogs->messages().size();
+      button(*window, "按钮_下载选中")->click();
+      QTRY_COMPARE_WITH_TIMEOUT(dialogs->messages().size(), shown + 1, kWait);
+      const auto& box = dialogs->messages().back();
+      QCOMPARE(box.caption, QStringLiteral("警告："));
+      QVERIFY2(box.text.startsWith(f.box), qPrintable(box.text));
+      QVERIFY2(box.text.contains(f.advice), qPrintable(box.text));
+      QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
+      QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), QStringLiteral("下载结束"));
+      const QString log = window->log_box()->toPlainText();
+      QVERIFY2(log.contains(f.album_lines + QStringLiteral("---完成相册《A4》下载")), qPrintable(log));
+      QVERIFY(log.contains(QStringLiteral("-------") + f.box + QStringLiteral("-------")));
+      QVERIFY(!log.contains(QStringLiteral("全部下载完毕")));
+    }
+
+    // Nothing ticked: one line, no box, no download.
+    window->album_table()->set_row_ticked(0, false);
+    const std::size_t shown = dialogs->messages().size();
+    service_->clear_requests();
+    button(*window, "按钮_下载选中")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(window->log_box()->toPlainText().endsWith(
+                                 QStringLiteral("当前未选择任何相册：请先在相册列表中勾选要下载的相册\n\n")),
+                             kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
+    QCOMPARE(dialogs->messages().size(), shown);
+    QVERIFY(service_->requests().empty());
+    // The last download's labels are gone.
+    QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), QString());
+    QCOMPARE(label_text(*window, QStringLiteral("标签_选择了相册数量")), QString());
   }
 
   void demo_lists_and_downloads_offline() {

@@ -81,8 +81,11 @@ class WindowHandsTest : public QObject {
     QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {}, at);
   }
 
+  // Until the finish (whole, or telling what was left out) and the idle buttons.
   static void wait_until_idle(MainWindow& window) {
-    QTRY_VERIFY_WITH_TIMEOUT(window.log_box()->toPlainText().contains(QStringLiteral("全部下载完毕")), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(window.log_box()->toPlainText().contains(QStringLiteral("全部下载完毕")) ||
+                                 window.log_box()->toPlainText().contains(QStringLiteral("-------下载结束：")),
+                             kWait);
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(window), QStringLiteral("1000"), kWait);
   }
 
