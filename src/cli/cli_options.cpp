@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fstream>
 
+#include "core/dates.h"
 #include "core/settings.h"
 #include "core/version.h"
 
@@ -37,23 +38,7 @@ bool parse_album_list(const std::string& text, std::vector<int>& albums) {
   return true;
 }
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 }  // namespace
-
-bool parse_date(const std::string& text, DateTime& value) {
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-  int year = 0, month = 0, day = 0;
-  if (!parse_number(text.substr(0, 4), year) || !parse_number(text.substr(5, 2), month) ||
-      !parse_number(text.substr(8, 2), day))
-    return false;
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1970 || month < 1 || month > 12 || day < 1) return false;
-  const int days = kDays[month - 1] + (month == 2 && is_leap(year) ? 1 : 0);
-  if (day > days) return false;
-  value = DateTime{year, month, day, 0, 0, 0};
-  return true;
-}
 
 bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
                          std::string& error) {

@@ -20,6 +20,7 @@
 #include "cli/archive_commands.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_views.h"
+#include "core/dates.h"
 #include "core/gate.h"
 #include "core/pacing.h"
 #include "core/paths.h"
@@ -97,13 +98,6 @@ std::string load_cookie_file(const std::string& path) {
   }
   if (in.bad()) return std::strerror(errno);
   return {};
-}
-
-// "YYYY-MM-DD".
-std::string date_text(const DateTime& date) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
-  return text;
 }
 
 std::string table_cell(const std::string& gbk) {
