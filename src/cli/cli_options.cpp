@@ -279,8 +279,8 @@ Options:
                          Standard Time) of FROM and midnight of TO, dates as
                          YYYY-MM-DD; photos of the day TO itself are left out.
   --range off            No upload-time range. Default: the setting of the
-                         window, with its dates 2006-03-30 and tomorrow
-                         (2025-12-30 while that lies ahead).
+                         window, with the dates it keeps (2006-03-30 and
+                         tomorrow until they are changed there).
   --cookies FILE         Use the cookies of this Netscape cookie file (as
                          browsers and curl export them, session cookies
                          included). Default: the cookies the window keeps in
