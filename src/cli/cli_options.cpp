@@ -150,6 +150,12 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
         error = "--range wants two dates YYYY-MM-DD (or off), not '" + v + "' '" + to + "'";
         return false;
       }
+      // Photos pass strictly between the two midnights: an end on or before the start
+      // would keep none.
+      if (options.range_to <= options.range_from) {
+        error = "--range wants the end date after the start date: " + to + " is not after " + v;
+        return false;
+      }
       options.range = true;
     } else if (arg == "--cookies") {
       if (!value(v)) return false;
@@ -277,7 +283,8 @@ Options:
                          of the window (1 unless changed there).
   --range FROM TO        Only photos uploaded strictly between midnight (China
                          Standard Time) of FROM and midnight of TO, dates as
-                         YYYY-MM-DD; photos of the day TO itself are left out.
+                         YYYY-MM-DD, TO after FROM; photos of the day TO
+                         itself are left out.
   --range off            No upload-time range. Default: the setting of the
                          window, with the dates it keeps (2006-03-30 and
                          tomorrow until they are changed there).
