@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fstream>
 
+#include "core/dates.h"
 #include "core/settings.h"
 #include "core/version.h"
 
@@ -37,23 +38,7 @@ bool parse_album_list(const std::string& text, std::vector<int>& albums) {
   return true;
 }
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 }  // namespace
-
-bool parse_date(const std::string& text, DateTime& value) {
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-  int year = 0, month = 0, day = 0;
-  if (!parse_number(text.substr(0, 4), year) || !parse_number(text.substr(5, 2), month) ||
-      !parse_number(text.substr(8, 2), day))
-    return false;
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1970 || month < 1 || month > 12 || day < 1) return false;
-  const int days = kDays[month - 1] + (month == 2 && is_leap(year) ? 1 : 0);
-  if (day > days) return false;
-  value = DateTime{year, month, day, 0, 0, 0};
-  return true;
-}
 
 bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& options,
                          std::string& error) {
@@ -163,6 +148,12 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       if (!value(to)) return false;
       if (!parse_date(v, options.range_from) || !parse_date(to, options.range_to)) {
         error = "--range wants two dates YYYY-MM-DD (or off), not '" + v + "' '" + to + "'";
+        return false;
+      }
+      // Photos pass strictly between the two midnights: an end on or before the start
+      // would keep none.
+      if (options.range_to <= options.range_from) {
+        error = "--range wants the end date after the start date: " + to + " is not after " + v;
         return false;
       }
       options.range = true;
@@ -292,10 +283,11 @@ Options:
                          of the window (1 unless changed there).
   --range FROM TO        Only photos uploaded strictly between midnight (China
                          Standard Time) of FROM and midnight of TO, dates as
-                         YYYY-MM-DD; photos of the day TO itself are left out.
+                         YYYY-MM-DD, TO after FROM; photos of the day TO
+                         itself are left out.
   --range off            No upload-time range. Default: the setting of the
-                         window, with its dates 2006-03-30 and tomorrow
-                         (2025-12-30 while that lies ahead).
+                         window, with the dates it keeps (2006-03-30 and
+                         tomorrow until they are changed there).
   --cookies FILE         Use the cookies of this Netscape cookie file (as
                          browsers and curl export them, session cookies
                          included). Default: the cookies the window keeps in

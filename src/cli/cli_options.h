@@ -55,9 +55,6 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
 // starting with "#" are dropped. False with the reason in `error` when it cannot be read.
 bool read_users_file(const std::string& path, std::vector<std::string>& addresses, std::string& error);
 
-// "YYYY-MM-DD", a real calendar date, to midnight of that day.
-bool parse_date(const std::string& text, DateTime& value);
-
 // The --help text.
 std::string usage_text();
 

@@ -20,6 +20,7 @@
 #include "cli/archive_commands.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_views.h"
+#include "core/dates.h"
 #include "core/gate.h"
 #include "core/pacing.h"
 #include "core/paths.h"
@@ -97,13 +98,6 @@ std::string load_cookie_file(const std::string& path) {
   }
   if (in.bad()) return std::strerror(errno);
   return {};
-}
-
-// "YYYY-MM-DD".
-std::string date_text(const DateTime& date) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
-  return text;
 }
 
 std::string table_cell(const std::string& gbk) {
@@ -239,11 +233,12 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
     return list_failed ? kExitFailed : kExitSaved;
   }
 
-  // "3：下载选中" with the window's date pickers at their start values unless --range says.
-  DateRange dates{kRangeStartDefault, range_end_default()};
+  // "3：下载选中" with the dates the window keeps unless --range says.
+  const Settings settings = load_settings();
+  DateRange dates{settings.range_start, settings.range_end};
   if (options.range.value_or(false)) dates = {options.range_from, options.range_to};
   DownloadRequest request = switched_request(
-      load_settings(), {options.record, options.range, options.index, {}, options.jobs}, dates);
+      settings, {options.record, options.range, options.index, {}, options.jobs}, dates);
   request.user_id = user.user_id;
   request.user_title = user.user_title;
   request.save_folder = options.save_dir ? *options.save_dir : program_directory();  // byte for byte
@@ -264,7 +259,7 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
 
   outcome.albums = request.albums.size();
   if (!options.range && request.range) {
-    // Without --range the window's start dates are the bounds; the user is told which.
+    // Without --range the dates the window keeps are the bounds; the user is told which.
     terminal.note("albumfetcher-cli: upload-time range on in peizi.ini: only photos uploaded after " +
                   date_text(dates.start) + " and before " + date_text(dates.end) +
                   " (midnights, China Standard Time); --range FROM TO or --range off chooses otherwise");

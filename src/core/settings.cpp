@@ -87,6 +87,8 @@ std::string settings_path() { return program_file("peizi.ini"); }
 std::string settings_section() { return G("全局设置"); }
 std::string record_key() { return G("下载记录"); }
 std::string range_key() { return G("时间段"); }
+std::string range_start_key() { return G("开始时间"); }
+std::string range_end_key() { return G("结束时间"); }
 std::string index_key() { return G("相册索引"); }
 std::string jobs_key() { return G("同时下载"); }
 std::string gallery_key() { return G("相册浏览页"); }
@@ -185,6 +187,13 @@ Settings load_settings() {
   settings.index = index_option_enabled();
   settings.gallery = gallery_option_enabled();
   settings.jobs = jobs_option();
+  DateTime start = settings.range_start, end = settings.range_end;
+  parse_date(read_setting(settings_section(), range_start_key(), ""), start);
+  parse_date(read_setting(settings_section(), range_end_key(), ""), end);
+  if (start < end) {
+    settings.range_start = start;
+    settings.range_end = end;
+  }
   return settings;
 }
 

@@ -7,6 +7,8 @@
 // interrupted write never leaves a damaged file. A failed write is ignored.
 #include <string>
 
+#include "core/dates.h"
+
 namespace af {
 
 std::string settings_path();  // program_file("peizi.ini")
@@ -20,6 +22,8 @@ void write_setting(const std::string& section, const std::string& key, const std
 std::string settings_section();   // 全局设置
 std::string record_key();         // 下载记录
 std::string range_key();          // 时间段
+std::string range_start_key();    // 开始时间: the range's start date, "YYYY-MM-DD"
+std::string range_end_key();      // 结束时间: the range's end date, "YYYY-MM-DD"
 std::string index_key();          // 相册索引: the album index beside the photos, on unless "0"
 std::string jobs_key();           // 同时下载: how many photos are fetched at once, 1 to 8
 std::string gallery_key();        // 相册浏览页: the page to look through each user folder, on unless "0"
@@ -44,8 +48,14 @@ struct Settings {
   bool index = true;    // 相册索引
   bool gallery = true;  // 相册浏览页 (made only while the index is on)
   int jobs = 1;         // 同时下载, 1 to kMostJobs
+  // 开始时间 and 结束时间: the range's dates, kept while the range is off too. The range
+  // is strictly between their midnights, so the end is always after the start.
+  DateTime range_start = kRangeStartDefault;
+  DateTime range_end = range_end_default();
 };
-// The settings file's values, each read as the functions below read it.
+// The settings file's values, each read as the functions below read it. A range date
+// that is missing or not a date reads as its default; so do both when the end they give
+// is not after the start.
 Settings load_settings();
 // `jobs` held within 1 and kMostJobs.
 int clamp_jobs(long long jobs);

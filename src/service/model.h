@@ -1,13 +1,14 @@
 #pragma once
 // What the photo service describes, as the engine carries it: where the service lives, a
-// user, an album, a photo, and a date-time of the upload-time bounds. Texts are GBK.
-#include <chrono>
+// user, an album, a photo (and, from core, the date-time of the upload-time bounds). Texts
+// are GBK.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/dates.h"
 #include "util/text.h"
 
 namespace af {
@@ -71,35 +72,5 @@ struct PhotoEntry {
   // The caption as the service sent it, escapes decoded (GBK/GB18030), for the album index.
   std::string caption_full;
 };
-
-// A date-time of the upload-time bounds, taken as China Standard Time (UTC+8).
-struct DateTime {
-  int year = 1970;
-  int month = 1;
-  int day = 1;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-};
-
-// The bounds the date pickers start at, and the command line's unless --range says. The
-// end is "no end": the fixed date while it lies ahead, otherwise tomorrow in China Standard
-// Time at `now` (seconds since the epoch), so that a range left at its start values never
-// leaves out a photo uploaded today.
-inline constexpr DateTime kRangeStartDefault{2006, 3, 30};
-inline constexpr DateTime kRangeEndDefault{2025, 12, 30};
-inline DateTime range_end_default(std::int64_t now) {
-  using namespace std::chrono;
-  const sys_days tomorrow = floor<days>(sys_seconds(seconds(now)) + hours(8)) + days(1);
-  const year_month_day fixed{year(kRangeEndDefault.year), month(kRangeEndDefault.month),
-                             day(kRangeEndDefault.day)};
-  if (tomorrow <= sys_days(fixed)) return kRangeEndDefault;
-  const year_month_day date(tomorrow);
-  return DateTime{int(date.year()), int(unsigned(date.month())), int(unsigned(date.day()))};
-}
-inline DateTime range_end_default() {
-  using namespace std::chrono;
-  return range_end_default(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
-}
 
 }  // namespace af

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateEdit>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QWebEngineView>
 #include <chrono>
 
+#include "core/dates.h"
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/version.h"
@@ -39,6 +41,12 @@ class SingleClicks final : public QObject {
   using QObject::QObject;
   bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::MouseButtonDblClick; }
 };
+
+QDate as_qdate(const DateTime& value) { return QDate(value.year, value.month, value.day); }
+DateTime as_date_time(const QDate& date) { return DateTime{date.year(), date.month(), date.day()}; }
+
+// The earliest date a picker offers: the settings file keeps no date before it.
+const QDate kEarliestDate(1970, 1, 1);
 
 // How long closing the window waits for an ended download's worker to return.
 constexpr std::chrono::milliseconds kWorkerCloseWait{2000};
@@ -128,6 +136,21 @@ void MainWindow::connect_events() {
   connect_switch(index_box_, &Settings::index, index_key());
   connect_switch(gallery_box_, &Settings::gallery, gallery_key());
   connect(index_box_, &QCheckBox::toggled, gallery_box_, &QWidget::setEnabled);  // made from the index
+  // The range's dates count only while it is on. Each one changed is kept and written
+  // behind, and bounds the other picker: photos pass strictly between the two midnights,
+  // so the end stays at least a day after the start.
+  for (QDateEdit* picker : {start_date_, end_date_})
+    connect(range_box_, &QCheckBox::toggled, picker, &QWidget::setEnabled);
+  connect(start_date_, &QDateEdit::dateChanged, this, [this](const QDate& date) {
+    settings_.range_start = as_date_time(date);
+    end_date_->setMinimumDate(date.addDays(1));
+    write_setting_behind(range_start_key(), date_text(settings_.range_start));
+  });
+  connect(end_date_, &QDateEdit::dateChanged, this, [this](const QDate& date) {
+    settings_.range_end = as_date_time(date);
+    start_date_->setMaximumDate(date.addDays(-1));
+    write_setting_behind(range_end_key(), date_text(settings_.range_end));
+  });
   connect(jobs_box_, &QSpinBox::valueChanged, this, [this](int jobs) {
     settings_.jobs = jobs;
     write_setting_behind(jobs_key(), std::to_string(jobs));
@@ -161,15 +184,25 @@ void MainWindow::start_up() {
   {
     // Showing the stored values writes nothing.
     const QSignalBlocker quiet[] = {QSignalBlocker(record_box_), QSignalBlocker(range_box_),
-                                    QSignalBlocker(index_box_), QSignalBlocker(gallery_box_),
-                                    QSignalBlocker(jobs_box_)};
+                                    QSignalBlocker(index_box_),  QSignalBlocker(gallery_box_),
+                                    QSignalBlocker(jobs_box_),   QSignalBlocker(start_date_),
+                                    QSignalBlocker(end_date_)};
     record_box_->setChecked(settings_.record);
     range_box_->setChecked(settings_.range);
     index_box_->setChecked(settings_.index);
     gallery_box_->setChecked(settings_.gallery);
     jobs_box_->setValue(settings_.jobs);
+    // The stored end is after the stored start, so neither date is held back by the
+    // other's bound.
+    const QDate start = as_qdate(settings_.range_start), end = as_qdate(settings_.range_end);
+    start_date_->setDateRange(kEarliestDate, end.addDays(-1));
+    end_date_->setMinimumDate(start.addDays(1));
+    start_date_->setDate(start);
+    end_date_->setDate(end);
   }
   gallery_box_->setEnabled(index_box_->isChecked());
+  start_date_->setEnabled(range_box_->isChecked());
+  end_date_->setEnabled(range_box_->isChecked());
   for (int column : {5, 6, 7}) album_table_->setColumnWidth(column, 0);
   save_folder_edit_->setText(QString::fromStdString(program_directory()));
   home_edit_->setText(options_.home_page_box);

@@ -1,6 +1,5 @@
 // MainWindow's commands: the album list, the download and the album table's ticks.
 #include <QCheckBox>
-#include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -105,10 +104,7 @@ void MainWindow::start_download() {
   if (fetching_home_page_) return;
   // The download takes everything as it is at this click: a later get_albums, tick, date or
   // switch changes only the next one.
-  const QDate from = start_date_->date();
-  const QDate to = end_date_->date();
-  const DateRange dates{{from.year(), from.month(), from.day()}, {to.year(), to.month(), to.day()}};
-  DownloadRequest request = switched_request(settings_, {}, dates);
+  DownloadRequest request = switched_request(settings_, {}, {settings_.range_start, settings_.range_end});
   request.user_id = user_id;
   request.user_title = user_title;
   request.albums = album_table_->ticked_albums();

@@ -146,6 +146,8 @@ struct RangeCase {
   af::DateTime from;                 // the bounds that must apply, when on
   af::DateTime to;
   bool on;
+  const char* stored_from = nullptr;  // the settings file's 开始时间 and 结束时间, when set
+  const char* stored_to = nullptr;
 };
 
 class CliRangeTest : public CliDownloadTest, public ::testing::WithParamInterface<RangeCase> {};
@@ -159,6 +161,8 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   user.albums.push_back(album);
   service().add_user(user);
   write_switches("0", c.range_setting);
+  if (c.stored_from) af::write_setting(af::settings_section(), af::range_start_key(), c.stored_from);
+  if (c.stored_to) af::write_setting(af::settings_section(), af::range_end_key(), c.stored_to);
 
   std::vector<std::string> args = c.options;
   args.push_back(home(user));
@@ -174,17 +178,13 @@ TEST_P(CliRangeTest, RangeOptionOrSettingDecidesWhichPhotosAreSaved) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(files_under(save_.path()), expected);
   // With the start dates, the photo of an hour ago is among those saved.
-  if (c.on && c.options.empty()) {
+  if (c.on && c.options.empty() && !c.stored_from) {
     EXPECT_TRUE(bounds.admits(album.photos.back().timestamp));
   }
 
   // A range that comes from the settings file alone is named on standard error.
-  const af::DateTime end = af::range_end_default();
-  char end_text[16];
-  std::snprintf(end_text, sizeof end_text, "%04d-%02d-%02d", end.year, end.month, end.day);
-  const std::string note =
-      "upload-time range on in peizi.ini: only photos uploaded after 2006-03-30 and before " +
-      std::string(end_text);
+  const std::string note = "upload-time range on in peizi.ini: only photos uploaded after " +
+                           af::date_text(c.from) + " and before " + af::date_text(c.to);
   if (c.on && c.options.empty())
     EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
   else
@@ -204,6 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"OffOverSettingOn", "1", {"--range", "off"}, {}, {}, false},
         // The setting alone: the window's date pickers at their start values.
         RangeCase{"SettingOnWindowDates", "1", {}, {2006, 3, 30}, af::range_end_default(), true},
+        RangeCase{"SettingOnStoredDates", "1", {}, {2013, 4, 4}, {2013, 4, 5}, true, "2013-04-04", "2013-04-05"},
+        RangeCase{"OptionOverStoredDates", "1", {"--range", "2013-04-03", "2013-04-04"},
+                  {2013, 4, 3}, {2013, 4, 4}, true, "2013-04-04", "2013-04-05"},
         RangeCase{"SettingOff", "0", {}, {}, {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -114,6 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"RangeNoDay", {"--range", "2013-02-29", "2013-03-01", "HOME"}},
         BadArguments{"RangeShape", {"--range", "2013-4-4", "2013-04-05", "HOME"}},
         BadArguments{"RangeMonth", {"--range", "2013-13-01", "2014-01-01", "HOME"}},
+        BadArguments{"RangeInverted", {"--range", "2013-04-05", "2013-04-01", "HOME"}},
+        BadArguments{"RangeEndIsStart", {"--range", "2013-04-05", "2013-04-05", "HOME"}},
         BadArguments{"AlbumsZero", {"--albums", "0", "HOME"}},
         BadArguments{"AlbumsWord", {"--albums", "first", "HOME"}},
         BadArguments{"AlbumsEmptyPiece", {"--albums", "1,,2", "HOME"}},

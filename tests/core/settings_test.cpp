@@ -9,6 +9,7 @@
 
 #include "core/paths.h"
 #include "util/codepage.h"
+#include "util/text.h"
 
 namespace af {
 namespace {
@@ -78,6 +79,26 @@ TEST_F(SettingsTest, JobsAreAWholeNumberFromOneToEight) {
   write_setting(settings_section(), jobs_key(), "5");
   EXPECT_EQ(jobs_option(), 5);
   EXPECT_NE(content().find(G("同时下载") + "=5\r\n"), std::string::npos);
+}
+
+// The range's dates: one that is missing or not a date reads as its default, and a pair
+// that leaves no day between its midnights reads as both defaults.
+TEST_F(SettingsTest, RangeDatesReadAsTheirDefaultsUnlessStoredAsARange) {
+  const DateTime start = kRangeStartDefault, end = range_end_default();
+  const struct {
+    std::string stored;
+    DateTime start, end;
+  } cases[] = {{"2013-04-01;2013-04-05", {2013, 4, 1}, {2013, 4, 5}}, {"2013-04-01", {2013, 4, 1}, end},
+               {"2013-02-29;2013-04-05", start, {2013, 4, 5}},       {"1969-12-31;tomorrow", start, end},
+               {"2013-04-05;2013-04-05", start, end},                {"2013-04-06;2013-04-05", start, end},
+               {"9999-12-30", start, end}};
+  for (const auto& c : cases) {
+    const auto dates = split_text(c.stored, ";");
+    write("[" + settings_section() + "]\r\n" + range_start_key() + "=" + dates[0] + "\r\n" +
+          (dates.size() > 1 ? range_end_key() + "=" + dates[1] + "\r\n" : ""));
+    const Settings settings = load_settings();
+    EXPECT_TRUE(settings.range_start == c.start && settings.range_end == c.end) << c.stored;
+  }
 }
 
 TEST_F(SettingsTest, WriteCreatesFileSectionAndKeyInGbkWithCrLf) {

@@ -51,6 +51,27 @@ std::string read_settings_file() {
 
 std::string section_line() { return "[" + G("全局设置") + "]\r\n"; }
 
+// Types `date` into `picker` part by part, the day first, then Enter.
+void type_date(QDateEdit* picker, const QDate& date) {
+  for (auto [section, text] : {std::pair{QDateTimeEdit::DaySection, QString::asprintf("%02d", date.day())},
+                               std::pair{QDateTimeEdit::MonthSection, QString::asprintf("%02d", date.month())},
+                               std::pair{QDateTimeEdit::YearSection, QString::number(date.year())}}) {
+    picker->setSelectedSection(section);
+    QTest::keyClicks(picker, text);
+  }
+  QTest::keyClick(picker, Qt::Key_Return);
+}
+
+// The two date pickers as the operator sees them: "<start> <end>", each marked while greyed.
+QString pickers_shown(const MainWindow& window) {
+  QStringList shown;
+  for (const char* name : {"日期框_开始时间", "日期框_结束时间"}) {
+    auto* picker = control<QDateEdit>(window, QString::fromUtf8(name));
+    shown << picker->text() + (picker->isEnabled() ? QString() : QStringLiteral("(greyed)"));
+  }
+  return shown.join(QLatin1Char(' '));
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -470,6 +491,34 @@ class MainWindowTest : public QObject {
     }
     QVERIFY(after.find(G("时间段") + "=1\r\n") != std::string::npos);
     QVERIFY(after.find(G("时间段") + "=0") == std::string::npos);
+  }
+
+  // The range as the operator leaves it comes back at the next start. The pickers are
+  // greyed while the range is off, and never let the end reach the start: photos pass
+  // strictly between the two midnights.
+  void range_and_its_dates_survive_a_restart() {
+    {
+      MainWindow window;
+      auto* start = control<QDateEdit>(window, QStringLiteral("日期框_开始时间"));
+      auto* end = control<QDateEdit>(window, QStringLiteral("日期框_结束时间"));
+      QVERIFY(pickers_shown(window).contains(QStringLiteral("(greyed)")));
+      control<QCheckBox>(window, QStringLiteral("选择框_时间段"))->click();
+      type_date(end, QDate(2013, 4, 5));
+      type_date(start, QDate(2013, 4, 1));
+      QCOMPARE(pickers_shown(window), QStringLiteral("2013-04-01 2013-04-05"));
+      type_date(end, QDate(2013, 4, 1));
+      type_date(start, QDate(2013, 4, 9));
+      QCOMPARE(pickers_shown(window), QStringLiteral("2013-04-01 2013-04-05"));
+      end->setSelectedSection(QDateTimeEdit::DaySection);
+      for (int step = 0; step < 6; ++step) QTest::keyClick(end, Qt::Key_Down);
+      QCOMPARE(pickers_shown(window), QStringLiteral("2013-04-01 2013-04-02"));
+    }
+    QCOMPARE(af::read_setting(af::settings_section(), af::range_start_key(), ""), std::string("2013-04-01"));
+    MainWindow next_run;
+    QCOMPARE(pickers_shown(next_run), QStringLiteral("2013-04-01 2013-04-02"));
+    QCOMPARE(control<QDateEdit>(next_run, QStringLiteral("日期框_开始时间"))->maximumDate(), QDate(2013, 4, 1));
+    control<QCheckBox>(next_run, QStringLiteral("选择框_时间段"))->click();
+    QCOMPARE(pickers_shown(next_run), QStringLiteral("2013-04-01(greyed) 2013-04-02(greyed)"));
   }
 
   void program_sets_boxes_without_writing() {
