@@ -151,10 +151,11 @@ std::string disk_error_cause(int error) {
       text = G("文件名太长");
       break;
     default:
-      text = G("无法写入");
+      // The system's own words are English; its number is enough to look the error up.
+      text = G("无法写入（错误号 ") + std::to_string(error) + G("）");
       break;
   }
-  return text + " (" + std::strerror(error) + ")";
+  return text;
 }
 
 TemporaryPhoto::TemporaryPhoto(const std::string& folder_path) : folder_path_(folder_path) {

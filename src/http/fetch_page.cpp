@@ -65,9 +65,8 @@ std::string describe_outcome(const Response& outcome) {
                                                  "已结束",
                                                  "网络错误"};
   static_assert(std::size(kCauses) == static_cast<std::size_t>(FetchFailure::Other));
-  std::string text = G(kCauses[static_cast<int>(outcome.failure) - 1]);
-  if (!outcome.detail.empty()) text += " (" + outcome.detail + ")";
-  return text;
+  // The transport's own (English) words stay in `detail`: a person reads the cause.
+  return G(kCauses[static_cast<int>(outcome.failure) - 1]);
 }
 
 Response fetch_page(const std::string& address, const PageRequest& request) {

@@ -4,7 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-
+#include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
@@ -26,6 +27,16 @@ std::vector<std::string> names_in(const std::string& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// What the window and the log say of a refused write is Chinese through and through.
+TEST(DiskErrorCause, ChineseWordsOnly) {
+  for (int error : {ENOTDIR, ENOENT, EACCES, EROFS, ENOSPC, EDQUOT, EIO, ENAMETOOLONG, EXDEV}) {
+    const std::string cause = disk_error_cause(error);
+    EXPECT_FALSE(cause.empty());
+    EXPECT_TRUE(std::none_of(cause.begin(), cause.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
+        << gbk_to_utf8(cause);
+  }
 }
 
 TEST(WritePhotoFile, WritesTheBytesUnderTheNameAndLeavesNoTemporaryFile) {
