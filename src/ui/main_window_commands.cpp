@@ -34,6 +34,8 @@ void MainWindow::get_albums() {
   auto bridge = QtWindowBridge::create(this);
   fetch_bridge_ = bridge;
   album_table_->remove_all_rows();
+  // Nor do the labels of a download of the rows that went.
+  if (downloader_->state() == DownloadState::Idle) clear_progress(false);
   AlbumsCommand command;
   command.endpoints.photo_base = options_.service_base.toStdString();
   command.box_text = to_gbk(typed);

@@ -124,6 +124,8 @@ class StorageWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!dialogs->messages().empty(), kWait);
     QVERIFY2(dialogs->messages().front().text.startsWith(text), qPrintable(dialogs->messages().front().text));
     QCOMPARE(dialogs->messages().size(), std::size_t(1));
+    QCOMPARE(dialogs->messages().front().caption, QStringLiteral("警告："));
+    QCOMPARE(label_text(*window, QStringLiteral("标签_第多少张照片")), QStringLiteral("保存失败，已停止"));
     QVERIFY(window->log_box()->toPlainText().contains(text));
     QVERIFY(!window->log_box()->toPlainText().contains(QStringLiteral("全部下载完毕")));
     QTRY_COMPARE_WITH_TIMEOUT(buttons_shown(*window), kIdle, kWait);
