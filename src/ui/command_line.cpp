@@ -27,7 +27,8 @@ WindowCommandLine::WindowCommandLine(QCommandLineParser& parser)
                          "or bad-day (today's, with this machine banned from the photo lists)."),
           QStringLiteral("NAME"), QStringLiteral("classic")),
       web_engine_log_({QString::fromLatin1(kWebEngineLogOption)},
-                      QStringLiteral("Keep the web engine's own diagnostic output on stderr.")) {
+                      QStringLiteral("Keep the web engine's own diagnostic output and the console "
+                                     "messages of its pages on stderr.")) {
   parser.addOptions({home_, service_base_, demo_, pace_factor_, service_profile_, web_engine_log_});
 }
 
