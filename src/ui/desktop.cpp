@@ -62,6 +62,11 @@ void drop_engine_note(QtMsgType type, const QMessageLogContext& context, const Q
   next_handler(type, context, message);
 }
 
+bool set_in_environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
 }  // namespace
 
 bool quiet_web_engine(int argc, char** argv) {
@@ -86,12 +91,30 @@ void drop_web_engine_notes() {
   if (next_handler == nullptr) next_handler = qInstallMessageHandler(drop_engine_note);
 }
 
+bool has_display(int argc, char** argv) {
+  if (set_in_environment("DISPLAY") || set_in_environment("WAYLAND_DISPLAY") ||
+      set_in_environment("QT_QPA_PLATFORM"))
+    return true;
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "-platform" || arg == "--platform") return true;
+  }
+  return false;
+}
+
 std::unique_ptr<QCoreApplication> start_window_application(int& argc, char** argv) {
   QCoreApplication::setApplicationVersion(QString::fromLatin1(program_version()));
   if (asks_for_text_only(argc, argv)) {
     auto app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Album Fetcher"));
     return app;
+  }
+  if (!has_display(argc, argv)) {
+    std::fprintf(stderr,
+                 "albumfetcher: no display to open the window on (DISPLAY is not set); "
+                 "albumfetcher-cli works without one\n");
+    return nullptr;
   }
   const bool quiet = quiet_web_engine(argc, argv);
   if (quiet) drop_web_engine_notes();

@@ -42,10 +42,15 @@ bool web_engine_output_shown();
 // every other message goes on to the handler that was in place. Installed once.
 void drop_web_engine_notes();
 
+// Whether there is a display for the window: DISPLAY or WAYLAND_DISPLAY set, or a Qt
+// platform named (QT_QPA_PLATFORM, or -platform among the arguments).
+bool has_display(int argc, char** argv);
+
 // The application of a program that opens the window (the sandbox line, if any, on
 // stderr; the program's name and version; Chinese). When the arguments ask for a text
 // only, a plain core application: the text then needs no display and comes without the
-// sandbox line. `argc` and `argv` must outlive it.
+// sandbox line. Without a display (Qt would abort), one line on stderr says so and null
+// is returned: the program then ends with status 1. `argc` and `argv` must outlive it.
 std::unique_ptr<QCoreApplication> start_window_application(int& argc, char** argv);
 
 }  // namespace af
