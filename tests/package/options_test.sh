@@ -111,6 +111,7 @@ albumfetcher-cli --service-base|
 albumfetcher-cli --list|
 albumfetcher-cli --record = |off on
 albumfetcher --service-profile|bad-day classic today
+albumfetcher --program-dir|photos pictures
 albumfetcher --demo|
 CASES
 got=$(complete_words albumfetcher-cli --rec | paste -sd' ')
