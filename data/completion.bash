@@ -36,6 +36,7 @@ _albumfetcher_window_options='
 --pace-factor text
 --service-profile classic today bad-day
 --web-engine-log -
+--program-dir dir
 '
 
 # _albumfetcher_complete TABLE: COMPREPLY for the word under the cursor.

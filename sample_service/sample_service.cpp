@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 
 #include "sample_images.h"
@@ -63,6 +65,19 @@ bool RecordedRequest::has_header(const std::string& name) const {
   return false;
 }
 
+std::string SampleService::Impl::login_token() const {
+  // FNV-1a of the credentials, then again from there: 32 hex digits, the same in every run.
+  const std::string credentials = login_user + '\n' + login_password;
+  std::uint64_t first = 14695981039346656037ull;
+  for (const unsigned char c : credentials) first = (first ^ c) * 1099511628211ull;
+  std::uint64_t second = first;
+  for (const unsigned char c : credentials) second = (second ^ c) * 1099511628211ull;
+  char token[33];
+  std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(first),
+                static_cast<unsigned long long>(second));
+  return token;
+}
+
 bool SampleService::Impl::logged_in(const httplib::Request& req) {
   const std::string cookies = req.get_header_value("Cookie");
   std::size_t at = 0;
@@ -72,7 +87,10 @@ bool SampleService::Impl::logged_in(const httplib::Request& req) {
     std::string item = cookies.substr(at, end - at);
     while (!item.empty() && item.front() == ' ') item.erase(0, 1);
     const std::string prefix = std::string(kSessionCookie) + "=";
-    if (item.rfind(prefix, 0) == 0 && sessions.count(item.substr(prefix.size()))) return true;
+    if (item.rfind(prefix, 0) == 0) {
+      const std::string token = item.substr(prefix.size());
+      if (sessions.count(token) || (login_remembered && token == login_token())) return true;
+    }
     at = end + 1;
   }
   return false;
@@ -254,6 +272,7 @@ void SampleService::reset() {
   impl_->faults.clear();
   impl_->image_faults_served.clear();
   impl_->sessions.clear();
+  impl_->login_remembered = false;
   impl_->requests.clear();
   impl_->profile = ServiceProfile::Classic;
   impl_->list_burst = 25;

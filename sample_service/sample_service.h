@@ -15,7 +15,7 @@
 //                                    {"result":true,"data":{"photo_list":[...],"total":N}}
 //   /large/<pic_name>                JPEG or GIF bytes (distinct per photo)
 //   /<uid>/albums/                   an HTML overview of the user's albums
-//   /login (GET form, POST sets an HttpOnly session cookie), /logout, /
+//   /login (GET form, POST sets an HttpOnly login cookie kept for a year), /logout, /
 // Every request is recorded (method, raw target, headers) so tests can check addresses
 // byte for byte. Faults can be switched on per path. All members are thread-safe.
 #include <chrono>

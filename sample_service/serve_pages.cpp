@@ -2,6 +2,7 @@
 // profile's rendered by script), the album overview and the index.
 #include <cctype>
 #include <cstdio>
+#include <ctime>
 
 #include "service_impl.h"
 
@@ -52,6 +53,24 @@ std::string html_escape(const std::string& text) {
   }
   return out;
 }
+// The login cookie's attributes: kept for a year, as the real service keeps its login, so
+// a browser and a cookie file keep it across a restart. The date is the form of RFC 7231,
+// whatever the locale.
+std::string lasting_for_a_year() {
+  constexpr long kYear = 365L * 24 * 60 * 60;
+  const std::time_t until = std::time(nullptr) + kYear;
+  std::tm when{};
+  gmtime_r(&until, &when);
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[96];
+  std::snprintf(text, sizeof text, "; Expires=%s, %02d %s %04d %02d:%02d:%02d GMT; Max-Age=%ld",
+                kDays[when.tm_wday], when.tm_mday, kMonths[when.tm_mon], when.tm_year + 1900, when.tm_hour,
+                when.tm_min, when.tm_sec, kYear);
+  return text;
+}
+
 }  // namespace
 
 void SampleService::Impl::home_page(const SampleUser& user, httplib::Response& res) const {
@@ -123,11 +142,10 @@ bool SampleService::Impl::page(const httplib::Request& req, const std::string& p
   if (path == "/login" && req.method == "POST") {
     if (form_value(req.body, "username") == login_user &&
         form_value(req.body, "password") == login_password) {
-      char token[33];
-      std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(random()),
-                    static_cast<unsigned long long>(random()));
+      const std::string token = login_token();
       sessions.insert(token);
-      res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly");
+      res.set_header("Set-Cookie",
+                     std::string(kSessionCookie) + "=" + token + lasting_for_a_year() + "; Path=/; HttpOnly");
       res.set_content(
           "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Logged in</title></head>"
           "<body><p id=\"welcome\">Logged in as " +
@@ -144,6 +162,7 @@ bool SampleService::Impl::page(const httplib::Request& req, const std::string& p
     login_page(res);
   } else if (path == "/logout") {
     sessions.clear();
+    login_remembered = false;
     res.set_header("Set-Cookie", std::string(kSessionCookie) + "=; Path=/; Max-Age=0; HttpOnly");
     res.set_content("<html><body>Logged out</body></html>", "text/html");
   } else {

@@ -35,6 +35,11 @@ struct SampleService::Impl {
   std::set<std::string> sessions;
   std::string login_user = "demo";
   std::string login_password = "demo";
+  // A login outlives the service, as the real service's login does: the login form's token
+  // comes from the credentials, and every service knows it from its start (a demo started
+  // again takes the login kept from the run before), until a logout or reset().
+  bool login_remembered = true;
+  std::string login_token() const;
   std::vector<RecordedRequest> requests;
   std::mt19937_64 random{std::random_device{}()};
   int list_burst = 25;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include "download/archive.h"
 #include "download/photo_file.h"
@@ -35,12 +37,14 @@ std::map<std::string, GalleryAlbum> read_albums(const fs::path& folder) {
     const std::string key = indexed.album_id.empty() ? "\n" + name : indexed.album_id;
     GalleryAlbum& album = albums[key];
     album.folder = name;
+    album.album_id = indexed.album_id;
     GalleryPhoto photo;
     photo.file = indexed.file_name;
     photo.caption = gbk_to_utf8(indexed.caption);
     photo.uploaded = upload_time(indexed.timestamp);
     photo.feed_id = gbk_to_utf8(indexed.feed_id);
     photo.folder = name;
+    photo.saved = indexed.saved_at;
     if (album.name.empty()) album.name = gbk_to_utf8(indexed.album_caption);
     if (indexed.saved_at != 0 && (!first_saved.count(key) || indexed.saved_at < first_saved[key]))
       first_saved[key] = indexed.saved_at;
@@ -404,9 +408,28 @@ std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
       }
     albums.push_back(std::move(album));
   }
-  std::sort(albums.begin(), albums.end(), [](const GalleryAlbum& a, const GalleryAlbum& b) {
-    return a.first_saved != b.first_saved ? a.first_saved < b.first_saved : a.folder < b.folder;
-  });
+  // Saved times are whole seconds, so several albums may begin in one: all but the last of
+  // them were done within it. An album's first download ended with its last photo saved
+  // before the next album began; what a later run added to it comes after that. Last, album
+  // ids: decimal numbers.
+  std::vector<std::int64_t> begun;
+  for (const GalleryAlbum& album : albums) begun.push_back(album.first_saved);
+  std::sort(begun.begin(), begun.end());
+  std::vector<std::tuple<std::int64_t, std::int64_t, std::size_t, std::string, std::string, std::size_t>>
+      keys;
+  for (std::size_t i = 0; i < albums.size(); ++i) {
+    const GalleryAlbum& album = albums[i];
+    const auto next = std::upper_bound(begun.begin(), begun.end(), album.first_saved);
+    const std::int64_t before = next == begun.end() ? std::numeric_limits<std::int64_t>::max() : *next;
+    std::int64_t done = album.first_saved;
+    for (const GalleryPhoto& photo : album.photos)
+      if (photo.saved <= before) done = std::max(done, photo.saved);
+    keys.emplace_back(album.first_saved, done, album.album_id.size(), album.album_id, album.folder, i);
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<GalleryAlbum> ordered;
+  for (const auto& key : keys) ordered.push_back(std::move(albums[std::get<5>(key)]));
+  albums = std::move(ordered);
   if (left_out) std::sort(left_out->begin(), left_out->end());
   return albums;
 }

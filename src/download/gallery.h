@@ -27,6 +27,7 @@ struct GalleryPhoto {
   std::optional<std::int64_t> uploaded;  // Unix seconds
   std::string feed_id;                   // the post the photo belongs to
   std::string folder{};                  // its album folder's name, when not the album's own (UTF-8)
+  std::int64_t saved = 0;                // when it was saved (Unix seconds; 0: not known)
 };
 
 struct GalleryAlbum {
@@ -34,14 +35,17 @@ struct GalleryAlbum {
   std::string name;                  // the album's name as its index gives it, else the folder's
   std::vector<GalleryPhoto> photos;  // in index order
   std::int64_t first_saved = 0;      // when its first photo was saved
+  std::string album_id{};            // as its index lines give it ("" for lines without one)
 };
 
 // The albums of `user_folder`'s album folders whose index holds at least one photo, one per
 // album id (an album split over several folders by an earlier release is one), each with its
-// photos in index order, folder by folder. Albums are downloaded in the album list's order, so they come in
-// the order their first photos were saved (ties by folder name). The folders that hold
-// picture files but no index that names one of them (none, unreadable, only bad lines) go
-// to `left_out` by name, when given.
+// photos in index order, folder by folder. Albums are downloaded one after another in the
+// album list's order, and come in that order: by when their first photos were saved; of
+// albums begun in the same second, the one whose first download was done first (its last
+// photo saved before a later album began); then by album id, as a number. The folders that
+// hold picture files but no index that names one of them (none, unreadable, only bad lines)
+// go to `left_out` by name, when given.
 std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
                                               std::vector<std::string>* left_out = nullptr);
 

@@ -2,6 +2,8 @@
 
 #include <QWebEngineNewWindowRequest>
 
+#include "ui/desktop.h"
+
 namespace af {
 
 QUrl browser_address(const QString& text) {
@@ -32,5 +34,14 @@ void BrowserPage::keep_in_page(const QUrl& requested) {
 }
 
 QWebEnginePage* BrowserPage::createWindow(WebWindowType) { return nullptr; }
+
+void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                           int line, const QString& source) {
+  if (web_engine_output_shown()) {
+    QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
+    return;
+  }
+  ++dropped_console_messages_;
+}
 
 }  // namespace af

@@ -1,7 +1,8 @@
 #pragma once
 // The login browser's page. It keeps the status-bar text (the address of the link under
 // the pointer) and turns every request for a new window into a navigation in place:
-// no second window is ever created.
+// no second window is ever created. The console messages of the pages it shows (a site's
+// own script errors) reach stderr only with --web-engine-log.
 //
 // Addresses are set through set_address, which deals with a typed address the way a
 // browser's address bar does ("weibo.com" opens http://weibo.com).
@@ -36,9 +37,13 @@ class BrowserPage : public QWebEnginePage {
     new_window_handler_ = std::move(handler);
   }
   int refused_windows() const { return refused_windows_; }
+  // How many console messages were kept off stderr.
+  int dropped_console_messages() const { return dropped_console_messages_; }
 
  protected:
   QWebEnginePage* createWindow(WebWindowType type) override;
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override;
 
  private:
   void keep_in_page(const QUrl& requested);
@@ -46,6 +51,7 @@ class BrowserPage : public QWebEnginePage {
   QString status_text_;
   std::function<void(const QUrl&)> new_window_handler_;
   int refused_windows_ = 0;
+  int dropped_console_messages_ = 0;
 };
 
 }  // namespace af

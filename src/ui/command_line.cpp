@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "core/pacing.h"
+#include "core/paths.h"
 #include "sample_service.h"
 #include "ui/desktop.h"
 
@@ -27,8 +31,14 @@ WindowCommandLine::WindowCommandLine(QCommandLineParser& parser)
                          "or bad-day (today's, with this machine banned from the photo lists)."),
           QStringLiteral("NAME"), QStringLiteral("classic")),
       web_engine_log_({QString::fromLatin1(kWebEngineLogOption)},
-                      QStringLiteral("Keep the web engine's own diagnostic output on stderr.")) {
-  parser.addOptions({home_, service_base_, demo_, pace_factor_, service_profile_, web_engine_log_});
+                      QStringLiteral("Keep the web engine's own diagnostic output and the console "
+                                     "messages of its pages on stderr.")),
+      program_dir_({QStringLiteral("program-dir")},
+                   QStringLiteral("Use DIR as the program directory (settings file, download records, "
+                                  "cookies, browser data), made when missing."),
+                   QStringLiteral("DIR")) {
+  parser.addOptions(
+      {home_, service_base_, demo_, pace_factor_, service_profile_, web_engine_log_, program_dir_});
 }
 
 int WindowCommandLine::read(const QCommandLineParser& parser) {
@@ -43,6 +53,16 @@ int WindowCommandLine::read(const QCommandLineParser& parser) {
   if (!profile) {
     std::fprintf(stderr, "--service-profile is classic, today or bad-day\n");
     return 2;
+  }
+  if (parser.isSet(program_dir_)) {
+    const std::string folder = parser.value(program_dir_).toStdString();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!std::filesystem::is_directory(folder, error)) {
+      std::fprintf(stderr, "--program-dir %s is not a folder\n", folder.c_str());
+      return 2;
+    }
+    set_program_directory(std::filesystem::absolute(folder, error).string());
   }
   if (parser.isSet(home_)) options_.home = parser.value(home_);
   if (parser.isSet(service_base_)) options_.service_base = parser.value(service_base_);

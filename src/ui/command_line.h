@@ -1,7 +1,7 @@
 #pragma once
 // The options of every program that opens the window (albumfetcher and the screenshot
 // maker in tools/): the browser's start page, the photo service, the demo service and how
-// it answers, the pace of the fixed waits.
+// it answers, the pace of the fixed waits, the program directory.
 //
 //   QCommandLineParser parser;
 //   af::WindowCommandLine command_line(parser);
@@ -19,13 +19,15 @@ namespace af {
 
 class WindowCommandLine {
  public:
-  // Adds --home, --service-base, --demo, --pace-factor, --service-profile and
-  // --web-engine-log.
+  // Adds --home, --service-base, --demo, --pace-factor, --service-profile,
+  // --web-engine-log and --program-dir.
   explicit WindowCommandLine(QCommandLineParser& parser);
 
   // Reads them once `parser` has processed the arguments, starting the demo service when
-  // asked. A wrong value (2) or a demo service that cannot start (1) is told on stderr and
-  // its exit status returned; 0 when the window can open.
+  // asked. --program-dir makes its folder when missing and becomes this process's program
+  // directory (settings, records, cookies.txt, the browser's data). A wrong value (2) or a
+  // demo service that cannot start (1) is told on stderr and its exit status returned; 0
+  // when the window can open.
   int read(const QCommandLineParser& parser);
 
   const WindowOptions& window_options() const { return options_; }
@@ -40,6 +42,7 @@ class WindowCommandLine {
   QCommandLineOption pace_factor_;
   QCommandLineOption service_profile_;
   QCommandLineOption web_engine_log_;  // read by quiet_web_engine before the parser runs
+  QCommandLineOption program_dir_;
   WindowOptions options_;
   std::unique_ptr<DemoService> demo_service_;
 };

@@ -21,7 +21,7 @@ TEST(GalleryAlbums, InTheOrderTheyWereFirstSavedWithTheirPhotosInIndexOrder) {
   testing::TempFolder user;
   aftest::make_archive_album(user.path(), "旅行3", "旅行", {{"c", 3}, {"a", 1}, {"b", 2}}, 200);
   aftest::make_archive_album(user.path(), "B1", "B", {{"x", 1}}, 100);
-  aftest::make_archive_album(user.path(), "A1", "A", {{"z", 1}}, 100);
+  aftest::make_archive_album(user.path(), "A1", "A", {{"z", 1}}, 50);
   fs::create_directories(user.file("空"));  // no index
   fs::create_directories(user.file("断"));
   testing::write_file(user.file("断/.albumfetcher-index.jsonl"), "{\"file\":\"1_");  // cut by a crash
@@ -39,6 +39,46 @@ TEST(GalleryAlbums, InTheOrderTheyWereFirstSavedWithTheirPhotosInIndexOrder) {
   EXPECT_EQ(albums[2].photos[0].caption, "c");
   EXPECT_EQ(albums[2].photos[0].uploaded, 3);
   EXPECT_EQ(albums[2].photos[2].file, "3_" + albums[2].photos[2].feed_id + ".jpg");
+}
+
+// Saved times are whole seconds: albums begun in the same second still come in the order
+// they were downloaded, whatever their folders' names.
+TEST(GalleryAlbums, InTheDownloadsOrderWhenBegunInOneSecond) {
+  struct Album {
+    const char* folder;
+    const char* id;
+    std::vector<std::int64_t> saved;  // one photo saved at each
+  };
+  struct Case {
+    const char* name;
+    std::vector<Album> albums;
+    const char* order;
+  };
+  const Case cases[] = {
+      {"the first done within the second",
+       {{"微博配图45", "3558936301234568", {100, 101, 102}}, {"旅行12", "3558936301234569", {100}}},
+       "旅行12 微博配图45"},
+      {"a later run's photos do not move it",
+       {{"家人3", "3558936301234567", {102}},
+        {"微博配图45", "3558936301234568", {100, 101}},
+        {"旅行12", "3558936301234569", {100, 500}}},
+       "旅行12 微博配图45 家人3"},
+      {"all in one second: by album id, as a number",
+       {{"微博配图45", "3558936301234568", {100}},
+        {"旅行12", "3558936301234567", {100}},
+        {"家人3", "998", {100}}},
+       "家人3 旅行12 微博配图45"},
+  };
+  for (const Case& c : cases) {
+    testing::TempFolder user;
+    for (const Album& album : c.albums)
+      for (const std::int64_t saved : album.saved)
+        aftest::make_archive_album(user.path(), album.folder, album.folder, {{"x", 1}}, saved, album.id);
+    std::string order;
+    for (const GalleryAlbum& album : read_gallery_albums(user.path()))
+      order += (order.empty() ? "" : " ") + album.folder;
+    EXPECT_EQ(order, c.order) << c.name;
+  }
 }
 
 // An album folder whose pictures no index names is named on the page, as text; lines that
@@ -110,6 +150,7 @@ TEST_F(GalleryDownloadTest, EachAlbumRewritesThePageAndTheLogNamesIt) {
 
   const auto albums = read_gallery_albums(user_);
   ASSERT_EQ(albums.size(), 2u);
+  EXPECT_EQ(albums[0].folder, "旅行3") << "the album downloaded first";
   EXPECT_EQ(read_file(page_), gallery_page("小明的微博", albums));
   std::vector<std::string> names;  // nothing left beside the page
   for (const auto& entry : fs::directory_iterator(user_)) names.push_back(entry.path().filename().string());

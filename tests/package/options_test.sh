@@ -66,6 +66,13 @@ check_program() {
     local status=$?
     [ "$status" = 2 ] && grep -q "cannot be the value" "$work/err" ||
       fail "$program --home --help: status $status, $(cat "$work/err")"
+
+    # Without a display: one line and status 1, before anything starts (not the demo).
+    env -i PATH="$PATH" HOME="$work" timeout 60 "$path" --demo >"$work/out" 2>"$work/err"
+    status=$?
+    [ "$status" = 1 ] && [ "$(wc -l <"$work/err")" = 1 ] && [ ! -s "$work/out" ] &&
+      grep -q "^albumfetcher: no display .*albumfetcher-cli works without one$" "$work/err" ||
+      fail "$program without a display: status $status, $(cat "$work/out" "$work/err")"
   fi
 
   grep -q "^\.TH .*\"Album Fetcher $version\"" "$man_dir/$program.1" ||
@@ -104,6 +111,7 @@ albumfetcher-cli --service-base|
 albumfetcher-cli --list|
 albumfetcher-cli --record = |off on
 albumfetcher --service-profile|bad-day classic today
+albumfetcher --program-dir|photos pictures
 albumfetcher --demo|
 CASES
 got=$(complete_words albumfetcher-cli --rec | paste -sd' ')

@@ -213,6 +213,8 @@ TEST_F(SampleServiceShapes, LoginSetsAnHttpOnlySessionThatUnlocksAlbums) {
   ASSERT_FALSE(right.set_cookie.empty());
   EXPECT_EQ(right.set_cookie.rfind("SUB=", 0), 0u);
   EXPECT_NE(right.set_cookie.find("HttpOnly"), std::string::npos);
+  // Kept for a year, as the real service's login (the browser's keeping it: login_albums_test).
+  EXPECT_NE(right.set_cookie.find("; Max-Age=31536000;"), std::string::npos) << right.set_cookie;
   const std::string cookie = right.set_cookie.substr(0, right.set_cookie.find(';'));
 
   const std::string list = base() + "/albums/get_all?uid=1001&count=6355";
@@ -224,6 +226,14 @@ TEST_F(SampleServiceShapes, LoginSetsAnHttpOnlySessionThatUnlocksAlbums) {
   EXPECT_NE(http_get(photos, {"Cookie: " + cookie}).body.find("photo_list"), std::string::npos);
   EXPECT_NE(http_get(list, {"Cookie: SUB=" + service().new_session()}).body.find("\"album_id\":\"2\""),
             std::string::npos);
+
+  // A service started again (the demo's next start) knows the login until a logout.
+  afsample::SampleService again;
+  again.add_user(user);
+  const std::string list_again = again.base_url() + "/albums/get_all?uid=1001&count=6355";
+  EXPECT_NE(http_get(list_again, {"Cookie: " + cookie}).body.find("\"album_id\":\"2\""), std::string::npos);
+  http_get(again.base_url() + "/logout");
+  EXPECT_EQ(http_get(list_again, {"Cookie: " + cookie}).body.find("\"album_id\":\"2\""), std::string::npos);
 }
 
 struct FaultCase {

@@ -27,12 +27,12 @@ inline std::string archive_album_id(const std::string& name) {
 }
 
 // Album `folder` of `user_folder`: one JPEG and one index line per photo, saved at `saved`
-// (seconds); photo ids from `saved`, files "<n>_<feed id>.jpg". Returns the file names in
-// order.
+// (seconds); photo ids from `saved`, files "<n>_<feed id>.jpg"; album id `album_id`, or
+// archive_album_id(album_name) when empty. Returns the file names in order.
 inline std::vector<std::string> make_archive_album(const std::string& user_folder, const std::string& folder,
                                                    const std::string& album_name,
                                                    const std::vector<ArchivePhoto>& photos,
-                                                   std::int64_t saved) {
+                                                   std::int64_t saved, const std::string& album_id = {}) {
   const std::string path = user_folder + "/" + folder;
   std::filesystem::create_directories(path);
   af::AlbumIndex index(path);
@@ -50,7 +50,7 @@ inline std::vector<std::string> make_archive_album(const std::string& user_folde
     photo.timestamp = std::to_string(photos[i].uploaded);
     photo.caption = af::utf8_to_gb18030(photos[i].caption);
     photo.image_address = "http://ww1.sinaimg.cn/large/" + feed_id + ".jpg";
-    photo.album_id = archive_album_id(album_name);
+    photo.album_id = album_id.empty() ? archive_album_id(album_name) : album_id;
     photo.album_caption = af::utf8_to_gb18030(album_name);
     photo.saved_at = saved;
     std::string error;

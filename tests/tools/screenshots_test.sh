@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # albumfetcher-screenshots with the demo: every picture of the window is saved, as a PNG
-# of the window's size at the time, and the program ends by itself with status 0.
+# of the window's size at the time, the program ends by itself with status 0, and none of
+# the web engine's own output reaches stderr.
 #   screenshots_test.sh PATH_OF_albumfetcher-screenshots
 set -euo pipefail
 work="$(mktemp -d)"
@@ -8,9 +9,17 @@ trap 'rm -rf "$work"' EXIT
 # The program directory holds the settings, the record and the demo's photos: a copy of
 # the program in a scratch folder keeps them out of the build.
 cp "$1" "$work/"
-"$work/$(basename "$1")" --demo "$work/out"
+status=0
+"$work/$(basename "$1")" --demo "$work/out" 2>"$work/stderr" || status=$?
+cat "$work/stderr" >&2
+[ "$status" = 0 ] || exit "$status"
 
 failed=0
+# The engine's sandbox note, Chromium's log lines ("[pid:tid:..."), the pages' console.
+if grep -nE '^(Sandboxing disabled by user\.|js: |\[[0-9]+:[0-9]+:)' "$work/stderr"; then
+  echo "the web engine's own output reached stderr"
+  failed=1
+fi
 while read -r name width height; do
   file="$work/out/$name"
   if [ ! -s "$file" ]; then

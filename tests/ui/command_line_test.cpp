@@ -1,12 +1,16 @@
 // The options of the programs that open the window: what each gives the window, the
-// demo service taking the place of the addresses, and the wrong values that end the
-// program with status 2.
+// demo service taking the place of the addresses, the program directory, and the wrong
+// values that end the program with status 2.
 #include "ui/command_line.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
 
+#include "core/paths.h"
 #include "sample_service.h"
 
 class CommandLineTest : public QObject {
@@ -85,6 +89,33 @@ class CommandLineTest : public QObject {
       QVERIFY(options.home_page_box.isEmpty());
     }
     QCOMPARE(options.pacing.after_photo, std::chrono::milliseconds(after_photo_ms));
+  }
+
+  // --program-dir: the folder is made when missing and becomes the program directory; a
+  // path that cannot be a folder ends the program with status 2.
+  void program_dir_data() {
+    QTest::addColumn<QString>("given");  // under a scratch folder that holds the file "f"
+    QTest::addColumn<int>("status");
+    QTest::newRow("made when missing") << QStringLiteral("new/program") << 0;
+    QTest::newRow("a file") << QStringLiteral("f") << 2;
+    QTest::newRow("inside a file") << QStringLiteral("f/program") << 2;
+  }
+
+  void program_dir() {
+    QFETCH(QString, given);
+    QFETCH(int, status);
+    QTemporaryDir scratch;
+    QFile(scratch.filePath(QStringLiteral("f"))).open(QIODevice::WriteOnly);
+    const QString folder = scratch.filePath(given);
+    const std::string before = af::program_directory();
+
+    QCommandLineParser parser;
+    af::WindowCommandLine command_line(parser);
+    QVERIFY(parser.parse({QStringLiteral("albumfetcher"), QStringLiteral("--program-dir"), folder}));
+    QCOMPARE(command_line.read(parser), status);
+    QVERIFY(QFileInfo(folder).isDir() == (status == 0));
+    QCOMPARE(af::program_directory(), status == 0 ? folder.toStdString() : before);
+    af::set_program_directory({});
   }
 };
 

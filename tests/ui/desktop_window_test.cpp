@@ -103,6 +103,33 @@ class DesktopWindowTest : public QObject {
     QVERIFY(af::switch_off_sandbox_when_root(true).contains(QStringLiteral("sandbox")));
   }
 
+  // What reaches Qt's log, and from there stderr, when the window starts: neither the
+  // engine's sandbox note nor the console of the pages shown; the program's own lines do.
+  void engine_notes_and_page_consoles_stay_off_stderr() {
+    static QStringList heard;
+    heard.clear();
+    const QtMessageHandler test_handler =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& message) {
+          heard << QString::fromLatin1(context.category) + QStringLiteral(": ") + message;
+        });
+    af::drop_web_engine_notes();
+    qInfo("Sandboxing disabled by user.");
+    qInfo("the program's own line");
+    {
+      af::WindowOptions options;
+      options.home = QStringLiteral("data:text/html,<script>console.log('said'); undefined_name;</script>");
+      MainWindow window(options);
+      window.show();
+      auto* page = qobject_cast<af::BrowserPage*>(window.browser()->page());
+      QTRY_COMPARE_WITH_TIMEOUT(page->dropped_console_messages(), 2, kWait);
+    }
+    qInstallMessageHandler(test_handler);
+    QVERIFY2(heard.contains(QStringLiteral("default: the program's own line")), qPrintable(heard.join('\n')));
+    for (const QString& line : heard)
+      QVERIFY2(!line.contains(QStringLiteral("Sandboxing")) && !line.startsWith(QStringLiteral("js:")),
+               qPrintable(line));
+  }
+
   void standard_buttons_and_the_folder_chooser_speak_chinese() {
     QMessageBox box(QMessageBox::Information, QStringLiteral("信息："), QStringLiteral("x"), QMessageBox::Ok);
     QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));

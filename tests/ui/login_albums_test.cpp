@@ -33,9 +33,9 @@ QStringList album_names(MainWindow& window) {
   return names;
 }
 
-bool store_has(const char* name) {
+bool store_has(const char* name, bool lasting = false) {
   for (const af::Cookie& cookie : af::CookieStore::instance().all_cookies())
-    if (cookie.name == name) return true;
+    if (cookie.name == name && (!lasting || !cookie.is_session())) return true;
   return false;
 }
 
@@ -94,6 +94,8 @@ class LoginAlbumsTest : public QObject {
                        "document.getElementById('submit').click();"));
     QTRY_COMPARE_WITH_TIMEOUT(window.browser()->title(), QStringLiteral("Logged in"), kWait);
     QTRY_VERIFY_WITH_TIMEOUT(store_has(afsample::SampleService::kSessionCookie), kWait);
+    // A lasting cookie, which cookies.txt keeps for the next start (session cookies it drops).
+    QVERIFY(store_has(afsample::SampleService::kSessionCookie, true));
 
     list();
     QCOMPARE(album_names(window), (QStringList{QStringLiteral("open"), QStringLiteral("locked")}));

@@ -14,6 +14,7 @@
 
 int main(int argc, char* argv[]) {
   const auto app = af::start_window_application(argc, argv);
+  if (!app) return 1;  // no display: said on stderr
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
