@@ -123,7 +123,9 @@ TEST_P(ListFaults, AlbumList) {
   // no empty list and shows no box.
   const bool limit = c.fault.kind == FaultKind::Status;
   ASSERT_EQ(view.messages().size(), limit ? 1u : 0u);
-  if (limit) EXPECT_NE(log.find(view.messages()[0].text), std::string::npos);
+  if (limit) {
+    EXPECT_NE(log.find(view.messages()[0].text), std::string::npos);
+  }
 }
 
 TEST_P(ListFaults, PhotoListPage) {
