@@ -13,6 +13,7 @@
 // thread.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "service/service_limit.h"
 
@@ -60,6 +61,27 @@ std::string finished_percentage_text();
 std::string paused_text();
 std::string continued_text();
 std::string ended_text(std::int64_t saved);
+
+// How the photos' turns went (in a download, or in one album of it).
+struct DownloadTally {
+  std::int64_t saved = 0, skipped = 0, filtered = 0, failed = 0;
+  // Skipped by the record, yet not in the album folder's index: saved by another download
+  // into another folder, or moved away since.
+  std::int64_t skipped_elsewhere = 0;
+  void add(SaveOutcome outcome);
+  void add(const DownloadTally& other);
+  // Every photo of the albums was saved: none skipped, left out or failed.
+  bool complete() const;
+};
+// The lines logged with an album for what it left out on purpose ("已跳过<n>张（下载记录）",
+// "<n>张不在时间段内"), CR LF ended; empty when it left out nothing.
+std::string left_out_text(const DownloadTally& album);
+// The finish of a download that was not complete: "下载结束：已保存<n>张，已跳过…，…张不在
+// 时间段内，失败<n>张。" and the albums (folder names) a later download completes.
+std::string finish_summary_text(const DownloadTally& tally, const std::vector<std::string>& unfinished);
+// How to fetch again photos the record skips although the album folder lacks them; empty
+// for 0.
+std::string skipped_elsewhere_text(std::int64_t photos);
 
 class DownloadView {
  public:

@@ -29,8 +29,6 @@ namespace af {
 
 namespace {
 
-constexpr int kHighestFigure = 32767;
-
 // The worker's waits are the fixed pacing waits, at most some twenty a second. The kernel's
 // default timer slack (50 µs) would lengthen each of them for the sake of batching
 // wake-ups, which at this rate saves nothing.
@@ -41,42 +39,6 @@ void use_exact_timers() {
 }
 
 }  // namespace
-
-int held_figure(std::int64_t value) {
-  return static_cast<int>(std::clamp<std::int64_t>(value, 0, kHighestFigure));
-}
-
-std::string percentage_text(std::int64_t position, std::int64_t maximum) {
-  if (maximum <= 0) return "100%";
-  return std::to_string(position * 100 / maximum) + "%";
-}
-
-std::string albums_chosen_text(std::size_t albums) {
-  return G("总共需下载[") + std::to_string(albums) + G("]个相册");
-}
-
-std::string album_started_text(std::size_t album) {
-  return G("下载到第[") + std::to_string(album) + G("]个相册");
-}
-
-std::string progress_percentage_text(const PhotoProgress& progress) {
-  if (progress.position == 0) return "";
-  return percentage_text(held_figure(progress.position), held_figure(progress.maximum));
-}
-
-std::string progress_counter_text(const PhotoProgress& progress) {
-  return std::to_string(held_figure(progress.position)) + "/" + progress.count_text;
-}
-
-std::string finished_counter_text(bool complete) { return complete ? G("下载完成") : G("下载结束"); }
-
-std::string finished_percentage_text() { return "100%"; }
-
-std::string paused_text() { return G("已暂停下载"); }
-std::string continued_text() { return G("继续下载"); }
-std::string ended_text(std::int64_t saved) {
-  return G("已结束下载：已保存 ") + std::to_string(saved) + G(" 张");
-}
 
 // One download: its request and the steps it takes.
 struct Downloader::Worker {
@@ -150,27 +112,8 @@ struct Downloader::Worker {
   bool download_album(const TickedAlbum& album, const AlbumFolder& folder);
   bool catch_up_record(PhotoSaver& saver, DownloadRecord& record, const AlbumFolder& folder);
 
-  // How the photos' turns went, in this download and in the album under way.
-  struct Tally {
-    std::int64_t saved = 0, skipped = 0, filtered = 0, failed = 0;
-    // Skipped by the record, yet not in the album folder's index: saved by another
-    // download into another folder, or since moved away.
-    std::int64_t skipped_elsewhere = 0;
-    void add(SaveOutcome outcome) {
-      switch (outcome) {
-        case SaveOutcome::Saved:
-        case SaveOutcome::SavedAsIdeographs: ++saved; break;
-        case SaveOutcome::Skipped: ++skipped; break;
-        case SaveOutcome::Filtered: ++filtered; break;
-        case SaveOutcome::FetchFailed:
-        case SaveOutcome::WriteFailed:
-        case SaveOutcome::StorageFailed:
-        case SaveOutcome::GaveUp: ++failed; break;
-        case SaveOutcome::Ended: break;
-      }
-    }
-  };
-  Tally tally;
+  // How the photos' turns went in this download.
+  DownloadTally tally;
   std::vector<std::string> unfinished;  // the albums (folder names, GBK) left short
   void finish();
 
@@ -238,28 +181,15 @@ void Downloader::Worker::download_selected() {
 // albums was saved; else what was saved, skipped, left out and failed, and which albums
 // a later download completes, as a warning.
 void Downloader::Worker::finish() {
-  const bool complete = tally.failed == 0 && tally.skipped == 0 && tally.filtered == 0 && unfinished.empty();
+  const bool complete = tally.complete() && unfinished.empty();
   if (complete) {
     if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
     if (!steps.run([&] { view.download_finished(generation, true); })) return;
     steps.run([&] { view.message(generation, G("全部下载完毕")); });
     return;
   }
-  std::string summary = G("下载结束：已保存") + std::to_string(tally.saved) + G("张");
-  if (tally.skipped > 0) summary += G("，已跳过") + std::to_string(tally.skipped) + G("张（下载记录）");
-  if (tally.filtered > 0) summary += G("，") + std::to_string(tally.filtered) + G("张不在时间段内");
-  if (tally.failed > 0) summary += G("，失败") + std::to_string(tally.failed) + G("张");
-  summary += G("。");
-  if (!unfinished.empty()) {
-    std::string names;
-    for (const std::string& name : unfinished) names += (names.empty() ? "" : G("、")) + G("《") + name + G("》");
-    summary += G("没有下载完的相册：") + names + G("，再次下载时会补上缺少的照片。");
-  }
-  std::string advice;
-  if (tally.skipped_elsewhere > 0)
-    advice = std::to_string(tally.skipped_elsewhere) +
-             G("张照片记在下载记录里，却不在这次的相册文件夹中：要再下载它们，请关掉“下载记录”（“第三步：设置”，"
-               "或命令行的 --record off）再下载一次，或先用 albumfetcher-cli --verify 保存位置 --repair 把它们从下载记录中去掉。");
+  const std::string summary = finish_summary_text(tally, unfinished);
+  const std::string advice = skipped_elsewhere_text(tally.skipped_elsewhere);
   if (!log(G("-------") + summary + G("-------") + "\r\n" + (advice.empty() ? "" : advice + "\r\n") + "\r\n"))
     return;
   if (!steps.run([&] { view.download_finished(generation, false); })) return;
@@ -340,7 +270,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
                        .slowdown = &slowdown};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run
   // One photo's turn, in album order: its progress shown, then the photo saved.
-  Tally album_tally;
+  DownloadTally album_tally;
   const auto settle = [&](const PhotoEntry& entry, std::int64_t position, const ParallelPhotos::Save& save) {
     progress.position = position;
     if (!steps.run([&] { view.progress(generation, progress); })) return false;
@@ -381,16 +311,9 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return false;
   }
   if (!walked || control->ended()) return false;
-  tally.saved += album_tally.saved;
-  tally.skipped += album_tally.skipped;
-  tally.filtered += album_tally.filtered;
-  tally.failed += album_tally.failed;
-  tally.skipped_elsewhere += album_tally.skipped_elsewhere;
+  tally.add(album_tally);
   // What the album left out on purpose is said with it.
-  std::string left_out;
-  if (album_tally.skipped > 0) left_out += G("已跳过") + std::to_string(album_tally.skipped) + G("张（下载记录）") + "\r\n";
-  if (album_tally.filtered > 0) left_out += std::to_string(album_tally.filtered) + G("张不在时间段内") + "\r\n";
-  if (!left_out.empty() && !log(left_out)) return false;
+  if (const std::string left_out = left_out_text(album_tally); !left_out.empty() && !log(left_out)) return false;
   if (failure.page > 0 || gave_up) unfinished.push_back(name);
   if (failure.page > 0 || gave_up) {
     // The later pages are left for a later run, so no running number shifts. (A given-up

@@ -147,6 +147,9 @@ std::string disk_error_cause(int error) {
     case EIO:
       text = G("磁盘读写错误");
       break;
+    case EISDIR:
+      text = G("那里是文件夹，不是文件");
+      break;
     case ENAMETOOLONG:
       text = G("文件名太长");
       break;

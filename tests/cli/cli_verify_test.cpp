@@ -191,7 +191,7 @@ TEST_F(CliArchiveTrustTest, ARepairFollowsNoBadIndexLine) {
     EXPECT_EQ(
         repaired.out,
         told + "U/A3\t" + a_[2] + "\tdamaged\tmoved aside to " + a_[2] + ".damaged\n" +
-            "U/A3\tsub\tdamaged\tnot moved aside: 无法写入 (Is a directory)\n" +
+            "U/A3\tsub\tdamaged\tnot moved aside: 那里是文件夹，不是文件\n" +
             "U/A3\t4 photos: 2 sound, 0 missing, 0 changed, 2 damaged, 0 not indexed, 10 bad index lines\n" +
             "U/B2\t2 photos: 2 sound, 0 missing, 0 changed, 0 damaged, 0 not indexed\n" +
             "removed 1 photo ids from the download record " + program_.file("5001.dlr") + "\n");

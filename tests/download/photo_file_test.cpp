@@ -31,7 +31,7 @@ std::vector<std::string> names_in(const std::string& folder) {
 
 // What the window and the log say of a refused write is Chinese through and through.
 TEST(DiskErrorCause, ChineseWordsOnly) {
-  for (int error : {ENOTDIR, ENOENT, EACCES, EROFS, ENOSPC, EDQUOT, EIO, ENAMETOOLONG, EXDEV}) {
+  for (int error : {ENOTDIR, ENOENT, EACCES, EROFS, ENOSPC, EDQUOT, EIO, ENAMETOOLONG, EISDIR, EXDEV}) {
     const std::string cause = disk_error_cause(error);
     EXPECT_FALSE(cause.empty());
     EXPECT_TRUE(std::none_of(cause.begin(), cause.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
