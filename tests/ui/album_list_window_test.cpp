@@ -225,6 +225,11 @@ class AlbumListWindowTest : public QObject {
     QCOMPARE(qAlpha(thumbnail.pixel(10, 50)), 0);    // white: transparent
     QCOMPARE(qAlpha(thumbnail.pixel(90, 50)), 255);  // red: kept
     QCOMPARE(qRed(thumbnail.pixel(90, 50)), 200);
+    // A 2:1 picture is 100x50 in the middle of the cell, never stretched to a square.
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 20)), 0);
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 80)), 0);
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 26)), 255);
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 73)), 255);
 
     const QImage placeholder = af::cover_thumbnail(af::placeholder_cover());
     QCOMPARE(placeholder.size(), QSize(100, 100));
