@@ -94,6 +94,15 @@ constexpr int kVersionResultWidth = 436;
 constexpr int kProgressBarWidth = 280;
 constexpr int kNameColumn = 2;
 constexpr int kNameColumnWidth = 120;
+// The canvas shows the cover of the album being read, in the table's own area right of its
+// columns (which end 470 pixels in with covers shown, whatever the window's width): clear
+// of the vertical scroll bar and just below the headings.
+constexpr int kCanvasWidth = 112;
+constexpr int kCanvasHeight = 88;
+constexpr int kCanvasRightMargin = 24;
+constexpr int kCanvasTopMargin = 32;
+
+int canvas_left(const QWidget* table) { return table->x() + table->width() - kCanvasRightMargin - kCanvasWidth; }
 
 }  // namespace
 
@@ -192,7 +201,9 @@ void MainWindow::build_album_page(QWidget* page) {
   for (int column = 0; column < headings.size(); ++column)
     album_table_->setColumnWidth(column, widths[column]);
 
-  auto* canvas = place<QLabel>(list_group_, "画板1", 455, 107, 112, 88);
+  auto* canvas = place<QLabel>(list_group_, "画板1", canvas_left(album_table_),
+                               album_table_->y() + kCanvasTopMargin, kCanvasWidth, kCanvasHeight);
+  canvas->setAlignment(Qt::AlignCenter);
   canvas->hide();
 
   log_group_ = group(list_group_, "分组框_日志", 656, 36, 236, 345);
@@ -282,6 +293,7 @@ void MainWindow::relayout() {
   set_width(command_group_, tabs_->width() - 20);
   set_width(album_table_, list_group_->width() - log_group_->width() - 20);
   set_left(log_group_, list_group_->width() - log_group_->width() - 5);
+  set_left(progress_.canvas, canvas_left(album_table_));
   set_width(home_edit_,
             command_group_->width() - get_albums_button_->width() - download_button_->width() - 200);
   set_left(get_albums_button_,

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -266,7 +267,12 @@ class AlbumListWindowTest : public QObject {
     QCOMPARE(window->album_table()->rowCount(), 0);
     // Nothing else changes: the status keeps its text, the canvas stays shown.
     QCOMPARE(label_text(*window, QStringLiteral("标签_动态")), QStringLiteral("相册获取中，耐心等待..."));
-    QVERIFY(!control<QWidget>(*window, QStringLiteral("画板1"))->isHidden());
+    QWidget* canvas = control<QWidget>(*window, QStringLiteral("画板1"));
+    QVERIFY(!canvas->isHidden());
+    // Shown in the table's area, right of its columns.
+    const af::AlbumTable* table = window->album_table();
+    QVERIFY(table->geometry().contains(canvas->geometry()));
+    QVERIFY(canvas->x() > table->x() + table->horizontalHeader()->length());
   }
 
   void empty_box_asks_for_an_address() {

@@ -137,7 +137,7 @@ class MainWindowTest : public QObject {
     row("选择框_有图", "分组框_liebiao", {142, 21, 134, 16}, QStringLiteral("有封面图(影响速度)"));
     row("标签_动态", "分组框_liebiao", {313, 13, 404, 24}, none);
     row("超级列表框1", "分组框_liebiao", {6, 41, 638, 339}, none);
-    row("画板1", "分组框_liebiao", {455, 107, 112, 88}, none);
+    row("画板1", "分组框_liebiao", {508, 73, 112, 88}, none);
     row("分组框_日志", "分组框_liebiao", {656, 36, 236, 345}, none);
     row("标签3", "分组框_日志", {8, 12, 88, 19}, QStringLiteral("执行操作日志："));
     row("编辑框_操作记录", "分组框_日志", {12, 45, 208, 292}, none);
