@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -14,6 +16,14 @@ namespace af {
 class AlbumCheckDelegate : public QStyledItemDelegate {
  public:
   explicit AlbumCheckDelegate(AlbumTable* table) : QStyledItemDelegate(table), table_(table) {}
+
+  // The keyboard's place is the row's, framed whole by the table: a cell draws no focus box
+  // of its own (beside a check box it would frame nothing).
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem cell(option);
+    cell.state &= ~QStyle::State_HasFocus;
+    QStyledItemDelegate::paint(painter, cell, index);
+  }
 
   bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override {
@@ -35,6 +45,8 @@ AlbumTable::AlbumTable(QWidget* parent) : QTableWidget(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Tab leaves the table for the next control instead of walking its cells.
+  setTabKeyNavigation(false);
   setShowGrid(false);
   setWordWrap(false);
   verticalHeader()->setVisible(false);
@@ -88,6 +100,47 @@ void AlbumTable::set_row_cover(int row, const QPixmap& cover) {
 }
 
 void AlbumTable::remove_all_rows() { setRowCount(0); }
+
+QRect AlbumTable::focus_row_rect() const {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid()) return {};
+  QRect row;
+  for (int column = 0; column < columnCount(); ++column) {
+    if (!isColumnHidden(column) && columnWidth(column) > 0)
+      row |= visualRect(model()->index(current.row(), column));
+  }
+  return row;
+}
+
+void AlbumTable::paintEvent(QPaintEvent* event) {
+  QTableWidget::paintEvent(event);
+  if (!hasFocus()) return;
+  const QRect row = focus_row_rect();
+  if (row.isEmpty()) return;
+  QPainter painter(viewport());
+  QStyleOptionFocusRect frame;
+  frame.initFrom(this);
+  frame.rect = row;
+  const bool selected = selectionModel()->isRowSelected(currentIndex().row(), QModelIndex());
+  frame.backgroundColor = palette().color(selected ? QPalette::Highlight : QPalette::Base);
+  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+}
+
+void AlbumTable::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QTableWidget::currentChanged(current, previous);
+  // The row frame moves with the current row: both rows are drawn again.
+  viewport()->update();
+}
+
+void AlbumTable::focusInEvent(QFocusEvent* event) {
+  QTableWidget::focusInEvent(event);
+  viewport()->update();
+}
+
+void AlbumTable::focusOutEvent(QFocusEvent* event) {
+  QTableWidget::focusOutEvent(event);
+  viewport()->update();
+}
 
 void AlbumTable::keyPressEvent(QKeyEvent* event) {
   // The space bar ticks the current row wherever in the row the focus cell is, as in a

@@ -35,10 +35,17 @@ class AlbumTable : public QTableWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // The current row is framed as a whole while the table has the keyboard.
+  void paintEvent(QPaintEvent* event) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   friend class AlbumCheckDelegate;
   QTableWidgetItem* check_item(int row) const;
+  // The current row's cells in view, the hidden columns left out.
+  QRect focus_row_rect() const;
 };
 
 }  // namespace af

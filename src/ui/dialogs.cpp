@@ -1,11 +1,20 @@
 #include "ui/dialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
+#include <algorithm>
 
 namespace af {
+
+int message_box_minimum_width(const QString& caption) {
+  const QFontMetrics title(QApplication::font());
+  return std::max(kMessageBoxMinimumWidth, title.horizontalAdvance(caption) + 160);
+}
 
 QString QtDialogs::choose_folder(const QString& title, const QString& initial) {
   return QFileDialog::getExistingDirectory(owner_, title, initial, QFileDialog::ShowDirsOnly);
@@ -17,6 +26,13 @@ QMessageBox* QtDialogs::make_box(const QString& text, const QString& caption) co
       caption == QStringLiteral("警告：") ? QMessageBox::Warning : QMessageBox::Information;
   auto* box = new QMessageBox(icon, caption, text, QMessageBox::Ok, owner_);
   box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  // A short text makes a narrow box, and the window manager then cuts the title to its
+  // first character. The box sizes itself from its layout's minimum width, so a spacer
+  // keeps it as wide as the title plus the title bar's icon and close button.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    grid->addItem(new QSpacerItem(message_box_minimum_width(caption), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   return box;
 }
 

@@ -29,6 +29,11 @@ class Dialogs {
   virtual void open_folder(const QString& path) = 0;
 };
 
+// The narrowest a message box is made, so that a short text leaves its title whole in the
+// title bar: at least kMessageBoxMinimumWidth, wider for a long caption.
+constexpr int kMessageBoxMinimumWidth = 260;
+int message_box_minimum_width(const QString& caption);
+
 // The notice for a folder that cannot be opened.
 QString cannot_open_folder_text(const QString& path);
 

@@ -94,6 +94,15 @@ constexpr int kVersionResultWidth = 436;
 constexpr int kProgressBarWidth = 280;
 constexpr int kNameColumn = 2;
 constexpr int kNameColumnWidth = 120;
+// The canvas shows the cover of the album being read, in the table's own area right of its
+// columns (which end 470 pixels in with covers shown, whatever the window's width): clear
+// of the vertical scroll bar and just below the headings.
+constexpr int kCanvasWidth = 112;
+constexpr int kCanvasHeight = 88;
+constexpr int kCanvasRightMargin = 24;
+constexpr int kCanvasTopMargin = 32;
+
+int canvas_left(const QWidget* table) { return table->x() + table->width() - kCanvasRightMargin - kCanvasWidth; }
 
 }  // namespace
 
@@ -192,7 +201,9 @@ void MainWindow::build_album_page(QWidget* page) {
   for (int column = 0; column < headings.size(); ++column)
     album_table_->setColumnWidth(column, widths[column]);
 
-  auto* canvas = place<QLabel>(list_group_, "画板1", 455, 107, 112, 88);
+  auto* canvas = place<QLabel>(list_group_, "画板1", canvas_left(album_table_),
+                               album_table_->y() + kCanvasTopMargin, kCanvasWidth, kCanvasHeight);
+  canvas->setAlignment(Qt::AlignCenter);
   canvas->hide();
 
   log_group_ = group(list_group_, "分组框_日志", 656, 36, 236, 345);
@@ -227,7 +238,8 @@ void MainWindow::build_album_page(QWidget* page) {
 void MainWindow::build_settings_page(QWidget* page) {
   QGroupBox* outer = group(page, "分组框7", 16, 49, kSettingsGroupWidth, kSettingsGroupHeight);
   settings_group_ = outer;
-  QGroupBox* options = group(outer, "分组框2", 20, 15, 320, 241, QStringLiteral("常用设置："));
+  QGroupBox* options = group(outer, "分组框2", 20, 15, 320, 307, QStringLiteral("常用设置："));
+  // Every option of a download is in this frame; the tip on the photo counts ends it.
   record_box_ = place<QCheckBox>(options, "选择框_下载记录", 24, 58, 240, 20,
                                  QStringLiteral("开启下载记录（已经下载过的不再下载）"));
   range_box_ = place<QCheckBox>(options, "选择框_时间段", 24, 97, 240, 16,
@@ -247,16 +259,15 @@ void MainWindow::build_settings_page(QWidget* page) {
     picker->setLocale(QLocale(QLocale::Chinese, QLocale::China));
     if (picker->calendarWidget() != nullptr) picker->calendarWidget()->setLocale(picker->locale());
   }
-  label(options, "标签8", 16, 201, 288, 32,
-        QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
-
-  // How many photos a download fetches at once, below the common settings.
-  label(outer, "标签_同时下载", 44, 266, 200, 24, QStringLiteral("同时下载的照片数（1～8）："));
-  jobs_box_ = place<QSpinBox>(outer, "数值框_同时下载", 250, 266, 60, 24);
+  // How many photos a download fetches at once.
+  label(options, "标签_同时下载", 24, 205, 200, 24, QStringLiteral("同时下载的照片数（1～8）："));
+  jobs_box_ = place<QSpinBox>(options, "数值框_同时下载", 230, 205, 60, 24);
   jobs_box_->setRange(1, kMostJobs);
   // The page to look through each user folder, made from the album indexes.
   gallery_box_ =
-      place<QCheckBox>(outer, "选择框_相册浏览页", 44, 300, 290, 20, QStringLiteral("生成相册浏览页"));
+      place<QCheckBox>(options, "选择框_相册浏览页", 24, 240, 290, 20, QStringLiteral("生成相册浏览页"));
+  label(options, "标签8", 16, 267, 288, 32,
+        QStringLiteral("温馨提示：有的微博相册里写的图片总数是不准确的。"));
 
   QGroupBox* version =
       group(outer, "分组框_版本", 359, 18, kVersionGroupWidth, 238, QStringLiteral("软件版本"));
@@ -282,6 +293,7 @@ void MainWindow::relayout() {
   set_width(command_group_, tabs_->width() - 20);
   set_width(album_table_, list_group_->width() - log_group_->width() - 20);
   set_left(log_group_, list_group_->width() - log_group_->width() - 5);
+  set_left(progress_.canvas, canvas_left(album_table_));
   set_width(home_edit_,
             command_group_->width() - get_albums_button_->width() - download_button_->width() - 200);
   set_left(get_albums_button_,

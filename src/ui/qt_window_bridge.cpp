@@ -52,14 +52,24 @@ QImage cover_thumbnail(const std::string& bytes) {
   // Bytes that are no picture (a server's error page, a cut-off file) show the
   // placeholder, never another album's cover.
   if (picture.isNull()) picture = decode(placeholder_cover());
-  QImage thumbnail =
-      picture.scaled(kThumbnailSide, kThumbnailSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-          .convertToFormat(QImage::Format_ARGB32);
-  for (int y = 0; y < thumbnail.height(); ++y) {
-    auto* line = reinterpret_cast<QRgb*>(thumbnail.scanLine(y));
-    for (int x = 0; x < thumbnail.width(); ++x) {
+  // The picture keeps its shape: scaled to fit the square cell and centred in it, with the
+  // rest of the cell transparent.
+  QImage fitted = picture.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                      .convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < fitted.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(fitted.scanLine(y));
+    for (int x = 0; x < fitted.width(); ++x) {
       if ((line[x] & 0x00FFFFFF) == 0x00FFFFFF) line[x] = qRgba(255, 255, 255, 0);
     }
+  }
+  QImage thumbnail(kThumbnailSide, kThumbnailSide, QImage::Format_ARGB32);
+  thumbnail.fill(Qt::transparent);
+  const int left = (kThumbnailSide - fitted.width()) / 2;
+  const int top = (kThumbnailSide - fitted.height()) / 2;
+  for (int y = 0; y < fitted.height(); ++y) {
+    const auto* from = reinterpret_cast<const QRgb*>(fitted.constScanLine(y));
+    auto* to = reinterpret_cast<QRgb*>(thumbnail.scanLine(top + y)) + left;
+    std::copy(from, from + fitted.width(), to);
   }
   return thumbnail;
 }

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -225,6 +226,11 @@ class AlbumListWindowTest : public QObject {
     QCOMPARE(qAlpha(thumbnail.pixel(10, 50)), 0);    // white: transparent
     QCOMPARE(qAlpha(thumbnail.pixel(90, 50)), 255);  // red: kept
     QCOMPARE(qRed(thumbnail.pixel(90, 50)), 200);
+    // A 2:1 picture is 100x50 in the middle of the cell, never stretched to a square.
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 20)), 0);
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 80)), 0);
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 26)), 255);
+    QCOMPARE(qAlpha(thumbnail.pixel(90, 73)), 255);
 
     const QImage placeholder = af::cover_thumbnail(af::placeholder_cover());
     QCOMPARE(placeholder.size(), QSize(100, 100));
@@ -261,7 +267,12 @@ class AlbumListWindowTest : public QObject {
     QCOMPARE(window->album_table()->rowCount(), 0);
     // Nothing else changes: the status keeps its text, the canvas stays shown.
     QCOMPARE(label_text(*window, QStringLiteral("标签_动态")), QStringLiteral("相册获取中，耐心等待..."));
-    QVERIFY(!control<QWidget>(*window, QStringLiteral("画板1"))->isHidden());
+    QWidget* canvas = control<QWidget>(*window, QStringLiteral("画板1"));
+    QVERIFY(!canvas->isHidden());
+    // Shown in the table's area, right of its columns.
+    const af::AlbumTable* table = window->album_table();
+    QVERIFY(table->geometry().contains(canvas->geometry()));
+    QVERIFY(canvas->x() > table->x() + table->horizontalHeader()->length());
   }
 
   void empty_box_asks_for_an_address() {

@@ -213,6 +213,18 @@ class DesktopWindowTest : public QObject {
     QCOMPARE(dialogs.waiting_notices(), 0);
   }
 
+  // A short text keeps the box as wide as its title needs.
+  void boxes_leave_room_for_their_title() {
+    af::QtDialogs dialogs;
+    dialogs.show_notice(QStringLiteral("请输入网址"), QStringLiteral("信息："));
+    QMessageBox* box = dialogs.current_notice();
+    QVERIFY(box != nullptr);
+    QTRY_VERIFY(box->isVisible());
+    QVERIFY(box->width() >= af::kMessageBoxMinimumWidth);
+    const QString long_caption(40, QChar(0x4FE1));
+    QVERIFY(af::message_box_minimum_width(long_caption) > af::kMessageBoxMinimumWidth);
+  }
+
   void version_check_says_its_outcome() {
     af::WindowOptions options;
     options.home = QStringLiteral("about:blank");

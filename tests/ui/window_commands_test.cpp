@@ -2,7 +2,9 @@
 // folder commands, relayout and the version check.
 #include <QCheckBox>
 #include <QDir>
+#include <QImage>
 #include <QItemSelectionModel>
+#include <QPainter>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -201,6 +203,27 @@ class WindowCommandsTest : public QObject {
     QTest::keyClick(table, Qt::Key_Space);  // unticking selects it as well
     QCOMPARE(ticks_of(table), (QList<bool>{false, false, false}));
     QCOMPARE(selected_rows(table), QList<int>{2});
+  }
+
+  // No cell draws a focus box of its own (beside a check box it would frame nothing), and Tab
+  // leaves the table rather than walking its cells.
+  void cells_draw_no_focus_box_and_tab_leaves_the_table() {
+    MainWindow window;
+    auto* table = window.album_table();
+    fill_rows(table, {true});
+    QStyleOptionViewItem option;
+    option.initFrom(table->viewport());
+    option.rect = QRect(0, 0, table->columnWidth(0), table->rowHeight(0));
+    auto drawn = [&](QStyle::State state) {
+      QImage image(option.rect.size(), QImage::Format_ARGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      option.state = QStyle::State_Enabled | state;
+      table->itemDelegate()->paint(&painter, option, table->model()->index(0, 0));
+      return image;
+    };
+    QCOMPARE(drawn(QStyle::State_HasFocus), drawn(QStyle::State_None));
+    QVERIFY(!table->tabKeyNavigation());
   }
 
   void program_ticks_select_nothing() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ui/dialogs.h"
+#include "ui/album_table.h"
 #include "ui/main_window.h"
 #include "ui/page_tabs.h"
 
@@ -32,16 +33,16 @@ class StderrDialogs final : public Dialogs {
   void open_folder(const QString&) override {}
 };
 
-// Calls `done` once `ready` holds (checked every 200 ms), or after `tries` checks anyway.
+// Calls `done` once `ready` holds (checked every `every_ms`), or after `tries` checks anyway.
 void when_ready(MainWindow& window, std::function<bool()> ready, std::function<void()> done,
-                int tries = 300) {
+                int tries = 300, int every_ms = 200) {
   if (ready() || tries <= 0) {
     done();
     return;
   }
-  QTimer::singleShot(200, &window,
-                     [&window, ready = std::move(ready), done = std::move(done), tries]() mutable {
-                       when_ready(window, std::move(ready), std::move(done), tries - 1);
+  QTimer::singleShot(every_ms, &window,
+                     [&window, ready = std::move(ready), done = std::move(done), tries, every_ms]() mutable {
+                       when_ready(window, std::move(ready), std::move(done), tries - 1, every_ms);
                      });
 }
 
@@ -113,13 +114,29 @@ void take_screenshots(MainWindow& window, const QString& folder, bool with_demo)
 
   if (with_demo) {
     // The demo's album list fills the album page.
-    QTimer::singleShot(4000, &window, [&window, next] {
+    // The list pictured once while it comes (a row in, the canvas showing the cover just
+    // read), then again when it is whole.
+    QTimer::singleShot(4000, &window, [&window, next, save] {
+      window.resize(MainWindow::kCreationWidth, MainWindow::kCreationHeight);
       window.tabs()->set_current_index(1);
       window.findChild<QPushButton*>(QStringLiteral("按钮_获取相册封面"))->click();
+      auto loading = [&window] {
+        auto* canvas = window.findChild<QLabel*>(QStringLiteral("画板1"));
+        return canvas != nullptr && canvas->isVisible() && window.album_table()->rowCount() > 0;
+      };
+      auto finished = [&window] {
+        return text_of(window, "标签_动态").startsWith(QStringLiteral("相册列表获取完毕"));
+      };
       when_ready(
-          window,
-          [&window] { return text_of(window, "标签_动态").startsWith(QStringLiteral("相册列表获取完毕")); },
-          [next] { (*next)(0); });
+          window, [loading, finished] { return loading() || finished(); },
+          [&window, next, save, loading, finished] {
+            if (loading())
+              save(QStringLiteral("albums-loading.png"));
+            else
+              std::fprintf(stderr, "the list came whole before a picture of it coming could be taken\n");
+            when_ready(window, finished, [next] { (*next)(0); });
+          },
+          500, 10);
     });
   } else {
     QTimer::singleShot(4000, &window, [next] { (*next)(0); });

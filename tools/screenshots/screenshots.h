@@ -3,7 +3,8 @@
 // album page at 1400 x 900, saved as PNG files into a folder; then the program quits.
 // Nothing modal may stop the pictures: the window's messages go to stderr instead.
 // With the demo service, the album page is shown with the sample user's album list (covers
-// included) and one more picture, demo-download.png, shows a download under way.
+// included), albums-loading.png shows that list while it comes, and demo-download.png shows
+// a download under way.
 #include <QString>
 
 namespace af {
