@@ -314,8 +314,8 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   tally.add(album_tally);
   // What the album left out on purpose is said with it.
   if (const std::string left_out = left_out_text(album_tally); !left_out.empty() && !log(left_out)) return false;
-  if (failure.page > 0 || gave_up) unfinished.push_back(name);
   if (failure.page > 0 || gave_up) {
+    unfinished.push_back(name);
     // The later pages are left for a later run, so no running number shifts. (A given-up
     // album's line has been logged by the saver.)
     if (failure.page > 0 && !log(album_failure_line(name, failure))) return false;

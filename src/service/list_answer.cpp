@@ -84,14 +84,18 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
     if (!words.empty()) answer.cause += G("：") + words;
     return answer;
   };
-  if (is_rate_limited(status, "")) return rate_limited({});
-  if (is_refusal(status)) {
-    answer.problem = ListProblem::Refused;
-    answer.cause = refusal_cause();
-    return answer;
+  // An error page is judged as the home page's is: a limit, a refusal, or its status.
+  switch (page_limit(status, text)) {
+    case ListProblem::RateLimited:
+      return rate_limited({});
+    case ListProblem::Refused:
+      answer.problem = ListProblem::Refused;
+      answer.cause = refusal_cause();
+      return answer;
+    default:
+      break;
   }
   if (status >= 400) {
-    if (is_rate_limited(0, text)) return rate_limited({});
     answer.problem = ListProblem::Status;
     answer.cause = G("服务器回答 HTTP ") + std::to_string(status);
     return answer;

@@ -90,7 +90,7 @@ std::string limit_status_text(const ServiceLimit& limit) {
 
 void forget_service_limits() {
   std::error_code error;
-  if (std::filesystem::exists(service_limit_path(), error)) std::filesystem::remove(service_limit_path(), error);
+  std::filesystem::remove(service_limit_path(), error);  // none there is no error
 }
 
 }  // namespace af

@@ -189,14 +189,20 @@ QString limit_message(const ServiceLimit& limit) {
   return text;
 }
 
+// What a limit shows beside its log line, after an album list or a download alike: the
+// status line and a warning box.
+void show_limit(MainWindow* window, const QString& status, const QString& text) {
+  window->show_status(status);
+  window->dialogs().show_notice(text, QStringLiteral("警告："));
+}
+
 }  // namespace
 
 void QtWindowBridge::tell_limit(const std::string& failure, const ServiceLimit& limit) {
   tell_failure(failure);
   log(limit.text + "\r\n\r\n");
   post([status = from_gbk(limit_status_text(limit)), text = limit_message(limit)](MainWindow* window) {
-    window->show_status(status);
-    window->dialogs().show_notice(text, QStringLiteral("信息："));
+    show_limit(window, status, text);
   });
 }
 
@@ -272,9 +278,8 @@ void QtWindowBridge::service_limited(Generation generation, const ServiceLimit& 
   post_download(generation, [log = from_gbk(limit.text + "\r\n\r\n"), status = from_gbk(limit_status_text(limit)),
                              text = limit_message(limit)](MainWindow* window) {
     window->append_log(log);
-    window->show_status(status);
     window->progress_widgets().photo_counter->setText(QStringLiteral("请求受限，已停止"));
-    window->dialogs().show_notice(text, QStringLiteral("警告："));
+    show_limit(window, status, text);
   });
 }
 
