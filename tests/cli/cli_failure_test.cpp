@@ -16,9 +16,7 @@ TEST_F(CliFailureTest, PageThatStaysBadFailsTheAlbumAndARerunFetchesWhatIsMissin
   user.albums.push_back(make_album("3558936321000001", "A", 150));
   user.albums.push_back(make_album("3558936321000002", "B", 3));
   service().add_user(user);
-  afsample::Fault fault;
-  fault.kind = afsample::FaultKind::ServerError;
-  fault.path = "/photos/get_all";
+  afsample::Fault fault = fault_on(afsample::FaultKind::ServerError, "/photos/get_all");
   fault.query_contains = "album_id=3558936321000001&count=100&page=2&";
   service().add_fault(fault);
 
@@ -55,10 +53,7 @@ TEST_F(CliFailureTest, HomePageAndAlbumListCausesAreTold) {
   auto user = make_user("2102", "/u/2102", "T");
   user.albums.push_back(make_album("3558936322000001", "A", 2));
   service().add_user(user);
-  afsample::Fault fault;
-  fault.kind = afsample::FaultKind::NotFound;
-  fault.path = "/albums/get_all";
-  service().add_fault(fault);
+  service().add_fault(fault_on(afsample::FaultKind::NotFound, "/albums/get_all"));
   const CliResult not_found = run_with({home(user)});
   EXPECT_EQ(not_found.exit_code, 1);
   EXPECT_NE(not_found.err.find("相册列表获取失败：服务器回答 HTTP 404"), std::string::npos) << not_found.err;
@@ -112,10 +107,7 @@ TEST_F(CliFailureTest, ProfileInfoThatWantsALoginSaysToLogIn) {
   auto user = make_user("2104", "/someone", "T");
   user.albums.push_back(make_album("3558936324000001", "A", 2));
   service().add_user(user);
-  afsample::Fault fault;
-  fault.kind = afsample::FaultKind::LoginJson;
-  fault.path = "/ajax/profile/info";
-  service().add_fault(fault);
+  service().add_fault(fault_on(afsample::FaultKind::LoginJson, "/ajax/profile/info"));
   const CliResult result = run_with({"--cookies", session_cookie_file(), home(user)});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("没有登录或登录已失效：请先在“登录”页登录微博"), std::string::npos) << result.err;

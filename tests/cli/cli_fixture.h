@@ -139,6 +139,13 @@ class CliTest : public SampleServiceTest {
     return {"--program-dir", program_.path(), "--pace-factor", "0", "--service-base", base()};
   }
   std::string home(const afsample::SampleUser& user) { return base() + user.path; }
+  // A fault of `kind` on `path`, for every request unless the caller says otherwise.
+  static afsample::Fault fault_on(afsample::FaultKind kind, std::string path) {
+    afsample::Fault fault;
+    fault.kind = kind;
+    fault.path = std::move(path);
+    return fault;
+  }
 
   CliResult run(std::vector<std::string> args) {
     CliProcess child(args, output_.path());

@@ -31,10 +31,8 @@ class CliLimitTest : public CliTest {
     return user;
   }
   void limit(const std::string& path, int status, int times = -1, std::string retry_after = "1") {
-    Fault fault;
-    fault.kind = FaultKind::Status;
+    Fault fault = fault_on(FaultKind::Status, path);
     fault.status = status;
-    fault.path = path;
     fault.times = times;
     fault.retry_after = std::move(retry_after);
     service().add_fault(fault);

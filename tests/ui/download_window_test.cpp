@@ -86,6 +86,23 @@ class DownloadWindowTest : public QObject {
     af::test::list_albums_at(window, service_->base_url() + path, rows, kWait);
   }
 
+  // A window on the service holding `user`, its boxes preset, saving into a folder of its
+  // own, with the user's albums listed.
+  struct Listed {
+    std::unique_ptr<MainWindow> window;
+    PresetDialogs* dialogs = nullptr;
+    std::unique_ptr<QTemporaryDir> save = std::make_unique<QTemporaryDir>();
+  };
+  Listed listed(const afsample::SampleUser& user, const af::Pacing& pacing = af::Pacing::shortened(0)) {
+    service_->add_user(user);
+    Listed shown;
+    shown.window = make_window(pacing);
+    shown.dialogs = af::test::install_preset_dialogs(*shown.window);
+    set_save_folder(*shown.window, shown.save->path());
+    list_albums(*shown.window, user.path, static_cast<int>(user.albums.size()));
+    return shown;
+  }
+
 
  private slots:
   void initTestCase() {
@@ -99,12 +116,7 @@ class DownloadWindowTest : public QObject {
     afsample::SampleUser user = afsample::make_user("7000000001", "/u/7000000001", "Downloader");
     user.albums.push_back(afsample::make_album("3558936320000001", "first", 4));
     user.albums.push_back(afsample::make_album("3558936320000002", "second", 3, 2));
-    service_->add_user(user);
-    auto window = make_window();
-    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
-    QTemporaryDir save;
-    set_save_folder(*window, save.path());
-    list_albums(*window, "/u/7000000001", 2);
+    auto [window, dialogs, save] = listed(user);
     QCOMPARE(buttons_shown(*window), kIdle);
 
     button(*window, "按钮_下载选中")->click();
@@ -134,7 +146,7 @@ class DownloadWindowTest : public QObject {
         served.insert(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
       }
     std::multiset<QByteArray> written;
-    for (const auto& [path, bytes] : files_under(save.path())) written.insert(bytes);
+    for (const auto& [path, bytes] : files_under(save->path())) written.insert(bytes);
     QCOMPARE(written.size(), std::size_t(7));
     QVERIFY(written == served);
   }
@@ -144,15 +156,10 @@ class DownloadWindowTest : public QObject {
     user.albums.push_back(afsample::make_album("3558936320000011", "long", 30));
     user.albums.push_back(afsample::make_album("3558936320000012", "skipped", 2));
     user.albums.push_back(afsample::make_album("3558936320000013", "last", 2));
-    service_->add_user(user);
     // The wait after each photo is kept long enough to pause in the middle of the album.
     af::Pacing pacing = af::Pacing::shortened(0);
     pacing.after_photo = std::chrono::milliseconds(200);
-    auto window = make_window(pacing);
-    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
-    QTemporaryDir save;
-    set_save_folder(*window, save.path());
-    list_albums(*window, "/u/7000000002", 3);
+    auto [window, dialogs, save] = listed(user, pacing);
     window->album_table()->set_row_ticked(1, false);
 
     // The window answers throughout: a timer on its thread keeps firing.
@@ -202,7 +209,7 @@ class DownloadWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(ticks > ticks_at_end, kWait);
     // The end's line is the last, and says how many photos were saved.
     QVERIFY(log_at_end.endsWith(
-        QStringLiteral("已结束下载：已保存 %1 张\n\n").arg(files_under(save.path()).size())));
+        QStringLiteral("已结束下载：已保存 %1 张\n\n").arg(files_under(save->path()).size())));
     QVERIFY(!has_message(*dialogs, QStringLiteral("全部下载完毕")));
     QCOMPARE(buttons_shown(*window), kIdle);
     QVERIFY(at_end < 30u);  // ended inside the first album
@@ -211,7 +218,7 @@ class DownloadWindowTest : public QObject {
     button(*window, "按钮_下载选中")->click();
     QTRY_VERIFY_WITH_TIMEOUT(has_message(*dialogs, QStringLiteral("全部下载完毕")), kWait);
     QCOMPARE(buttons_shown(*window), kIdle);
-    QCOMPARE(files_under(save.path()).size(), std::size_t(32));
+    QCOMPARE(files_under(save->path()).size(), std::size_t(32));
   }
 
   void bridge_drops_updates_of_an_ended_download() {
@@ -322,12 +329,7 @@ class DownloadWindowTest : public QObject {
     afsample::SampleUser user = afsample::make_user("7000000009", "/u/7000000009", "Banned");
     user.albums.push_back(afsample::make_album("3558936320000091", "first", 4));
     user.albums.push_back(afsample::make_album("3558936320000092", "second", 3));
-    service_->add_user(user);
-    auto window = make_window();
-    PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
-    QTemporaryDir save;
-    set_save_folder(*window, save.path());
-    list_albums(*window, "/u/7000000009", 2);
+    auto [window, dialogs, save] = listed(user);
     afsample::Fault ban;
     ban.kind = afsample::FaultKind::Status;
     ban.status = 418;
@@ -350,7 +352,7 @@ class DownloadWindowTest : public QObject {
       QVERIFY(!window->log_box()->toPlainText().contains(QStringLiteral("全部下载完毕")));
     }
     QVERIFY2(advised[0] < advised[1], (advised[0] + " / " + advised[1]).c_str());
-    QVERIFY(files_under(save.path()).empty());
+    QVERIFY(files_under(save->path()).empty());
   }
 
   // What a person meets at the window's finish, run after run: a photo that fails, then the
