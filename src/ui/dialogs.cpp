@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QGridLayout>
 #include <QSpacerItem>
 #include <QMessageBox>
@@ -16,8 +17,37 @@ int message_box_minimum_width(const QString& caption) {
   return std::max(kMessageBoxMinimumWidth, title.horizontalAdvance(caption) + 160);
 }
 
+namespace {
+
+// Qt's Chinese catalogue leaves the kinds of the chooser's 类型 column in English
+// ("Folder", "Drive"); files are named by their MIME type's comment, which follows the
+// locale already.
+class ChineseKinds final : public QFileIconProvider {
+ public:
+  QString type(const QFileInfo& info) const override {
+    if (info.isRoot()) return QStringLiteral("驱动器");
+    if (info.isDir()) return QStringLiteral("文件夹");
+    return QFileIconProvider::type(info);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<QFileDialog> make_folder_chooser(QWidget* owner, const QString& title, const QString& initial) {
+  // Qt's own chooser, not the desktop's: it speaks the window's language, whatever the
+  // desktop's locale.
+  auto chooser = std::make_unique<QFileDialog>(owner, title, initial);
+  chooser->setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  chooser->setFileMode(QFileDialog::Directory);
+  static ChineseKinds kinds;
+  chooser->setIconProvider(&kinds);
+  return chooser;
+}
+
 QString QtDialogs::choose_folder(const QString& title, const QString& initial) {
-  return QFileDialog::getExistingDirectory(owner_, title, initial, QFileDialog::ShowDirsOnly);
+  const std::unique_ptr<QFileDialog> chooser = make_folder_chooser(owner_, title, initial);
+  if (chooser->exec() != QDialog::Accepted || chooser->selectedFiles().isEmpty()) return {};
+  return chooser->selectedFiles().constFirst();
 }
 
 QMessageBox* QtDialogs::make_box(const QString& text, const QString& caption) const {

@@ -8,6 +8,8 @@
 #include <deque>
 #include <memory>
 
+class QFileDialog;
+
 namespace af {
 
 class Dialogs {
@@ -33,6 +35,9 @@ class Dialogs {
 // title bar: at least kMessageBoxMinimumWidth, wider for a long caption.
 constexpr int kMessageBoxMinimumWidth = 260;
 int message_box_minimum_width(const QString& caption);
+
+// The folder chooser QtDialogs shows: Qt's own, folders only, every text in Chinese.
+std::unique_ptr<QFileDialog> make_folder_chooser(QWidget* owner, const QString& title, const QString& initial);
 
 // The notice for a folder that cannot be opened.
 QString cannot_open_folder_text(const QString& path);

@@ -9,6 +9,7 @@
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 #include "ui/album_table.h"
 #include "ui/browser_page.h"
 #include "ui/desktop.h"
+#include "ui/dialogs.h"
 #include "window_support.h"
 
 using af::MainWindow;
@@ -133,16 +135,22 @@ class DesktopWindowTest : public QObject {
   void standard_buttons_and_the_folder_chooser_speak_chinese() {
     QMessageBox box(QMessageBox::Information, QStringLiteral("信息："), QStringLiteral("x"), QMessageBox::Ok);
     QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
-    QFileDialog chooser(nullptr, QStringLiteral("选择相册的存放位置"), QDir::rootPath());
-    chooser.setOption(QFileDialog::DontUseNativeDialog);
-    chooser.setFileMode(QFileDialog::Directory);
-    chooser.setOption(QFileDialog::ShowDirsOnly);
-    auto* buttons = chooser.findChild<QDialogButtonBox*>();
+    QTemporaryDir parent;
+    QVERIFY(QDir(parent.path()).mkdir(QStringLiteral("相册")));
+    const auto chooser = af::make_folder_chooser(nullptr, QStringLiteral("选择相册的存放位置"), parent.path());
+    auto* buttons = chooser->findChild<QDialogButtonBox*>();
     QVERIFY(buttons != nullptr);
     QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
-    auto* look_in = chooser.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    auto* look_in = chooser->findChild<QLabel*>(QStringLiteral("lookInLabel"));
     QVERIFY(look_in != nullptr);
     QVERIFY2(!look_in->text().contains(QStringLiteral("Look")), qPrintable(look_in->text()));
+    // The details view: its headers and the kind of a folder.
+    auto* files = chooser->findChild<QFileSystemModel*>();
+    QVERIFY(files != nullptr);
+    QCOMPARE(files->headerData(2, Qt::Horizontal).toString(), QStringLiteral("类型"));
+    const QModelIndex folder = files->index(parent.path() + QStringLiteral("/相册"), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!files->data(folder).toString().isEmpty(), kWait);
+    QCOMPARE(files->data(folder).toString(), QStringLiteral("文件夹"));
   }
 
   void date_pickers_name_months_in_chinese() {
