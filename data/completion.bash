@@ -20,6 +20,7 @@ _albumfetcher_cli_options='
 --verify dir
 --repair -
 --pace-factor text
+--verbose -
 -h -
 --help -
 --version -

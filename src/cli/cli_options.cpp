@@ -179,6 +179,8 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       options.verify_folder = v;
     } else if (arg == "--repair") {
       options.repair = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
     } else if (arg == "--pace-factor") {
       if (!value(v)) return false;
       int factor = 0;
@@ -317,6 +319,10 @@ Options:
   --pace-factor N        For tests only: divide the program's fixed waits by N
                          (0 removes them). Keep the waits against the real
                          service.
+  --verbose              Also print, on standard error, the network library's
+                         own words (in English) for each request that failed,
+                         with its address. The log names causes in Chinese
+                         only.
   -h, --help             Show this text.
   --version              Show the program's version.
 

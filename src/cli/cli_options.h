@@ -44,6 +44,7 @@ struct CliOptions {
   std::optional<std::string> cookies_file;     // --cookies FILE
   std::optional<std::string> program_dir;      // --program-dir DIR
   std::optional<int> pace_factor;              // --pace-factor N (tests)
+  bool verbose = false;                        // --verbose: the transport's words on stderr
 };
 
 // False with a one-line reason in `error` when the arguments are wrong. `--help` or

@@ -30,6 +30,7 @@
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "http/cookie_store.h"
+#include "http/transport_notes.h"
 #include "service/album_list.h"
 #include "service/photo_list.h"
 #include "service/service_limit.h"
@@ -305,6 +306,16 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
   }
 
   if (options.verify_folder) return verify_archive(*options.verify_folder, options.repair, terminal);
+
+  // The listener goes before the terminal it writes to.
+  struct StopListening {
+    ~StopListening() { listen_to_transport({}); }
+  } stop_listening;
+  if (options.verbose) {
+    listen_to_transport([&terminal](const std::string& address, const std::string& words) {
+      terminal.note("albumfetcher-cli: " + address + ": " + words);
+    });
+  }
 
   std::vector<std::string> addresses = options.home_page_addresses;
   if (options.users_file) {

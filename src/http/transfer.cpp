@@ -5,6 +5,7 @@
 #include "core/gate.h"
 #include "http/curl_handles.h"
 #include "http/transfer_group.h"
+#include "http/transport_notes.h"
 #include "util/text.h"
 
 namespace af::wire {
@@ -244,14 +245,23 @@ bool Exchange::start() {
 }
 
 TransferEnd Exchange::finish(CURLcode result) {
+  const auto tell = [this] {
+    const char* address = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &address);
+    tell_transport(address ? address : "", detail);
+  };
   if (aborted) {
-    detail = failure == FetchFailure::Deadline ? "deadline reached" : "";
+    detail = failure == FetchFailure::Deadline ? "deadline reached"
+             : failure == FetchFailure::Stalled ? "no data arrived within the time allowed"
+                                                 : "";
+    if (!detail.empty()) tell();
     return TransferEnd::None;
   }
   if (result == CURLE_OK) return TransferEnd::Complete;
   if (stopped_after_headers && result == CURLE_WRITE_ERROR) return TransferEnd::Complete;
   detail = error_buffer[0] ? error_buffer : curl_easy_strerror(result);
   failure = failure_of(result);
+  tell();
   long code = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
   if (code > 0 && !header_block.empty()) {
@@ -383,6 +393,7 @@ TransferEnd run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std
     if (redirects >= plan.max_redirects) {
       ex.failure = FetchFailure::Other;
       ex.detail = "too many redirects";
+      tell_transport(hop.url, ex.detail);
       return TransferEnd::Partial;
     }
     const int status = ex.block_status;

@@ -77,6 +77,15 @@ std::string normalize_address(std::string_view text) {
   return address;
 }
 
+std::string fetched_address(std::string_view address) {
+  constexpr std::string_view added = "http://";
+  if (address.starts_with(added)) {
+    const std::string scheme = lower_text(address.substr(added.size(), 8));
+    if (scheme.starts_with("http://") || scheme == "https://") return std::string(address.substr(added.size()));
+  }
+  return std::string(address);
+}
+
 std::string user_id_from_page(std::string_view page) {
   std::string id = text_between(page, "$CONFIG['oid']='", "'");
   if (id.empty()) id = text_between(page, "owner_uid: ", ",");
@@ -137,7 +146,7 @@ UserPage resolve_user(const std::string& address, Gate* gate, long deadline_ms) 
   PageRequest request;
   request.gate = gate;
   request.deadline_ms = deadline_ms;
-  const Response response = fetch_page(address, request);
+  const Response response = fetch_page(fetched_address(address), request);
   result.page = service_utf8_to_text(response.body);
   result.user_id = user_id_from_page(result.page);
   result.title = title_from_page(result.page);

@@ -14,6 +14,10 @@ class Gate;
 // Blanks (ASCII and full-width) off both ends; "http://" in front unless the text holds
 // "http://" somewhere (case-sensitive, so "HTTP://" and "https://" get it too).
 std::string normalize_address(std::string_view text);
+// The address a home page is fetched from: normalize_address's text, except that "http://"
+// put in front of a scheme of its own ("http://https://…", "http://HTTP://…") is dropped,
+// so that an address copied from a browser reaches the host it names.
+std::string fetched_address(std::string_view address);
 
 // The id markers: "$CONFIG['oid']='" ... "'", else "owner_uid: " ... ",".
 std::string user_id_from_page(std::string_view page);
@@ -59,7 +63,7 @@ struct UserPage {
   long long retry_after_ms = -1;
 };
 
-// Fetches `address` with fetch_page at its defaults (shared cookie store), converts the
+// Fetches fetched_address(`address`) with fetch_page at its defaults (shared cookie store), converts the
 // body with service_utf8_to_text (every character kept) and cuts id and title out of it.
 // A supplied `gate` holds the fetch while paused and aborts it when ended (the result is
 // then empty).

@@ -45,14 +45,24 @@ TEST_F(CliFailureTest, HomePageAndAlbumListCausesAreTold) {
     afsample::SampleService other;
     closed_port = other.port();
   }
-  const CliResult refused = run_with({"http://127.0.0.1:" + std::to_string(closed_port) + "/u/1"});
+  const std::string closed = "http://127.0.0.1:" + std::to_string(closed_port) + "/u/1";
+  const CliResult refused = run_with({closed});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("连接被拒绝"), std::string::npos) << refused.err;
   EXPECT_EQ(refused.err.find("no user id"), std::string::npos) << refused.err;
+  // The network library's English words only when asked for, with the address.
+  EXPECT_EQ(refused.err.find("connect"), std::string::npos) << refused.err;
+  const CliResult verbose = run_with({"--verbose", closed});
+  EXPECT_EQ(verbose.exit_code, 1);
+  EXPECT_NE(verbose.err.find("albumfetcher-cli: " + closed + ": "), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find("connect"), std::string::npos) << verbose.err;
 
   auto user = make_user("2102", "/u/2102", "T");
   user.albums.push_back(make_album("3558936322000001", "A", 2));
   service().add_user(user);
+  // An address as a browser shows it, with a scheme of its own, reaches its host.
+  const CliResult typed_scheme = run_with({"--list", "HTTP://" + home(user).substr(7)});
+  EXPECT_EQ(typed_scheme.exit_code, 0) << typed_scheme.err;
   service().add_fault(fault_on(afsample::FaultKind::NotFound, "/albums/get_all"));
   const CliResult not_found = run_with({home(user)});
   EXPECT_EQ(not_found.exit_code, 1);

@@ -14,20 +14,25 @@ using af::G;
 struct AddressCase {
   const char* typed;
   const char* expected;
+  const char* fetched = nullptr;  // nullptr: the expected text itself
 };
 
 class NormalizeAddress : public ::testing::TestWithParam<AddressCase> {};
 
-TEST_P(NormalizeAddress, AsTyped) {
-  EXPECT_EQ(af::normalize_address(GetParam().typed), GetParam().expected);
+TEST_P(NormalizeAddress, AsTypedAndAsFetched) {
+  const AddressCase c = GetParam();
+  EXPECT_EQ(af::normalize_address(c.typed), c.expected);
+  EXPECT_EQ(af::fetched_address(c.expected), c.fetched ? c.fetched : c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NormalizeAddress,
     ::testing::Values(AddressCase{"  photo.weibo.com/u/1  ", "http://photo.weibo.com/u/1"},
                       AddressCase{"http://weibo.com/x", "http://weibo.com/x"},
-                      AddressCase{"HTTP://weibo.com/x", "http://HTTP://weibo.com/x"},
-                      AddressCase{"https://weibo.com/x", "http://https://weibo.com/x"},
+                      AddressCase{"HTTP://weibo.com/x", "http://HTTP://weibo.com/x", "HTTP://weibo.com/x"},
+                      AddressCase{"https://weibo.com/x", "http://https://weibo.com/x", "https://weibo.com/x"},
+                      AddressCase{"Https://weibo.com/u/1", "http://Https://weibo.com/u/1", "Https://weibo.com/u/1"},
+                      AddressCase{"httpsweibo.com", "http://httpsweibo.com"},
                       AddressCase{"1642591402", "http://1642591402"},
                       AddressCase{"\xA1\xA1weibo.com\xA1\xA1 ", "http://weibo.com"},
                       AddressCase{"\tweibo.com\r\n", "http://\tweibo.com\r\n"},
