@@ -14,6 +14,7 @@
 
 #include "core/paths.h"
 #include "http/curl_handles.h"
+#include "util/text.h"
 
 namespace af {
 
@@ -254,5 +255,15 @@ void CookieStore::save(const std::string& path) {
 }
 
 void CookieStore::clear() { impl_->command("ALL"); }
+
+bool cookie_reaches(const Cookie& cookie, std::string_view host) {
+  std::string domain = lower_text(cookie.domain);
+  if (domain.starts_with('.')) domain.erase(0, 1);
+  const std::string to = lower_text(host);
+  if (domain.empty()) return false;
+  if (to == domain) return true;
+  return cookie.include_subdomains && to.size() > domain.size() && to.ends_with(domain) &&
+         to[to.size() - domain.size() - 1] == '.';
+}
 
 }  // namespace af

@@ -15,6 +15,7 @@
 // Every member may be called from any thread.
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 typedef void CURL;
@@ -83,6 +84,10 @@ class CookieStore {
   ~CookieStore();
   Impl* impl_;
 };
+
+// True when a request to `host` (no port) carries `cookie`: its domain is the host, or a
+// domain cookie's domain ends the host at a dot. Letter case does not matter.
+bool cookie_reaches(const Cookie& cookie, std::string_view host);
 
 // One cookie as a line of the Netscape cookie file ("#HttpOnly_" prefix included), and back.
 std::string netscape_line(const Cookie& cookie);

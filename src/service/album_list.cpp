@@ -10,7 +10,9 @@
 
 #include "core/gate.h"
 #include "core/settings.h"
+#include "http/cookie_store.h"
 #include "http/fetch.h"
+#include "http/http_session.h"
 #include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
@@ -204,6 +206,19 @@ void AlbumListView::tell_limit(const std::string& failure, const ServiceLimit& l
   message(limit.text, G("信息："));
 }
 
+namespace {
+
+// Without the service's login cookie the list holds only the albums everyone may see:
+// said, since nothing in the answer shows what is left out.
+void tell_when_signed_out(const AlbumListJob& job, AlbumListView& view) {
+  const std::string host = url_host(job.endpoints.photo_base, false);
+  for (const Cookie& cookie : CookieStore::instance().all_cookies())
+    if (cookie.name == "SUB" && cookie_reaches(cookie, host)) return;
+  view.log(G("当前没有登录微博，只列出了公开的相册：要列出登录后才能看到的相册，") + login_advice() + "\r\n");
+}
+
+}  // namespace
+
 int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   OpenGate open;
   Gate& gate = job.gate ? *job.gate : open;
@@ -225,6 +240,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   if (n == 0) {
     if (!gate.pass()) return 0;
     if (failure.empty()) {
+      tell_when_signed_out(job, view);
       view.message(G("获取到相册个数为：0"), G("温馨提示"));
     } else {
       tell();
@@ -267,6 +283,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   view.list_ended();
   // A later page that failed leaves the list short: said before the totals.
   if (!failure.empty()) tell();
+  tell_when_signed_out(job, view);
   const std::string count = std::to_string(rows);
   view.status(G("相册列表获取完毕,共计") + count + G("个"));
   view.log(G("-----获取完毕,共计") + count + G("个") + "\r\n\r\n");

@@ -32,8 +32,8 @@ TEST_F(CliDownloadTest, ChosenAlbumsAreSavedInTheWindowsTreeWithTheWindowsLog) {
   const CliResult result = run_with({"--albums", "3,1", home(user)});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out,
-            "正努力获取相册列表，耐心等待哈！\n\n"
-            "-----获取完毕,共计3个\n\n"
+            "正努力获取相册列表，耐心等待哈！\n\n" + std::string(kSignedOutNote) +
+                "-----获取完毕,共计3个\n\n"
             "当前被选择相册编号:1、3、\n\n"
             "准备下载相册《Trip. 2013》\n\n"
             "---完成相册《Trip20133》下载\n\n"

@@ -31,6 +31,10 @@ extern char** environ;
 
 namespace aftest::cli {
 
+// What the album list adds to the log when the run holds no login of the service.
+inline constexpr const char* kSignedOutNote =
+    "当前没有登录微博，只列出了公开的相册：要列出登录后才能看到的相册，请先在“登录”页登录微博，再重新获取\n";
+
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

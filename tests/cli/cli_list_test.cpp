@@ -20,8 +20,8 @@ TEST_F(CliListTest, ListPrintsTheLogAndTheTableOfAlbumsWithPhotos) {
   const CliResult result = run_with({"--list", home(user)});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out,
-            "正努力获取相册列表，耐心等待哈！\n\n"
-            "-----获取完毕,共计2个\n\n"
+            "正努力获取相册列表，耐心等待哈！\n\n" + std::string(kSignedOutNote) +
+                "-----获取完毕,共计2个\n\n"
             "序号\t相册名称\t图片数量\n"
             "1\t旅行\t3\n"
             "2\tWalks outside\t12\n");
@@ -59,7 +59,7 @@ TEST_F(CliListTest, EmptyAlbumListShowsTheMessageAndExitsWithOne) {
     CliResult result = list ? run_with({"--list", base() + "/u/1003"}) : run_with({base() + "/u/1003"});
     EXPECT_EQ(result.exit_code, 1) << result.err;
     EXPECT_NE(result.err.find("温馨提示：获取到相册个数为：0"), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "正努力获取相册列表，耐心等待哈！\n\n");
+    EXPECT_EQ(result.out, "正努力获取相册列表，耐心等待哈！\n\n" + std::string(kSignedOutNote));
   }
   EXPECT_EQ(image_requests(), 0u);
 }

@@ -20,6 +20,10 @@ namespace {
 using af::G;
 using aftest::RecordingAlbumListView;
 
+// What the list adds to the log when no login cookie of the service is held.
+const std::string kSignedOutNote =
+    G("当前没有登录微博，只列出了公开的相册：要列出登录后才能看到的相册，请先在“登录”页登录微博，再重新获取\r\n");
+
 class AlbumListService : public aftest::SampleServiceTest {
  protected:
   af::AlbumListJob job(const std::string& uid) {
@@ -55,7 +59,7 @@ TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
   EXPECT_EQ(rows[1].album, (af::AlbumRef{"10010003", "18"}));
 
   EXPECT_EQ(view.status(), G("相册列表获取完毕,共计") + "2" + G("个"));
-  EXPECT_EQ(view.log(), G("-----获取完毕,共计") + "2" + G("个") + "\r\n\r\n");
+  EXPECT_EQ(view.log(), kSignedOutNote + G("-----获取完毕,共计") + "2" + G("个") + "\r\n\r\n");
   EXPECT_EQ(view.progress_labels(), (std::vector<std::string>{"33%", "66%", "100%"}));
   EXPECT_EQ(view.progress_maximum(), 3);
   EXPECT_EQ(view.progress_position(), 3);
@@ -72,7 +76,7 @@ TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
   EXPECT_EQ(view.calls(),
             (std::vector<std::string>{"list_started", "status", "list_progress", "covers_wanted",
                                       "album_found", "list_progress", "list_progress", "covers_wanted",
-                                      "album_found", "list_ended", "status", "log"}));
+                                      "album_found", "list_ended", "log", "status", "log"}));
 }
 
 struct MemberCase {
@@ -151,7 +155,7 @@ TEST_F(AlbumListService, UsableListWithoutAlbumsShowsTheCountZeroBox) {
   EXPECT_TRUE(view.rows().empty());
   EXPECT_EQ(view.status(), G("相册获取中，耐心等待..."));
   EXPECT_TRUE(view.canvas_shown());
-  EXPECT_EQ(view.log(), "");
+  EXPECT_EQ(view.log(), kSignedOutNote);
   EXPECT_TRUE(view.progress_labels().empty());
 }
 
@@ -162,6 +166,22 @@ TEST_F(AlbumListService, OnlyLockedAlbumsShowTheBoxWithoutLogin) {
   RecordingAlbumListView view;
   af::load_album_list(job("1001"), view);
   ASSERT_EQ(view.messages().size(), 1u);
+  EXPECT_EQ(view.log(), kSignedOutNote);
+
+  // Signed in: the locked album is listed and nothing is added to the log; a login
+  // cookie of another host does not count.
+  for (const bool ours : {false, true}) {
+    af::CookieStore::instance().clear();
+    af::Cookie login;
+    login.domain = ours ? "127.0.0.1" : "weibo.com";
+    login.name = "SUB";
+    login.value = service().new_session();
+    af::CookieStore::instance().set_cookie(login);
+    RecordingAlbumListView signed_in;
+    EXPECT_EQ(af::load_album_list(job("1001"), signed_in), ours ? 1 : 0);
+    EXPECT_EQ(signed_in.log().find(kSignedOutNote) == std::string::npos, ours);
+  }
+  af::CookieStore::instance().clear();
 }
 
 TEST_F(AlbumListService, CoversFetchedPlaceholderForEmptyAndFailedCovers) {
@@ -489,7 +509,7 @@ TEST_F(GetAlbumsCommand, ResolvesThenListsOnItsOwnThread) {
   EXPECT_EQ(user.user_id, "1001");
   EXPECT_EQ(user.user_title, "\xD0\xC2\xC0\xCB");
   job.join();
-  EXPECT_EQ(view->log(), G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n" + G("-----获取完毕,共计") + "2" + G("个") +
+  EXPECT_EQ(view->log(), G("正努力获取相册列表，耐心等待哈！") + "\r\n\r\n" + kSignedOutNote + G("-----获取完毕,共计") + "2" + G("个") +
                              "\r\n\r\n");
   const auto calls = view->calls();
   ASSERT_GE(calls.size(), 4u);

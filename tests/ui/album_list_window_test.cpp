@@ -151,7 +151,10 @@ class AlbumListWindowTest : public QObject {
     QCOMPARE(bar->maximum(), 3);
     QCOMPARE(bar->value(), 3);
     QCOMPARE(window->log_box()->toPlainText(),
-             QStringLiteral("正努力获取相册列表，耐心等待哈！\n\n-----获取完毕,共计2个\n\n"));
+             QStringLiteral("正努力获取相册列表，耐心等待哈！\n\n"
+                            "当前没有登录微博，只列出了公开的相册：要列出登录后才能看到的相册，"
+                            "请先在“登录”页登录微博，再重新获取\n"
+                            "-----获取完毕,共计2个\n\n"));
     // The canvas is hidden again and the hidden columns stay hidden.
     QVERIFY(control<QWidget>(*window, QStringLiteral("画板1"))->isHidden());
     for (int column : {5, 6, 7}) QCOMPARE(window->album_table()->columnWidth(column), 0);
