@@ -30,7 +30,8 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = albumfetcher ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version), wanted $version"
 [ "$(field Architecture)" = "$architecture" ] || fail "Architecture: $(field Architecture)"
-[[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^@\>]+\>$ ]] || fail "Maintainer without an address: $(field Maintainer)"
+contact='^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$'
+[[ $(field Maintainer) =~ $contact ]] || fail "Maintainer without an address: $(field Maintainer)"
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
 # Worked out from the binaries: each library package with the version it needs at least.
