@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
 cmake --preset release
 # Only what the package holds; a release build made for the tests is reused as it is.
-cmake --build --preset release --target albumfetcher albumfetcher-cli man_pages
+cmake --build --preset release --target albumfetcher albumfetcher-cli man_pages debian_changelog
 cpack --config build/release/CPackConfig.cmake -B build/package
 rm -rf build/package/_CPack_Packages
 ls build/package/*.deb

@@ -11,8 +11,9 @@ packages=(
   libcurl4-openssl-dev libjson-c-dev libicu-dev libsqlite3-dev libssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
   curl openssl xvfb xauth xdg-utils fonts-wqy-microhei qt6-translations-l10n
-  # the Debian package (scripts/package.sh) and the check of its manual pages
-  dpkg-dev file groff-base
+  # the Debian package (scripts/package.sh) and the checks of it, its manual pages, its
+  # desktop entry and its AppStream entry
+  dpkg-dev file groff-base lintian desktop-file-utils appstream
   # using the window under Xvfb as a person would: a window manager, real clicks and keys
   openbox xdotool x11-apps netpbm
 )
