@@ -33,27 +33,29 @@ std::vector<std::string> service_cookie_domains(const std::string& service_base,
   return domains;
 }
 
-std::string load_browser_login(const std::string& profile, const std::string& service_base,
-                               const std::vector<std::string>& addresses, std::size_t& loaded) {
-  loaded = 0;
-  std::string error;
-  const std::optional<std::string> folder = find_firefox_profile(home_folder(), profile, error);
-  if (!folder) return error;
+BrowserLogin load_browser_login(const std::string& profile, const std::string& service_base,
+                                const std::vector<std::string>& addresses) {
+  BrowserLogin login;
+  const std::optional<std::string> folder = find_firefox_profile(home_folder(), profile, login.error);
+  if (!folder) return login;
+  login.profile_folder = *folder;
   const std::vector<std::string> domains = service_cookie_domains(service_base, addresses);
   const FirefoxCookies read =
       read_firefox_cookies(*folder, [&](std::string_view host) { return host_on_domains(host, domains); });
-  if (!read.error.empty()) return read.error;
-  if (read.cookies.empty()) {
+  if (!read.error.empty()) {
+    login.error = read.error;
+  } else if (read.cookies.empty()) {
     std::string names;
     for (std::size_t k = 0; k < domains.size(); ++k)
       names += (k == 0 ? "" : k + 1 == domains.size() ? " or " : ", ") + domains[k];
-    return "the profile " + *folder + " holds no cookie of " + names +
-           " that is still valid: log in to Weibo in that Firefox profile first";
+    login.error = "the profile " + *folder + " holds no cookie of " + names +
+                  " that is still valid: log in to Weibo in that Firefox profile first";
   }
+  if (!login.error.empty()) return login;
   CookieStore& store = CookieStore::instance();
   for (const Cookie& cookie : read.cookies) store.set_cookie(cookie);
-  loaded = read.cookies.size();
-  return {};
+  login.loaded = read.cookies.size();
+  return login;
 }
 
 }  // namespace af::cli

@@ -1,8 +1,8 @@
 #pragma once
 // --cookies-from-browser: the login of a browser profile, for one run of albumfetcher-cli.
 //
-//   if (std::string why = load_browser_login(profile, options.service_base, addresses); !why.empty())
-//     ... tell why, exit 2 ...
+//   const BrowserLogin login = load_browser_login(profile, options.service_base, addresses);
+//   if (!login.error.empty()) ... tell login.error, exit 2 ...
 //
 // The profile's cookies of the service's domains go into the process-wide CookieStore, in
 // place of the window's saved login; nothing is written back, neither to the browser nor
@@ -19,10 +19,15 @@ namespace af::cli {
 std::vector<std::string> service_cookie_domains(const std::string& service_base,
                                                 const std::vector<std::string>& addresses);
 
+struct BrowserLogin {
+  std::string error;           // empty when at least one cookie was loaded
+  std::string profile_folder;  // the profile read
+  std::size_t loaded = 0;
+};
+
 // Loads the cookies of the service's domains from the Firefox profile `profile` (a folder,
-// a profile name, or "" for the default one; looked for under $HOME). Empty when at least
-// one was loaded, else why not.
-std::string load_browser_login(const std::string& profile, const std::string& service_base,
-                               const std::vector<std::string>& addresses, std::size_t& loaded);
+// a profile name, or "" for the default one; looked for under $HOME).
+BrowserLogin load_browser_login(const std::string& profile, const std::string& service_base,
+                                const std::vector<std::string>& addresses);
 
 }  // namespace af::cli

@@ -324,13 +324,13 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     }
   } else if (options.cookies_from_browser) {
     // The browser's login for this run; the window's saved one is left as it is.
-    std::size_t loaded = 0;
-    const std::string why = load_browser_login(options.browser_profile, options.service_base, addresses, loaded);
-    if (!why.empty()) {
-      terminal.note("albumfetcher-cli: --cookies-from-browser " + *options.cookies_from_browser + ": " + why);
+    const BrowserLogin login = load_browser_login(options.browser_profile, options.service_base, addresses);
+    if (!login.error.empty()) {
+      terminal.note("albumfetcher-cli: --cookies-from-browser " + *options.cookies_from_browser + ": " + login.error);
       return kExitUsage;
     }
-    terminal.note("albumfetcher-cli: " + std::to_string(loaded) + " cookies of the service taken from Firefox");
+    terminal.note("albumfetcher-cli: " + std::to_string(login.loaded) + " cookies of the service taken from " +
+                  login.profile_folder);
   } else {
     CookieStore::instance().load();
   }
