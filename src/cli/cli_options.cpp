@@ -165,7 +165,8 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       const std::size_t colon = v.find(':');
       const std::string browser = v.substr(0, colon);
       if (browser != "firefox") {
-        error = "--cookies-from-browser reads Firefox only (firefox or firefox:PROFILE), not '" + browser + "'";
+        error =
+            "--cookies-from-browser reads Firefox only (firefox or firefox:PROFILE), not '" + browser + "'";
         return false;
       }
       options.cookies_from_browser = v;

@@ -326,11 +326,12 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
     // The browser's login for this run; the window's saved one is left as it is.
     const BrowserLogin login = load_browser_login(options.browser_profile, options.service_base, addresses);
     if (!login.error.empty()) {
-      terminal.note("albumfetcher-cli: --cookies-from-browser " + *options.cookies_from_browser + ": " + login.error);
+      terminal.note("albumfetcher-cli: --cookies-from-browser " + *options.cookies_from_browser + ": " +
+                    login.error);
       return kExitUsage;
     }
-    terminal.note("albumfetcher-cli: " + std::to_string(login.loaded) + " cookies of the service taken from " +
-                  login.profile_folder);
+    terminal.note("albumfetcher-cli: " + std::to_string(login.loaded) +
+                  " cookies of the service taken from " + login.profile_folder);
   } else {
     CookieStore::instance().load();
   }

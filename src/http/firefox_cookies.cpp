@@ -52,7 +52,9 @@ std::optional<std::vector<IniSection>> read_ini(const std::string& path) {
   return sections;
 }
 
-bool starts_with(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
+bool starts_with(std::string_view text, std::string_view start) {
+  return text.substr(0, start.size()) == start;
+}
 
 // A Path= of profiles.ini as a folder: relative to the Firefox folder unless it is absolute.
 std::string profile_path(const std::string& folder, const std::string& path, bool relative) {
@@ -69,7 +71,7 @@ std::optional<std::string> existing_folder(const std::string& path, const std::s
   std::error_code ec;
   if (fs::is_directory(path, ec)) return path;
   error = named_by.empty() ? "the profile folder " + path + " does not exist"
-                          : named_by + " names the profile folder " + path + ", which does not exist";
+                           : named_by + " names the profile folder " + path + ", which does not exist";
   return std::nullopt;
 }
 
@@ -211,18 +213,19 @@ std::optional<std::string> find_firefox_profile(const std::string& home, const s
     }
     for (const IniSection& s : *sections) {
       if (!starts_with(s.name, "Profile") || s.value("Path").empty()) continue;
-      if (!profile.empty() && s.value("Name") == profile) return existing_folder(profile_path(folder, s), ini, error);
+      if (!profile.empty() && s.value("Name") == profile)
+        return existing_folder(profile_path(folder, s), ini, error);
       names.push_back(s.value("Name"));
     }
   }
   if (inis.empty())
     error = "no Firefox profile found: none of " + joined(firefox_folders(home)) + " holds a profiles.ini";
   else if (profile.empty())
-    error = joined(inis) + " names no default profile; choose one with firefox:NAME (profiles: " + joined(names) +
-            ")";
+    error = joined(inis) +
+            " names no default profile; choose one with firefox:NAME (profiles: " + joined(names) + ")";
   else
-    error = "no Firefox profile is named '" + profile + "' in " + joined(inis) + " (profiles: " + joined(names) +
-            ")";
+    error = "no Firefox profile is named '" + profile + "' in " + joined(inis) +
+            " (profiles: " + joined(names) + ")";
   return std::nullopt;
 }
 
@@ -252,7 +255,8 @@ FirefoxCookies read_firefox_cookies(const std::string& profile_folder,
     return read;
   };
   const PrivateFolder copy;
-  if (copy.path().empty()) return fail("no temporary folder to copy it into: " + std::string(std::strerror(errno)));
+  if (copy.path().empty())
+    return fail("no temporary folder to copy it into: " + std::string(std::strerror(errno)));
   const std::string copied = copy.path() + "/cookies.sqlite";
   if (std::string why = copy_bytes(database, copied); !why.empty()) return fail(why);
   // Firefox's latest writes may still be only in its write-ahead log.
