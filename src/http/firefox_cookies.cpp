@@ -161,7 +161,7 @@ std::string copy_bytes(const std::string& from, const std::string& to) {
   }
 }
 
-// Why SQLite could not read the copy, in the words of the original's owner.
+// Why SQLite could not read the copy, told of the profile's own file.
 std::string database_problem(int code, const char* message) {
   const std::string said = message != nullptr ? message : sqlite3_errstr(code);
   switch (code & 0xff) {

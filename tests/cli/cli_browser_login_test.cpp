@@ -102,7 +102,7 @@ TEST_F(CliBrowserLoginTest, TheProfilesServiceCookiesAloneReachTheService) {
                   {"127.0.0.1", "gone", "1", expiry_in_days(-1), ""},
                   {".weibo.com", "old", "1", expiry_in_days(-1) * 1000, ""},
                   {"127.0.0.1", kSession, "tab", month, "^userContextId=1"},
-                  {".weibo.com", "SUB", "part", month, "^partitionKey=%28https%2Cexample.org%29"},
+                  {".weibo.com", "SUB", "parted", month, "^partitionKey=%28https%2Cexample.org%29"},
                   {".example.org", "track", "1", month, ""},
                   {"notweibo.com", "n", "1", month, ""},
                   {".sinaimg.cn", "i", "1", month, ""}});
