@@ -119,10 +119,12 @@ TEST_F(CliBrowserLoginTest, TheProfilesServiceCookiesAloneReachTheService) {
             std::string::npos)
       << result.err;
   std::size_t with_cookies = 0;  // in curl's order: the longer name first
-  for (const auto& request : service().requests())
-    if (request.has_header("Cookie") && ++with_cookies)
-      EXPECT_EQ(request.header("Cookie"), "SUBP=0033WrSX; " + std::string(kSession) + "=" + session)
-          << request.target;
+  for (const auto& request : service().requests()) {
+    if (!request.has_header("Cookie")) continue;
+    ++with_cookies;
+    EXPECT_EQ(request.header("Cookie"), "SUBP=0033WrSX; " + std::string(kSession) + "=" + session)
+        << request.target;
+  }
   EXPECT_GT(with_cookies, 0u);
   EXPECT_EQ(profile_files(), before);  // no byte, date or file more (no -shm)
   EXPECT_EQ(read_file(program_.file("cookies.txt")), window);
