@@ -14,6 +14,7 @@ _albumfetcher_cli_options='
 --jobs 1 2 3 4 5 6 7 8
 --range off
 --cookies file
+--cookies-from-browser firefox
 --service-base text
 --program-dir dir
 --users file

@@ -160,6 +160,17 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
     } else if (arg == "--cookies") {
       if (!value(v)) return false;
       options.cookies_file = v;
+    } else if (arg == "--cookies-from-browser") {
+      if (!value(v)) return false;
+      const std::size_t colon = v.find(':');
+      const std::string browser = v.substr(0, colon);
+      if (browser != "firefox") {
+        error =
+            "--cookies-from-browser reads Firefox only (firefox or firefox:PROFILE), not '" + browser + "'";
+        return false;
+      }
+      options.cookies_from_browser = v;
+      options.browser_profile = colon == std::string::npos ? std::string() : v.substr(colon + 1);
     } else if (arg == "--program-dir") {
       if (!value(v)) return false;
       if (v.empty()) {
@@ -197,6 +208,10 @@ bool parse_cli_arguments(const std::vector<std::string>& args, CliOptions& optio
       error = "option " + arg + " takes no value";
       return false;
     }
+  }
+  if (options.cookies_file && options.cookies_from_browser) {
+    error = "--cookies and --cookies-from-browser cannot be used together: choose one login";
+    return false;
   }
   if (options.gallery_folder) {
     if (operands.empty() && !options.users_file && !options.verify_folder) return true;
@@ -295,6 +310,14 @@ Options:
                          included). Default: the cookies the window keeps in
                          the program directory, so a login made in the window
                          counts here too. Cookies are never written back.
+  --cookies-from-browser firefox[:PROFILE]
+                         Use the login of a Firefox profile instead: the
+                         cookies of weibo.com, sina.com.cn and the service's
+                         hosts in its cookies.sqlite, read from a copy, for
+                         this run only. PROFILE is a profile folder or a
+                         profile name of profiles.ini; default: Firefox's
+                         default profile (under ~/.mozilla/firefox, the Snap's
+                         or the Flatpak's folder). Not with --cookies.
   --service-base URL     Base address of the photo service.
                          Default: http://photo.weibo.com
   --program-dir DIR      Use DIR as the program directory (settings file,
@@ -345,8 +368,10 @@ Exit status:
        resolved, or the album list was empty or could not be fetched; with
        several users: any of this for any user; with --verify: a photo is
        missing, changed or damaged, or no album index was found
-  2    wrong arguments (also a serial number that the album list lacks, or a
-       cookie file that cannot be read)
+  2    wrong arguments (also a serial number that the album list lacks, a
+       cookie file that cannot be read, or a Firefox profile that cannot be
+       found, whose cookie database cannot be read, or that holds no login
+       cookie of the service)
   75   try later: the service limits or refuses this machine's requests
        (HTTP 414, 418, 429, a "too frequent" page, or 432) for longer than
        an album's tries; nothing more was asked, standard error says when to

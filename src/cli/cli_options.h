@@ -42,6 +42,9 @@ struct CliOptions {
   DateTime range_from;
   DateTime range_to;
   std::optional<std::string> cookies_file;     // --cookies FILE
+  // --cookies-from-browser firefox[:PROFILE]: the value as given, and PROFILE ("": the default)
+  std::optional<std::string> cookies_from_browser;
+  std::string browser_profile;
   std::optional<std::string> program_dir;      // --program-dir DIR
   std::optional<int> pace_factor;              // --pace-factor N (tests)
   bool verbose = false;                        // --verbose: the transport's words on stderr

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/archive_commands.h"
+#include "cli/browser_login.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_views.h"
 #include "core/dates.h"
@@ -332,6 +333,16 @@ int run(const CliOptions& options, Terminal& terminal, DownloadControl& list_gat
                     ": cannot read the cookie file: " + why);
       return kExitUsage;
     }
+  } else if (options.cookies_from_browser) {
+    // The browser's login for this run; the window's saved one is left as it is.
+    const BrowserLogin login = load_browser_login(options.browser_profile, options.service_base, addresses);
+    if (!login.error.empty()) {
+      terminal.note("albumfetcher-cli: --cookies-from-browser " + *options.cookies_from_browser + ": " +
+                    login.error);
+      return kExitUsage;
+    }
+    terminal.note("albumfetcher-cli: " + std::to_string(login.loaded) +
+                  " cookies of the service taken from " + login.profile_folder);
   } else {
     CookieStore::instance().load();
   }

@@ -210,17 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"SettingOff", "0", {}, {}, {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class CliCookieTest : public CliDownloadTest {
- protected:
-  afsample::SampleUser locked_user() {
-    auto user = make_user("2006", "/u/2006", "T");
-    user.albums.push_back(make_album("3558936316000001", "Open", 2));
-    auto locked = make_album("3558936316000002", "Locked", 3);
-    locked.requires_login = true;
-    user.albums.push_back(locked);
-    return user;
-  }
-};
+class CliCookieTest : public CliDownloadTest {};
 
 TEST_F(CliCookieTest, WithoutCookiesTheLockedAlbumIsNotListed) {
   auto user = locked_user();

@@ -200,6 +200,16 @@ class CliTest : public SampleServiceTest {
     return files;
   }
 
+  // A user with an open album and one listed and paged only with a login.
+  static afsample::SampleUser locked_user() {
+    auto user = afsample::make_user("2006", "/u/2006", "T");
+    user.albums.push_back(afsample::make_album("3558936316000001", "Open", 2));
+    auto locked = afsample::make_album("3558936316000002", "Locked", 3);
+    locked.requires_login = true;
+    user.albums.push_back(locked);
+    return user;
+  }
+
   // A cookie file holding a fresh session of the sample service, for --cookies.
   std::string session_cookie_file() {
     const std::string path = output_.file("session-cookies.txt");

@@ -107,6 +107,7 @@ albumfetcher-cli --range|off
 albumfetcher-cli --save-dir|photos pictures
 albumfetcher-cli --program-dir|photos pictures
 albumfetcher-cli --cookies|cookies.txt peizi.ini photos pictures
+albumfetcher-cli --cookies-from-browser|firefox
 albumfetcher-cli --service-base|
 albumfetcher-cli --list|
 albumfetcher-cli --record = |off on
