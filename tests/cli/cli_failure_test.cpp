@@ -99,11 +99,16 @@ TEST_F(CliFailureTest, TheLastLineSaysWhatTheRunCameTo) {
   for (const Run& r : {Run{{"--record", "on"}, 1, "警告：下载结束：已保存1张，失败1张。"},
                        Run{{"--record", "on"}, 0, "警告：下载结束：已保存1张，已跳过1张（下载记录）。"},
                        Run{{"--record", "on"}, 0, "警告：下载结束：已保存0张，已跳过2张（下载记录）。"},
-                       Run{{"--record", "off", "--save-dir", elsewhere}, 0, "信息：全部下载完毕"}}) {
+                       Run{{"--record", "off", "--save-dir", elsewhere}, 0, "信息：全部下载完毕"},
+                       Run{{"--range", "2013-04-05", "2013-04-01"}, 2, "Try 'albumfetcher-cli --help'."}}) {
     std::vector<std::string> args = r.args;
     args.push_back(home(user));
+    const std::size_t asked = service().requests().size();
     const CliResult result = run_with(args);
     EXPECT_EQ(result.exit_code, r.exit_code) << result.err;
+    if (r.exit_code == 2) {
+      EXPECT_EQ(service().requests().size(), asked) << "a usage error asks nothing";
+    }
     std::string err = result.err;
     while (!err.empty() && err.back() == '\n') err.pop_back();
     EXPECT_EQ(err.substr(err.rfind('\n') + 1), r.last_line) << result.err;
