@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QGridLayout>
 #include <QSpacerItem>
 #include <QMessageBox>
@@ -31,6 +33,21 @@ class ChineseKinds final : public QFileIconProvider {
   }
 };
 
+// The chooser's 修改日期 column follows the system's locale, which may be English: the
+// window's dates are "yyyy-MM-dd" whatever the desktop speaks.
+class DatesAsInTheWindow final : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (files && role == Qt::DisplayRole && index.column() == 3) {
+      const QDateTime modified = files->lastModified(mapToSource(index));
+      if (modified.isValid()) return modified.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
+};
+
 }  // namespace
 
 std::unique_ptr<QFileDialog> make_folder_chooser(QWidget* owner, const QString& title, const QString& initial) {
@@ -41,6 +58,8 @@ std::unique_ptr<QFileDialog> make_folder_chooser(QWidget* owner, const QString& 
   chooser->setFileMode(QFileDialog::Directory);
   static ChineseKinds kinds;
   chooser->setIconProvider(&kinds);
+  chooser->setProxyModel(new DatesAsInTheWindow(chooser.get()));
+  chooser->resize(760, 440);  // the date column whole
   return chooser;
 }
 

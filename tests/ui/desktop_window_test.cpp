@@ -10,6 +10,8 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QRegularExpression>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -151,6 +153,11 @@ class DesktopWindowTest : public QObject {
     const QModelIndex folder = files->index(parent.path() + QStringLiteral("/相册"), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!files->data(folder).toString().isEmpty(), kWait);
     QCOMPARE(files->data(folder).toString(), QStringLiteral("文件夹"));
+    auto* view = chooser->findChild<QTreeView*>(QStringLiteral("treeView"));
+    QVERIFY(view != nullptr);
+    const QString modified = view->model()->data(view->model()->index(0, 3, view->rootIndex())).toString();
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d$")).match(modified).hasMatch(),
+             qPrintable(modified));
   }
 
   void date_pickers_name_months_in_chinese() {
