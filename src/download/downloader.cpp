@@ -204,6 +204,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   save_options.range = upload_range(request);
   save_options.record_enabled = request.record;
   save_options.sync_files = options.sync_files;
+  save_options.record_group_photos = options.record_group_photos;
   save_options.save_during_wait = options.save_during_wait;
   save_options.pacing = options.pacing;
   save_options.album_name = album.name;

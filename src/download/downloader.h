@@ -35,7 +35,10 @@ class DownloadControl;
 struct DownloaderOptions {
   ServiceEndpoints endpoints;
   Pacing pacing;
-  bool sync_files = true;  // flush each photo before its rename (power-cut safety)
+  bool sync_files = true;  // flush each group's photos before their renames (power-cut safety)
+  // The most photos in one group of saved photos: put in place and recorded together, and
+  // fetched again after a kill before their group was.
+  std::size_t record_group_photos = 64;
   // Save each photo within the wait after its fetch; false: after the wait (benchmarks).
   bool save_during_wait = true;
 };

@@ -244,6 +244,8 @@ bool Exchange::start() {
 }
 
 TransferEnd Exchange::finish(CURLcode result) {
+  // The group aborted it with every other (its job ended): as ended through the gate.
+  if (group && result == CURLE_ABORTED_BY_CALLBACK && !aborted) abort(*this, FetchFailure::Ended);
   if (aborted) {
     detail = failure == FetchFailure::Deadline ? "deadline reached" : "";
     return TransferEnd::None;
