@@ -400,6 +400,13 @@ bool Downloader::Worker::catch_up_record(PhotoSaver& saver, DownloadRecord& reco
   return !control->ended() && report_record(record.take_notices());
 }
 
+void prepare_download(const std::string& user_id) {
+  const std::string path = record_store_path(user_id);
+  std::error_code error;
+  if (!user_id.empty() && !std::filesystem::exists(path, error) && !error)
+    DownloadRecord::create_record_store(path);
+}
+
 Downloader::Downloader(DownloadView& view, DownloaderOptions options)
     : view_(view), options_(std::move(options)) {}
 

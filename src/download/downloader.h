@@ -43,6 +43,13 @@ struct DownloaderOptions {
   bool save_during_wait = true;
 };
 
+// Makes the user's download record when it has no file yet, ahead of a download: a front
+// end calls it while the album list's waits run, so that the download's own set-up
+// before its first request is shorter. An existing file is left to the download (which
+// tells what it finds wrong with it); a file that cannot be made is tried again and told
+// by the download.
+void prepare_download(const std::string& user_id);
+
 class Downloader {
  public:
   explicit Downloader(DownloadView& view, DownloaderOptions options = {});
