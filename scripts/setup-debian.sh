@@ -13,6 +13,8 @@ packages=(
   curl openssl xvfb xauth xdg-utils fonts-wqy-microhei qt6-translations-l10n
   # the Debian package (scripts/package.sh) and the check of its manual pages
   dpkg-dev file groff-base
+  # the peers of the side-by-side benchmark (bench/side_by_side.cpp)
+  wget aria2
   # using the window under Xvfb as a person would: a window manager, real clicks and keys
   openbox xdotool x11-apps netpbm
 )
