@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,18 @@ struct Figures {
   std::size_t files = 0;
 };
 
-// Runs `args` as a child, its output to `log` (and `log`.err), and takes its figures.
-inline Figures run_child(const std::vector<std::string>& args, const std::string& log) {
-  Figures figures;
+// A child started with start_child and not yet waited for.
+struct Started {
+  pid_t pid = -1;
+  std::chrono::steady_clock::time_point start;
+};
+
+// Starts `args` as a child, its output to `log` (and `log`.err).
+inline Started start_child(const std::vector<std::string>& args, const std::string& log) {
   std::fflush(stdout);  // the child must not print what the bench has printed
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
+  Started started{-1, std::chrono::steady_clock::now()};
+  started.pid = ::fork();
+  if (started.pid == 0) {
     if (std::freopen(log.c_str(), "w", stdout) == nullptr ||
         std::freopen((log + ".err").c_str(), "w", stderr) == nullptr)
       ::_exit(126);
@@ -41,26 +47,39 @@ inline Figures run_child(const std::vector<std::string>& args, const std::string
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
+  return started;
+}
+
+// Waits for the child and takes its figures; `meanwhile` runs between looks, and the
+// child's wall time runs from its start.
+inline Figures wait_child(const Started& child, const std::function<void()>& meanwhile = {}) {
+  Figures figures;
   // The peak resident size is read from the child's own VmHWM while it runs: wait4's
   // ru_maxrss also counts the pages the child shared with the bench before its exec.
   int status = 0;
   struct rusage usage {};
   for (;;) {
-    const pid_t done = ::wait4(child, &status, WNOHANG, &usage);
-    if (done == child) break;
+    const pid_t done = ::wait4(child.pid, &status, WNOHANG, &usage);
+    if (done == child.pid) break;
     if (done < 0) return figures;
-    std::ifstream proc_status("/proc/" + std::to_string(child) + "/status");
+    std::ifstream proc_status("/proc/" + std::to_string(child.pid) + "/status");
     for (std::string line; std::getline(proc_status, line);)
       if (line.rfind("VmHWM:", 0) == 0)
         figures.peak_kib = std::max(figures.peak_kib, std::atol(line.c_str() + 6));
+    if (meanwhile) meanwhile();
     ::usleep(2000);
   }
-  figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - child.start).count();
   figures.ran = WIFEXITED(status) && WEXITSTATUS(status) != 127;
   figures.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   figures.cpu =
       usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return figures;
+}
+
+// Runs `args` as a child, its output to `log` (and `log`.err), and takes its figures.
+inline Figures run_child(const std::vector<std::string>& args, const std::string& log) {
+  return wait_child(start_child(args, log));
 }
 
 // Regular files under `root`, hidden ones left out.

@@ -1,13 +1,15 @@
 // Side-by-side benchmark on loopback (not a test): one album of 1,000 photos of 100 KiB
 // from the sample service, fetched by albumfetcher-cli with its waits removed
 // (--pace-factor 0), by curl in one process (the image addresses one after another, each
-// body to a file) and by wget in one process (`-i list`). Each runs as a child process,
+// body to a file), by wget in one process (`-i list`) and, when installed, by aria2c fed the
+// same list (`-i list`, its own defaults: five downloads at once). Each runs as a child process,
 // `--runs` times (default 5) in turn; the bench prints the median wall time, the median
 // CPU time (user + system), the largest peak resident size of each, and the ratios of the
 // medians to curl's.
 //
 //   side_by_side [--photos N] [--size BYTES] [--runs N] [--jobs N] [--record on|off]
 //                [--wrap 'COMMAND WORDS'] (put before the program's command: strace -c, perf)
+//                [--program PATH] (another build of albumfetcher-cli, to compare two builds)
 //
 // The program downloads with the record on (a fresh record each run, so every photo is
 // fetched), the album index on and every photo flushed to disk, as it does by default; its
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
   int jobs = 1;
   std::string record = "on";
   std::vector<std::string> wrapper;  // words put before the program's (a profiler, strace)
+  std::string cli = AF_CLI_PATH;     // --program: another build of albumfetcher-cli, to compare
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--photos" && i + 1 < argc)
@@ -86,6 +89,8 @@ int main(int argc, char** argv) {
       runs = std::atoi(argv[++i]);
     else if (arg == "--jobs" && i + 1 < argc)
       jobs = std::atoi(argv[++i]);
+    else if (arg == "--program" && i + 1 < argc)
+      cli = argv[++i];
     else if (arg == "--record" && i + 1 < argc)
       record = argv[++i];
     else if (arg == "--wrap" && i + 1 < argc) {
@@ -94,7 +99,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: side_by_side [--photos N] [--size BYTES] [--runs N] [--jobs N] [--record on|off] "
-                   "[--wrap 'COMMAND WORDS']\n");
+                   "[--wrap 'COMMAND WORDS'] [--program PATH]\n");
       return 2;
     }
   }
@@ -121,14 +126,15 @@ int main(int argc, char** argv) {
     }
   }
 
-  Series program{"program", {}}, curl{"curl", {}}, wget{"wget", {}};
-  const bool have_curl = afbench::on_path("curl"), have_wget = afbench::on_path("wget");
+  Series program{"program", {}}, curl{"curl", {}}, wget{"wget", {}}, aria2{"aria2c", {}};
+  const bool have_curl = afbench::on_path("curl"), have_wget = afbench::on_path("wget"),
+             have_aria2 = afbench::on_path("aria2c");
   for (int round = 0; round < runs; ++round) {
     // A fresh save folder and record for each run: every photo is fetched every time.
     fs::create_directories(work + "/program");
     std::vector<std::string> command = wrapper;
     for (const std::string& word :
-         {std::string(AF_CLI_PATH), std::string("--program-dir"), work + "/program",
+         {cli, std::string("--program-dir"), work + "/program",
           std::string("--service-base"), base, std::string("--save-dir"), work + "/save",
           std::string("--record"), record, std::string("--pace-factor"), std::string("0"),
           std::string("--jobs"), std::to_string(jobs), base + "/u/" + user.uid})
@@ -151,6 +157,12 @@ int main(int argc, char** argv) {
       wget.runs.push_back(f);
       fs::remove_all(work + "/wget");
     }
+    if (have_aria2) {
+      f = afbench::run_child({"aria2c", "-q", "-d", work + "/aria2", "-i", list}, work + "/log-aria2");
+      f.files = afbench::files_under(work + "/aria2");
+      aria2.runs.push_back(f);
+      fs::remove_all(work + "/aria2");
+    }
   }
 
   std::printf(
@@ -160,12 +172,16 @@ int main(int argc, char** argv) {
   program.print();
   curl.print();
   wget.print();
+  aria2.print();
   if (!have_curl) std::printf("  curl not installed, skipped\n");
   if (!have_wget) std::printf("  wget not installed, skipped\n");
+  if (!have_aria2) std::printf("  aria2c not installed, skipped\n");
   if (have_curl)
-    std::printf("program / curl: wall %.2f x, cpu %.2f x (goal: wall at most 2.0 x; peak at most 25 MiB)\n",
+    std::printf("program / curl: wall %.2f x, cpu %.2f x (goal: wall at most 1.3 x; peak at most 25 MiB)\n",
                 program.wall() / curl.wall(), program.cpu() / curl.cpu());
-  if (have_wget) std::printf("program / wget: wall %.2f x\n", program.wall() / wget.wall());
+  if (have_wget)
+    std::printf("program / wget: wall %.2f x (goal: below 1)\n", program.wall() / wget.wall());
+  if (have_aria2) std::printf("program / aria2c: wall %.2f x\n", program.wall() / aria2.wall());
   fs::remove_all(work);
   return 0;
 }

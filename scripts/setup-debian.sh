@@ -14,6 +14,8 @@ packages=(
   # the Debian package (scripts/package.sh) and the checks of it, its manual pages, its
   # desktop entry and its AppStream entry
   dpkg-dev file groff-base lintian desktop-file-utils appstream
+  # the peers of the side-by-side benchmark (bench/side_by_side.cpp)
+  wget aria2
   # using the window under Xvfb as a person would: a window manager, real clicks and keys
   openbox xdotool x11-apps netpbm
 )

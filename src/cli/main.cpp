@@ -203,6 +203,8 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   ResolvedUser user;
   AlbumsCommand command{endpoints, utf8_to_gb18030(address), pacing, &list_gate};
   std::thread job = get_albums(command, list_view, user);
+  // The record is made while the album list's waits run, not after them.
+  if (job.joinable() && !options.list_only && !options.list_photos) prepare_download(user.user_id);
   if (job.joinable()) job.join();
   terminal.finish_progress();
   if (interrupted()) return interrupted_status();

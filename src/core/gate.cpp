@@ -69,9 +69,26 @@ void DownloadControl::resume() {
 }
 
 void DownloadControl::end() {
-  std::lock_guard lock(mutex_);
-  ended_ = true;
-  changed_.notify_all();
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+  }
+  std::lock_guard lock(listeners_mutex_);
+  for (const auto& [id, on_end] : listeners_) on_end();
+}
+
+int DownloadControl::add_end_listener(std::function<void()> on_end) {
+  std::lock_guard lock(listeners_mutex_);
+  if (ended()) on_end();
+  const int id = ++next_listener_;
+  listeners_.emplace(id, std::move(on_end));
+  return id;
+}
+
+void DownloadControl::remove_end_listener(int id) {
+  std::lock_guard lock(listeners_mutex_);
+  listeners_.erase(id);
 }
 
 void DownloadControl::wake() {

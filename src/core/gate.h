@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <mutex>
 
 namespace af {
@@ -47,6 +49,13 @@ class DownloadControl final : public Gate {
   bool wait_for(std::chrono::milliseconds duration, const std::atomic<bool>& stop);
   void wake();
 
+  // What a pass or a wait cannot reach: work under way elsewhere that the end must cut
+  // short at once (transfers on a multi handle). `on_end` runs on the thread that calls
+  // end(), right after it, or at once when the job has ended already; until
+  // remove_end_listener(id), which waits for a call under way. `on_end` must not wait.
+  int add_end_listener(std::function<void()> on_end);
+  void remove_end_listener(int id);
+
  private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -54,6 +63,9 @@ class DownloadControl final : public Gate {
   bool ended_ = false;
   std::chrono::steady_clock::time_point paused_since_;
   std::chrono::steady_clock::duration paused_total_{};
+  std::mutex listeners_mutex_;  // taken after mutex_ is released, never with it
+  std::map<int, std::function<void()>> listeners_;
+  int next_listener_ = 0;
 };
 
 // A gate that is never paused or ended (album list job, plain tools).

@@ -204,6 +204,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   save_options.range = upload_range(request);
   save_options.record_enabled = request.record;
   save_options.sync_files = options.sync_files;
+  save_options.record_group_photos = options.record_group_photos;
   save_options.save_during_wait = options.save_during_wait;
   save_options.pacing = options.pacing;
   save_options.album_name = album.name;
@@ -397,6 +398,13 @@ bool Downloader::Worker::catch_up_record(PhotoSaver& saver, DownloadRecord& reco
     return false;
   }
   return !control->ended() && report_record(record.take_notices());
+}
+
+void prepare_download(const std::string& user_id) {
+  const std::string path = record_store_path(user_id);
+  std::error_code error;
+  if (!user_id.empty() && !std::filesystem::exists(path, error) && !error)
+    DownloadRecord::create_record_store(path);
 }
 
 Downloader::Downloader(DownloadView& view, DownloaderOptions options)

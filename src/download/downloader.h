@@ -35,10 +35,20 @@ class DownloadControl;
 struct DownloaderOptions {
   ServiceEndpoints endpoints;
   Pacing pacing;
-  bool sync_files = true;  // flush each photo before its rename (power-cut safety)
+  bool sync_files = true;  // flush each group's photos before their renames (power-cut safety)
+  // The most photos in one group of saved photos: put in place and recorded together, and
+  // fetched again after a kill before their group was.
+  std::size_t record_group_photos = 64;
   // Save each photo within the wait after its fetch; false: after the wait (benchmarks).
   bool save_during_wait = true;
 };
+
+// Makes the user's download record when it has no file yet, ahead of a download: a front
+// end calls it while the album list's waits run, so that the download's own set-up
+// before its first request is shorter. An existing file is left to the download (which
+// tells what it finds wrong with it); a file that cannot be made is tried again and told
+// by the download.
+void prepare_download(const std::string& user_id);
 
 class Downloader {
  public:

@@ -13,15 +13,20 @@ ParallelPhotos::ParallelPhotos(PhotoSaver& saver, DownloadControl& gate, int job
       after_photo_(after_photo),
       settle_(std::move(settle)),
       most_ahead_(static_cast<std::size_t>(std::max(jobs, 1)) * 2),
+      control_(gate),
       group_(std::max(jobs, 1)) {
   for (int i = 0; i < std::max(jobs, 1); ++i) {
     objects_.push_back(std::make_unique<RequestObject>());
     objects_.back()->set_group(&group_);
   }
   for (auto& object : objects_) lanes_.emplace_back([this, o = object.get()] { run_lane(*o); });
+  // An end aborts the transfers under way from the thread that ends the download: none of
+  // them is waited for until it calls back.
+  end_listener_ = control_.add_end_listener([this] { group_.abort_all(); });
 }
 
 ParallelPhotos::~ParallelPhotos() {
+  control_.remove_end_listener(end_listener_);
   stop();
   {
     std::lock_guard lock(mutex_);
@@ -33,7 +38,8 @@ ParallelPhotos::~ParallelPhotos() {
 
 void ParallelPhotos::stop() {
   stopped_ = true;
-  gate_.stop();  // aborts the transfers in flight; their answers are dropped
+  gate_.stop();        // cuts the lanes' waits short; their answers are dropped
+  group_.abort_all();  // and the transfers in flight
 }
 
 bool ParallelPhotos::add(const PhotoEntry& entry, std::int64_t position) {

@@ -15,9 +15,11 @@
 // for the next, so the lanes find their next photos while the settling does its disk work.
 //
 // A pause of `gate` holds the lanes' new requests, their transfers under way, their waits
-// and the settling; an end aborts every transfer in flight. Once settle says stop (an end, a
-// storage failure, an album given up), the transfers in flight are aborted, the lanes'
-// waits cut short and their answers dropped: nothing of a photo after the stopping one is
+// and the settling; an end aborts every transfer in flight at once, from the thread that
+// ends the download (TransferGroup::abort_all), so the lanes and the settling are free at
+// once and their temporary files removed. Once settle says stop (an end, a storage failure,
+// an album given up), the transfers in flight are aborted the same way, the lanes' waits
+// cut short and their answers dropped: nothing of a photo after the stopping one is
 // written.
 #include <atomic>
 #include <chrono>
@@ -107,7 +109,9 @@ class ParallelPhotos {
   std::deque<Job*> to_fetch_;
   bool lanes_stopping_ = false;
 
+  DownloadControl& control_;
   TransferGroup group_;  // before the lanes: it outlives their transfers
+  int end_listener_ = 0;
   std::vector<std::unique_ptr<RequestObject>> objects_;
   std::vector<std::thread> lanes_;
 };

@@ -190,6 +190,10 @@ bool TemporaryPhoto::write(const std::string& bytes) {
   return written_;
 }
 
+void TemporaryPhoto::start_writeback() {
+  if (fd_ >= 0 && written_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool TemporaryPhoto::finish(bool sync) {
   if (fd_ < 0) return finished_;
   bool ok = written_;
@@ -283,6 +287,24 @@ bool file_holds(const std::string& path, std::string_view bytes) {
     return false;
   std::string held;
   return read_regular_file(path, held) == 0 && held == bytes;
+}
+
+NameState photo_name_state(const std::string& folder_path, const std::string& file_name, std::string_view bytes,
+                           int& error) {
+  error = 0;
+  if (!is_plain_file_name(file_name)) {
+    error = EINVAL;
+    return NameState::Refused;
+  }
+  const std::string path = folder_path + "/" + file_name;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) {
+    error = EEXIST;
+    return file_holds(path, bytes) ? NameState::Same : NameState::Taken;
+  }
+  error = errno;
+  if (error == ENOENT) return NameState::Free;
+  return is_storage_error(error) ? NameState::Failed : NameState::Refused;
 }
 
 int flush_folder(const std::string& folder_path) {

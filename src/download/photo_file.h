@@ -31,6 +31,10 @@ std::string disk_error_cause(int error);
 //   TemporaryPhoto photo(folder_path);               // creates the file (quick)
 //   if (photo.write(bytes) && photo.finish(sync) && photo.put_in_place(name)) ...
 //   else report(photo.error());
+//
+// The photos of a group are written, then their write-back started (start_writeback),
+// then finished (flushed) one after another, so that the disk takes them in one pass and
+// each flush finds its bytes on their way already.
 class TemporaryPhoto {
  public:
   explicit TemporaryPhoto(const std::string& folder_path);
@@ -44,6 +48,8 @@ class TemporaryPhoto {
   bool write(const std::string& bytes);
   // False when the temporary file could not be created or written (nothing is left).
   bool written() const { return written_; }
+  // Asks the system to start writing the bytes to disk now, without waiting for it.
+  void start_writeback();
   // Flushes the bytes to disk (when `sync`) and closes the file. False when the bytes may
   // be lost; a file system that cannot flush counts as flushed.
   bool finish(bool sync);
@@ -80,6 +86,17 @@ int move_without_replacing(const std::string& from, const std::string& to);
 int read_regular_file(const std::string& path, std::string& bytes);
 // Whether the regular file at `path` holds exactly `bytes`.
 bool file_holds(const std::string& path, std::string_view bytes);
+
+// What a photo would meet under `file_name` (UTF-8) in `folder_path`, before it takes it.
+enum class NameState {
+  Free,     // no file of that name
+  Same,     // a regular file holding exactly `bytes`: the photo itself, saved unindexed
+  Taken,    // another file
+  Refused,  // a name the file system does not take (too long, not a plain name)
+  Failed,   // the folder cannot be looked into: `error` says why (a storage error)
+};
+NameState photo_name_state(const std::string& folder_path, const std::string& file_name, std::string_view bytes,
+                           int& error);
 
 // Makes the names in `folder_path` durable (a rename is a change of its folder). 0 when
 // done, or when the file system cannot flush a folder; otherwise the errno.

@@ -49,10 +49,15 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
       failing_(options.pacing.album_give_up, options.pacing.request_deadline + options.pacing.retry_longest) {
 }
 
+// The photos still waiting for their group are dropped with their temporary files: the
+// download's every way out of an album commits the group first.
 PhotoSaver::~PhotoSaver() = default;
 
 std::optional<SaveOutcome> PhotoSaver::unwanted(const PhotoEntry& entry) {
-  return unwanted_photo(entry, options_.range, options_.record_enabled, record_);
+  const auto unwanted = unwanted_photo(entry, options_.range, options_.record_enabled, record_);
+  // A photo of the group waiting for its name counts as recorded already, as a held one.
+  if (!unwanted && options_.record_enabled && pending_ids_.count(entry.photo_id) != 0) return SaveOutcome::Skipped;
+  return unwanted;
 }
 
 SaveOutcome PhotoSaver::save_photo(const PhotoEntry& entry, std::int64_t position) {
@@ -101,68 +106,124 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   const PhotoFileNames names = photo_file_names(entry, position);
 
   // The new file appears in a step, so that nothing new shows in the folder once pause or
-  // end has returned; its bytes are written and flushed between steps. After an end the
-  // temporary file is removed with `photo`.
-  std::optional<TemporaryPhoto> photo;
+  // end has returned; its bytes are written between steps and flushed with its group's.
+  // After an end the temporary file is removed with `photo`.
+  std::unique_ptr<TemporaryPhoto> photo;
   int folder_error = 0;
   if (!steps_.run([&] {
         if (!folder_made_) folder_made_ = make_album_folder(folder_path_, &folder_error);
-        if (folder_made_) photo.emplace(folder_path_);
+        if (folder_made_) photo = std::make_unique<TemporaryPhoto>(folder_path_);
       }))
     return SaveOutcome::Ended;
   if (!folder_made_) return write_failed(entry, folder_error);
-  if (!photo->write(body) || !photo->finish(options_.sync_files)) return write_failed(entry, photo->error());
-
-  // The file is dated before it takes its name; each name is tried after the photo's index
-  // line is written, and the line taken back when the name cannot be had.
+  if (!photo->write(body)) return write_failed(entry, photo->error());
+  if (options_.sync_files) photo->start_writeback();
+  // The file is dated before it takes its name.
   set_upload_time(photo->path(), entry.timestamp);
+
+  // The name is chosen now and taken with the group: a photo the album index holds goes
+  // back into its own file, never under a second name; else the name the rule gives it
+  // today, or, when that is another photo's file (or another photo of the group takes it),
+  // the first free variant of it; a name the file system refuses: the caption's ideographs.
+  std::string chosen;
+  bool replace = false;
   SaveOutcome outcome = SaveOutcome::WriteFailed;
-  const auto place = [&](const std::string& name, bool replace, SaveOutcome as) {
-    if (on_placing_) on_placing_(entry, name, body);
-    bool placed = false;
-    const bool stepped = steps_.run([&] {
-      placed = replace ? photo->put_in_place(name) : photo->put_in_place_new(name);
-      if (placed && options_.placed_count != nullptr) ++*options_.placed_count;
-    });
-    if (placed)
-      outcome = as;
-    else if (taken_back_)
-      taken_back_();
-    return stepped;
-  };
-  // A photo the album index holds goes back into its own file, never under a second name.
-  if (const std::string own = index_ ? index_->own_file(entry.photo_id) : std::string(); !own.empty())
-    if (!place(own, true, SaveOutcome::Saved)) return SaveOutcome::Ended;
-  // Else the name the rule gives it today, or, when that is another photo's file, the first
-  // free variant of it; a name the file system refuses: the caption's ideographs only.
+  int error = 0;
+  if (const std::string own = index_ ? index_->own_file(entry.photo_id) : std::string(); !own.empty()) {
+    chosen = own;
+    replace = true;
+    outcome = SaveOutcome::Saved;
+  }
   for (const auto& [base, as] : {std::pair{&names.caption, SaveOutcome::Saved},
                                  std::pair{&names.ideographs, SaveOutcome::SavedAsIdeographs}}) {
-    if (outcome != SaveOutcome::WriteFailed || is_storage_error(photo->error())) break;
+    if (!chosen.empty() || is_storage_error(error)) break;
     if (base->empty()) continue;
-    for (int n = 0; n <= kNameVariants && outcome == SaveOutcome::WriteFailed; ++n) {
+    for (int n = 0; n <= kNameVariants && chosen.empty(); ++n) {
       const std::string name = n == 0 ? *base : photo_name_variant(*base, entry.photo_id, n);
       if (const std::string owner = index_ ? index_->file_owner(name) : std::string();
           !owner.empty() && owner != entry.photo_id)
         continue;
-      if (!place(name, false, as)) return SaveOutcome::Ended;
-      if (outcome != SaveOutcome::WriteFailed || photo->error() != EEXIST) break;
-      // A file under that name with these very bytes is this photo, saved unindexed.
-      if (file_holds(folder_path_ + "/" + name, body) && !place(name, true, as)) return SaveOutcome::Ended;
+      if (reserved_.count(name) != 0) {
+        error = EEXIST;
+        continue;
+      }
+      const NameState state = photo_name_state(folder_path_, name, body, error);
+      if (state == NameState::Taken) continue;
+      if (state == NameState::Refused || state == NameState::Failed) break;
+      chosen = name;
+      replace = state == NameState::Same;  // a file with these very bytes is this photo, saved unindexed
+      outcome = as;
     }
   }
-  if (outcome == SaveOutcome::WriteFailed) return write_failed(entry, photo->error());
+  if (chosen.empty()) return write_failed(entry, error != 0 ? error : EEXIST);
 
-  // The photo's id is held for the record's next group, unless the download has ended
-  // meanwhile: it is in place and indexed, and the next download records it from the index.
+  // Counted as saved, and held with its group, unless the download has ended meanwhile:
+  // the photo is then fetched again by a later download. Its index line comes before its
+  // name, so that a photo under its name always has its line, even after a kill.
   if (steps_.gate().ended()) return SaveOutcome::Ended;
-  record_.hold(entry.photo_id);
-  if (std::chrono::steady_clock::now() - record_.held_since() >= options_.record_group) {
-    if (const int error = commit_record_group(); error != 0) return write_failed(entry, error);
+  if (on_placing_) on_placing_(entry, chosen, body);
+  if (!steps_.run([&] {
+        if (options_.placed_count != nullptr) ++*options_.placed_count;
+      })) {
+    if (taken_back_) taken_back_();
+    return SaveOutcome::Ended;
+  }
+  if (pending_.empty()) pending_since_ = std::chrono::steady_clock::now();
+  reserved_.insert(chosen);
+  pending_ids_.insert(entry.photo_id);
+  pending_.push_back({std::move(photo), entry.photo_id, failure_line(entry), chosen, replace});
+  if (pending_.size() >= options_.record_group_photos ||
+      std::chrono::steady_clock::now() - pending_since_ >= options_.record_group) {
+    if (const int group_error = commit_record_group(); group_error != 0) return write_failed(entry, group_error);
   }
   return steps_.gate().ended() ? SaveOutcome::Ended : outcome;
 }
 
+int PhotoSaver::put_group_in_place() {
+  std::vector<PendingPhoto> group = std::move(pending_);
+  pending_.clear();
+  reserved_.clear();
+  pending_ids_.clear();
+  // The bytes of the whole group go to disk in one pass, between steps, before any of
+  // them takes its name: no partial photo ever carries a final name, not even after a
+  // power cut.
+  std::vector<int> errors(group.size(), 0);
+  for (std::size_t i = 0; i < group.size(); ++i)
+    if (!group[i].photo->finish(options_.sync_files)) errors[i] = group[i].photo->error();
+  // Then their names, in one step; after an end with no step, as their record append: they
+  // were counted as saved before it.
+  const auto rename_all = [&] {
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      PendingPhoto& p = group[i];
+      if (errors[i] == 0 && !(p.replace ? p.photo->put_in_place(p.name) : p.photo->put_in_place_new(p.name)))
+        errors[i] = p.photo->error();
+      if (errors[i] == 0)
+        record_.hold(p.photo_id);
+      else if (options_.placed_count != nullptr)
+        --*options_.placed_count;
+    }
+  };
+  if (!steps_.run(rename_all)) rename_all();
+  // A photo that could not take its name after all is logged as failed; a storage error
+  // stops the download.
+  int storage = 0;
+  std::string lines;
+  for (std::size_t i = 0; i < group.size(); ++i) {
+    if (errors[i] == 0) continue;
+    lines += group[i].failure + failure_cause_line(disk_error_cause(errors[i]));
+    if (storage == 0 && is_storage_error(errors[i])) storage = errors[i];
+  }
+  if (!lines.empty()) steps_.run([&] { log_(lines); });
+  return storage;
+}
+
 int PhotoSaver::commit_record_group() {
+  if (!pending_.empty()) {
+    if (const int error = put_group_in_place(); error != 0) {
+      record_.drop_held();
+      return error;
+    }
+  }
   if (!record_.holds_any()) return 0;
   // The held photos' new names go to disk first, with one flush of their folder: a
   // recorded photo is never missing, not even after a power cut.
@@ -175,7 +236,7 @@ int PhotoSaver::commit_record_group() {
   if (before_group_) before_group_();
   // The append is prepared between steps (SQLite may wait for another process) and made
   // in one, which waits out a pause. After an end it is still made: it names only photos
-  // put in place before the end.
+  // counted as saved before the end.
   const bool staged = record_.stage_group();
   if (!steps_.run([&] { record_.commit_staged(); }) && staged) record_.commit_staged();
   record_.drop_staged();

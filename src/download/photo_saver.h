@@ -6,12 +6,14 @@
 //     return saver.save_photo(e, pos) != SaveOutcome::Ended; });
 //
 // The album folder is made when its first photo is, so an album with nothing to save
-// leaves no folder. A photo is written to a temporary file in the album folder, flushed to disk (when
-// `sync_files`) and renamed into place, and recorded only once the new name is on disk
-// too, so no partial photo ever carries a final name and no recorded photo is missing,
-// not even after a power cut. The photos in place are recorded in groups (`record_group`,
-// and commit_record_group at the album's end): one flush of the folder, then one append,
-// put on disk before the next group starts. Only an answer that is a whole picture (status 200, see
+// leaves no folder. A photo is written to a temporary file in the album folder and its name
+// chosen at once; it is counted as saved then. The photos are made durable in groups
+// (`record_group`, `record_group_photos`, and commit_record_group at the album's end): the
+// group's temporary files are flushed to disk in one pass (when `sync_files`), then renamed
+// to their names, then the folder is flushed once, then the group is appended to the record
+// and the append put on disk. So no partial photo ever carries a final name and no recorded
+// photo is missing, not even after a power cut, and a photo counted as saved is under its
+// name by the time its group is recorded. Only an answer that is a whole picture (status 200, see
 // image_check.h) is written. A photo whose image could not be fetched or written is
 // neither kept nor recorded, and a "失败" line is logged with a line saying why; a later
 // download fetches it again. A write that the save folder or the disk refuses
@@ -20,9 +22,10 @@
 // The wait after each image fetch is measured from the end of the fetch, and the photo is
 // saved within it (`save_during_wait`): the flush, which costs milliseconds, then takes
 // no time of its own, while the service still sees at least the whole wait between two
-// image requests. A kill costs at most the last group's record entries, which the next
-// download takes from the album index (Downloader), and the photo under way a second
-// fetch; within the download a held photo already counts as recorded.
+// image requests. A kill costs at most the last group: photos still in their temporary
+// files are fetched again by the next download, and those under their names but not yet
+// recorded are recorded from the album index (Downloader); within the download a photo of
+// the group already counts as recorded.
 //
 // Answers fetched and judged in photo_fetch.cpp, named by photo_file_names (naming.h),
 // written by photo_file.h, kept (dated, indexed, recorded) in photo_saver.cpp.
@@ -32,8 +35,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/pacing.h"
 #include "download/failing_time.h"
@@ -54,7 +59,7 @@ class StepGate;
 struct SaveOptions {
   UploadRange range;
   bool record_enabled = false;  // skip photos already in the record
-  bool sync_files = true;       // flush each photo to disk before its rename
+  bool sync_files = true;       // flush each group's photos to disk before their renames
   // Save the photo while its wait runs; false: wait first, then save (the time to save
   // comes on top of the wait).
   bool save_during_wait = true;
@@ -63,11 +68,15 @@ struct SaveOptions {
   // asks to come back later (or a server error), the longest one image request may take,
   // and how long the album's images may keep failing before the album is given up.
   Pacing pacing;
-  // The ids of the photos put in place are appended to the record in groups: at the first
-  // photo kept this long after the group's first, and at commit_record_group.
+  // The photos kept are put in place and appended to the record in groups: at the first
+  // photo kept this long after the group's first, at the group's `record_group_photos`th
+  // photo (so that a kill costs few fetches and few files stay open), and at
+  // commit_record_group.
   std::chrono::milliseconds record_group{1000};
+  std::size_t record_group_photos = 64;
   std::string album_name;  // GBK, for the line that tells the album was given up
-  // Counts every photo put in place, within the step that puts it there (may be null).
+  // Counts every photo counted as saved, within the step that counts it (may be null); a
+  // photo that cannot take its name at its group after all is taken off again.
   std::atomic<std::int64_t>* placed_count = nullptr;
 };
 
@@ -89,9 +98,10 @@ enum class SaveOutcome {
 class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
-  // Called for each photo just before it takes its name `file_name` (UTF-8), holding
-  // `bytes` and dated by its upload time, outside the steps: the album index adds its line
-  // there, so that a photo under its name always has its line, even after a kill.
+  // Called for each photo once its name `file_name` (UTF-8) is chosen, before it takes it
+  // with its group, holding `bytes` and dated by its upload time, outside the steps: the
+  // album index adds its line there, so that a photo under its name always has its line,
+  // even after a kill.
   using Placing =
       std::function<void(const PhotoEntry& entry, const std::string& file_name, std::string_view bytes)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
@@ -99,8 +109,8 @@ class PhotoSaver {
   ~PhotoSaver();
 
   SaveOutcome save_photo(const PhotoEntry& entry, std::int64_t position);
-  // `taken_back` follows `placing` when the photo could not take that name after all (the
-  // name refused, or the download ended first).
+  // `taken_back` follows `placing` when the photo is not kept after all (the download
+  // ended first).
   void set_on_placing(Placing placing, std::function<void()> taken_back) {
     on_placing_ = std::move(placing);
     taken_back_ = std::move(taken_back);
@@ -113,9 +123,11 @@ class PhotoSaver {
   // (the album index flushes its lines there); outside the steps.
   void set_before_group(std::function<void()> before) { before_group_ = std::move(before); }
 
-  // Appends the ids held for the record (photos in place) in one group, after one flush of
-  // the album folder; also after an end. 0, or the error of the folder's flush (the
-  // group is then dropped: its photos are fetched again by a later download).
+  // Puts the group's photos in place (their bytes flushed first) and appends them, with
+  // the ids held for the record, in one group, after one flush of the album folder; also
+  // after an end. 0, or the storage error of a photo's flush or rename or of the folder's
+  // flush (the group is then not recorded: its photos are fetched again by a later
+  // download).
   int commit_record_group();
 
   // After SaveOutcome::StorageFailed: the folder that refused the write (UTF-8) and the
@@ -157,6 +169,9 @@ class PhotoSaver {
   SaveOutcome keep_photo(const PhotoEntry& entry, std::int64_t position, const std::string& body);
   // Logs the failure of a photo whose bytes could not be kept, with its cause.
   SaveOutcome write_failed(const PhotoEntry& entry, int error);
+  // The group's photos flushed, then renamed; their ids held for the record. A photo that
+  // cannot take its name is logged as failed. 0, or the first storage error.
+  int put_group_in_place();
 
   // fetch_image without its bookkeeping of the album's failing time.
   bool fetch_answer(const PhotoEntry& entry, ImageAnswer& answer, RequestObject& object, Gate& gate);
@@ -176,6 +191,18 @@ class PhotoSaver {
   std::function<void()> before_group_;
   const AlbumIndex* index_ = nullptr;
   bool folder_made_ = false;  // the album folder is made for its first photo
+  // A photo kept and counted as saved, waiting in its temporary file for its group.
+  struct PendingPhoto {
+    std::unique_ptr<TemporaryPhoto> photo;
+    std::string photo_id;
+    std::string failure;  // its "失败" line, should its name not be had after all
+    std::string name;     // UTF-8
+    bool replace = false;  // its own file (or one with its very bytes) is written over
+  };
+  std::vector<PendingPhoto> pending_;
+  std::set<std::string> reserved_;         // the names the group's photos take
+  std::set<std::string> pending_ids_;
+  std::chrono::steady_clock::time_point pending_since_{};
   std::string storage_cause_;
   // One request object for the album's images, so that they share a connection.
   std::unique_ptr<RequestObject> request_object_;

@@ -250,6 +250,8 @@ TransferEnd Exchange::finish(CURLcode result) {
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &address);
     tell_transport(address ? address : "", detail);
   };
+  // The group aborted it with every other (its job ended): as ended through the gate.
+  if (group && result == CURLE_ABORTED_BY_CALLBACK && !aborted) abort(*this, FetchFailure::Ended);
   if (aborted) {
     detail = failure == FetchFailure::Deadline ? "deadline reached"
              : failure == FetchFailure::Stalled ? "no data arrived within the time allowed"

@@ -1,5 +1,7 @@
 #include "http/transfer_group.h"
 
+#include <vector>
+
 namespace af {
 
 TransferGroup::TransferGroup(int connections_per_host) {
@@ -22,11 +24,21 @@ TransferGroup::~TransferGroup() {
   driver_.join();
 }
 
+void TransferGroup::abort_all() {
+  if (!multi_) return;
+  {
+    std::lock_guard lock(mutex_);
+    aborting_ = true;
+  }
+  curl_multi_wakeup(multi_.get());
+}
+
 CURLcode TransferGroup::perform(CURL* easy) {
   if (!multi_) return curl_easy_perform(easy);
   Pending pending;
   pending.easy = easy;
   std::unique_lock lock(mutex_);
+  if (aborting_) return CURLE_ABORTED_BY_CALLBACK;
   queued_.push_back(&pending);
   lock.unlock();
   curl_multi_wakeup(multi_.get());
@@ -37,6 +49,27 @@ CURLcode TransferGroup::perform(CURL* easy) {
 
 void TransferGroup::drive() {
   for (;;) {
+    std::vector<Pending*> aborted;
+    {
+      std::lock_guard lock(mutex_);
+      if (aborting_) {
+        for (Pending* queued : queued_) aborted.push_back(queued);
+        queued_.clear();
+        for (const auto& [easy, running] : running_) aborted.push_back(running);
+        running_.clear();
+      }
+    }
+    if (!aborted.empty()) {
+      // Removed from the multi handle before their performs return, which may then reuse
+      // or free their easy handles.
+      for (Pending* transfer : aborted) curl_multi_remove_handle(multi_.get(), transfer->easy);
+      std::lock_guard lock(mutex_);
+      for (Pending* transfer : aborted) {
+        transfer->result = CURLE_ABORTED_BY_CALLBACK;
+        transfer->done = true;
+      }
+      finished_.notify_all();
+    }
     {
       std::lock_guard lock(mutex_);
       if (stopping_ && queued_.empty() && running_.empty()) return;

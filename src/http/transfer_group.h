@@ -11,6 +11,9 @@
 // The group's connections are shared by every handle that runs in it and kept between
 // transfers; where a host offers HTTP/2 the transfers share one connection as streams.
 // Each transfer's callbacks (progress, pause hold, abort) run on the driver thread.
+// abort_all() ends every transfer under way at once, without waiting for any of them to
+// call back: their connections are closed and each perform returns CURLE_ABORTED_BY_CALLBACK,
+// as do those that come after.
 #include <curl/curl.h>
 
 #include <atomic>
@@ -39,6 +42,9 @@ class TransferGroup {
   CURLcode perform(CURL* easy);
   // False when the multi handle could not be made: perform then runs each transfer alone.
   bool created() const { return multi_ != nullptr; }
+  // Aborts every transfer queued or under way, and every later one; returns at once (the
+  // driver removes them). Callable from any thread.
+  void abort_all();
 
   // The time transfers held the driver while their gate was paused, all together: every
   // other transfer of the group was held as long, and does not count it against its own
@@ -60,6 +66,7 @@ class TransferGroup {
   std::deque<Pending*> queued_;                  // waiting to join the multi handle
   std::unordered_map<CURL*, Pending*> running_;  // driver thread only
   bool stopping_ = false;
+  bool aborting_ = false;
   std::atomic<std::chrono::steady_clock::rep> held_{0};
   std::thread driver_;
 };

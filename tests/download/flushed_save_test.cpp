@@ -1,13 +1,19 @@
-// Saving with each photo flushed to disk (the program's default): a photo is written to a
-// temporary file, flushed, renamed into place, its folder flushed, and only then recorded,
-// all within the wait
-// after its fetch; pause holds the save, end leaves no temporary file and no record without
-// its photo, and the download's finish comes only once every photo is in place.
+// Saving with the photos flushed to disk (the program's default): a photo is written to a
+// temporary file within the wait after its fetch; its group is flushed, renamed into place,
+// its folder flushed, and only then recorded; pause holds the save, end leaves no temporary
+// file and no record without its photo, and the download's finish comes only once every
+// photo is in place. What a power cut would keep (the bytes and names flushed) never holds
+// a final name without its bytes, nor a recorded photo without its name.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <set>
 
 #include "download/photo_saver.h"
@@ -166,6 +172,7 @@ TEST_F(FlushedSaveTest, EachPhotoStillKeepsTheWholeWaitAfterItsFetch) {
   SaveOptions save;
   save.pacing.after_photo = std::chrono::milliseconds(150);
   save.sync_files = true;
+  save.record_enabled = true;
   PhotoSaver saver(
       save_.path(), record, steps, [&](const std::string& l) { log += l; }, save);
   int position = 0;
@@ -180,8 +187,13 @@ TEST_F(FlushedSaveTest, EachPhotoStillKeepsTheWholeWaitAfterItsFetch) {
     const auto started = Clock::now();
     EXPECT_EQ(saver.save_photo(entry, ++position), SaveOutcome::Saved);
     EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(150));
-    // In place and recorded when the call returns.
-    EXPECT_EQ(testing::read_file(save_.file(std::to_string(position) + "_c_" + photo.feed_id + ".jpg")),
+    // Counted as saved and as recorded when the call returns; under its name with its group.
+    EXPECT_EQ(saver.unwanted(entry), std::optional<SaveOutcome>(SaveOutcome::Skipped));
+  }
+  EXPECT_EQ(saver.commit_record_group(), 0);
+  position = 0;
+  for (const auto& photo : user.albums[0].photos) {
+    EXPECT_EQ(testing::read_file(save_.file(std::to_string(++position) + "_c_" + photo.feed_id + ".jpg")),
               service().image_bytes(photo.pic_name));
     EXPECT_TRUE(record.is_recorded(photo.photo_id));
   }
@@ -203,7 +215,9 @@ TEST_F(FlushedSaveTest, PauseHoldsTheSaveAndContinueCompletes) {
   // The record does not change while paused either: the photos in place since its last
   // group stay held until the download goes on.
   const PausedSpan paused = pause_then_continue(downloader, [&] {
-    EXPECT_LE(temporary_files(), 1u);  // at most the photo whose flush was under way
+    // The photos counted as saved that wait for their group, and the one whose write was
+    // under way.
+    EXPECT_LE(temporary_files(), downloader.saved_photos() - photo_files().size() + 1);
     return std::make_pair(photo_files(), recorded("9104", user.albums[0]));
   });
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
@@ -252,6 +266,85 @@ TEST_F(FlushedSaveTest, EndAtAnyMomentLeavesNoTemporaryFileAndNoRecordWithoutIts
     view_.clear();
   }
 }
+
+// A power cut keeps what was flushed: the bytes of each file flushed, and the names a
+// folder held at its flush. Watched at every flush of a download (one photo at a time and
+// four at once, in groups of three): a name is never made durable before its bytes, and a
+// photo is never recorded before its name was durable.
+class PowerCutTrial : public FlushedSaveTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PowerCutTrial, NoFinalNameBeforeItsBytesAndNoRecordBeforeItsName) {
+  auto user = afsample::make_user("9106", "/u/9106", "T");
+  user.albums.push_back(afsample::make_album("910600000001", "A", 20));
+  const auto& album = user.albums[0];
+  service().add_user(user);
+  set_switches(true, false);
+  view_.rows = {row_of(1, album)};
+  const std::string folder = save_.file("T/A20");
+  std::map<std::string, std::string> name_of;  // photo id -> its file's name
+  for (std::size_t i = 0; i < album.photos.size(); ++i)
+    name_of[album.photos[i].photo_id] = expected_name(album.photos[i], static_cast<int>(i) + 1);
+
+  std::mutex mutex;
+  std::set<ino_t> durable_bytes;
+  std::set<std::string> durable_names;
+  std::vector<std::string> broken;
+  std::size_t folder_flushes = 0;
+  const auto path_of = [](int fd) {
+    char path[PATH_MAX] = {};
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+  };
+  const auto check_records = [&] {
+    for (const std::string& id : recorded("9106", album))
+      if (durable_names.count(name_of[id]) == 0) broken.push_back("recorded before its name was durable: " + id);
+  };
+  set_disk_calls({{},
+                  [&](int fd) {
+                    std::lock_guard lock(mutex);
+                    struct stat info {};
+                    ::fstat(fd, &info);
+                    const std::string path = path_of(fd);
+                    if (path.starts_with(folder + "/") && !is_temporary(path))
+                      broken.push_back("bytes flushed under their final name: " + path);
+                    const int result = ::fdatasync(fd);
+                    durable_bytes.insert(info.st_ino);
+                    return result;
+                  },
+                  [&](int fd) {
+                    std::lock_guard lock(mutex);
+                    if (path_of(fd) != folder) return ::fsync(fd);
+                    check_records();
+                    const int result = ::fsync(fd);
+                    ++folder_flushes;
+                    durable_names.clear();
+                    for (const auto& entry : fs::directory_iterator(folder)) {
+                      const std::string name = entry.path().filename().string();
+                      struct stat info {};
+                      if (name.starts_with(".") || ::stat(entry.path().c_str(), &info) != 0) continue;
+                      if (durable_bytes.count(info.st_ino) == 0)
+                        broken.push_back("a name made durable before its bytes: " + name);
+                      durable_names.insert(name);
+                    }
+                    return result;
+                  }});
+  auto o = flushed();
+  o.record_group_photos = 3;
+  Downloader downloader(view_, o);
+  DownloadRequest request = view_.request("9106", G("T"));
+  request.jobs = GetParam();
+  ASSERT_TRUE(downloader.start(std::move(request)));
+  const bool idle = downloader.wait_for_worker(std::chrono::seconds(120));
+  set_disk_calls({});
+  ASSERT_TRUE(idle);
+  check_records();
+  EXPECT_EQ(broken, std::vector<std::string>{});
+  EXPECT_GE(folder_flushes, 7u);  // 20 photos in groups of at most three
+  EXPECT_EQ(recorded("9106", album).size(), 20u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, PowerCutTrial, ::testing::Values(1, 4),
+                         [](const auto& info) { return std::to_string(info.param) + "AtOnce"; });
 
 }  // namespace
 }  // namespace af

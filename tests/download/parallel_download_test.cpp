@@ -301,13 +301,8 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   Downloader downloader(view_, o);
   ASSERT_TRUE(downloader.start(view_.request("7103", G("T"), {.jobs = 4})));
   // Photos beyond the slow one were asked for while it was still coming: several at once.
-  const auto placed = [&] {
-    std::size_t n = 0;
-    for (const auto& [name, bytes] : files_under(save_.path()))
-      n += name.find(".albumfetcher-") == std::string::npos;
-    return n;
-  };
-  ASSERT_TRUE(eventually([&] { return image_requests(photos[5]) == 1 && placed() == 2; }));
+  // The two before it are counted as saved; they take their names with their group.
+  ASSERT_TRUE(eventually([&] { return image_requests(photos[5]) == 1 && downloader.saved_photos() == 2; }));
   EXPECT_EQ(image_requests(photos[2]), 1u);
 
   downloader.end_download();
@@ -336,6 +331,38 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   EXPECT_EQ(files_under(save_.path()).size(), 12u);
   EXPECT_EQ(all_image_requests(), 10u);
   EXPECT_EQ(image_requests(photos[0]), 0u);
+}
+
+// An end at eight at once is answered as at one: the transfers under way are aborted, not
+// waited for. In this order: the end asked, the worker idle while the service still holds
+// every answer it was asked for since, and only the photos that came before, whole under
+// their names and recorded; no temporary file.
+TEST_F(ParallelDownloadTest, EndAtEightAtOnceAbortsTheLanesInsteadOfWaitingForThem) {
+  auto user = afsample::make_user("7109", "/u/7109", "T");
+  user.albums.push_back(afsample::make_album("710900000001", "A", 30));
+  auto& photos = user.albums[0].photos;
+  for (std::size_t i = 4; i < photos.size(); ++i) {
+    photos[i].image_fault = afsample::ImageFault::Stall;
+    photos[i].image_fault_times = -1;
+    photos[i].image_fault_delay = std::chrono::milliseconds(6000);
+  }
+  service().add_user(user);
+  set_switches(true, false);
+  view_.rows = {row_of(1, user.albums[0])};
+  Downloader downloader(view_, options());
+  ASSERT_TRUE(downloader.start(view_.request("7109", G("T"), {.jobs = 8})));
+  ASSERT_TRUE(eventually([&] { return service().in_flight() == 8 && downloader.saved_photos() == 4; }))
+      << "eight answers held, the four before them saved";
+
+  downloader.end_download();
+  ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(30))) << "the worker's return after the end";
+  EXPECT_EQ(service().in_flight(), 8) << "an answer came before the worker was idle: it waited for the lanes";
+
+  std::map<std::string, std::string> want;
+  for (int i = 0; i < 4; ++i)
+    want["T/A30/" + expected_name(photos[i], i + 1)] = service().image_bytes(photos[i].pic_name);
+  EXPECT_EQ(files_under(save_.path()), want) << "partial or temporary files left";
+  EXPECT_EQ(recorded("7109", user.albums[0]).size(), 4u);
 }
 
 TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown) {

@@ -363,12 +363,10 @@ TEST_P(FlushFailures, CountOnlyWhenDataMayBeLost) {
                                                          album.photos[0].feed_id, "", ""}) +
                                  failure_cause_line(disk_error_cause(error))),
                 std::string::npos);
-      EXPECT_EQ(all_image_requests(), 1u);
-    } else {
-      // The folder is flushed once for the group of photos in place, at the album's end
-      // here: none of them is recorded.
-      EXPECT_EQ(all_image_requests(), 3u);
     }
+    // The photos' bytes and their folder are flushed once for their group, at the album's
+    // end here: each of them was fetched, none of them is recorded.
+    EXPECT_EQ(all_image_requests(), 3u);
     expect_stopped_by(save_.file("T/A3"), error);
   }
 }
@@ -479,14 +477,14 @@ TEST_F(StorageTest, APausedDownloadFinishesTheHeldWriteButPutsNothingInPlaceUnti
   downloader.pause_download();
   held.release();
   // The released write ends in its temporary file; nothing is put in place or recorded
-  // (held for the record until it goes on) before continue.
+  // before continue: the first photo waits in its temporary file for its group.
   const auto placed = [&] {
     std::size_t n = 0;
     for (const auto& [name, bytes] : files_under(save_.path())) n += name.find(".part") == std::string::npos;
     return std::make_pair(n, recorded("7012", album).size());
   };
   ASSERT_TRUE(eventually([&] { return held.written() == 2; })) << "the held write's end";
-  EXPECT_EQ(placed(), std::make_pair(std::size_t{1}, std::size_t{0}));
+  EXPECT_EQ(placed(), std::make_pair(std::size_t{0}, std::size_t{0}));
   const PausedSpan paused = pause_then_continue(downloader, placed);
   ASSERT_TRUE(downloader.wait_for_worker(std::chrono::seconds(60)));
   expect_no_request_while_paused(paused);

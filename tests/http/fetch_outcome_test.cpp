@@ -225,6 +225,35 @@ TEST(TransferGroupTest, AnEndAbortsEveryTransferInFlight) {
   }
 }
 
+// abort_all ends the transfers under way at once, though none of them would end on its own
+// (no gate, a server that never answers), and no later send goes out.
+TEST(TransferGroupTest, AbortAllEndsTransfersThatNothingElseWouldEnd) {
+  std::atomic<int> arrived{0};
+  RawServer server([&](const RawRequest&) {
+    ++arrived;
+    return aftest::kStall;
+  });
+  TransferGroup group(3);
+  std::vector<std::unique_ptr<RequestObject>> objects;
+  for (int i = 0; i < 3; ++i) {
+    objects.push_back(std::make_unique<RequestObject>());
+    objects.back()->set_deadline(30000);  // a failure to abort ends here, as Deadline
+  }
+  std::thread aborter([&] {
+    EXPECT_TRUE(aftest::eventually([&] { return arrived >= 3; })) << "three requests under way";
+    group.abort_all();
+  });
+  const GroupRound answers = send_together(group, objects, server.base() + "/s");
+  aborter.join();
+  const GroupRound later = send_together(group, objects, server.base() + "/s");
+  for (const GroupRound* round : {&answers, &later})
+    for (const Response& outcome : round->outcomes) {
+      EXPECT_EQ(outcome.failure, FetchFailure::Ended) << outcome.detail;
+      EXPECT_TRUE(outcome.body.empty());
+    }
+  EXPECT_EQ(arrived, 3);
+}
+
 TEST(FetchOutcomeTest, PauseDoesNotCountAgainstTheDeadline) {
   RawServer server([](const RawRequest&) { return ok(std::string(10, 'x')); });
   DownloadControl control;
