@@ -85,7 +85,7 @@ IndexLineRead read_index_line(std::string_view line);
 
 // The index of the album folder being written: lines added and taken back, and what the
 // lines say looked up. It keeps a 64-bit hash of each line's key, photo id and file name with
-// where the line starts (some 80 bytes a photo), never the lines: a lookup that finds a
+// where the line starts (40 to 80 bytes a photo), never the lines: a lookup that finds a
 // photo or a file reads its line back, so the names and ids it gives are exact.
 class AlbumIndex {
  public:

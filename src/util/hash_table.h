@@ -1,7 +1,8 @@
 #pragma once
 // HashTable: 64-bit keys (hashes of texts) to 64-bit values, in two flat arrays with open
-// addressing, so that a table of n keys takes some 24 x n bytes (16 x n without values)
-// instead of the hundred or more of a tree or a node-based map of strings.
+// addressing filled up to 85 %, so that a table of n keys takes 19 to 38 bytes a key (half
+// that without values) instead of the hundred or more of a tree or a node-based map of
+// strings.
 //
 //   HashTable files;                        // file name -> offset of its line
 //   files.put(text_hash(name), offset);
@@ -42,7 +43,7 @@ class HashTable {
   bool contains(std::uint64_t key) const { return find(key) != nullptr; }
   // Adds the key, or gives it this value. True when the key is new.
   bool put(std::uint64_t key, std::uint64_t value = 0) {
-    if ((size_ + 1) * 10 > keys_.size() * 7) grow();
+    if ((size_ + 1) * 20 > keys_.size() * 17) grow();
     std::size_t i = slot(key);
     for (; keys_[i] != 0; i = (i + 1) & mask())
       if (keys_[i] == key) {
