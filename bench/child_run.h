@@ -23,6 +23,9 @@ struct Figures {
   double wall = 0;    // seconds
   double cpu = 0;     // user + system seconds
   long peak_kib = 0;  // largest resident set
+  // wait4's ru_maxrss: also counts the pages shared with the bench before the exec, so it
+  // tells the child's own peak only when the bench is the smaller of the two.
+  long maxrss_kib = 0;
   std::size_t files = 0;
 };
 
@@ -72,6 +75,7 @@ inline Figures wait_child(const Started& child, const std::function<void()>& mea
   figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - child.start).count();
   figures.ran = WIFEXITED(status) && WEXITSTATUS(status) != 127;
   figures.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  figures.maxrss_kib = usage.ru_maxrss;
   figures.cpu =
       usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return figures;

@@ -115,15 +115,6 @@ std::size_t fold_or_name_split_albums(const std::string& root, const std::vector
   return split;
 }
 
-// The album ids the folder's index lines carry; a folder with none counts as an album of its own.
-std::set<std::string> album_ids_of(const AlbumCheck& check) {
-  std::set<std::string> ids;
-  for (const PhotoCheck& photo : check.photos)
-    if (!photo.photo.album_id.empty()) ids.insert(photo.photo.album_id);
-  if (ids.empty()) ids.insert("\n" + check.folder);
-  return ids;
-}
-
 }  // namespace
 
 int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
@@ -147,25 +138,40 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
   std::size_t unchecked = 0;
   std::set<std::string> forget;  // a photo saved under two names is forgotten once
   for (const std::string& folder : folders) {
-    const AlbumCheck check = check_album(folder);
     std::string album = fs::path(folder).lexically_relative(root).string();
     if (album == ".") album = fs::path(folder).filename().string();
     std::string out;
-    // Told, never followed: such a line may name a file of another folder, or a folder.
-    for (const BadIndexLine& line : check.bad_lines)
-      out += album + "\t" + shown_text(line.text) + "\tbad index line\tline " + std::to_string(line.number) +
-             "\n";
+    const auto write_out = [&] {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+      out.clear();
+    };
+    // The photos are checked one by one; only those not sound are kept, to be told (and moved
+    // aside) once the folder's files have been listed.
+    std::vector<PhotoCheck> unsound_photos;
+    std::set<std::string> ids;  // the album ids the folder's index lines carry
+    const AlbumCheck check = check_album(
+        folder,
+        [&](const AlbumCheck& head) {
+          // Told, never followed: such a line may name a file of another folder, or a folder.
+          for (const BadIndexLine& line : head.bad_lines)
+            out += album + "\t" + shown_text(line.text) + "\tbad index line\tline " +
+                   std::to_string(line.number) + "\n";
+          return !head.unchecked();
+        },
+        [&](const PhotoCheck& photo) {
+          if (!photo.photo.album_id.empty()) ids.insert(photo.photo.album_id);
+          if (photo.state != PhotoState::Sound) unsound_photos.push_back(photo);
+        });
     bad_lines += check.bad_lines.size();
     if (check.unchecked()) {
       out += album + "\t" + unchecked_cause(check) + ": its " + std::to_string(check.picture_files) +
              " photo files unchecked\n";
       ++unchecked;
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      std::fflush(stdout);
+      write_out();
       continue;
     }
-    for (const PhotoCheck& photo : check.photos) {
-      if (photo.state == PhotoState::Sound) continue;
+    for (const PhotoCheck& photo : unsound_photos) {
       out += album + "\t" + photo.photo.file_name + "\t" + photo_state_name(photo.state);
       bool forgotten = repair;
       if (repair && photo.state != PhotoState::Missing) {
@@ -178,22 +184,24 @@ int verify_archive(const std::string& root, bool repair, Terminal& terminal) {
       }
       if (forgotten) forget.insert(photo.photo.photo_id);
       out += "\n";
+      if (out.size() >= 64 * 1024) write_out();
     }
     for (const std::string& name : check.not_indexed) out += album + "\t" + name + "\tnot indexed\n";
     const std::size_t sound = check.count(PhotoState::Sound);
     out +=
-        album + "\t" + std::to_string(check.photos.size()) + " photos: " + std::to_string(sound) +
+        album + "\t" + std::to_string(check.checked) + " photos: " + std::to_string(sound) +
         " sound, " + std::to_string(check.count(PhotoState::Missing)) + " missing, " +
         std::to_string(check.count(PhotoState::Changed)) + " changed, " +
         std::to_string(check.count(PhotoState::Damaged)) + " damaged, " +
         std::to_string(check.not_indexed.size()) + " not indexed" +
         (check.bad_lines.empty() ? "" : ", " + std::to_string(check.bad_lines.size()) + " bad index lines") +
         "\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
-    albums.merge(album_ids_of(check));
-    photos += check.photos.size();
-    unsound += check.photos.size() - sound;
+    write_out();
+    // A folder whose lines carry no album id counts as an album of its own.
+    if (ids.empty()) ids.insert("\n" + folder);
+    albums.merge(ids);
+    photos += check.checked;
+    unsound += check.checked - sound;
   }
   if (repair) {
     int removed = 0;

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "download/archive.h"
+#include "download/index_scan.h"
 #include "download/photo_file.h"
 #include "util/codepage.h"
 
@@ -125,16 +126,17 @@ void fold_folder(const std::string& user_folder, const std::string& album_id, co
 PlacedFolder read_placed_folder(const std::string& user_folder, const std::string& name) {
   PlacedFolder folder;
   folder.name = name;
-  const AlbumIndexContents contents = read_album_index_contents(user_folder + "/" + name);
+  const IndexScan index(user_folder + "/" + name);
   std::map<std::string, std::size_t> counts;
-  for (const IndexedPhoto& photo : contents.photos) {
-    if (photo.album_id.empty()) continue;
+  index.each([&](IndexedPhoto&& photo) {
+    if (photo.album_id.empty()) return true;
     ++counts[photo.album_id];
     folder.album_ids.insert(photo.album_id);
     folder.last_saved = std::max(folder.last_saved, photo.saved_at);
-  }
-  folder.photos = contents.photos.size();
-  folder.indexed = contents.readable() && !contents.photos.empty();
+    return true;
+  });
+  folder.photos = index.photos();
+  folder.indexed = index.readable() && index.photos() > 0;
   std::size_t most = 0;
   for (const auto& [id, count] : counts)
     if (count > most) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "download/index_scan.h"
 #include "download/photo_file.h"
 #include "download/photo_saver.h"
 #include "service/model.h"
@@ -179,9 +180,14 @@ std::string index_line(const IndexedPhoto& photo) {
                                         JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
 }
 
-std::optional<IndexedPhoto> parse_index_line(std::string_view line) {
+std::optional<IndexedPhoto> parse_index_line(std::string_view line) { return read_index_line(line).photo; }
+
+IndexLineRead read_index_line(std::string_view line) {
+  IndexLineRead read;
   JsonPtr object = parse_object(line);
-  if (!object) return std::nullopt;
+  if (!object) return read;
+  read.whole = true;
+  read.file = file_text(object.get());
   const auto member = [&](const char* key) {
     json_object* value = nullptr;
     json_object_object_get_ex(object.get(), key, &value);
@@ -193,8 +199,8 @@ std::optional<IndexedPhoto> parse_index_line(std::string_view line) {
                                                         : std::string();
   };
   IndexedPhoto photo;
-  photo.file_name = file_text(object.get());
-  if (!is_indexable_file_name(photo.file_name)) return std::nullopt;
+  photo.file_name = read.file;
+  if (!is_indexable_file_name(photo.file_name)) return read;
   photo.photo_id = utf8_to_gb18030(text("photo_id"));
   photo.feed_id = utf8_to_gb18030(text("feed_id"));
   if (json_object_is_type(member("uploaded"), json_type_int))
@@ -208,7 +214,8 @@ std::optional<IndexedPhoto> parse_index_line(std::string_view line) {
       json_object_is_type(bytes, json_type_int) && json_object_get_int64(bytes) >= 0)
     photo.bytes = static_cast<std::uint64_t>(json_object_get_int64(bytes));
   photo.sha256 = text("sha256");
-  return photo;
+  read.photo = std::move(photo);
+  return read;
 }
 
 bool is_indexable_file_name(std::string_view name) {
@@ -224,35 +231,34 @@ std::string AlbumIndex::line_key(const IndexedPhoto& photo) {
 
 AlbumIndex::AlbumIndex(std::string folder_path)
     : path_(std::move(folder_path) + "/" + std::string(kAlbumIndexName)) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
-  std::ostringstream content;
-  content << in.rdbuf();
-  const std::string text = content.str();
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    const std::size_t end = text.find('\n', begin);
-    const std::string_view line(text.data() + begin, (end == std::string::npos ? text.size() : end) - begin);
-    const bool whole = parse_object(line) != nullptr;
-    if (const std::optional<IndexedPhoto> photo = parse_index_line(line)) {
-      ids_.insert(photo->photo_id);
-      keys_.insert(line_key(*photo));
-      own(photo->file_name, photo->photo_id);
+  LineReader lines(path_);
+  std::string_view line;
+  std::uint64_t offset = 0;
+  bool last = false;
+  while (lines.next(line, offset, last)) {
+    const IndexLineRead read = read_index_line(line);
+    if (read.photo) {
+      keys_.put(text_hash(line_key(*read.photo)));
+      own(*read.photo, offset);
     }
-    if (end == std::string::npos && !whole) {
+    if (last && !read.whole) {
       // The last line was cut short by a crash: it goes before the next line is added.
       cut_ = true;
-      whole_size_ = begin;
-      break;
+      whole_size_ = offset;
     }
-    if (end == std::string::npos) break;
-    begin = end + 1;
   }
+}
+
+std::optional<IndexedPhoto> AlbumIndex::line_at(std::uint64_t offset) const {
+  std::string line;
+  if (!read_line_at(path_, offset, line)) return std::nullopt;
+  return parse_index_line(line);
 }
 
 bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
   last_.reset();
-  if (keys_.count(line_key(photo)) > 0) return true;
+  const std::uint64_t key = text_hash(line_key(photo));
+  if (keys_.contains(key)) return true;
   const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     error = disk_error_cause(errno);
@@ -289,14 +295,12 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
     error = disk_error_cause(saved_errno);
     return false;
   }
-  std::optional<std::string> owner_before;
-  if (const auto at = owners_.find(photo.file_name); at != owners_.end()) owner_before = at->second;
-  std::optional<std::string> file_before;
-  if (const auto at = files_.find(photo.photo_id); at != files_.end()) file_before = at->second;
-  last_ = Appended{static_cast<std::uint64_t>(size), line_key(photo), photo.photo_id,
-                   ids_.insert(photo.photo_id).second, photo.file_name, owner_before, file_before};
-  keys_.insert(last_->key);
-  own(photo.file_name, photo.photo_id);
+  last_ = Appended{static_cast<std::uint64_t>(size), key, text_hash(photo.photo_id), text_hash(photo.file_name),
+                   std::nullopt, std::nullopt};
+  if (const std::uint64_t* at = owners_.find(last_->file_name)) last_->owner_before = *at;
+  if (const std::uint64_t* at = ids_.find(last_->photo_id)) last_->file_before = *at;
+  keys_.put(key);
+  own(photo, static_cast<std::uint64_t>(size) + (bytes.front() == '\n' ? 1 : 0));
   unflushed_ = !flush_each_;
   return true;
 }
@@ -304,15 +308,14 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
 void AlbumIndex::take_back() {
   if (!last_) return;
   keys_.erase(last_->key);
-  if (last_->id_was_new) ids_.erase(last_->photo_id);
-  if (last_->owner_before)
-    owners_[last_->file_name] = *last_->owner_before;
-  else
-    owners_.erase(last_->file_name);
-  if (last_->file_before)
-    files_[last_->photo_id] = *last_->file_before;
-  else
-    files_.erase(last_->photo_id);
+  const auto restore = [](HashTable& table, std::uint64_t key, const std::optional<std::uint64_t>& before) {
+    if (before)
+      table.put(key, *before);
+    else
+      table.erase(key);
+  };
+  restore(owners_, last_->file_name, last_->owner_before);
+  restore(ids_, last_->photo_id, last_->file_before);
   // The file goes back to where the line began; should that fail, before the next line.
   const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
   const bool cut = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(last_->size_before)) == 0;
@@ -324,20 +327,26 @@ void AlbumIndex::take_back() {
   last_.reset();
 }
 
-void AlbumIndex::own(const std::string& file_name, const std::string& photo_id) {
-  owners_[file_name] = photo_id;
-  files_[photo_id] = file_name;
+void AlbumIndex::own(const IndexedPhoto& photo, std::uint64_t offset) {
+  owners_.put(text_hash(photo.file_name), offset);
+  ids_.put(text_hash(photo.photo_id), offset);
 }
 
 std::string AlbumIndex::own_file(const std::string& photo_id) const {
   // The file its last line names, unless a later line gave that file to another photo.
-  const auto at = files_.find(photo_id);
-  return at != files_.end() && file_owner(at->second) == photo_id ? at->second : std::string();
+  const std::uint64_t* at = ids_.find(text_hash(photo_id));
+  if (at == nullptr) return {};
+  const std::optional<IndexedPhoto> photo = line_at(*at);
+  if (!photo || photo->photo_id != photo_id) return {};
+  const std::uint64_t* owner = owners_.find(text_hash(photo->file_name));
+  return owner != nullptr && *owner == *at ? photo->file_name : std::string();
 }
 
 std::string AlbumIndex::file_owner(const std::string& file_name) const {
-  const auto at = owners_.find(file_name);
-  return at == owners_.end() ? std::string() : at->second;
+  const std::uint64_t* at = owners_.find(text_hash(file_name));
+  if (at == nullptr) return {};
+  const std::optional<IndexedPhoto> photo = line_at(*at);
+  return photo && photo->file_name == file_name ? photo->photo_id : std::string();
 }
 
 bool AlbumIndex::flush(std::string& error) {
@@ -364,32 +373,15 @@ std::vector<std::string> read_album_index(const std::string& folder_path) {
 }
 
 AlbumIndexContents read_album_index_contents(const std::string& folder_path) {
+  const IndexScan scan(folder_path);
   AlbumIndexContents contents;
-  std::string text;
-  contents.error = read_regular_file(folder_path + "/" + std::string(kAlbumIndexName), text);
-  std::map<std::string, std::size_t> by_file;
-  std::size_t number = 0;
-  for (std::size_t begin = 0; begin < text.size();) {
-    const std::size_t end = std::min(text.find('\n', begin), text.size());
-    const std::string_view line(text.data() + begin, end - begin);
-    begin = end + 1;
-    ++number;
-    const JsonPtr object = parse_object(line);
-    // A last line cut short by a crash is no line yet; the next download removes it.
-    if (line.empty() || (!object && end == text.size())) continue;
-    if (object) ++contents.whole_lines;
-    std::optional<IndexedPhoto> photo = parse_index_line(line);
-    if (!photo) {
-      const std::string file = object ? file_text(object.get()) : std::string();
-      contents.bad_lines.push_back({number, file.empty() ? std::string(line) : file});
-      continue;
-    }
-    const auto [at, added] = by_file.emplace(photo->file_name, contents.photos.size());
-    if (added)
-      contents.photos.push_back(std::move(*photo));
-    else
-      contents.photos[at->second] = std::move(*photo);
-  }
+  contents.error = scan.error();
+  contents.whole_lines = scan.whole_lines();
+  contents.bad_lines = scan.bad_lines();
+  scan.each([&](IndexedPhoto&& photo) {
+    contents.photos.push_back(std::move(photo));
+    return true;
+  });
   return contents;
 }
 

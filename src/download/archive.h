@@ -17,12 +17,12 @@
 // touched.
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "util/hash_table.h"
 
 namespace af {
 
@@ -75,7 +75,18 @@ bool is_indexable_file_name(std::string_view name);
 // nullopt for a line that is no whole JSON object or whose file is no indexable name. No
 // reader of an archive follows such a line.
 std::optional<IndexedPhoto> parse_index_line(std::string_view line);
+// The same, with what else a reader tells of the line, from one parse.
+struct IndexLineRead {
+  bool whole = false;  // a whole JSON object
+  std::string file;    // its "file" when that is a text, even when the line is not followed
+  std::optional<IndexedPhoto> photo;
+};
+IndexLineRead read_index_line(std::string_view line);
 
+// The index of the album folder being written: lines added and taken back, and what the
+// lines say looked up. It keeps a 64-bit hash of each line's key, photo id and file name with
+// where the line starts (40 to 80 bytes a photo), never the lines: a lookup that finds a
+// photo or a file reads its line back, so the names and ids it gives are exact.
 class AlbumIndex {
  public:
   // Reads the ids the folder's index holds already (a missing file holds none).
@@ -91,7 +102,7 @@ class AlbumIndex {
   // Takes back the line that the last add() appended: its photo could not take that name
   // after all. Nothing when the last add() appended none.
   void take_back();
-  bool contains(const std::string& photo_id) const { return ids_.count(photo_id) > 0; }
+  bool contains(const std::string& photo_id) const { return ids_.contains(text_hash(photo_id)); }
   // The file the photo is saved in, as the last line naming that file says; empty when
   // no file is the photo's.
   std::string own_file(const std::string& photo_id) const;
@@ -102,13 +113,14 @@ class AlbumIndex {
  private:
   // What makes a line new: the photo, its file name and its bytes.
   static std::string line_key(const IndexedPhoto& photo);
+  // The photo of the line that starts at `offset`, read back.
+  std::optional<IndexedPhoto> line_at(std::uint64_t offset) const;
   std::string path_;
-  std::set<std::string> ids_;
-  std::set<std::string> keys_;
-  std::map<std::string, std::string> owners_;  // file name -> photo id, by the last line naming it
-  std::map<std::string, std::string> files_;   // photo id -> the file its last line names
-  // Notes that `photo_id`'s file is `file_name` now.
-  void own(const std::string& file_name, const std::string& photo_id);
+  HashTable ids_;     // photo id -> where its last line starts
+  HashTable keys_{false};
+  HashTable owners_;  // file name -> where the last line naming it starts
+  // Notes that the line at `offset` is `photo`'s.
+  void own(const IndexedPhoto& photo, std::uint64_t offset);
   // The file ends in a line cut short: it is cut back to `whole_size_` before the next line.
   bool cut_ = false;
   std::uint64_t whole_size_ = 0;
@@ -117,12 +129,11 @@ class AlbumIndex {
   // The line the last add() appended: where the file ended before it, and what it added.
   struct Appended {
     std::uint64_t size_before = 0;
-    std::string key;
-    std::string photo_id;
-    bool id_was_new = false;
-    std::string file_name;
-    std::optional<std::string> owner_before;  // of file_name
-    std::optional<std::string> file_before;   // of photo_id
+    std::uint64_t key = 0;
+    std::uint64_t photo_id = 0;
+    std::uint64_t file_name = 0;
+    std::optional<std::uint64_t> owner_before;  // of file_name
+    std::optional<std::uint64_t> file_before;   // of photo_id
   };
   std::optional<Appended> last_;
 };

@@ -26,39 +26,18 @@ struct JsonDeleter {
 };
 using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
 
-// The albums of one album folder's index, one per album id its lines carry (lines without
-// one: the folder's). A file indexed more than once (saved again with other bytes) shows as
-// its last line says, at its first place.
-std::map<std::string, GalleryAlbum> read_albums(const fs::path& folder) {
-  std::map<std::string, GalleryAlbum> albums;
-  std::map<std::string, std::int64_t> first_saved;
-  const std::string name = folder.filename().string();
-  for (const IndexedPhoto& indexed : read_indexed_photos(folder.string())) {
-    const std::string key = indexed.album_id.empty() ? "\n" + name : indexed.album_id;
-    GalleryAlbum& album = albums[key];
-    album.folder = name;
-    album.album_id = indexed.album_id;
-    GalleryPhoto photo;
-    photo.file = indexed.file_name;
-    photo.caption = gbk_to_utf8(indexed.caption);
-    photo.uploaded = upload_time(indexed.timestamp);
-    photo.feed_id = gbk_to_utf8(indexed.feed_id);
-    photo.folder = name;
-    photo.saved = indexed.saved_at;
-    if (album.name.empty()) album.name = gbk_to_utf8(indexed.album_caption);
-    if (indexed.saved_at != 0 && (!first_saved.count(key) || indexed.saved_at < first_saved[key]))
-      first_saved[key] = indexed.saved_at;
-    album.photos.push_back(std::move(photo));
-  }
-  for (auto& [key, album] : albums) {
-    if (album.name.empty()) album.name = album.folder;
-    album.first_saved = first_saved.count(key) ? first_saved[key] : 0;
-  }
-  return albums;
-}
-
 json_object* json_text(const std::string& text) {
   return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
+}
+
+// A photo's row of the page's data: [file, caption, uploaded or null, feed id] and its folder
+// when that is not its album's.
+void add_photo_row(json_object* row, const GalleryPhoto& photo, const std::string& album_folder) {
+  json_object_array_add(row, json_text(photo.file));
+  json_object_array_add(row, json_text(photo.caption));
+  json_object_array_add(row, photo.uploaded ? json_object_new_int64(*photo.uploaded) : nullptr);
+  json_object_array_add(row, json_text(photo.feed_id));
+  if (!photo.folder.empty() && photo.folder != album_folder) json_object_array_add(row, json_text(photo.folder));
 }
 
 // The page's data: {"title":..., "albums":[{"name", "dir", "photos":[[file, caption,
@@ -78,19 +57,21 @@ std::string page_data(const std::string& title, const std::vector<GalleryAlbum>&
     json_object_object_add(item, "photos", photos);
     for (const GalleryPhoto& photo : album.photos) {
       json_object* row = json_object_new_array();
-      json_object_array_add(row, json_text(photo.file));
-      json_object_array_add(row, json_text(photo.caption));
-      json_object_array_add(row, photo.uploaded ? json_object_new_int64(*photo.uploaded) : nullptr);
-      json_object_array_add(row, json_text(photo.feed_id));
-      if (!photo.folder.empty() && photo.folder != album.folder) json_object_array_add(row, json_text(photo.folder));
+      add_photo_row(row, photo, album.folder);
       json_object_array_add(photos, row);
     }
   }
-  const char* json =
-      json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+  return gallery_data_text(
+      json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE));
+}
+
+}  // namespace
+
+std::string gallery_data_text(std::string_view json) {
   std::string data;
-  for (const char* c = json; *c != '\0'; ++c) {
-    switch (*c) {
+  data.reserve(json.size());
+  for (const char c : json) {
+    switch (c) {
       case '<':
         data += "\\u003c";
         break;
@@ -101,11 +82,24 @@ std::string page_data(const std::string& title, const std::vector<GalleryAlbum>&
         data += "\\u0026";
         break;
       default:
-        data += *c;
+        data += c;
     }
   }
   return data;
 }
+
+std::string gallery_json_text(const std::string& text) {
+  const JsonPtr value(json_text(text));
+  return json_object_to_json_string_ext(value.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+}
+
+std::string gallery_photo_row(const GalleryPhoto& photo, const std::string& album_folder) {
+  const JsonPtr row(json_object_new_array());
+  add_photo_row(row.get(), photo, album_folder);
+  return json_object_to_json_string_ext(row.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+}
+
+namespace {
 
 constexpr std::string_view kPageHead = R"PAGE(<!DOCTYPE html>
 <html lang="zh-CN">
@@ -370,72 +364,12 @@ std::string html_text(const std::string& text) {
 
 }  // namespace
 
-std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
-                                              std::vector<std::string>* left_out) {
-  std::vector<fs::path> folders;
-  std::error_code error;
-  for (fs::directory_iterator it(user_folder, error), end; !error && it != end; it.increment(error)) {
-    std::error_code ignored;
-    if (it->is_directory(ignored)) folders.push_back(it->path());
-  }
-  std::sort(folders.begin(), folders.end());
-  // Photos of one album id from several folders make one album, placed at the folder that
-  // holds most of them.
-  std::map<std::string, GalleryAlbum> by_id;
-  std::map<std::string, std::map<std::string, std::size_t>> counts;
-  for (const fs::path& folder : folders) {
-    std::map<std::string, GalleryAlbum> found = read_albums(folder);
-    if (found.empty() && left_out && picture_file_count(folder.string()) > 0)
-      left_out->push_back(folder.filename().string());
-    for (auto& [key, album] : found) {
-      counts[key][album.folder] += album.photos.size();
-      const auto [at, added] = by_id.emplace(key, album);
-      if (added) continue;
-      GalleryAlbum& whole = at->second;
-      whole.photos.insert(whole.photos.end(), std::make_move_iterator(album.photos.begin()),
-                          std::make_move_iterator(album.photos.end()));
-      if (album.first_saved != 0 && (whole.first_saved == 0 || album.first_saved < whole.first_saved))
-        whole.first_saved = album.first_saved;
-    }
-  }
-  std::vector<GalleryAlbum> albums;
-  for (auto& [key, album] : by_id) {
-    std::size_t most = 0;
-    for (const auto& [folder, count] : counts[key])
-      if (count > most) {
-        most = count;
-        album.folder = folder;
-      }
-    albums.push_back(std::move(album));
-  }
-  // Saved times are whole seconds, so several albums may begin in one: all but the last of
-  // them were done within it. An album's first download ended with its last photo saved
-  // before the next album began; what a later run added to it comes after that. Last, album
-  // ids: decimal numbers.
-  std::vector<std::int64_t> begun;
-  for (const GalleryAlbum& album : albums) begun.push_back(album.first_saved);
-  std::sort(begun.begin(), begun.end());
-  std::vector<std::tuple<std::int64_t, std::int64_t, std::size_t, std::string, std::string, std::size_t>>
-      keys;
-  for (std::size_t i = 0; i < albums.size(); ++i) {
-    const GalleryAlbum& album = albums[i];
-    const auto next = std::upper_bound(begun.begin(), begun.end(), album.first_saved);
-    const std::int64_t before = next == begun.end() ? std::numeric_limits<std::int64_t>::max() : *next;
-    std::int64_t done = album.first_saved;
-    for (const GalleryPhoto& photo : album.photos)
-      if (photo.saved <= before) done = std::max(done, photo.saved);
-    keys.emplace_back(album.first_saved, done, album.album_id.size(), album.album_id, album.folder, i);
-  }
-  std::sort(keys.begin(), keys.end());
-  std::vector<GalleryAlbum> ordered;
-  for (const auto& key : keys) ordered.push_back(std::move(albums[std::get<5>(key)]));
-  albums = std::move(ordered);
-  if (left_out) std::sort(left_out->begin(), left_out->end());
-  return albums;
-}
-
 std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums,
                          const std::vector<std::string>& left_out) {
+  return gallery_page_opening(left_out) + page_data(title, albums) + std::string(kPageTail);
+}
+
+std::string gallery_page_opening(const std::vector<std::string>& left_out) {
   std::string page(kPageHead);
   if (!left_out.empty()) {
     page += "<p class=\"left-out\" style=\"margin:10px 24px 0;color:#c0392b\">";
@@ -444,53 +378,9 @@ std::string gallery_page(const std::string& title, const std::vector<GalleryAlbu
     page += "</p>\n";
   }
   page += kPageBody;
-  page += page_data(title, albums);
-  page += kPageTail;
   return page;
 }
 
-GalleryOutcome write_gallery_page(const std::string& user_folder) {
-  GalleryOutcome outcome;
-  const fs::path folder(user_folder);
-  outcome.path = (folder / std::string(kGalleryPageName)).string();
-  remove_temporary_files(user_folder);
-  std::vector<std::string> left_out;
-  const std::vector<GalleryAlbum> albums = read_gallery_albums(user_folder, &left_out);
-  if (albums.empty()) return outcome;
-  outcome.albums = albums.size();
-  for (const GalleryAlbum& album : albums) outcome.photos += album.photos.size();
-  std::string title = folder.filename().string();
-  if (title.empty()) title = folder.parent_path().filename().string();  // "a/b/" names b
-  TemporaryPhoto page(user_folder, gallery_page(title, albums, left_out));
-  if (page.written() && page.finish(true) && page.put_in_place(std::string(kGalleryPageName))) {
-    outcome.result = GalleryOutcome::Written;
-    return outcome;
-  }
-  outcome.result = GalleryOutcome::Failed;
-  outcome.cause = disk_error_cause(page.error() != 0 ? page.error() : EIO);
-  return outcome;
-}
-
-std::vector<std::string> gallery_user_folders(const std::string& folder) {
-  const auto holds_album = [](const fs::path& path) {
-    std::error_code error;
-    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-      std::error_code ignored;
-      if (it->is_directory(ignored) &&
-          fs::is_regular_file(it->path() / std::string(kAlbumIndexName), ignored))
-        return true;
-    }
-    return false;
-  };
-  if (holds_album(folder)) return {folder};
-  std::vector<std::string> users;
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::error_code ignored;
-    if (it->is_directory(ignored) && holds_album(it->path())) users.push_back(it->path().string());
-  }
-  std::sort(users.begin(), users.end());
-  return users;
-}
+std::string_view gallery_page_closing() { return kPageTail; }
 
 }  // namespace af

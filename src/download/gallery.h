@@ -54,6 +54,16 @@ std::vector<GalleryAlbum> read_gallery_albums(const std::string& user_folder,
 std::string gallery_page(const std::string& title, const std::vector<GalleryAlbum>& albums,
                          const std::vector<std::string>& left_out = {});
 
+// The page in pieces, for writing it without holding it: the opening (up to its data), the
+// data's texts (a JSON text made safe inside the page's script element: no "<", ">" or "&"
+// outside a \u escape), a text and a photo's row as the data writes them, and the closing.
+// gallery_page is the opening, the data of every album and the closing.
+std::string gallery_page_opening(const std::vector<std::string>& left_out);
+std::string gallery_data_text(std::string_view json);
+std::string gallery_json_text(const std::string& text);
+std::string gallery_photo_row(const GalleryPhoto& photo, const std::string& album_folder);
+std::string_view gallery_page_closing();
+
 struct GalleryOutcome {
   enum Result { Written, NoAlbums, Failed } result = NoAlbums;
   std::string path;  // the page (UTF-8)
@@ -63,7 +73,8 @@ struct GalleryOutcome {
 };
 
 // Writes the page of `user_folder` (titled by the folder's name) through a temporary file
-// renamed into place, so a reader never sees half a page; the temporary files an earlier
+// renamed into place, so a reader never sees half a page; the page is written album by
+// album as the indexes are read, never held whole; the temporary files an earlier
 // write left there (killed before its rename) go first. No album with an index: nothing
 // is written (NoAlbums).
 GalleryOutcome write_gallery_page(const std::string& user_folder);

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "download/image_check.h"
+#include "download/index_scan.h"
 #include "download/photo_saver.h"
 #include "download/record_store.h"
 #include "util/sha256.h"
@@ -68,10 +69,7 @@ const char* photo_state_name(PhotoState state) {
   return "";
 }
 
-std::size_t AlbumCheck::count(PhotoState state) const {
-  return static_cast<std::size_t>(
-      std::count_if(photos.begin(), photos.end(), [&](const PhotoCheck& p) { return p.state == state; }));
-}
+std::size_t AlbumCheck::count(PhotoState state) const { return states[static_cast<int>(state)]; }
 
 std::vector<std::string> album_folders_to_check(const std::string& root) {
   std::vector<std::string> folders;
@@ -129,27 +127,34 @@ PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::
   return whole ? PhotoState::Changed : PhotoState::Damaged;
 }
 
-AlbumCheck check_album(const std::string& folder) {
+AlbumCheck check_album(const std::string& folder, const std::function<bool(const AlbumCheck& check)>& ready,
+                       const std::function<void(const PhotoCheck& photo)>& each) {
   AlbumCheck check;
   check.folder = folder;
-  std::set<std::string> indexed;
   std::string buffer;
-  AlbumIndexContents index = read_album_index_contents(folder);
-  check.bad_lines = std::move(index.bad_lines);
-  check.index_error = index.error;
-  check.index_whole = index.whole_lines > 0;
+  const IndexScan index(folder);
+  check.bad_lines = index.bad_lines();
+  check.index_error = index.error();
+  check.index_whole = index.whole_lines() > 0;
   check.picture_files = picture_file_count(folder);
-  for (IndexedPhoto& photo : index.photos) {
-    indexed.insert(photo.file_name);
-    const PhotoState state = check_photo(folder + "/" + photo.file_name, photo, buffer);
-    check.photos.push_back({std::move(photo), state});
-  }
+  if (ready && !ready(check)) return check;
+  index.each([&](IndexedPhoto&& photo) {
+    PhotoCheck checked{std::move(photo), PhotoState::Sound};
+    checked.state = check_photo(folder + "/" + checked.photo.file_name, checked.photo, buffer);
+    ++check.checked;
+    ++check.states[static_cast<int>(checked.state)];
+    if (each)
+      each(checked);
+    else
+      check.photos.push_back(std::move(checked));
+    return true;
+  });
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     std::error_code kind_error;
     if (!it->is_regular_file(kind_error) || name == kAlbumIndexName || is_temporary_photo_name(name) ||
-        indexed.count(name))
+        index.names(name))
       continue;
     check.not_indexed.push_back(name);
   }
@@ -160,16 +165,17 @@ AlbumCheck check_album(const std::string& folder) {
 std::vector<std::string> whole_indexed_photos(const std::string& folder,
                                               const std::function<bool(const std::string& photo_id)>& wanted) {
   std::vector<std::string> ids;
-  std::set<std::string> found;
-  for (const IndexedPhoto& photo : read_indexed_photos(folder)) {
+  std::set<std::string> found;  // the photos found whole: few, after a whole download none
+  IndexScan(folder).each([&](IndexedPhoto&& photo) {
     if (!photo.bytes || photo.sha256.empty() || photo.photo_id.empty() || found.count(photo.photo_id) > 0 ||
         !wanted(photo.photo_id))
-      continue;
+      return true;
     if (holds_bytes(folder + "/" + photo.file_name, *photo.bytes, photo.sha256)) {
       found.insert(photo.photo_id);
       ids.push_back(photo.photo_id);
     }
-  }
+    return true;
+  });
   return ids;
 }
 

@@ -37,7 +37,11 @@ struct PhotoCheck {
 
 struct AlbumCheck {
   std::string folder;                    // UTF-8 path
-  std::vector<PhotoCheck> photos;        // one per indexed file, in index order
+  // One per indexed file, in index order; left empty when the photos are handed on one by
+  // one instead (check_album with `each`).
+  std::vector<PhotoCheck> photos;
+  std::size_t checked = 0;               // indexed files checked
+  std::size_t states[4] = {};            // of them, by PhotoState
   std::vector<std::string> not_indexed;  // files no index line names, by name
   std::vector<BadIndexLine> bad_lines;   // lines of the index that were not followed
   int index_error = 0;                   // the index could not be read: the errno (ENOENT: none)
@@ -55,7 +59,13 @@ std::vector<std::string> album_folders_to_check(const std::string& root);
 // Reads each indexed file once. `buffer` is reused between photos, so memory stays at the
 // size of the largest photo.
 PhotoState check_photo(const std::string& path, const IndexedPhoto& photo, std::string& buffer);
-AlbumCheck check_album(const std::string& folder);
+// With `each`, the photos are handed on as they are checked and not kept, so that the memory
+// stays the same whatever the album's size; `ready` is told first, once the index has been
+// read (bad lines, index_error, index_whole and picture_files known), and returns false to
+// check no photo.
+AlbumCheck check_album(const std::string& folder,
+                       const std::function<bool(const AlbumCheck& check)>& ready = {},
+                       const std::function<void(const PhotoCheck& photo)>& each = {});
 
 // The photo ids of `folder`'s index lines that hold a size and a SHA-256, that `wanted`
 // takes (asked in index order, at most once a line) and whose file is there with that

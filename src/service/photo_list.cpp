@@ -1,6 +1,5 @@
 #include "service/photo_list.h"
 
-#include <set>
 #include <string_view>
 
 #include "core/gate.h"
@@ -8,6 +7,7 @@
 #include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
+#include "util/hash_table.h"
 #include "util/json_document.h"
 #include "util/text.h"
 
@@ -65,7 +65,8 @@ bool walk_album(const AlbumWalk& walk,
   // the walk goes on while a page brings photos not seen before (only those are handed on),
   // and stops after the first page (stated or not) that brings none.
   const std::int64_t stated_pages = static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
-  std::set<std::string> seen;
+  // The photos seen so far, as hashes of their id and picture: 16 bytes or so a photo.
+  HashTable seen(false);
   std::int64_t position = 0;
   bool brought_new = true;
   for (std::int64_t page = 1; page <= stated_pages || brought_new; ++page) {
@@ -92,7 +93,7 @@ bool walk_album(const AlbumWalk& walk,
     brought_new = false;
     for (int index = 1; index <= n; ++index) {
       const PhotoEntry entry = read_photo_entry(root.member("data").member("photo_list").element(index - 1));
-      const bool is_new = seen.insert(entry.photo_id + '\n' + entry.pic_name).second;
+      const bool is_new = seen.put(text_hash(entry.photo_id + '\n' + entry.pic_name));
       brought_new = brought_new || is_new;
       // Past the stated pages a repeat (the service giving its last page again) is not
       // handed on twice.

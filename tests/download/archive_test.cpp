@@ -1,6 +1,7 @@
 // What an album folder keeps for an archive: photo files dated by their upload time, and
 // the album index with every saved photo's whole caption, post and times.
 #include "download/archive.h"
+#include "download/index_scan.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -166,6 +167,64 @@ TEST_F(AlbumIndexFileTest, ALineTakenBackLeavesTheFileAsItWas) {
     EXPECT_EQ(content(), index_line(photo("1"))) << id;
   }
   EXPECT_FALSE(index.contains("2"));
+}
+
+// Which photo a file is and which file a photo is, as the last lines say: in the index that
+// added the lines, in one read again, and after a line taken back.
+TEST_F(AlbumIndexFileTest, FilesAndTheirPhotosAreLookedUpAsTheLastLinesSay) {
+  const auto as = [&](const std::string& id, const std::string& file, const std::string& sha256) {
+    IndexedPhoto p = photo(id);
+    p.file_name = file;
+    p.sha256 = sha256;
+    return p;
+  };
+  std::string error;
+  AlbumIndex index(folder_.path());
+  // Photo 1 saved again with other bytes into photo 2's file: that file is 1's now.
+  for (const IndexedPhoto& p : {as("1", "a.jpg", "x"), as("2", "b.jpg", "y"), as("1", "b.jpg", "z")})
+    ASSERT_TRUE(index.add(p, error));
+  const auto expect_owners = [](const AlbumIndex& read, const char* when) {
+    EXPECT_EQ(read.own_file("1"), "b.jpg") << when;
+    EXPECT_EQ(read.own_file("2"), "") << when;
+    EXPECT_EQ(read.own_file("3"), "") << when;
+    EXPECT_EQ(read.file_owner("a.jpg"), "1") << when;
+    EXPECT_EQ(read.file_owner("b.jpg"), "1") << when;
+    EXPECT_EQ(read.file_owner("c.jpg"), "") << when;
+  };
+  expect_owners(index, "as added");
+  AlbumIndex again(folder_.path());
+  expect_owners(again, "read again");
+  ASSERT_TRUE(again.add(as("2", "c.jpg", "y"), error));
+  EXPECT_EQ(again.own_file("2"), "c.jpg");
+  again.take_back();
+  expect_owners(again, "taken back");
+  ASSERT_TRUE(again.add(as("2", "b.jpg", "y"), error));  // the same line again: nothing added
+  expect_owners(again, "a line had already");
+}
+
+// The index read in pieces: a line longer than a piece, empty lines, a bad line, a file
+// indexed again (shown at its first place as its last line says) and a last line cut short.
+TEST_F(AlbumIndexFileTest, AScanGivesEachFileOnceWhateverTheLinesLength) {
+  IndexedPhoto long_caption = photo("2");
+  long_caption.caption = std::string(200 * 1024, 'c');
+  IndexedPhoto again = photo("1");
+  again.sha256 = "other bytes";
+  write(index_line(photo("1")) + "\n\n" + index_line(long_caption) + "\n{\"file\":\"../x.jpg\"}\n" +
+        index_line(photo("3")) + "\n" + index_line(again) + "\n" + index_line(photo("4")).substr(0, 30));
+  const IndexScan scan(folder_.path());
+  EXPECT_EQ(scan.whole_lines(), 5u);
+  ASSERT_EQ(scan.bad_lines().size(), 1u);
+  EXPECT_EQ(scan.bad_lines()[0].number, 4u);
+  EXPECT_EQ(scan.bad_lines()[0].text, "../x.jpg");
+  EXPECT_EQ(scan.photos(), 3u);
+  EXPECT_TRUE(scan.names("2.jpg"));
+  EXPECT_FALSE(scan.names("4.jpg"));
+  std::vector<std::string> seen;
+  ASSERT_TRUE(scan.each([&](IndexedPhoto&& p) {
+    seen.push_back(p.file_name + ":" + p.sha256 + ":" + std::to_string(p.caption.size()));
+    return true;
+  }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"1.jpg:other bytes:0", "2.jpg::204800", "3.jpg::0"}));
 }
 
 TEST_F(AlbumIndexFileTest, AnUnwritableIndexSaysWhy) {

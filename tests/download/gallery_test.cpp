@@ -104,6 +104,34 @@ TEST(GalleryPage, NamesTheAlbumsItLeftOut) {
   EXPECT_EQ(gallery_page("t", {}).find("left-out"), std::string::npos);  // none left out: no line
 }
 
+// The page is written album by album from the indexes; it is byte for byte the page made
+// whole from every album read at once: an album split over two folders, a file indexed
+// again, lines without an album id, markup in the texts, a folder left out.
+TEST(GalleryPage, WrittenAlbumByAlbumAsMadeWhole) {
+  testing::TempFolder user;
+  aftest::make_archive_album(user.path(), "旅行3", "旅<行>&", {{"</script>a", 1}, {"b&c", 2}, {"\"d\"", 3}}, 200);
+  aftest::make_archive_album(user.path(), "旅行4", "旅<行>&", {{"e", 4}}, 300);
+  aftest::make_archive_album(user.path(), "B1", "B", {{"x", 5}}, 100, "998");
+  aftest::make_archive_album(user.path(), "无号", "无号", {{"y", 6}, {"z", 7}}, 150, "");
+  af::IndexedPhoto again = read_indexed_photos(user.file("旅行3"))[1];
+  again.caption = G("再存一次");
+  again.sha256 = "other";
+  std::string error;
+  AlbumIndex(user.file("旅行3")).add(again, error);
+  // Lines without an album id: the folder is an album of its own.
+  std::ofstream(user.file("无号/.albumfetcher-index.jsonl"), std::ios::app)
+      << R"({"file":"9_n.jpg","photo_id":"9","caption":"no id","saved":120})" << "\n";
+  fs::create_directories(user.file("无索引1"));
+  testing::write_file(user.file("无索引1/1_a.jpg"), "x");
+
+  ASSERT_EQ(write_gallery_page(user.path()).result, GalleryOutcome::Written);
+  std::vector<std::string> left_out;
+  const auto albums = read_gallery_albums(user.path(), &left_out);
+  ASSERT_EQ(albums.size(), 4u);
+  EXPECT_EQ(read_file(user.file("相册浏览.html")), gallery_page(user.path().substr(user.path().rfind('/') + 1),
+                                                              albums, left_out));
+}
+
 // Whatever a text holds, the page's data block holds no markup and gives the text back.
 TEST(GalleryPage, HostileTextsStayData) {
   for (const std::string text : {"</script><script>alert(1)</script>", "\"'><img src=x onerror=alert(2)>",
