@@ -31,7 +31,9 @@ TEST(HashTable, AgreesWithAMapThroughPutsAndErasures) {
       const std::uint64_t key = k * 0x9E3779B97F4A7C15ULL;
       const std::uint64_t* found = table.find(key);
       ASSERT_EQ(found != nullptr, expected.count(key) > 0) << k;
-      if (found && with_values) EXPECT_EQ(*found, expected[key]) << k;
+      if (found && with_values) {
+        EXPECT_EQ(*found, expected[key]) << k;
+      }
     }
   }
 }
