@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Running a program as a child process of a benchmark and taking its figures: wall time,
 // CPU time (user + system) from wait4's resource use, and peak resident size.

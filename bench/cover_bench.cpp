@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cover benchmark (not a test): the album list job with covers on, against the sample
 // service behind a far link (every answer waits the link's latency, the album list's and
 // the covers' alike). For each number of covers fetched at once it prints the time from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Download benchmark (not a test): 2,000 photos of about 100 KB from the sample service on
 // loopback. For each way of saving it prints the program's time per photo beyond the 50 ms
 // wait, the same figure for the curl command fetching the same addresses one after another

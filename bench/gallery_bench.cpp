@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gallery_bench: the gallery page over a large archive. Makes a user folder of N indexed
 // photos (small real JPEG files, captions of a usual length), writes its page, and opens it
 // in the browser engine the window uses, offscreen. Prints the page's size, the time to

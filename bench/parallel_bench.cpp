@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Several-at-once benchmark (not a test): an album of 200 photos of about 100 KB from the
 // sample service with 100 ms added to every answer, as a far link adds it. It runs
 // albumfetcher-cli at 1, 4 and 8 photos at once, and after each the curl command with as

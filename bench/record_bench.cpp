@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Record benchmark (not a test): the median time of a lookup among 1,000,000 recorded ids,
 // then what recording costs per photo: an append of its own with a flush of the photo's
 // folder before it, against appends in groups (one folder flush, one append and one flush

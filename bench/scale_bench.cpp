@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scale benchmark (not a test): one album of N photos of 10 KiB, downloaded by
 // albumfetcher-cli with its waits removed (--pace-factor 0, record and index on), then
 // downloaded again with every photo recorded, then checked (--verify) and given its page

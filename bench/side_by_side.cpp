@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Side-by-side benchmark on loopback (not a test): one album of 1,000 photos of 100 KiB
 // from the sample service, fetched by albumfetcher-cli with its waits removed
 // (--pace-factor 0), by curl in one process (the image addresses one after another, each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli --verify over an archive of N photos (default 4,000 of 100 KiB, 40 albums
 // of 100): wall time, CPU and peak memory of the program, with the photos in the page cache
 // and with them dropped from it first. Also at a quarter of the photos, to show that memory

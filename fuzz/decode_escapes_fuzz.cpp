@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // decode_escapes on arbitrary bytes: the result never holds a NUL byte.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // parse / to_text / lookups on arbitrary bytes.
 #include <cstddef>
 #include <cstdint>

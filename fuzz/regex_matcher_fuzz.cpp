@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Input: one byte of options, then the pattern, a NUL byte and the subject.
 #include <cstddef>
 #include <cstdint>

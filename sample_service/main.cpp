@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sample-photo-service: runs the sample photo service with a small demo scenario until
 // killed. Usage: sample-photo-service [--port N] [--service-profile classic|today|bad-day]
 //                                     [--latency-ms MS] [--bandwidth BYTES_PER_SECOND]

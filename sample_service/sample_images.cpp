@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small base images of the sample photo service, made once with ImageMagick:
 //   convert -size 64x48 gradient:'#3a7bd5-#f4d03f' -fill '#c0392b' -draw 'circle 32,24 32,10' -quality 70 -strip base.jpg
 //   convert -size 48x32 xc:'#2e86c1' -fill '#f1c40f' -draw 'rectangle 8,8 40,24' -colors 4 -strip base.gif

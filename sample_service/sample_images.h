@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Image bytes for the sample photo service: small real JPEG and GIF pictures, made
 // distinct per photo (a comment carrying the tag) and padded to a wanted size with more

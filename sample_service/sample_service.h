@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SampleService: a small stand-in for the photo service, on 127.0.0.1, for tests, the demo
 // mode and benchmarks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults switched on per path, and the link every answer travels (latency, bandwidth).
 #include "service_impl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Images and covers: each photo's faults and the image hosts' rules.
 #include "sample_images.h"
 #include "service_impl.h"

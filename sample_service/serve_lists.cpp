@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lists: albums and photos as JSON, and the Today profile's sessions and rate limit
 // before them.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The service's HTML pages: the login form and its answer, the home pages (the Today
 // profile's rendered by script), the album overview and the index.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sample service's inside, shared by the files that answer each kind of request: the
 // dispatcher and the public calls (sample_service.cpp), pages (serve_pages.cpp), lists

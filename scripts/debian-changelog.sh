@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the Debian changelog of the package to standard output: one entry for each release
 # of CHANGELOG.md ("## 1.0 (2026-12-09)"), newest first as there, its items rewrapped to 80
 # columns; "## Unreleased" is no release and is left out.

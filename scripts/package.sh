@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package build/package/albumfetcher_<version>_amd64.deb from the release
 # build, from a fresh Debian machine on. Install it with
 #   apt-get install ./build/package/albumfetcher_<version>_amd64.deb

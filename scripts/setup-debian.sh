@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package that building, testing and running the program needs.
 # Safe to run again; uses sudo when not root.
 set -euo pipefail

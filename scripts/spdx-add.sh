@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Gives every source file that lacks it the licence line, as its first line (after a "#!"
 # line): "// SPDX-License-Identifier: GPL-3.0-or-later" in C and C++, the same after "#" in
 # CMake, shell and Python. Files that carry the line in their first three lines are left as

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the program and starts it, from a fresh Debian machine on. Arguments are passed on
 # (for example --demo).
 set -euo pipefail

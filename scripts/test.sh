@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds everything and runs every test, from a fresh Debian machine on.
 #   scripts/test.sh                  release build + all tests, then the afcore tests under ASan/UBSan
 #   AF_SKIP_ASAN=1 scripts/test.sh   skip the sanitizer pass

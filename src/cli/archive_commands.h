@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The commands that look at an archive on disk and request nothing: --verify (with
 // --repair) and --gallery. Each returns the program's exit status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // --cookies-from-browser: the login of a browser profile, for one run of albumfetcher-cli.
 //

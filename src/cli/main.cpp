@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli: the album list and the download of the window, driven from a terminal.
 #include <signal.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Calendar dates of the upload-time bounds, taken as China Standard Time (UTC+8): the
 // date-time the bounds are made of, the dates the range starts at, and the "YYYY-MM-DD"

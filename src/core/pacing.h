@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The fixed waits and the time limits of the background jobs, in one object so that tests
 // may shorten them.

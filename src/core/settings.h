@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings file "peizi.ini" beside the program: INI text in GBK, CR LF lines.
 //

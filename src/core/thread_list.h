@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ThreadList: the background threads one owner starts and must join before it goes. Those
 // that have returned are joined at each start, so repeated starts do not pile them up; the

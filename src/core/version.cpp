@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/version.h"
 
 // The build defines AF_VERSION for this file only, so a new version rebuilds one file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where each album lives in a user folder: one folder per album id, across every download.
 //

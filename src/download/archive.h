@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What an album folder keeps for the people who archive it, beside the photos themselves:
 // each photo file dated by its upload time, and an index of the album.

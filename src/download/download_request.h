@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // DownloadRequest: everything one download is asked to do, made by a front end when the
 // operator starts it and handed to Downloader::start by value. The download reads nothing

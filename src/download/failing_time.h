@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // FailingTime: how long an album's images have been failing, on one clock whatever the
 // number of photos fetched at once.

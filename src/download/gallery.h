@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The page a person looks through: "相册浏览.html" in a user folder, made from the album
 // indexes of its album folders, opened in any browser.

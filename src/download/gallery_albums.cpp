@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The albums of a user folder as the gallery page shows them, and the page written from them
 // album by album, its photos read from the indexes as they are written out.
 #include <algorithm>

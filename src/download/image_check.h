@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whether the bytes of an image answer are a whole picture, and what they are when not.
 //

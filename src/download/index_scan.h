@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading an album index without holding it: its lines in file order, read in pieces, and
 // its photos (one per file, as read_album_index_contents gives them) handed on one by one.

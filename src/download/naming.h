@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Names and bounds of the download: cleaned file and folder names, the album folder, the
 // upload-time bounds. Texts are GBK; paths handed to the file system are UTF-8.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ParallelPhotos: the photos of one album fetched several at once and kept in album order.
 //

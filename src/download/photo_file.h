@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Photo files written under a temporary name, flushed and put in place; album folders made
 // and cleared of leftovers; errors of the disk told apart from those of one name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // PhotoSaver: filters, fetches, names and writes the photos of one album.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // StepGate: runs the worker's visible steps (a new file, a file put in place, a record
 // append committed, view updates) only while the download may act.

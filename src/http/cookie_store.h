@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The process-wide cookie store that fetch_page uses when the caller supplies no jar.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The owners of every libcurl object of the program, and libcurl's one set-up for the
 // process. Nothing else in src/ creates a curl object; each is freed by its owner.

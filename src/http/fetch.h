@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The transports (pages, photos, the album table's covers): one complete HTTP exchange per
 // call, answered with one Response. A failed exchange gives an empty body and its cause;

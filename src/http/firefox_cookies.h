@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The cookies of a Firefox profile, for a run that takes its login from the browser.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Request composition and cookie jar: the transport-free half of the HTTP layer.
 // Pure functions over GBK texts; nothing here performs I/O or fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Answers that ask the client to come back later, and how long to wait before it does.
 #include <chrono>

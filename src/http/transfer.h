@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One exchange on one easy handle: the redirects it follows, its callbacks, its body and header block,
 // the time limits (idle, deadline; a pause not counted) and the gate. A handle is set up once with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TransferGroup: several transfers at once on one curl multi handle, driven by a thread of
 // its own.

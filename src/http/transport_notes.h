@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The transport's own words for each exchange that failed (curl's English text, with the
 // address), for a person who asked for them, as the command line's --verbose does. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/list_answer.h"
 
 #include "core/gate.h"

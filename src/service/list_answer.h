@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One list request (album list or photo list page) with its retries: what came back, and
 // in words for a person why it could not be used.

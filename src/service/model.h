@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the photo service describes, as the engine carries it: where the service lives, a
 // user, an album, a photo (and, from core, the date-time of the upload-time bounds). Texts

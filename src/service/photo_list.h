@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Photo list paging: one album's photo list, page by page, as PhotoEntry values.
 #include <cstdint>

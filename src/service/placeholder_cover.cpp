@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The placeholder cover: a 158 x 105 JPEG (light gradient, grey frame, red dot), made once with
 //   convert -size 158x105 gradient:'#f0f4f8-#c8d6e5' -fill '#8395a7' -draw 'rectangle 54,30 104,75'
 //           -fill '#ee5253' -draw 'circle 79,52 79,42' -quality 75 -strip -type TrueColor placeholder.jpg

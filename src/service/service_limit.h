@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // When the service limits or refuses this machine's requests for longer than an album may
 // keep failing, the job ends (a download, an album list) and says when to try again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // User page resolution: from a typed home-page address to the user id and page title.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The album table: a report-style list with a check box in column 0 of every row.
 //

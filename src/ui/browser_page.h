@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The login browser's page. It keeps the status-bar text (the address of the link under
 // the pointer) and turns every request for a new window into a navigation in place:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The options of every program that opens the window (albumfetcher and the screenshot
 // maker in tools/): the browser's start page, the photo service, the demo service and how

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Keeps the login browser's cookie store and the engine's CookieStore in step.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The demo: the sample photo service inside the program, on a free loopback port, with
 // its demo users, so that login, album list, covers, download, pause and end can all be

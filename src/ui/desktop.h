@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the program sets up around its window before the window exists: the web engine's
 // sandbox for a program run as root, and Chinese for every standard dialog, button and

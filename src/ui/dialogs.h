@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every exchange with the operator and the desktop outside the window goes through
 // Dialogs, so that the window never blocks a test: QtDialogs shows the real chooser,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // DiskWriter: one background thread that runs the window's file writes (settings,
 // cookies) in the order they were handed over, so that no write or flush holds up the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's one window: a three-page tab control (login browser, album page,
 // settings page) with every control under its given name as objectName.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MainWindow's commands: the album list, the download and the album table's ticks.
 #include <QCheckBox>
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MainWindow's pages: their controls at their places, and how they follow the window's size.
 #include <QApplication>
 #include <QCalendarWidget>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A tab control whose pages cover the whole control, tab strip included, so that a
 // control placed on a page is positioned relative to the tab control itself (the

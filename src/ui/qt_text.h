@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The GUI edge of the engine's texts: GBK bytes (read as GB18030) to and from QString.
 #include <QString>

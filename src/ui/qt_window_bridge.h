@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // QtWindowBridge: the album list job's and the download's view of the window.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Code page conversions (ICU). Texts inside the engine are GBK; edges decode them as
 // GB18030, a superset whose bytes equal GBK's for every GBK character.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // HashTable: 64-bit keys (hashes of texts) to 64-bit values, in two flat arrays with open
 // addressing filled up to 85 %, so that a table of n keys takes 19 to 38 bytes a key (half

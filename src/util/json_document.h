@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // JsonDocument: a handle on one value of a parsed JSON tree (json-c underneath).
 //

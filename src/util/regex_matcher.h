@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // RegexMatcher: one regular expression applied to one GBK text (ICU, over UTF-16).
 //

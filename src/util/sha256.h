@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SHA-256 of bytes in memory or of a file read once in chunks, as lower-case hex.
 //

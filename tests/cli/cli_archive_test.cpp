@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line and the archive: --list-photos prints what a download would save
 // without fetching an image, --index chooses the album index for one run, and --gallery
 // writes the pages of archives already on disk.

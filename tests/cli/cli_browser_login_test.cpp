@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli --cookies-from-browser: the login of a Firefox profile for one run, in
 // place of the window's, with the profile left exactly as it was.
 #include <sqlite3.h>

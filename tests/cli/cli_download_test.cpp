@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli downloads: the chosen albums and their file tree, the log on standard
 // output, the two options of the settings file overridden for one run (and the file left
 // alone), cookies that unlock an album, the exit status of failed photos, and names with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli when the service fails: the cause on standard error and status 1 for
 // the home page and the album list; a photo list page that stays bad fails its album, and
 // a later run with the record on fetches exactly what is missing.

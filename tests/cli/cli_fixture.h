@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command-line tests' fixture: the sample service in this process, the real
 // albumfetcher-cli as a child process with a program directory and a save folder of its own,

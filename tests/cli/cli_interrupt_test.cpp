@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli ended by SIGINT or SIGTERM in the middle of a download: it ends the
 // download the way the window's end button does, leaves no partly written photo and no
 // temporary file, keeps the record readable, and says so in its exit status. A second

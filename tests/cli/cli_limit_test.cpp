@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli on a bad day: a limit of the service on this machine that outlasts an
 // album's tries ends the run with status 75 and says when to try again, run after run while
 // the ban lasts; a limit that lifts costs nothing but time.

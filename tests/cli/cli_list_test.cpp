@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli: the album table of --list, the arguments it refuses, --help, and the
 // exit statuses of a user or list that cannot be had.
 #include "cli_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli and the disk: --save-dir kept byte for byte, a save folder that cannot
 // be written (a file; a folder the user may not write, run as an unprivileged user), and a
 // record that cannot be used with --record on: each said on standard error, exit status 1.

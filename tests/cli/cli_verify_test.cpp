@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An archive kept in sync: --verify finds what is no longer as saved, --repair lets the
 // next download with the record on fetch exactly that, and several users go in one run.
 #include <regex>

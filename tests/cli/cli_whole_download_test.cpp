@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-cli downloading everything, from the service as it answered when the program
 // was designed and as it answers today (home pages without an id marker, a login needed,
 // album lists in pages of 20, photo pages of 30, rate limits after a burst of list requests).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an album folder keeps for an archive: photo files dated by their upload time, and
 // the album index with every saved photo's whole caption, post and times.
 #include "download/archive.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A download killed with SIGKILL at several points, one photo or eight at once, leaves no
 // partial photo under a final name, a record that opens and names no photo that is not on
 // disk; a second run with the record on completes the albums and fetches again none of the

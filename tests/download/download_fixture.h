@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The engine tests' fixture: the sample service, a program directory and a save folder of
 // their own, a recording view, and helpers to run a download and look at what it left.

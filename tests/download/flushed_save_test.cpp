@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving with the photos flushed to disk (the program's default): a photo is written to a
 // temporary file within the wait after its fetch; its group is flushed, renamed into place,
 // its folder flushed, and only then recorded; pause holds the save, end leaves no temporary

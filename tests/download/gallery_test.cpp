@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gallery page of a user folder: what it is made of, and the download that keeps it.
 // What the page does in a browser: tests/ui/gallery_page_test.cpp.
 #include "download/gallery.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An account that keeps posting, downloaded night after night: each album keeps one folder,
 // named as a fresh download would name it that day, and no photo ever takes another's file.
 #include <gtest/gtest.h>

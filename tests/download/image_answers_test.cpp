@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image answers that are no picture, hosts that want the service's Referer or limit the
 // rate, and answers that stall or trickle: what the download keeps, records and logs, and
 // what a later download with the record on fetches.

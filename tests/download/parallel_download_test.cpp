@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Downloads that fetch several photos at once: what they show and leave equals what one
 // photo at a time shows and leaves; pause, end and failures with several in flight.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // RecordingView: a DownloadView that keeps every event in order, for the engine tests.
 // Reads answer what the test set; updates may come from any thread.

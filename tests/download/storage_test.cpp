@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Albums on disk: folders for hostile and colliding album names, names that fit, the save
 // folder as given, storage failures that end the download, the record's problems, folder
 // flushes that a file system refuses, and disk work that pause and end never wait for.

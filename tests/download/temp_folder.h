@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fresh folder under the system's temporary directory, removed with the object, that
 // also serves as the program directory while it lives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checking an archive against its album index, and the pieces of its repair.
 #include "download/verify.h"
 

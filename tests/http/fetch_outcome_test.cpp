@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the transports tell about an exchange besides its body: the status and the cause of
 // a failure, the deadline that ends a trickling answer, and the waits before a later try.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A tiny HTTP/1.1 server on 127.0.0.1 (port 0) for the transport tests: it keeps every
 // request exactly as it arrived on the wire and answers with bytes the test writes itself,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One exchange on one handle, driven by the blocking perform and by a multi handle: both
 // drivers must end it alike, since several transfers at once go through the second.
 #include "http/transfer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transports at their edges: answers cut off mid-body, addresses sent byte for byte,
 // redirects, the exact header block, proxies named with a scheme, port 0, and the cookie
 // changes reported to the login browser.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The house rules of src/, read from the sources themselves:
 //  - each folder includes only its own files and the folders beneath it (the table in

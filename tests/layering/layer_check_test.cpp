@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layer rules on the real source tree, and the check itself on small trees made for
 // each kind of fault.
 #include "layer_check.h"

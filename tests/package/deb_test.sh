@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package made from this build tree: its name, its control fields (with the
 # libraries the binaries link among its dependencies) and exactly the files it installs,
 # stripped, the programs answering --version; the releases of its changelog, its Debian

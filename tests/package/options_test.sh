@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Each program's --help, its manual page and the bash completion name the same options;
 # --version, the manual pages and the changelog show the project's version; the manual
 # pages render without a warning; the completion offers each option's values.

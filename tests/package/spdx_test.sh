@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every source file (C and C++, CMake, shell, Python) of src, tests, bench, fuzz,
 # sample_service, tools and scripts, and every CMake file, carries the licence line in its
 # first lines: "// SPDX-License-Identifier: GPL-3.0-or-later", "#" instead of "//" outside

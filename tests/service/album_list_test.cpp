@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The album list job against the sample service: rows, labels, progress, the empty-list
 // box, covers, the cover request, the command front part and the pacing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The album list and a photo list page against every kind of bad answer, once and for
 // good: the tries, what is handed on, and the cause told.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Photo list paging against the sample service: the address byte for byte, page counts,
 // the empty-answer retries, entries and positions, and the walk past a wrong count.
 #include <gtest/gtest.h>

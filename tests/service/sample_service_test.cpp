@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample photo service itself: answer shapes, images, login, faults and the request
 // record, checked with a client independent of the program's transports.
 #include <gtest/gtest.h>

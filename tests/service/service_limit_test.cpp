@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a job slows down while the service limits it, and when a job that a limit ended tells
 // the operator to try again, run after run.
 #include "service/service_limit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Users, album lists and photo pages as the service answers today: script-rendered home
 // pages, the visitor page without a login, an expired session, album lists in pages of 20
 // and photo pages of at most 30.

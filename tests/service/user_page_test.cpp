@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // User page resolution: address normalisation, the two id markers, the title, and the
 // album overview address, against the sample service.
 #include "service/user_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // RecordingAlbumListView: an AlbumListView that keeps every call, in order, for tests.
 #include <condition_variable>

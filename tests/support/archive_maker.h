@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A user folder as downloads leave it, made without a download: album folders holding small
 // real JPEG files and their album indexes, written by the engine's own index writer.

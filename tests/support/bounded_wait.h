@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Waits with a bound, for every test program: a condition looked at until it holds, and
 // child processes whose signals and end are waited for no longer than a bound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // HeldWrites: photo writes held on the disk seam, for the tests that show that pause and end
 // never wait for the disk.

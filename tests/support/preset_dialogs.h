@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Dialogs for the window tests: answers from a queue filled in advance, and a record of
 // everything asked (a notice is recorded as a message), so that nothing modal ever opens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sample photo service for a test program: one instance on 127.0.0.1 (port 0), started
 // by a GoogleTest environment (or on first use) and stopped when the program's tests end.

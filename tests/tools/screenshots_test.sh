@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # albumfetcher-screenshots with the demo: every picture of the window is saved, as a PNG
 # of the window's size at the time, the program ends by itself with status 0, and none of
 # the web engine's own output reaches stderr.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "2：获取相册" in the real window against the sample photo service: the table, the labels,
 // the log, the message boxes, the cover thumbnails, the album overview command, and a
 // long list filling while the window keeps answering.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options of the programs that open the window: what each gives the window, the
 // demo service taking the place of the addresses, the program directory, and the wrong
 // values that end the program with status 2.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The login browser and fetch_page share their cookies both ways, and persistent ones
 // survive a restart, through the real WebEngine cookie store.
 #include <QNetworkCookie>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a desktop user meets it: a start as root, Chinese in every standard
 // dialog and calendar, the focus when the command buttons change, notices that leave the
 // window usable, the version check's words, a folder that cannot be opened, and addresses

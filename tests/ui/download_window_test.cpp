@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "3：下载选中" and its pause, continue and end buttons in the real window against the
 // sample photo service; the Qt bridge's rules for what reaches the window; the demo.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gallery page in a real browser engine, used as a person uses it: the photos of the
 // album indexes, a search typed in, a date range in the address, the viewer opened by a
 // click and moved with the arrow keys. Hostile captions show as text and run nothing, and

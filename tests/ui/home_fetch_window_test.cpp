@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The home page fetch of "2：获取相册" and "[查看用户专辑]" runs off the window's
 // thread: the window keeps answering while a server trickles the page, a second command
 // waits for the first, and closing the window ends the fetch and its album list job.

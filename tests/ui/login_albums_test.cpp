@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A login made in the window's own browser counts for "2：获取相册": the sample service's
 // login form is filled and sent in the real browser, and the albums that need the login
 // are listed afterwards without the program asking for anything.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The login page's browser: start-up navigation, opening the typed address, and links
 // that ask for a new window staying in the page. Pages come from a local server.
 #include <httplib.h>

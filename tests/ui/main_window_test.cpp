@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as created and as start-up leaves it, and the two persistent options.
 #include <QApplication>
 #include <QCheckBox>

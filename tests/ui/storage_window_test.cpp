@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window and the disk: a save folder beyond GBK typed into the box receives the photos;
 // a save folder that cannot be written stops the download with a log line and a message
 // box; pause and end answer while a photo write is held.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Closing the window, and replacing its downloader, while an ended download's worker is
 // held up by the disk: neither waits for the worker without bound, and the worker still
 // finishes on its own afterwards.

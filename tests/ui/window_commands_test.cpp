@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator commands of the window: event map, selection helpers, row selection,
 // folder commands, relayout and the version check.
 #include <QCheckBox>

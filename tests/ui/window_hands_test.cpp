@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a person's hands: double clicks, keys after a download, boxes left
 // open, a failed fetch after a good one, a switch ticked just before "3：下载选中", and the
 // upload-time range on today's date.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the window uses the space it is given: the creation size keeps its layout, a
 // larger window gives its height to the browser, the album table and the log, and at the
 // smallest size no control covers another or loses any part of its caption.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers shared by the window tests (header only: each test file is its own program).
 #include <QAbstractButton>

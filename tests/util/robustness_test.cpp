@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeded, bounded random and mutated inputs for the three text entry points. Run in the
 // sanitizer build as well: a read past the end or an undefined operation fails it there.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // albumfetcher-screenshots: pictures of the window for the documentation. It opens the
 // window with the program's own options (usually --demo), saves a PNG of every page into
 // the folder given, and quits.

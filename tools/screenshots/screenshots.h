@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pictures of the window for the documentation: each page at the creation size and the
 // album page at 1400 x 900, saved as PNG files into a folder; then the program quits.
