@@ -257,14 +257,17 @@ void CookieStore::save(const std::string& path) {
 
 void CookieStore::clear() { impl_->command("ALL"); }
 
+bool host_within(std::string_view host, std::string_view domain) {
+  const auto bare = [](std::string_view name) { return lower_text(name.substr(name.starts_with('.') ? 1 : 0)); };
+  const std::string h = bare(host);
+  const std::string d = bare(domain);
+  if (d.empty()) return false;
+  return h == d || (h.size() > d.size() && h.ends_with(d) && h[h.size() - d.size() - 1] == '.');
+}
+
 bool cookie_reaches(const Cookie& cookie, std::string_view host) {
-  std::string domain = lower_text(cookie.domain);
-  if (domain.starts_with('.')) domain.erase(0, 1);
-  const std::string to = lower_text(host);
-  if (domain.empty()) return false;
-  if (to == domain) return true;
-  return cookie.include_subdomains && to.size() > domain.size() && to.ends_with(domain) &&
-         to[to.size() - domain.size() - 1] == '.';
+  // A host-only cookie reaches its own host alone: each lies within the other.
+  return host_within(host, cookie.domain) && (cookie.include_subdomains || host_within(cookie.domain, host));
 }
 
 }  // namespace af

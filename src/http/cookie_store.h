@@ -86,6 +86,10 @@ class CookieStore {
   Impl* impl_;
 };
 
+// True when `host` is `domain` or lies under it at a dot ("photo.weibo.com" within
+// "weibo.com"); a leading dot of either and letter case do not matter.
+bool host_within(std::string_view host, std::string_view domain);
+
 // True when a request to `host` (no port) carries `cookie`: its domain is the host, or a
 // domain cookie's domain ends the host at a dot. Letter case does not matter.
 bool cookie_reaches(const Cookie& cookie, std::string_view host);

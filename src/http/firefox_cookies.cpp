@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -53,13 +52,9 @@ std::optional<std::vector<IniSection>> read_ini(const std::string& path) {
   return sections;
 }
 
-bool starts_with(std::string_view text, std::string_view start) {
-  return text.substr(0, start.size()) == start;
-}
-
 // A Path= of profiles.ini as a folder: relative to the Firefox folder unless it is absolute.
 std::string profile_path(const std::string& folder, const std::string& path, bool relative) {
-  if (!relative || starts_with(path, "/")) return path;
+  if (!relative || path.starts_with("/")) return path;
   return folder + "/" + path;
 }
 
@@ -79,12 +74,12 @@ std::optional<std::string> existing_folder(const std::string& path, const std::s
 // The default profile of one Firefox folder's profiles.ini, or "".
 std::string default_profile(const std::string& folder, const std::vector<IniSection>& sections) {
   for (const IniSection& s : sections)
-    if (starts_with(s.name, "Install") && !s.value("Default").empty())
+    if (s.name.starts_with("Install") && !s.value("Default").empty())
       return profile_path(folder, s.value("Default"), true);
   const IniSection* only = nullptr;
   int profiles = 0;
   for (const IniSection& s : sections) {
-    if (!starts_with(s.name, "Profile") || s.value("Path").empty()) continue;
+    if (!s.name.starts_with("Profile") || s.value("Path").empty()) continue;
     if (s.value("Default") == "1") return profile_path(folder, s);
     only = &s;
     ++profiles;
@@ -213,7 +208,7 @@ std::optional<std::string> find_firefox_profile(const std::string& home, const s
         return existing_folder(path, ini, error);
     }
     for (const IniSection& s : *sections) {
-      if (!starts_with(s.name, "Profile") || s.value("Path").empty()) continue;
+      if (!s.name.starts_with("Profile") || s.value("Path").empty()) continue;
       if (!profile.empty() && s.value("Name") == profile)
         return existing_folder(profile_path(folder, s), ini, error);
       names.push_back(s.value("Name"));
@@ -231,14 +226,8 @@ std::optional<std::string> find_firefox_profile(const std::string& home, const s
 }
 
 bool host_on_domains(std::string_view host, const std::vector<std::string>& domains) {
-  std::string name(host.substr(starts_with(host, ".") ? 1 : 0));
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const std::string& domain : domains) {
-    if (name == domain) return true;
-    if (name.size() > domain.size() && name.ends_with(domain) && name[name.size() - domain.size() - 1] == '.')
-      return true;
-  }
-  return false;
+  return std::any_of(domains.begin(), domains.end(),
+                     [&](const std::string& domain) { return host_within(host, domain); });
 }
 
 long long firefox_expiry_seconds(long long expiry) {
@@ -283,7 +272,7 @@ FirefoxCookies read_firefox_cookies(const std::string& profile_folder,
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
     Cookie cookie;
     cookie.domain = column_text(statement, 0);
-    cookie.include_subdomains = starts_with(cookie.domain, ".");
+    cookie.include_subdomains = cookie.domain.starts_with(".");
     cookie.path = column_text(statement, 1);
     if (cookie.path.empty()) cookie.path = "/";
     cookie.secure = sqlite3_column_int(statement, 2) != 0;
