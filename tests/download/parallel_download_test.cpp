@@ -23,6 +23,15 @@ struct Result {
   std::size_t image_requests = 0;
 };
 
+// Every image of the album from photo `first` (from 0) on stalls for `delay`, every time.
+void stall_from(afsample::SampleAlbum& album, std::size_t first, std::chrono::milliseconds delay) {
+  for (std::size_t i = first; i < album.photos.size(); ++i) {
+    album.photos[i].image_fault = afsample::ImageFault::Stall;
+    album.photos[i].image_fault_times = -1;
+    album.photos[i].image_fault_delay = delay;
+  }
+}
+
 class ParallelDownloadTest : public DownloadTest {
  protected:
   // Runs the download of `rows` of `user` with `jobs` at once, in a program directory and
@@ -239,12 +248,8 @@ TEST_F(ParallelDownloadTest, AnAlbumWhoseImagesKeepFailingIsGivenUpOnce) {
 TEST_F(ParallelDownloadTest, AStalledAlbumIsGivenUpAfterTheSameTimeAtAnyNumberAtOnce) {
   auto user = afsample::make_user("7108", "/u/7108", "T");
   user.albums.push_back(afsample::make_album("710800000001", "A", 40));
-  auto& photos = user.albums[0].photos;
-  for (std::size_t i = 9; i < photos.size(); ++i) {
-    photos[i].image_fault = afsample::ImageFault::Stall;
-    photos[i].image_fault_times = -1;
-    photos[i].image_fault_delay = std::chrono::milliseconds(700);
-  }
+  const auto& photos = user.albums[0].photos;
+  stall_from(user.albums[0], 9, std::chrono::milliseconds(700));
   view_.rows = {row_of(1, user.albums[0])};
   const auto no_faults = [] {};
   for (const std::size_t jobs : {1u, 4u, 8u}) {
@@ -341,12 +346,8 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
 TEST_F(ParallelDownloadTest, EndAtEightAtOnceAbortsTheLanesInsteadOfWaitingForThem) {
   auto user = afsample::make_user("7109", "/u/7109", "T");
   user.albums.push_back(afsample::make_album("710900000001", "A", 30));
-  auto& photos = user.albums[0].photos;
-  for (std::size_t i = 4; i < photos.size(); ++i) {
-    photos[i].image_fault = afsample::ImageFault::Stall;
-    photos[i].image_fault_times = -1;
-    photos[i].image_fault_delay = std::chrono::milliseconds(6000);
-  }
+  const auto& photos = user.albums[0].photos;
+  stall_from(user.albums[0], 4, std::chrono::milliseconds(6000));
   service().add_user(user);
   set_switches(true, false);
   view_.rows = {row_of(1, user.albums[0])};
