@@ -45,25 +45,14 @@ void add_photo_row(json_object* row, const GalleryPhoto& photo, const std::strin
 // uploaded or null, feed id], ...]}]}. Inside a script element the HTML parser looks for
 // "</script" and "<!--": no "<", ">" or "&" is left outside a \u escape.
 std::string page_data(const std::string& title, const std::vector<GalleryAlbum>& albums) {
-  JsonPtr root(json_object_new_object());
-  json_object_object_add(root.get(), "title", json_text(title));
-  json_object* list = json_object_new_array();
-  json_object_object_add(root.get(), "albums", list);
-  for (const GalleryAlbum& album : albums) {
-    json_object* item = json_object_new_object();
-    json_object_array_add(list, item);
-    json_object_object_add(item, "name", json_text(album.name));
-    json_object_object_add(item, "dir", json_text(album.folder));
-    json_object* photos = json_object_new_array();
-    json_object_object_add(item, "photos", photos);
-    for (const GalleryPhoto& photo : album.photos) {
-      json_object* row = json_object_new_array();
-      add_photo_row(row, photo, album.folder);
-      json_object_array_add(photos, row);
-    }
+  std::string json = gallery_data_opening(title);
+  for (std::size_t i = 0; i < albums.size(); ++i) {
+    json += gallery_album_opening(albums[i], i == 0);
+    for (std::size_t k = 0; k < albums[i].photos.size(); ++k)
+      json += (k == 0 ? "" : ",") + gallery_photo_row(albums[i].photos[k], albums[i].folder);
+    json += "]}";
   }
-  return gallery_data_text(
-      json_object_to_json_string_ext(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE));
+  return gallery_data_text(json + "]}");
 }
 
 }  // namespace
@@ -92,6 +81,15 @@ std::string gallery_data_text(std::string_view json) {
 std::string gallery_json_text(const std::string& text) {
   const JsonPtr value(json_text(text));
   return json_object_to_json_string_ext(value.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+}
+
+std::string gallery_data_opening(const std::string& title) {
+  return "{\"title\":" + gallery_json_text(title) + ",\"albums\":[";
+}
+
+std::string gallery_album_opening(const GalleryAlbum& album, bool first) {
+  return (first ? "{\"name\":" : ",{\"name\":") + gallery_json_text(album.name) + ",\"dir\":" +
+         gallery_json_text(album.folder) + ",\"photos\":[";
 }
 
 std::string gallery_photo_row(const GalleryPhoto& photo, const std::string& album_folder) {

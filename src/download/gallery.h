@@ -57,11 +57,15 @@ std::string gallery_page(const std::string& title, const std::vector<GalleryAlbu
 
 // The page in pieces, for writing it without holding it: the opening (up to its data), the
 // data's texts (a JSON text made safe inside the page's script element: no "<", ">" or "&"
-// outside a \u escape), a text and a photo's row as the data writes them, and the closing.
-// gallery_page is the opening, the data of every album and the closing.
+// outside a \u escape), a text, the data's opening, an album's opening (up to its photos)
+// and a photo's row as the data writes them, and the closing. gallery_page is the opening,
+// the data of every album (each album's photos then "]}", the albums then "]}") and the
+// closing.
 std::string gallery_page_opening(const std::vector<std::string>& left_out);
 std::string gallery_data_text(std::string_view json);
 std::string gallery_json_text(const std::string& text);
+std::string gallery_data_opening(const std::string& title);
+std::string gallery_album_opening(const GalleryAlbum& album, bool first);
 std::string gallery_photo_row(const GalleryPhoto& photo, const std::string& album_folder);
 std::string_view gallery_page_closing();
 

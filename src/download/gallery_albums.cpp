@@ -176,11 +176,10 @@ class PageWriter {
 // the indexes of its folders.
 void write_page_data(PageWriter& out, const std::string& user_folder, const std::string& title,
                      const std::vector<AlbumSums>& albums) {
-  out.add(gallery_data_text("{\"title\":" + gallery_json_text(title) + ",\"albums\":["));
+  out.add(gallery_data_text(gallery_data_opening(title)));
   for (std::size_t i = 0; i < albums.size() && out.ok(); ++i) {
     const GalleryAlbum& album = albums[i].album;
-    out.add(gallery_data_text((i == 0 ? "{\"name\":" : ",{\"name\":") + gallery_json_text(album.name) +
-                              ",\"dir\":" + gallery_json_text(album.folder) + ",\"photos\":["));
+    out.add(gallery_data_text(gallery_album_opening(album, i == 0)));
     const std::string key = album.album_id.empty() ? "\n" + albums[i].folders.front() : album.album_id;
     bool first = true;
     for (const std::string& folder : albums[i].folders) {
