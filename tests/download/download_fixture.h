@@ -27,6 +27,18 @@
 
 namespace af::testing {
 
+// The photo's image answered after `delay` (cut short when the service stops), `times`
+// times (-1: always).
+inline afsample::Fault slow_image(const afsample::SamplePhoto& photo, std::chrono::milliseconds delay,
+                                  int times = -1) {
+  afsample::Fault fault;
+  fault.kind = afsample::FaultKind::Slow;
+  fault.path = "/large/" + photo.pic_name;
+  fault.delay = delay;
+  fault.times = times;
+  return fault;
+}
+
 class DownloadTest : public aftest::SampleServiceTest {
  protected:
   void SetUp() override {

@@ -114,11 +114,7 @@ struct Scenario {
 };
 
 afsample::Fault slow_image(const afsample::SamplePhoto& photo, int ms) {
-  afsample::Fault fault;
-  fault.kind = afsample::FaultKind::Slow;
-  fault.path = "/large/" + photo.pic_name;
-  fault.delay = std::chrono::milliseconds(ms);
-  return fault;
+  return testing::slow_image(photo, std::chrono::milliseconds(ms));
 }
 
 TEST_F(ParallelDownloadTest, FourAtOnceShowsAndLeavesWhatOneAtATimeDoes) {
