@@ -285,6 +285,8 @@ void SampleService::reset() {
   impl_->images_since_limit = impl_->images_refused = 0;
   impl_->link_latency_ms = 0;
   impl_->link_bytes_per_second = 0;
+  ++impl_->resets;
+  impl_->stop_changed.notify_all();
   impl_->peak_in_flight = 0;
 }
 

@@ -64,7 +64,7 @@ bool SampleService::Impl::fault_answer(const Fault& fault, httplib::Response& re
       return true;
     case FaultKind::Slow:
       // Cut short when the service stops, so that a test ends without waiting for it.
-      stop_changed.wait_for(lock, fault.delay, [&] { return stopping.load(); });
+      stop_changed.wait_for(lock, fault.delay, [&, at = resets] { return hold_ended(at); });
       return false;
     case FaultKind::Status:
       res.status = fault.status;

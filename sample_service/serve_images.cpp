@@ -126,7 +126,7 @@ bool SampleService::Impl::image_fault_answer(const SamplePhoto& photo, std::stri
       res.set_content(std::move(bytes), type);
       return true;
     case ImageFault::Stall:
-      stop_changed.wait_for(lock, photo.image_fault_delay, [&] { return stopping.load(); });
+      stop_changed.wait_for(lock, photo.image_fault_delay, [&, at = resets] { return hold_ended(at); });
       res.set_content(std::move(bytes), type);
       return true;
     case ImageFault::Trickle: {

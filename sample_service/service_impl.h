@@ -53,7 +53,11 @@ struct SampleService::Impl {
   int images_since_limit = 0;
   int images_refused = 0;
   std::atomic<bool> stopping{false};
-  std::condition_variable stop_changed;  // also told when the listening loop runs
+  // Answers held back (Slow, Stall) end early when the service stops or is reset: a test's
+  // held answer never outlasts the test.
+  std::uint64_t resets = 0;
+  bool hold_ended(std::uint64_t held_at) const { return stopping.load() || resets != held_at; }
+  std::condition_variable stop_changed;  // also told when the listening loop runs and at a reset
   bool listening = false;
   void set_listening() {
     std::lock_guard lock(mutex);
