@@ -45,6 +45,29 @@ TEST(RegexMatcher, IdeographPatternAsWrittenInGbk) {
   EXPECT_EQ(all_matches(m), (std::vector<std::string>{G("中"), G("文")}));
 }
 
+// The filter keeps what the case-insensitive pattern matches, over the whole plane and
+// the start of the next (every code point, in pieces so that a difference names its piece).
+TEST(RegexMatcher, IdeographsOnlyKeepsWhatThePatternMatches) {
+  for (char32_t from = 0x20; from < 0x11000; from += 0x1000) {
+    std::u16string piece;
+    for (char32_t c = from; c < from + 0x1000; ++c) {
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      if (c < 0x10000) {
+        piece += static_cast<char16_t>(c);
+      } else {
+        piece += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        piece += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      }
+    }
+    const std::string text = utf16_to_gb18030(piece);
+    RegexMatcher m;
+    ASSERT_TRUE(m.execute("[\\u4e00-\\u9fa5]", text, false, true));
+    std::string matched;
+    for (const auto& match : all_matches(m)) matched += match;
+    EXPECT_EQ(ideographs_only(text), matched) << "from U+" << std::hex << static_cast<unsigned>(from);
+  }
+}
+
 // ---- options ----------------------------------------------------------------------------------
 
 struct OptionCase {
