@@ -5,41 +5,64 @@
 #include <unicode/ucnv_err.h>
 #include <unicode/ustring.h>
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace af {
 namespace {
 
-// One RAII owner per ICU converter; converters are not thread-safe, so each call opens
-// its own (ICU caches the conversion tables, so opening is cheap).
+// One RAII owner per ICU converter. Converters are not thread-safe, so each thread keeps
+// its own, one per code page and direction, set up once and reset before each use: opening
+// one costs more than converting a short text.
 struct ConverterCloser {
   void operator()(UConverter* c) const { ucnv_close(c); }
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-Converter open_converter(const char* name) {
+enum class Direction { Decode, Encode };
+
+UConverter* converter(const char* name, Direction direction) {
+  struct Kept {
+    const char* name;
+    Direction direction;
+    Converter converter;
+  };
+  thread_local std::vector<Kept> kept;
+  for (Kept& k : kept)
+    if (k.direction == direction && std::strcmp(k.name, name) == 0) {
+      ucnv_reset(k.converter.get());
+      return k.converter.get();
+    }
   UErrorCode status = U_ZERO_ERROR;
   Converter c(ucnv_open(name, &status));
   if (U_FAILURE(status)) return nullptr;
-  return c;
+  // Malformed input becomes U+FFFD; characters the code page lacks become "?".
+  if (direction == Direction::Decode) {
+    ucnv_setToUCallBack(c.get(), UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
+  } else {
+    ucnv_setFromUCallBack(c.get(), UCNV_FROM_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
+    status = U_ZERO_ERROR;
+    ucnv_setSubstChars(c.get(), "?", 1, &status);
+  }
+  kept.push_back({name, direction, std::move(c)});
+  return kept.back().converter.get();
 }
 
 // Bytes in `name` to UTF-16; malformed input becomes U+FFFD.
 std::u16string decode(const char* name, std::string_view bytes) {
   if (bytes.empty()) return {};
-  Converter c = open_converter(name);
+  UConverter* c = converter(name, Direction::Decode);
   if (!c) return {};
   UErrorCode status = U_ZERO_ERROR;
-  ucnv_setToUCallBack(c.get(), UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
   std::u16string out(bytes.size() + 1, u'\0');
-  status = U_ZERO_ERROR;
-  int32_t n = ucnv_toUChars(c.get(), reinterpret_cast<UChar*>(out.data()),
+  int32_t n = ucnv_toUChars(c, reinterpret_cast<UChar*>(out.data()),
                             static_cast<int32_t>(out.size()), bytes.data(),
                             static_cast<int32_t>(bytes.size()), &status);
   if (status == U_BUFFER_OVERFLOW_ERROR) {
     out.assign(static_cast<std::size_t>(n) + 1, u'\0');
     status = U_ZERO_ERROR;
-    n = ucnv_toUChars(c.get(), reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+    n = ucnv_toUChars(c, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
                       bytes.data(), static_cast<int32_t>(bytes.size()), &status);
   }
   if (U_FAILURE(status)) return {};
@@ -50,15 +73,11 @@ std::u16string decode(const char* name, std::string_view bytes) {
 // UTF-16 to bytes in `name`; characters the code page lacks become "?".
 std::string encode(const char* name, std::u16string_view text) {
   if (text.empty()) return {};
-  Converter c = open_converter(name);
+  UConverter* c = converter(name, Direction::Encode);
   if (!c) return {};
   UErrorCode status = U_ZERO_ERROR;
-  ucnv_setFromUCallBack(c.get(), UCNV_FROM_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
-  status = U_ZERO_ERROR;
-  ucnv_setSubstChars(c.get(), "?", 1, &status);
   std::string out(text.size() * 4 + 1, '\0');
-  status = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(c.get(), out.data(), static_cast<int32_t>(out.size()),
+  int32_t n = ucnv_fromUChars(c, out.data(), static_cast<int32_t>(out.size()),
                               reinterpret_cast<const UChar*>(text.data()),
                               static_cast<int32_t>(text.size()), &status);
   if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) return {};
