@@ -46,6 +46,7 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
       steps_(steps),
       log_(std::move(log)),
       options_(options),
+      finisher_(options.sync_files),
       request_object_(std::make_unique<RequestObject>()),
       failing_(options.pacing.album_give_up, options.pacing.request_deadline + options.pacing.retry_longest) {
 }
@@ -173,6 +174,7 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   reserved_.insert(chosen);
   pending_ids_.insert(entry.photo_id);
   pending_.push_back({std::move(photo), entry.photo_id, failure_line(entry), chosen, replace});
+  if (options_.sync_files) finisher_.add(*pending_.back().photo);
   if (pending_.size() >= options_.record_group_photos ||
       std::chrono::steady_clock::now() - pending_since_ >= options_.record_group) {
     if (const int group_error = commit_record_group(); group_error != 0) return write_failed(entry, group_error);
@@ -181,13 +183,14 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
 }
 
 int PhotoSaver::put_group_in_place() {
+  finisher_.wait();
   std::vector<PendingPhoto> group = std::move(pending_);
   pending_.clear();
   reserved_.clear();
   pending_ids_.clear();
-  // The bytes of the whole group go to disk in one pass, between steps, before any of
-  // them takes its name: no partial photo ever carries a final name, not even after a
-  // power cut.
+  // The bytes of the whole group are on disk (flushed by the finisher as they came, else
+  // now), between steps, before any of them takes its name: no partial photo ever carries
+  // a final name, not even after a power cut.
   std::vector<int> errors(group.size(), 0);
   for (std::size_t i = 0; i < group.size(); ++i)
     if (!group[i].photo->finish(options_.sync_files)) errors[i] = group[i].photo->error();

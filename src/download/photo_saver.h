@@ -10,9 +10,10 @@
 // leaves no folder. A photo is written to a temporary file in the album folder and its name
 // chosen at once; it is counted as saved then. The photos are made durable in groups
 // (`record_group`, `record_group_photos`, and commit_record_group at the album's end): the
-// group's temporary files are flushed to disk in one pass (when `sync_files`), then renamed
-// to their names, then the folder is flushed once, then the group is appended to the record
-// and the append put on disk. So no partial photo ever carries a final name and no recorded
+// group's temporary files are flushed to disk (when `sync_files`: each on the finisher's
+// thread as soon as it is written, while the next photos are fetched), then, all flushed,
+// renamed to their names, then the folder is flushed once, then the group is appended to
+// the record and the append put on disk. So no partial photo ever carries a final name and no recorded
 // photo is missing, not even after a power cut, and a photo counted as saved is under its
 // name by the time its group is recorded. Only an answer that is a whole picture (status 200, see
 // image_check.h) is written. A photo whose image could not be fetched or written is
@@ -201,6 +202,9 @@ class PhotoSaver {
     bool replace = false;  // its own file (or one with its very bytes) is written over
   };
   std::vector<PendingPhoto> pending_;
+  // Flushes the pending photos while the next are fetched (when `sync_files`); declared
+  // after pending_, so that it is done with them before they go.
+  PhotoFinisher finisher_;
   std::set<std::string> reserved_;         // the names the group's photos take
   std::set<std::string> pending_ids_;
   std::chrono::steady_clock::time_point pending_since_{};
