@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "child_run.h"
 #include "sample_service.h"
 
@@ -119,50 +121,55 @@ int main(int argc, char** argv) {
   const std::string config = work + "/curl.txt";
   {
     std::ofstream urls(list);
-    std::ofstream curl(config);
-    for (const auto& photo : album.photos) {
-      const std::string address = base + "/large/" + photo.pic_name;
-      urls << address << "\n";
-      curl << "url = \"" << address << "\"\noutput = \"" << work << "/curl/" << photo.pic_name << "\"\n";
-    }
+    for (const auto& photo : album.photos) urls << base << "/large/" << photo.pic_name << "\n";
+  }
+  for (int round = 0; round < runs; ++round) {  // curl's list names the run's own folder
+    std::ofstream curl(config + std::to_string(round));
+    for (const auto& photo : album.photos)
+      curl << "url = \"" << base << "/large/" << photo.pic_name << "\"\noutput = \"" << work << "/curl"
+           << round << "/" << photo.pic_name << "\"\n";
   }
 
   Series program{"program", {}}, curl{"curl", {}}, wget{"wget", {}}, aria2{"aria2c", {}};
   const bool have_curl = afbench::on_path("curl"), have_wget = afbench::on_path("wget"),
              have_aria2 = afbench::on_path("aria2c");
+  // Every run writes to folders of its own, all removed at the end: a tool that created its
+  // files among inodes freed a moment before would pay for it (ext4 passes over recently
+  // freed inodes one by one), and each starts after a sync, so that none waits for the
+  // write-back of the one before.
   for (int round = 0; round < runs; ++round) {
+    const std::string n = std::to_string(round);
     // A fresh save folder and record for each run: every photo is fetched every time.
-    fs::create_directories(work + "/program");
+    fs::create_directories(work + "/program" + n);
+    ::sync();
     std::vector<std::string> command = wrapper;
     for (const std::string& word :
-         {cli, std::string("--program-dir"), work + "/program",
-          std::string("--service-base"), base, std::string("--save-dir"), work + "/save",
+         {cli, std::string("--program-dir"), work + "/program" + n,
+          std::string("--service-base"), base, std::string("--save-dir"), work + "/save" + n,
           std::string("--record"), record, std::string("--pace-factor"), std::string("0"),
           std::string("--jobs"), std::to_string(jobs), base + "/u/" + user.uid})
       command.push_back(word);
     Figures f = afbench::run_child(command, work + "/log-program");
-    f.files = afbench::files_under(work + "/save");
+    f.files = afbench::files_under(work + "/save" + n);
     program.runs.push_back(f);
-    fs::remove_all(work + "/save");
-    fs::remove_all(work + "/program");
     if (have_curl) {
-      fs::create_directories(work + "/curl");
-      f = afbench::run_child({"curl", "-s", "-K", config}, work + "/log-curl");
-      f.files = afbench::files_under(work + "/curl");
+      fs::create_directories(work + "/curl" + n);
+      ::sync();
+      f = afbench::run_child({"curl", "-s", "-K", config + n}, work + "/log-curl");
+      f.files = afbench::files_under(work + "/curl" + n);
       curl.runs.push_back(f);
-      fs::remove_all(work + "/curl");
     }
     if (have_wget) {
-      f = afbench::run_child({"wget", "-q", "-P", work + "/wget", "-i", list}, work + "/log-wget");
-      f.files = afbench::files_under(work + "/wget");
+      ::sync();
+      f = afbench::run_child({"wget", "-q", "-P", work + "/wget" + n, "-i", list}, work + "/log-wget");
+      f.files = afbench::files_under(work + "/wget" + n);
       wget.runs.push_back(f);
-      fs::remove_all(work + "/wget");
     }
     if (have_aria2) {
-      f = afbench::run_child({"aria2c", "-q", "-d", work + "/aria2", "-i", list}, work + "/log-aria2");
-      f.files = afbench::files_under(work + "/aria2");
+      ::sync();
+      f = afbench::run_child({"aria2c", "-q", "-d", work + "/aria2" + n, "-i", list}, work + "/log-aria2");
+      f.files = afbench::files_under(work + "/aria2" + n);
       aria2.runs.push_back(f);
-      fs::remove_all(work + "/aria2");
     }
   }
 
