@@ -230,11 +230,13 @@ std::string SampleService::host() const { return "127.0.0.1:" + std::to_string(i
 void SampleService::add_user(SampleUser user) {
   std::lock_guard lock(impl_->mutex);
   impl_->users.push_back(std::move(user));
+  impl_->users_changed();
 }
 
 void SampleService::set_users(std::vector<SampleUser> users) {
   std::lock_guard lock(impl_->mutex);
   impl_->users = std::move(users);
+  impl_->users_changed();
   impl_->image_faults_served.clear();
 }
 
@@ -273,6 +275,7 @@ void SampleService::clear_faults() {
 void SampleService::reset() {
   std::lock_guard lock(impl_->mutex);
   impl_->users.clear();
+  impl_->users_changed();
   impl_->faults.clear();
   impl_->image_faults_served.clear();
   impl_->sessions.clear();

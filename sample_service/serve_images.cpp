@@ -26,18 +26,29 @@ std::string SampleService::Impl::cover_address(const SampleAlbum& album) const {
   return base() + "/large/cover_" + album.album_id + ".jpg";
 }
 
-std::string SampleService::Impl::image_for(const std::string& name) const {
-  for (const auto& u : users) {
-    for (const auto& a : u.albums) {
-      if (name == "cover_" + a.album_id + ".jpg") return make_jpeg("cover " + a.album_id);
-      for (const auto& p : a.photos) {
-        if (p.pic_name != name) continue;
-        const bool gif = name.size() >= 4 && name.compare(name.size() - 4, 4, ".gif") == 0;
-        return gif ? make_gif(p.photo_id, p.image_size) : make_jpeg(p.photo_id, p.image_size);
-      }
-    }
+const std::vector<const SamplePhoto*>& SampleService::Impl::photos_named(const std::string& name) const {
+  if (photos_stale) {
+    photos_by_image.clear();
+    for (const auto& u : users)
+      for (const auto& a : u.albums)
+        for (const auto& p : a.photos) photos_by_image[p.pic_name].push_back(&p);
+    photos_stale = false;
   }
-  return {};
+  static const std::vector<const SamplePhoto*> none;
+  const auto found = photos_by_image.find(name);
+  return found == photos_by_image.end() ? none : found->second;
+}
+
+std::string SampleService::Impl::image_for(const std::string& name) const {
+  if (name.starts_with("cover_"))
+    for (const auto& u : users)
+      for (const auto& a : u.albums)
+        if (name == "cover_" + a.album_id + ".jpg") return make_jpeg("cover " + a.album_id);
+  const auto& named = photos_named(name);
+  if (named.empty()) return {};
+  const SamplePhoto& p = *named.front();
+  const bool gif = name.size() >= 4 && name.compare(name.size() - 4, 4, ".gif") == 0;
+  return gif ? make_gif(p.photo_id, p.image_size) : make_jpeg(p.photo_id, p.image_size);
 }
 
 ImageRules SampleService::Impl::effective_image_rules() const {
@@ -70,18 +81,15 @@ bool SampleService::Impl::image(const httplib::Request& req, const std::string& 
     }
     ++images_since_limit;
   }
-  for (const auto& u : users) {
-    for (const auto& a : u.albums) {
-      for (const auto& p : a.photos) {
-        if (p.pic_name != name || p.image_fault_times == 0) continue;
-        if (p.image_fault == ImageFault::Status && p.image_fault_status == 0) continue;
-        int& served = image_faults_served[name];
-        if (p.image_fault_times < 0 || served < p.image_fault_times) {
-          ++served;
-          const SamplePhoto photo = p;  // the answer may release the lock
-          return image_fault_answer(photo, image_for(name), res, lock);
-        }
-      }
+  for (const SamplePhoto* named : photos_named(name)) {
+    const SamplePhoto& p = *named;
+    if (p.image_fault_times == 0) continue;
+    if (p.image_fault == ImageFault::Status && p.image_fault_status == 0) continue;
+    int& served = image_faults_served[name];
+    if (p.image_fault_times < 0 || served < p.image_fault_times) {
+      ++served;
+      const SamplePhoto photo = p;  // the answer may release the lock
+      return image_fault_answer(photo, image_for(name), res, lock);
     }
   }
   std::string bytes = image_for(name);

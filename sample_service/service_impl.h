@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "sample_service.h"
 
@@ -30,6 +31,13 @@ struct SampleService::Impl {
 
   mutable std::mutex mutex;
   std::vector<SampleUser> users;
+  // The photos of `users` by image name, in the order of `users` (a name may recur), so
+  // that an image answer does not walk every album: made again at the first lookup after
+  // `users` changed (users_changed()).
+  mutable std::unordered_map<std::string, std::vector<const SamplePhoto*>> photos_by_image;
+  mutable bool photos_stale = true;
+  void users_changed() { photos_stale = true; }
+  const std::vector<const SamplePhoto*>& photos_named(const std::string& name) const;
   ServiceProfile profile = ServiceProfile::Classic;
   std::vector<Fault> faults;
   std::map<std::string, int> image_faults_served;
