@@ -59,7 +59,10 @@ inline Started start_child(const std::vector<std::string>& args, const std::stri
 inline Figures wait_child(const Started& child, const std::function<void()>& meanwhile = {}) {
   Figures figures;
   // The peak resident size is read from the child's own VmHWM while it runs: wait4's
-  // ru_maxrss also counts the pages the child shared with the bench before its exec.
+  // ru_maxrss also counts the pages the child shared with the bench before its exec. Until
+  // the exec the child is still the bench by name, and its VmHWM the bench's: not counted.
+  std::string bench_name;
+  std::getline(std::ifstream("/proc/self/comm"), bench_name);
   int status = 0;
   struct rusage usage {};
   for (;;) {
@@ -67,9 +70,13 @@ inline Figures wait_child(const Started& child, const std::function<void()>& mea
     if (done == child.pid) break;
     if (done < 0) return figures;
     std::ifstream proc_status("/proc/" + std::to_string(child.pid) + "/status");
-    for (std::string line; std::getline(proc_status, line);)
-      if (line.rfind("VmHWM:", 0) == 0)
+    bool execed = false;
+    for (std::string line; std::getline(proc_status, line);) {
+      if (line.rfind("Name:", 0) == 0) execed = line.find_first_not_of(" \t", 5) != std::string::npos &&
+                                                line.substr(line.find_first_not_of(" \t", 5)) != bench_name;
+      if (execed && line.rfind("VmHWM:", 0) == 0)
         figures.peak_kib = std::max(figures.peak_kib, std::atol(line.c_str() + 6));
+    }
     if (meanwhile) meanwhile();
     ::usleep(2000);
   }
