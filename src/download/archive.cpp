@@ -143,7 +143,8 @@ bool set_upload_time(const std::string& file_path, std::string_view timestamp) {
 }
 
 IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name, const std::string& album_id,
-                           const std::string& album_caption, std::int64_t saved_at, std::string_view bytes) {
+                           const std::string& album_caption, std::int64_t saved_at, std::string_view bytes,
+                           std::string sha256) {
   IndexedPhoto photo;
   photo.file_name = file_name;
   photo.photo_id = entry.photo_id;
@@ -155,7 +156,7 @@ IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name
   photo.album_caption = album_caption;
   photo.saved_at = saved_at;
   photo.bytes = bytes.size();
-  photo.sha256 = sha256_hex(bytes);
+  photo.sha256 = sha256.empty() ? sha256_hex(bytes) : std::move(sha256);
   return photo;
 }
 

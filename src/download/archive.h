@@ -60,9 +60,10 @@ struct IndexedPhoto {
   std::string sha256;
 };
 
-// The line of a photo whose file holds `bytes`.
+// The line of a photo whose file holds `bytes`; `sha256` is their hash when made already.
 IndexedPhoto indexed_photo(const PhotoEntry& entry, const std::string& file_name, const std::string& album_id,
-                           const std::string& album_caption, std::int64_t saved_at, std::string_view bytes);
+                           const std::string& album_caption, std::int64_t saved_at, std::string_view bytes,
+                           std::string sha256 = {});
 
 // The line (UTF-8 JSON, no line end): file, photo_id, feed_id, uploaded (number or null),
 // uploaded_cst (text or null), caption, image, album_id, album, saved, saved_cst, and

@@ -249,9 +249,11 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
       if (!index->flush(error) && index_error.empty()) index_error = error;
     });
     saver.set_on_placing(
-        [&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes) {
+        [&](const PhotoEntry& entry, const std::string& file_name, std::string_view bytes,
+            const std::string& sha256) {
           std::string error;
-          if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes),
+          if (!index->add(indexed_photo(entry, file_name, album.album.id, album.name, std::time(nullptr), bytes,
+                                        sha256),
                           error) &&
               index_error.empty())
             index_error = error;

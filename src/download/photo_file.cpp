@@ -216,45 +216,6 @@ bool TemporaryPhoto::finish(bool sync) {
   return finished_;
 }
 
-PhotoFinisher::~PhotoFinisher() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-void PhotoFinisher::add(TemporaryPhoto& photo) {
-  {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(&photo);
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-  }
-  changed_.notify_all();
-}
-
-void PhotoFinisher::wait() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return queue_.empty() && !busy_; });
-}
-
-void PhotoFinisher::run() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [&] { return stop_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // stopped, with nothing left
-    TemporaryPhoto* photo = queue_.front();
-    queue_.pop_front();
-    busy_ = true;
-    lock.unlock();
-    photo->finish(sync_);
-    lock.lock();
-    busy_ = false;
-    changed_.notify_all();
-  }
-}
-
 bool TemporaryPhoto::put_in_place(const std::string& file_name) {
   if (!finished_ || placed_) return false;
   if (!is_plain_file_name(file_name)) {

@@ -3,14 +3,10 @@
 // Photo files written under a temporary name, flushed and put in place; album folders made
 // and cleared of leftovers; errors of the disk told apart from those of one name.
 #include <cstddef>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace af {
 
@@ -38,8 +34,8 @@ std::string disk_error_cause(int error);
 //   else report(photo.error());
 //
 // Each photo of a group is written, its write-back started (start_writeback), then finished
-// (flushed) by a PhotoFinisher, so that each flush finds its bytes on their way already and
-// none holds up the fetches.
+// (flushed) on a thread of its own (a TaskThread of the saver), so that each flush finds its
+// bytes on their way already and none holds up the fetches.
 class TemporaryPhoto {
  public:
   explicit TemporaryPhoto(const std::string& folder_path);
@@ -79,37 +75,6 @@ class TemporaryPhoto {
   bool finished_ = false;
   bool placed_ = false;
   int error_ = 0;
-};
-
-// Finishes temporary photos (TemporaryPhoto::finish) on a thread of its own, in the order
-// they are added, so that their flushes run while the next photos are fetched. A photo
-// added must outlive the finisher's wait() that follows; after it, finish() on the photo
-// returns at once what the finisher's call did.
-//
-//   finisher.add(photo);            // right after its bytes are written
-//   ...
-//   finisher.wait();                // before the photos take their names
-class PhotoFinisher {
- public:
-  explicit PhotoFinisher(bool sync) : sync_(sync) {}
-  // Finishes what is still added, then ends the thread.
-  ~PhotoFinisher();
-  PhotoFinisher(const PhotoFinisher&) = delete;
-  PhotoFinisher& operator=(const PhotoFinisher&) = delete;
-
-  void add(TemporaryPhoto& photo);
-  // Returns once every photo added is finished.
-  void wait();
-
- private:
-  void run();
-  const bool sync_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<TemporaryPhoto*> queue_;
-  bool busy_ = false;
-  bool stop_ = false;
-  std::thread thread_;
 };
 
 // Renames `from` to `to` (paths in one folder or file system) unless `to` exists: 0, or the

@@ -12,6 +12,7 @@
 #include "download/step_gate.h"
 #include "service/model.h"
 #include "util/codepage.h"
+#include "util/sha256.h"
 #include "util/text.h"
 
 namespace af {
@@ -46,7 +47,6 @@ PhotoSaver::PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate
       steps_(steps),
       log_(std::move(log)),
       options_(options),
-      finisher_(options.sync_files),
       request_object_(std::make_unique<RequestObject>()),
       failing_(options.pacing.album_give_up, options.pacing.request_deadline + options.pacing.retry_longest) {
 }
@@ -105,6 +105,14 @@ SaveOutcome PhotoSaver::keep_or_fail(const PhotoEntry& entry, std::int64_t posit
 }
 
 SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t position, const std::string& body) {
+  // The bytes' hash, for the index line, is made meanwhile; whatever way out, the hasher is
+  // done with `sha256` and `body` before they go.
+  std::string sha256;
+  if (on_placing_) hasher_.post([&] { sha256 = sha256_hex(body); });
+  struct HashDone {
+    TaskThread& hasher;
+    ~HashDone() { hasher.wait(); }
+  } hash_done{hasher_};
   const PhotoFileNames names = photo_file_names(entry, position);
 
   // The new file appears in a step, so that nothing new shows in the folder once pause or
@@ -163,7 +171,10 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   // the photo is then fetched again by a later download. Its index line comes before its
   // name, so that a photo under its name always has its line, even after a kill.
   if (steps_.gate().ended()) return SaveOutcome::Ended;
-  if (on_placing_) on_placing_(entry, chosen, body);
+  if (on_placing_) {
+    hasher_.wait();
+    on_placing_(entry, chosen, body, sha256);
+  }
   if (!steps_.run([&] {
         if (options_.placed_count != nullptr) ++*options_.placed_count;
       })) {
@@ -174,7 +185,7 @@ SaveOutcome PhotoSaver::keep_photo(const PhotoEntry& entry, std::int64_t positio
   reserved_.insert(chosen);
   pending_ids_.insert(entry.photo_id);
   pending_.push_back({std::move(photo), entry.photo_id, failure_line(entry), chosen, replace});
-  if (options_.sync_files) finisher_.add(*pending_.back().photo);
+  if (options_.sync_files) finisher_.post([photo = pending_.back().photo.get()] { photo->finish(true); });
   if (pending_.size() >= options_.record_group_photos ||
       std::chrono::steady_clock::now() - pending_since_ >= options_.record_group) {
     if (const int group_error = commit_record_group(); group_error != 0) return write_failed(entry, group_error);

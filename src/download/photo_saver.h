@@ -48,6 +48,7 @@
 #include "download/photo_file.h"
 #include "http/fetch.h"
 #include "service/list_answer.h"
+#include "util/task_thread.h"
 
 namespace af {
 
@@ -101,11 +102,11 @@ class PhotoSaver {
  public:
   using Log = std::function<void(const std::string&)>;
   // Called for each photo once its name `file_name` (UTF-8) is chosen, before it takes it
-  // with its group, holding `bytes` and dated by its upload time, outside the steps: the
-  // album index adds its line there, so that a photo under its name always has its line,
-  // even after a kill.
-  using Placing =
-      std::function<void(const PhotoEntry& entry, const std::string& file_name, std::string_view bytes)>;
+  // with its group, holding `bytes` (whose SHA-256 is `sha256`, lower-case hex) and dated
+  // by its upload time, outside the steps: the album index adds its line there, so that a
+  // photo under its name always has its line, even after a kill.
+  using Placing = std::function<void(const PhotoEntry& entry, const std::string& file_name, std::string_view bytes,
+                                     const std::string& sha256)>;
   // `folder_path` is the album folder (UTF-8). `log` is called inside a step of `steps`.
   PhotoSaver(std::string folder_path, DownloadRecord& record, StepGate& steps, Log log, SaveOptions options);
   ~PhotoSaver();
@@ -204,7 +205,9 @@ class PhotoSaver {
   std::vector<PendingPhoto> pending_;
   // Flushes the pending photos while the next are fetched (when `sync_files`); declared
   // after pending_, so that it is done with them before they go.
-  PhotoFinisher finisher_;
+  TaskThread finisher_;
+  // Hashes a photo's bytes for its index line while its file is made and written.
+  TaskThread hasher_;
   std::set<std::string> reserved_;         // the names the group's photos take
   std::set<std::string> pending_ids_;
   std::chrono::steady_clock::time_point pending_since_{};
