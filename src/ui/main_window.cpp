@@ -28,9 +28,9 @@
 #include "ui/browser_page.h"
 #include "ui/cookie_bridge.h"
 #include "ui/dialogs.h"
-#include "ui/disk_writer.h"
 #include "ui/page_tabs.h"
 #include "ui/qt_window_bridge.h"
+#include "util/task_thread.h"
 
 namespace af {
 namespace {
@@ -92,7 +92,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Album Fetcher 微博相册下载"));
   build_pages();
-  disk_writer_ = std::make_unique<DiskWriter>();
+  disk_writer_ = std::make_unique<TaskThread>();
 
   bridge_ = QtWindowBridge::create(this);
   make_downloader();
@@ -255,7 +255,7 @@ void MainWindow::show_status(const QString& text) {
 }
 
 void MainWindow::wait_for_disk_writes() {
-  if (disk_writer_) disk_writer_->drain();
+  if (disk_writer_) disk_writer_->wait();
 }
 
 void MainWindow::save_in_background(std::function<void()> write) {

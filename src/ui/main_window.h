@@ -45,7 +45,7 @@ class AlbumTable;
 class BrowserPage;
 class CookieBridge;
 class Dialogs;
-class DiskWriter;
+class TaskThread;
 class Downloader;
 class PageTabs;
 class QtWindowBridge;
@@ -221,7 +221,7 @@ class MainWindow : public QWidget {
   int fetch_serial_ = 0;
   Settings settings_;
   int version_checks_ = 0;
-  std::unique_ptr<DiskWriter> disk_writer_;
+  std::unique_ptr<TaskThread> disk_writer_;  // the settings and cookie writes, in click order
   std::atomic<int> version_checks_finished_{0};
   ThreadList threads_;
   std::shared_ptr<QtWindowBridge> bridge_;
