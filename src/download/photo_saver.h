@@ -13,9 +13,9 @@
 // group's temporary files are flushed to disk (when `sync_files`: each on the finisher's
 // thread as soon as it is written, while the next photos are fetched), then, all flushed,
 // renamed to their names, then the folder is flushed once, then the group is appended to
-// the record and the append put on disk. So no partial photo ever carries a final name and no recorded
-// photo is missing, not even after a power cut, and a photo counted as saved is under its
-// name by the time its group is recorded. Only an answer that is a whole picture (status 200, see
+// the record and the append put on disk. So no partial photo ever carries a final name and
+// no recorded photo is missing, not even after a power cut, and a photo counted as saved is
+// under its name by the time its group is recorded. Only an answer that is a whole picture (status 200, see
 // image_check.h) is written. A photo whose image could not be fetched or written is
 // neither kept nor recorded, and a "失败" line is logged with a line saying why; a later
 // download fetches it again. A write that the save folder or the disk refuses
