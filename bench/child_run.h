@@ -72,8 +72,10 @@ inline Figures wait_child(const Started& child, const std::function<void()>& mea
     std::ifstream proc_status("/proc/" + std::to_string(child.pid) + "/status");
     bool execed = false;
     for (std::string line; std::getline(proc_status, line);) {
-      if (line.rfind("Name:", 0) == 0) execed = line.find_first_not_of(" \t", 5) != std::string::npos &&
-                                                line.substr(line.find_first_not_of(" \t", 5)) != bench_name;
+      if (line.rfind("Name:", 0) == 0) {
+        const std::size_t name = line.find_first_not_of(" \t", 5);
+        execed = name != std::string::npos && line.compare(name, std::string::npos, bench_name) != 0;
+      }
       if (execed && line.rfind("VmHWM:", 0) == 0)
         figures.peak_kib = std::max(figures.peak_kib, std::atol(line.c_str() + 6));
     }

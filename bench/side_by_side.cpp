@@ -15,6 +15,8 @@
 // The program downloads with the record on (a fresh record each run, so every photo is
 // fetched), the album index on and every photo flushed to disk, as it does by default; its
 // figures include the home page, the album list and the photo list pages.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +24,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "child_run.h"
 #include "sample_service.h"
@@ -137,11 +137,20 @@ int main(int argc, char** argv) {
   // files among inodes freed a moment before would pay for it (ext4 passes over recently
   // freed inodes one by one), and each starts after a sync, so that none waits for the
   // write-back of the one before.
+  // One run of a tool into `folder`, which it writes (made first, synced after the runs
+  // before it).
+  const auto measure = [&](Series& series, const std::vector<std::string>& command,
+                           const std::string& folder) {
+    fs::create_directories(folder);
+    ::sync();
+    Figures f = afbench::run_child(command, work + "/log-" + series.name);
+    f.files = afbench::files_under(folder);
+    series.runs.push_back(f);
+  };
   for (int round = 0; round < runs; ++round) {
     const std::string n = std::to_string(round);
     // A fresh save folder and record for each run: every photo is fetched every time.
     fs::create_directories(work + "/program" + n);
-    ::sync();
     std::vector<std::string> command = wrapper;
     for (const std::string& word :
          {cli, std::string("--program-dir"), work + "/program" + n,
@@ -149,28 +158,11 @@ int main(int argc, char** argv) {
           std::string("--record"), record, std::string("--pace-factor"), std::string("0"),
           std::string("--jobs"), std::to_string(jobs), base + "/u/" + user.uid})
       command.push_back(word);
-    Figures f = afbench::run_child(command, work + "/log-program");
-    f.files = afbench::files_under(work + "/save" + n);
-    program.runs.push_back(f);
-    if (have_curl) {
-      fs::create_directories(work + "/curl" + n);
-      ::sync();
-      f = afbench::run_child({"curl", "-s", "-K", config + n}, work + "/log-curl");
-      f.files = afbench::files_under(work + "/curl" + n);
-      curl.runs.push_back(f);
-    }
-    if (have_wget) {
-      ::sync();
-      f = afbench::run_child({"wget", "-q", "-P", work + "/wget" + n, "-i", list}, work + "/log-wget");
-      f.files = afbench::files_under(work + "/wget" + n);
-      wget.runs.push_back(f);
-    }
-    if (have_aria2) {
-      ::sync();
-      f = afbench::run_child({"aria2c", "-q", "-d", work + "/aria2" + n, "-i", list}, work + "/log-aria2");
-      f.files = afbench::files_under(work + "/aria2" + n);
-      aria2.runs.push_back(f);
-    }
+    measure(program, command, work + "/save" + n);
+    if (have_curl) measure(curl, {"curl", "-s", "-K", config + n}, work + "/curl" + n);
+    if (have_wget) measure(wget, {"wget", "-q", "-P", work + "/wget" + n, "-i", list}, work + "/wget" + n);
+    if (have_aria2)
+      measure(aria2, {"aria2c", "-q", "-d", work + "/aria2" + n, "-i", list}, work + "/aria2" + n);
   }
 
   std::printf(
