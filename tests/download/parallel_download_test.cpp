@@ -113,10 +113,6 @@ struct Scenario {
   std::function<void(afsample::SampleService&, const afsample::SampleUser&)> prepare;
 };
 
-afsample::Fault slow_image(const afsample::SamplePhoto& photo, int ms) {
-  return testing::slow_image(photo, std::chrono::milliseconds(ms));
-}
-
 TEST_F(ParallelDownloadTest, FourAtOnceShowsAndLeavesWhatOneAtATimeDoes) {
   auto user = afsample::make_user("7101", "/u/7101", "并行");
   user.albums.push_back(afsample::make_album("710100000001", "旅行", 37, 3));
@@ -139,9 +135,9 @@ TEST_F(ParallelDownloadTest, FourAtOnceShowsAndLeavesWhatOneAtATimeDoes) {
       {"record and range", true, true, [](auto&, auto&) {}},
       {"slow images finish out of order", false, false,
        [](afsample::SampleService& s, const afsample::SampleUser& u) {
-         s.add_fault(slow_image(u.albums[0].photos[1], 400));
-         s.add_fault(slow_image(u.albums[0].photos[2], 250));
-         s.add_fault(slow_image(u.albums[1].photos[0], 300));
+         s.add_fault(slow_image(u.albums[0].photos[1], std::chrono::milliseconds(400)));
+         s.add_fault(slow_image(u.albums[0].photos[2], std::chrono::milliseconds(250)));
+         s.add_fault(slow_image(u.albums[1].photos[0], std::chrono::milliseconds(300)));
        }},
       {"rate limit waits", false, false,
        [](afsample::SampleService& s, const afsample::SampleUser&) {
@@ -272,7 +268,8 @@ TEST_F(ParallelDownloadTest, ProgressOnlyMovesForwardAtEightAtOnce) {
   user.albums.push_back(afsample::make_album("710200000001", "A", 60));
   view_.rows = {row_of(1, user.albums[0])};
   const Result result = run_with(8, user, [&] {
-    for (int i = 0; i < 60; i += 7) service().add_fault(slow_image(user.albums[0].photos[i], 60 + i));
+    for (int i = 0; i < 60; i += 7)
+      service().add_fault(slow_image(user.albums[0].photos[i], std::chrono::milliseconds(60 + i)));
   });
   int position = -1;
   std::vector<int> positions;
@@ -296,8 +293,8 @@ TEST_F(ParallelDownloadTest, EndWithSeveralInFlightLeavesOnlyWhatCameInOrder) {
   service().add_user(user);
   set_switches(true, false);
   const auto& photos = user.albums[0].photos;
-  service().add_fault(slow_image(photos[2], 5000));
-  service().add_fault(slow_image(photos[4], 5000));
+  service().add_fault(slow_image(photos[2], std::chrono::milliseconds(5000)));
+  service().add_fault(slow_image(photos[4], std::chrono::milliseconds(5000)));
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
   Downloader downloader(view_, o);
@@ -368,7 +365,7 @@ TEST_F(ParallelDownloadTest, PauseWithSeveralInFlightHoldsRequestsAndWhatIsShown
   user.albums.push_back(afsample::make_album("710400000001", "A", 30));
   service().add_user(user);
   const auto& photos = user.albums[0].photos;
-  for (int i = 3; i < 8; ++i) service().add_fault(slow_image(photos[i], 600));
+  for (int i = 3; i < 8; ++i) service().add_fault(slow_image(photos[i], std::chrono::milliseconds(600)));
   view_.rows = {row_of(1, user.albums[0])};
   auto o = options();
   Downloader downloader(view_, o);
@@ -393,7 +390,7 @@ TEST_F(ParallelDownloadTest, JobsComeWithTheRequest) {
   user.albums.push_back(afsample::make_album("710500000001", "A", 10));
   service().add_user(user);
   const auto& photos = user.albums[0].photos;
-  service().add_fault(slow_image(photos[0], 5000));
+  service().add_fault(slow_image(photos[0], std::chrono::milliseconds(5000)));
   view_.rows = {row_of(1, user.albums[0])};
   // 3 at once: the first slow photo holds, the next two are asked for.
   Downloader downloader(view_, options());
