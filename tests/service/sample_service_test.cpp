@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <set>
 #include <thread>
 
 #include "sample_images.h"
+#include "support/bounded_wait.h"
 #include "support/sample_service_env.h"
 
 namespace {
@@ -311,6 +313,22 @@ TEST_F(SampleServiceShapes, SlowAnswerAndQueryFilteredFault) {
   const auto t2 = std::chrono::steady_clock::now();
   EXPECT_GE(t2 - t1, std::chrono::milliseconds(300));  // a lower bound: the answer waited
   (void)t0;
+}
+
+// A held answer ends at a reset, so that none outlasts the test that held it.
+TEST_F(SampleServiceShapes, AResetEndsAnAnswerHeldBack) {
+  auto user = aftest::user_with_albums("1001", {1});
+  service().add_user(user);
+  Fault held;
+  held.kind = FaultKind::Slow;
+  held.path = "/large/" + user.albums[0].photos[0].pic_name;
+  held.delay = std::chrono::minutes(10);
+  service().add_fault(held);
+  auto answer = std::async(std::launch::async, [&] { return http_get(base() + held.path); });
+  ASSERT_TRUE(aftest::eventually([&] { return service().in_flight() == 1; })) << "the answer held";
+  service().reset();
+  EXPECT_EQ(answer.wait_for(aftest::kEventBound), std::future_status::ready) << "the held answer's end";
+  EXPECT_TRUE(aftest::eventually([&] { return service().in_flight() == 0; }));
 }
 
 TEST_F(SampleServiceShapes, RecordsEveryRequestByteForByte) {

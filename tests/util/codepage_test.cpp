@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
 namespace af {
 namespace {
 
@@ -44,8 +49,12 @@ TEST(ServiceUtf8ToText, KeepsEveryCharacter) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.utf8);
     EXPECT_EQ(service_utf8_to_text(c.utf8), c.text);
-    if (c.as_gbk) EXPECT_EQ(utf8_to_gbk(c.utf8), c.text);
-    if (c.round_trip) EXPECT_EQ(gbk_to_utf8(c.text), c.utf8);
+    if (c.as_gbk) {
+      EXPECT_EQ(utf8_to_gbk(c.utf8), c.text);
+    }
+    if (c.round_trip) {
+      EXPECT_EQ(gbk_to_utf8(c.text), c.utf8);
+    }
   }
 }
 
@@ -68,6 +77,25 @@ TEST(Utf16ToGbk, LoneSurrogateBecomesQuestionMark) {
   lone.push_back(static_cast<char16_t>(0xD800));
   lone.push_back(u'b');
   EXPECT_EQ(utf16_to_gbk(lone), "a?b");
+}
+
+// Each thread converts with converters of its own: threads converting at once, between
+// code pages and in both directions, each get exactly their own texts back.
+TEST(CodePages, ThreadsConvertingAtOnceKeepTheirOwnTexts) {
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &wrong] {
+      const std::string utf8 = "线程" + std::to_string(t) + " 相册😀 ünï";
+      for (int i = 0; i < 2000; ++i) {
+        const std::string text = service_utf8_to_text(utf8 + std::to_string(i));
+        if (gbk_to_utf8(text) != utf8 + std::to_string(i)) ++wrong;
+        if (utf16_to_gbk(gbk_to_utf16(G("相册") + std::to_string(i))) != G("相册") + std::to_string(i))
+          ++wrong;
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
