@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
     af::DownloadRequest request;
     request.user_id = uid;
     request.user_title = "Bench";
-    request.albums = {{"1", "Bench", std::to_string(photos), af::AlbumRef{album_id, "18"}}};
+    request.albums = {{1, "Bench", photos, af::AlbumRef{album_id, "18"}}};
     request.save_folder = save;
     request.index = index;
     af::DownloaderOptions options;

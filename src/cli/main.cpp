@@ -149,10 +149,10 @@ int list_photos(const DownloadRequest& request, const ServiceEndpoints& endpoint
   const UploadRange range = upload_range(request);
   bool complete = true;
   for (const TickedAlbum& album : request.albums) {
-    terminal.note(gbk_to_utf8(G("相册") + album.serial + " " + album.name));
+    terminal.note(gbk_to_utf8(G("相册") + std::to_string(album.serial) + " " + album.name));
     WalkFailure failure;
     const AlbumWalk walk{.endpoints = endpoints, .user_id = request.user_id,
-                         .photo_count_text = album.count_text, .album = album.album,
+                         .photo_count_text = album.photos.text, .album = album.album,
                          .pacing = pacing, .gate = &gate, .failure = &failure};
     std::string lines;
     const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {
@@ -232,7 +232,8 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   if (options.list_only) {
     std::string table = gbk_to_utf8(G("序号") + "\t" + G("相册名称") + "\t" + G("图片数量")) + "\n";
     for (const AlbumRow& row : rows)
-      table += table_cell(row.serial) + "\t" + table_cell(row.caption) + "\t" + table_cell(row.photos) + "\n";
+      table += std::to_string(row.serial) + "\t" + table_cell(row.caption) + "\t" +
+               table_cell(row.photos.text) + "\n";
     std::fwrite(table.data(), 1, table.size(), stdout);
     std::fflush(stdout);
     return list_failed ? kExitFailed : kExitSaved;
@@ -242,18 +243,15 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   const Settings settings = load_settings();
   DateRange dates{settings.range_start, settings.range_end};
   if (options.range.value_or(false)) dates = {options.range_from, options.range_to};
-  DownloadRequest request = switched_request(
-      settings, {options.record, options.range, options.index, {}, options.jobs}, dates);
-  request.user_id = user.user_id;
-  request.user_title = user.user_title;
-  request.save_folder = options.save_dir ? *options.save_dir : program_directory();  // byte for byte
-  // The ticked rows, in table order.
+  // The albums named, or all of them, in list order.
+  std::vector<ListedAlbum> listed;
   for (const AlbumRow& row : rows) {
-    const bool wanted =
-        options.albums.empty() ||
-        std::find(options.albums.begin(), options.albums.end(), std::stoi(row.serial)) != options.albums.end();
-    if (wanted) request.albums.push_back({row.serial, row.caption, row.photos, row.album});
+    listed.push_back({row, options.albums.empty() || std::find(options.albums.begin(), options.albums.end(),
+                                                               row.serial) != options.albums.end()});
   }
+  DownloadRequest request =
+      download_request(settings, {options.record, options.range, options.index, {}, options.jobs}, dates, user,
+                       listed, options.save_dir ? *options.save_dir : program_directory());  // byte for byte
   for (int serial : options.albums) {
     if (serial > static_cast<int>(rows.size())) {
       terminal.note("albumfetcher-cli: there is no album " + std::to_string(serial) +

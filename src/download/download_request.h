@@ -9,15 +9,22 @@
 
 #include "core/settings.h"
 #include "download/naming.h"
+#include "service/album_list.h"
 
 namespace af {
 
-// One ticked row of the album table, in table order.
+// One ticked album of the list, in list order.
 struct TickedAlbum {
-  std::string serial;      // 序号
-  std::string name;        // 相册名称 (untrimmed)
-  std::string count_text;  // 图片数量
+  int serial = 0;     // 序号
+  std::string name;   // 相册名称 (untrimmed)
+  PhotoCount photos;  // 图片数量
   AlbumRef album;
+};
+
+// One album of the list as a front end holds it: the row the list job found and its tick.
+struct ListedAlbum {
+  AlbumRow row;
+  bool ticked = true;
 };
 
 // The upload-time bounds of a download that keeps only the photos uploaded between them.
@@ -51,6 +58,13 @@ struct SwitchOverrides {
 // the range is `dates` while the range switch is on. The front end adds the rest.
 DownloadRequest switched_request(const Settings& settings, const SwitchOverrides& overrides,
                                  const DateRange& dates);
+
+// The download of `user`'s ticked albums, in list order, with the switches of `settings`
+// (each overridden where `overrides` names it) and the range `dates` while the range switch
+// is on. `save_folder` is UTF-8, exactly as the operator gave it.
+DownloadRequest download_request(const Settings& settings, const SwitchOverrides& overrides,
+                                 const DateRange& dates, const ResolvedUser& user,
+                                 const std::vector<ListedAlbum>& albums, std::string save_folder);
 
 // The request's upload-time bounds as the photos are judged by them.
 UploadRange upload_range(const DownloadRequest& request);

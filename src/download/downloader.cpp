@@ -133,10 +133,10 @@ void Downloader::Worker::download_selected() {
   std::vector<TickedAlbum> jobs;  // the albums to download, names trimmed
   std::vector<AlbumNaming> namings;
   for (const auto& row : request.albums) {
-    numbers += row.serial + G("、");
-    if (!row.album.empty() && !row.count_text.empty()) {
-      jobs.push_back({row.serial, trim_text(row.name), row.count_text, row.album});
-      namings.push_back({jobs.back().name, row.count_text, row.album.id});
+    numbers += std::to_string(row.serial) + G("、");
+    if (!row.album.empty() && row.photos.stated()) {
+      jobs.push_back({row.serial, trim_text(row.name), row.photos, row.album});
+      namings.push_back({jobs.back().name, row.photos.text, row.album.id});
     }
   }
   if (jobs.empty()) {
@@ -211,7 +211,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   save_options.album_name = album.name;
   save_options.placed_count = saved.get();
 
-  PhotoProgress progress{0, to_int32(album.count_text), album.count_text};
+  PhotoProgress progress{0, album.photos.number, album.photos.text};
   if (!steps.run([&] { view.progress(generation, progress); })) return false;
   if (!log(G("准备下载相册《") + album.name + G("》") + "\r\n\r\n")) return false;
 
@@ -269,7 +269,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   if (!catch_up_record(saver, record, folder)) return false;
   WalkFailure failure;
   const AlbumWalk walk{.endpoints = options.endpoints, .user_id = request.user_id,
-                       .photo_count_text = album.count_text, .album = album.album,
+                       .photo_count_text = album.photos.text, .album = album.album,
                        .pacing = options.pacing, .gate = control.get(), .failure = &failure,
                        .slowdown = &slowdown};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run

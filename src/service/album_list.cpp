@@ -269,9 +269,9 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     if (prepared->skipped) continue;
 
     AlbumRow row;
-    row.serial = std::to_string(rows + 1);
+    row.serial = rows + 1;
     row.caption = album.caption;
-    row.photos = album.photos;
+    row.photos = PhotoCount::of_text(album.photos);
     row.album = album.album;
     row.cover = std::move(prepared->cover);
     row.cover_is_placeholder = prepared->cover_is_placeholder;

@@ -28,11 +28,11 @@ class Gate;
 // One album of the list, as the album table shows it. The row is added with its check box
 // ticked.
 struct AlbumRow {
-  std::string serial;   // column 1 序号: the row's 1-based position in the table
-  std::string caption;  // column 2 相册名称: quotes removed, escapes decoded
-  std::string photos;   // column 4 图片数量: quotes removed
-  AlbumRef album;       // column 5 相册ID, shown as album_ref_text
-  // Column 3 封面, present only while covers are on: the bytes of the cover picture
+  int serial = 0;       // 序号: the row's 1-based position in the list
+  std::string caption;  // 相册名称: escapes decoded
+  PhotoCount photos;    // 图片数量
+  AlbumRef album;       // 相册ID, shown as album_ref_text
+  // 封面, present only while covers are on: the bytes of the cover picture
   // (JPEG/GIF/PNG/BMP as fetched, or placeholder_cover()). A front end that cannot decode
   // them shows placeholder_cover() instead.
   std::optional<std::string> cover;

@@ -3,7 +3,9 @@
 // What the photo service describes, as the engine carries it: where the service lives, a
 // user, an album, a photo (and, from core, the date-time of the upload-time bounds). Texts
 // are GBK.
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,6 +50,32 @@ struct AlbumRef {
   std::string type;
   bool empty() const { return id.empty() && type.empty(); }
   bool operator==(const AlbumRef&) const = default;
+};
+
+// An album's photo count as the album list stated it, read once: the number the photo list
+// is paged by and progress is measured against (cut to a 32-bit signed integer), and the text
+// the table, the album folder's name and the progress counter show (the digits, or "null"
+// for an answer that stated none). An empty text: no count at all.
+struct PhotoCount {
+  PhotoCount() = default;
+  PhotoCount(std::int64_t stated) : number(held(stated)), text(std::to_string(stated)) {}
+  // The count of a stated text: the digits it starts with, 0 for none.
+  static PhotoCount of_text(std::string stated) {
+    PhotoCount count;
+    count.number = held(to_integer(stated));
+    count.text = std::move(stated);
+    return count;
+  }
+  std::int64_t number = 0;
+  std::string text;
+  bool stated() const { return !text.empty(); }
+  bool operator==(const PhotoCount&) const = default;
+
+ private:
+  static std::int64_t held(std::int64_t n) {
+    return std::clamp<std::int64_t>(n, std::numeric_limits<std::int32_t>::min(),
+                                    std::numeric_limits<std::int32_t>::max());
+  }
 };
 
 // "<id>@@<type>", the text of the album table's hidden id column.

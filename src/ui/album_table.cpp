@@ -8,7 +8,6 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
-#include "ui/qt_text.h"
 
 namespace af {
 
@@ -41,7 +40,8 @@ class AlbumCheckDelegate : public QStyledItemDelegate {
   AlbumTable* table_;
 };
 
-AlbumTable::AlbumTable(QWidget* parent) : QTableWidget(parent) {
+AlbumTable::AlbumTable(QWidget* parent) : QTableView(parent), albums_(new AlbumListModel(this)) {
+  setModel(albums_);
   setItemDelegate(new AlbumCheckDelegate(this));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -57,50 +57,16 @@ AlbumTable::AlbumTable(QWidget* parent) : QTableWidget(parent) {
   horizontalHeader()->setStretchLastSection(false);
 }
 
-int AlbumTable::add_album_row(const QStringList& cells, bool ticked) {
-  const int row = rowCount();
-  insertRow(row);
-  auto* box = new QTableWidgetItem;
-  box->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-  box->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-  setItem(row, 0, box);
-  for (int i = 0; i < cells.size() && i + 1 < columnCount(); ++i) {
-    auto* cell = new QTableWidgetItem(cells[i]);
-    cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    setItem(row, i + 1, cell);
-  }
-  return row;
-}
-
-QTableWidgetItem* AlbumTable::check_item(int row) const {
-  return row >= 0 && row < rowCount() ? item(row, 0) : nullptr;
-}
-
-bool AlbumTable::row_ticked(int row) const {
-  const QTableWidgetItem* box = check_item(row);
-  return box != nullptr && box->checkState() == Qt::Checked;
-}
-
-void AlbumTable::set_row_ticked(int row, bool ticked) {
-  if (QTableWidgetItem* box = check_item(row)) box->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-}
+int AlbumTable::add_album(const AlbumRow& row, bool ticked) { return albums_->add_album(row, ticked); }
 
 void AlbumTable::set_row_cover(int row, const QPixmap& cover) {
   if (row < 0 || row >= rowCount()) return;
-  QTableWidgetItem* cell = item(row, 3);
-  if (cell == nullptr) {
-    cell = new QTableWidgetItem;
-    cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    setItem(row, 3, cell);
-  }
-  cell->setData(Qt::DecorationRole, cover);
+  albums_->set_cover(row, cover);
   if (!cover.isNull()) {
     setIconSize(iconSize().expandedTo(cover.size()));
     setRowHeight(row, std::max(rowHeight(row), cover.height() + 4));
   }
 }
-
-void AlbumTable::remove_all_rows() { setRowCount(0); }
 
 QRect AlbumTable::focus_row_rect() const {
   const QModelIndex current = currentIndex();
@@ -114,7 +80,7 @@ QRect AlbumTable::focus_row_rect() const {
 }
 
 void AlbumTable::paintEvent(QPaintEvent* event) {
-  QTableWidget::paintEvent(event);
+  QTableView::paintEvent(event);
   if (!hasFocus()) return;
   const QRect row = focus_row_rect();
   if (row.isEmpty()) return;
@@ -128,18 +94,18 @@ void AlbumTable::paintEvent(QPaintEvent* event) {
 }
 
 void AlbumTable::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
-  QTableWidget::currentChanged(current, previous);
+  QTableView::currentChanged(current, previous);
   // The row frame moves with the current row: both rows are drawn again.
   viewport()->update();
 }
 
 void AlbumTable::focusInEvent(QFocusEvent* event) {
-  QTableWidget::focusInEvent(event);
+  QTableView::focusInEvent(event);
   viewport()->update();
 }
 
 void AlbumTable::focusOutEvent(QFocusEvent* event) {
-  QTableWidget::focusOutEvent(event);
+  QTableView::focusOutEvent(event);
   viewport()->update();
 }
 
@@ -149,28 +115,13 @@ void AlbumTable::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Space || event->key() == Qt::Key_Select) &&
       event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
     const int row = currentIndex().row();
-    if (QTableWidgetItem* box = check_item(row)) {
-      const bool ticked = box->checkState() != Qt::Checked;
-      box->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-      emit operator_toggled(row, ticked);
-      event->accept();
-      return;
-    }
+    const bool ticked = !albums_->ticked(row);
+    albums_->set_ticked(row, ticked);
+    emit operator_toggled(row, ticked);
+    event->accept();
+    return;
   }
-  QTableWidget::keyPressEvent(event);
-}
-
-std::vector<TickedAlbum> AlbumTable::ticked_albums() const {
-  std::vector<TickedAlbum> albums;
-  auto cell = [this](int row, int column) {
-    const QTableWidgetItem* cell_item = item(row, column);
-    return cell_item == nullptr ? std::string() : to_gbk(cell_item->text());
-  };
-  for (int row = 0; row < rowCount(); ++row) {
-    if (row_ticked(row))
-      albums.push_back({cell(row, 1), cell(row, 2), cell(row, 4), parse_album_ref(cell(row, 5))});
-  }
-  return albums;
+  QTableView::keyPressEvent(event);
 }
 
 }  // namespace af

@@ -64,6 +64,8 @@ QString version_check_outcome(int check) {
       .arg(QString::fromLatin1(program_version()));
 }
 
+const ResolvedUser& MainWindow::resolved_user() const { return album_table_->albums()->user(); }
+
 int MainWindow::downloads_still_finishing() { return downloads_finishing.load(); }
 
 void MainWindow::let_go_of_downloader(std::shared_ptr<Downloader> downloader,

@@ -82,10 +82,8 @@ class MainWindow : public QWidget {
   QString home_address() const { return options_.home; }
   QString service_base() const { return options_.service_base; }
 
-  // Shared values of the handlers and jobs (GBK texts, as the engine keeps them).
-  std::string home_page_address;
-  std::string user_id;
-  std::string user_title;
+  // The user the last fetch resolved, whose albums the table lists (GBK texts).
+  const ResolvedUser& resolved_user() const;
   QString initial_folder() const { return initial_folder_; }
   bool version_check_started() const { return version_check_started_; }
   // How many version checks have run to their end (for the window's own tests).

@@ -43,7 +43,7 @@ void MainWindow::get_albums() {
   command.pacing = options_.pacing;
   command.gate = &bridge->job_gate();
   command.jobs = settings_.jobs;
-  ResolvedUser user{home_page_address, user_id, user_title, {}};
+  ResolvedUser user = resolved_user();
   if (command.box_text.empty()) {
     // Nothing to fetch: only the message.
     fetch_running_ = fetching_home_page_ = false;
@@ -64,9 +64,7 @@ void MainWindow::get_albums() {
         this,
         [this, user, serial] {
           if (serial != fetch_serial_) return;
-          home_page_address = user.home_page_address;
-          user_id = user.user_id;
-          user_title = user.user_title;
+          album_table_->albums()->set_user(user);
           fetching_home_page_ = false;
         },
         Qt::QueuedConnection);
@@ -93,8 +91,10 @@ void MainWindow::show_user_albums() {
     QMetaObject::invokeMethod(
         this,
         [this, address, id, overview] {
-          home_page_address = address;
-          user_id = id;
+          ResolvedUser shown = resolved_user();
+          shown.home_page_address = address;
+          shown.user_id = id;
+          album_table_->albums()->set_user(std::move(shown));
           fetching_home_page_ = false;
           browser_page_->set_address(from_gbk(overview));
         },
@@ -107,12 +107,10 @@ void MainWindow::start_download() {
   if (fetching_home_page_) return;
   // The download takes everything as it is at this click: a later get_albums, tick, date or
   // switch changes only the next one.
-  DownloadRequest request = switched_request(settings_, {}, {settings_.range_start, settings_.range_end});
-  request.user_id = user_id;
-  request.user_title = user_title;
-  request.albums = album_table_->ticked_albums();
   // The box's own text, not its GBK form: a folder may hold any character.
-  request.save_folder = save_folder_edit_->text().toStdString();
+  DownloadRequest request =
+      download_request(settings_, {}, {settings_.range_start, settings_.range_end}, resolved_user(),
+                       album_table_->albums()->albums(), save_folder_edit_->text().toStdString());
   // The pause button is shown before the next event: the second click of a double click
   // finds it in place and is not taken by it.
   if (downloader_->start(std::move(request))) {
@@ -221,7 +219,7 @@ void MainWindow::show_download_buttons(DownloadState state) {
 }
 
 void MainWindow::select_checked_row(int row, bool) {
-  const QModelIndex index = album_table_->model()->index(row, 0);
+  const QModelIndex index = album_table_->model()->index(row, AlbumListModel::kCheck);
   if (!index.isValid()) return;
   album_table_->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }

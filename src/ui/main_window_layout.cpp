@@ -192,14 +192,9 @@ void MainWindow::build_album_page(QWidget* page) {
 
   album_table_ = place<AlbumTable>(list_group_, "超级列表框1", 6, 41, 638, 339);
   album_table_->setFont(pixel_font(14));
-  const QStringList headings = {QStringLiteral("选择"),     QStringLiteral("序号"),
-                                QStringLiteral("相册名称"), QStringLiteral("封面"),
-                                QStringLiteral("图片数量"), QStringLiteral("相册ID"),
-                                QStringLiteral("相册问题"), QStringLiteral("相册密码")};
-  const int widths[] = {60, 40, 120, 100, 70, 80, 80, 80};
-  album_table_->setColumnCount(static_cast<int>(headings.size()));
-  album_table_->setHorizontalHeaderLabels(headings);
-  for (int column = 0; column < headings.size(); ++column)
+  // Every column as wide as it was made; the columns after 相册ID stay hidden.
+  const int widths[AlbumListModel::kColumns] = {60, 40, 120, 100, 70, 80, 80, 80};
+  for (int column = 0; column < AlbumListModel::kColumns; ++column)
     album_table_->setColumnWidth(column, widths[column]);
 
   auto* canvas = place<QLabel>(list_group_, "画板1", canvas_left(album_table_),

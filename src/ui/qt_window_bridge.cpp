@@ -25,10 +25,8 @@ QImage decode(const std::string& bytes) {
   return QImage::fromData(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-// The album table's cover column (as wide as a thumbnail while covers are shown); the columns after
-// 相册ID stay hidden.
-constexpr int kCoverColumn = 3;
-constexpr int kHiddenColumns[] = {5, 6, 7};
+// The album table's columns after 相册ID stay hidden.
+constexpr int kHiddenColumns[] = {AlbumListModel::kAlbumId, AlbumListModel::kQuestion, AlbumListModel::kPassword};
 
 // Sets the bar to the figures as every front end holds them; a maximum of 0 is drawn as a
 // full bar, and so is a position beyond the maximum.
@@ -156,13 +154,14 @@ void QtWindowBridge::album_found(const AlbumRow& row) {
   // Decoding and scaling need no widget, so they are done on the caller's thread.
   std::optional<QImage> thumbnail;
   if (row.cover) thumbnail = cover_thumbnail(*row.cover);
-  const QStringList cells = {from_gbk(row.serial), from_gbk(row.caption), QString(), from_gbk(row.photos),
-                             from_gbk(album_ref_text(row.album))};
-  post([cells, thumbnail](MainWindow* window) {
+  // The table keeps the row without its cover's bytes: the thumbnail stands for them.
+  AlbumRow shown{.serial = row.serial, .caption = row.caption, .photos = row.photos, .album = row.album};
+  post([shown = std::move(shown), thumbnail](MainWindow* window) {
     AlbumTable* table = window->album_table();
-    table->setColumnWidth(kCoverColumn, thumbnail ? kThumbnailSide : 0);
+    // The cover column is as wide as a thumbnail while covers are shown.
+    table->setColumnWidth(AlbumListModel::kCover, thumbnail ? kThumbnailSide : 0);
     // Ticked by the program: no operator event, so no row becomes selected.
-    const int index = table->add_album_row(cells, true);
+    const int index = table->add_album(shown, true);
     if (thumbnail) {
       const QPixmap picture = QPixmap::fromImage(*thumbnail);
       window->progress_widgets().canvas->setPixmap(picture);

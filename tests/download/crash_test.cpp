@@ -47,7 +47,7 @@ TEST(DISABLED_CrashChild, Run) {
   std::string id, count, name;
   int serial = 0;
   while (albums >> id >> count >> name)
-    request.albums.push_back({std::to_string(++serial), name, count, AlbumRef{id, "18"}});
+    request.albums.push_back({++serial, name, PhotoCount::of_text(count), AlbumRef{id, "18"}});
   DownloaderOptions options;
   options.endpoints.photo_base = env("AF_CRASH_BASE");
   options.pacing = Pacing::shortened(0);

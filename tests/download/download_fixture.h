@@ -65,7 +65,7 @@ class DownloadTest : public aftest::SampleServiceTest {
   // The row the album table shows for an album of the service.
   static TickedAlbum row_of(int serial, const afsample::SampleAlbum& album,
                             const std::string& type = "18") {
-    return {std::to_string(serial), utf8_to_gb18030(album.caption), std::to_string(album.stated_count()),
+    return {serial, utf8_to_gb18030(album.caption), album.stated_count(),
             AlbumRef{album.album_id, type}};
   }
 

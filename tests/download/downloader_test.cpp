@@ -180,7 +180,7 @@ TEST_F(DownloadTest, RowWithoutIdOrCountIsListedButNotDownloaded) {
   auto user = afsample::make_user("1004", "/u/1004", "T");
   user.albums.push_back(afsample::make_album("100400000001", "A", 2));
   service().add_user(user);
-  view_.rows = {{"1", "X", "3", AlbumRef{}}, row_of(2, user.albums[0]), {"3", "Y", "", AlbumRef{"55", "18"}}};
+  view_.rows = {{1, "X", 3, AlbumRef{}}, row_of(2, user.albums[0]), {3, "Y", PhotoCount{}, AlbumRef{"55", "18"}}};
   run("1004", "T");
   EXPECT_EQ(view_.label(DownloadLabel::SelectedAlbums), G("总共需下载[1]个相册"));
   EXPECT_EQ(view_.log(), G("当前被选择相册编号:1、2、3、\r\n\r\n准备下载相册《A》\r\n\r\n"
@@ -193,8 +193,8 @@ TEST_F(DownloadTest, AlbumFieldsStayWholeWhateverTheyHold) {
   auto user = afsample::make_user("1009", "/u/1009", "T");
   user.albums.push_back(afsample::make_album("100900000001", "A", 2));
   service().add_user(user);
-  view_.rows = {{"1", "a--@@--b", "2", AlbumRef{"100900000001", "18"}},
-                {"2", "c", "2", AlbumRef{"100900000001--@@--x", "18"}}};
+  view_.rows = {{1, "a--@@--b", 2, AlbumRef{"100900000001", "18"}},
+                {2, "c", 2, AlbumRef{"100900000001--@@--x", "18"}}};
   run("1009", "T");
   EXPECT_EQ(view_.label(DownloadLabel::SelectedAlbums), G("总共需下载[2]个相册"));
   const std::string log = view_.log();
@@ -215,7 +215,7 @@ TEST_F(DownloadTest, NothingToDownloadIsSaidOnceAndFinishesNothing) {
     const char* line;
   };
   for (const Case& c : {Case{{}, "当前未选择任何相册：请先在相册列表中勾选要下载的相册"},
-                        Case{{{"1", "X", "3", AlbumRef{}}, {"2", "Y", "", AlbumRef{"5", "18"}}},
+                        Case{{{1, "X", 3, AlbumRef{}}, {2, "Y", PhotoCount{}, AlbumRef{"5", "18"}}},
                              "选中的相册没有可下载的照片：1、2、"}}) {
     view_.clear();
     view_.set_bar(300, 120);
@@ -233,7 +233,7 @@ TEST_F(DownloadTest, StatedCountOf1234ShowsTwelvePercentAt150) {
   auto user = afsample::make_user("1006", "/u/1006", "T");
   user.albums.push_back(afsample::make_album("100600000001", "A", 150));
   service().add_user(user);
-  view_.rows = {{"1", "A", "1234", AlbumRef{"100600000001", "18"}}};
+  view_.rows = {{1, "A", 1234, AlbumRef{"100600000001", "18"}}};
   run("1006", "T");
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 1234);
   auto percentages = view_.label_texts(DownloadLabel::Percentage);
@@ -249,7 +249,7 @@ TEST_F(DownloadTest, MorePhotosThanStatedGoBeyondAHundredPercent) {
   auto user = afsample::make_user("1007", "/u/1007", "T");
   user.albums.push_back(afsample::make_album("100700000001", "A", 130));
   service().add_user(user);
-  view_.rows = {{"1", "A", "100", AlbumRef{"100700000001", "18"}}};
+  view_.rows = {{1, "A", 100, AlbumRef{"100700000001", "18"}}};
   run("1007", "T");
   auto percentages = view_.label_texts(DownloadLabel::Percentage);
   auto counters = view_.label_texts(DownloadLabel::PhotoCounter);
@@ -263,7 +263,7 @@ TEST_F(DownloadTest, StatedCountAboveTheBarLimitHoldsTheMaximum) {
   auto user = afsample::make_user("1008", "/u/1008", "T");
   user.albums.push_back(afsample::make_album("100800000001", "A", 2));
   service().add_user(user);
-  view_.rows = {{"1", "A", "40000", AlbumRef{"100800000001", "18"}}};
+  view_.rows = {{1, "A", 40000, AlbumRef{"100800000001", "18"}}};
   run("1008", "T");
   EXPECT_EQ(view_.last(ViewEvent::Maximum), 32767);
   EXPECT_EQ(view_.label_texts(DownloadLabel::PhotoCounter)[1], "2/40000");
@@ -472,7 +472,7 @@ TEST_F(DownloadTest, NamePartsFromTheServiceCannotLeaveTheAlbumFolder) {
   album.photos[1].caption_render = "/";
   user.albums.push_back(album);
   service().add_user(user);
-  view_.rows = {{"1", "../..", "/../2", AlbumRef{album.album_id, "18"}}};
+  view_.rows = {{1, "../..", PhotoCount::of_text("/../2"), AlbumRef{album.album_id, "18"}}};
   run("4003", "../../up");
   const auto files = files_under(save_.path());
   std::vector<std::string> names;

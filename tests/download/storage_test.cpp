@@ -149,7 +149,7 @@ TEST_F(StorageTest, HostileAndCollidingAlbumNamesNeverShareAFolder) {
   std::multiset<std::string> want;
   for (std::size_t i = 0; i < names.size(); ++i) {
     // The name with a NUL keeps it: G() would stop at it.
-    view_.rows.push_back({std::to_string(i + 1), names[i][0] == '\0' ? names[i] : G(names[i].c_str()), "3",
+    view_.rows.push_back({static_cast<int>(i + 1), names[i][0] == '\0' ? names[i] : G(names[i].c_str()), 3,
                           AlbumRef{user.albums[i].album_id, "18"}});
     for (const auto& photo : user.albums[i].photos) want.insert(service().image_bytes(photo.pic_name));
   }

@@ -49,14 +49,14 @@ TEST_F(AlbumListService, CountsFiveZeroSevenGiveTwoRows) {
 
   const auto rows = view.rows();
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].serial, "1");
+  EXPECT_EQ(rows[0].serial, 1);
   EXPECT_EQ(rows[0].caption, "Album 1");
-  EXPECT_EQ(rows[0].photos, "5");
+  EXPECT_EQ(rows[0].photos.text, "5");
   EXPECT_EQ(rows[0].album, (af::AlbumRef{"10010001", "18"}));
   EXPECT_FALSE(rows[0].cover.has_value());
-  EXPECT_EQ(rows[1].serial, "2");
+  EXPECT_EQ(rows[1].serial, 2);
   EXPECT_EQ(rows[1].caption, "Album 3");
-  EXPECT_EQ(rows[1].photos, "7");
+  EXPECT_EQ(rows[1].photos.text, "7");
   EXPECT_EQ(rows[1].album, (af::AlbumRef{"10010003", "18"}));
 
   EXPECT_EQ(view.status(), G("相册列表获取完毕,共计") + "2" + G("个"));
@@ -110,7 +110,7 @@ TEST_P(AlbumMembers, ReadAsText) {
     return;
   }
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].photos, c.photos);
+  EXPECT_EQ(rows[0].photos.text, c.photos);
   EXPECT_EQ(af::album_ref_text(rows[0].album), c.id_and_type);
 }
 
@@ -283,7 +283,7 @@ TEST_F(AlbumListService, FourCoversAtOnceRowsInListOrderEachWithItsOwnCover) {
     const int album = static_cast<int>(r) + (r < 4 ? 1 : 2);
     char id[16];
     std::snprintf(id, sizeof id, "1001%04d", album);
-    EXPECT_EQ(rows[r].serial, std::to_string(r + 1));
+    EXPECT_EQ(rows[r].serial, static_cast<int>(r + 1));
     EXPECT_EQ(rows[r].caption, "Album " + std::to_string(album));
     EXPECT_EQ(rows[r].album.id, id);
     ASSERT_TRUE(rows[r].cover.has_value());
@@ -421,7 +421,7 @@ TEST_F(AlbumListService, ThreeHundredAlbumsFill) {
   service().add_user(aftest::user_with_albums("1001", counts));
   RecordingAlbumListView view;
   EXPECT_EQ(af::load_album_list(job("1001"), view), 300);
-  EXPECT_EQ(view.rows().back().serial, "300");
+  EXPECT_EQ(view.rows().back().serial, 300);
   EXPECT_EQ(view.progress_labels().back(), "100%");
   EXPECT_EQ(view.progress_labels()[2], "1%");  // 3 / 300
 }

@@ -157,7 +157,7 @@ TEST_F(TodayService, FortyFiveAlbumsInThreePagesNumberedOn) {
   ASSERT_EQ(rows.size(), 45u);
   std::set<std::string> ids;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(rows[i].serial, std::to_string(i + 1));
+    EXPECT_EQ(rows[i].serial, static_cast<int>(i + 1));
     ids.insert(af::album_ref_text(rows[i].album));
   }
   EXPECT_EQ(ids.size(), 45u);

@@ -60,9 +60,8 @@ class BrokenCoverServer {
 };
 
 QImage shown_cover(MainWindow& window, int row) {
-  const QTableWidgetItem* cell = window.album_table()->item(row, 3);
-  if (cell == nullptr) return {};
-  return cell->data(Qt::DecorationRole).value<QPixmap>().toImage().convertToFormat(QImage::Format_ARGB32);
+  const QModelIndex cell = window.album_table()->model()->index(row, 3);
+  return cell.data(Qt::DecorationRole).value<QPixmap>().toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 QImage expected_cover(const std::string& bytes) {
@@ -70,8 +69,7 @@ QImage expected_cover(const std::string& bytes) {
 }
 
 QString cell_text(MainWindow& window, int row, int column) {
-  const QTableWidgetItem* cell = window.album_table()->item(row, column);
-  return cell == nullptr ? QString() : cell->text();
+  return window.album_table()->model()->index(row, column).data().toString();
 }
 
 }  // namespace
@@ -126,9 +124,9 @@ class AlbumListWindowTest : public QObject {
     // The user is resolved off the window's thread; the values reach the window when the
     // fetch is done.
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
-    QCOMPARE(window->user_id, std::string("1111111111"));
-    QCOMPARE(window->user_title, std::string("Someone's page"));
-    QCOMPARE(window->home_page_address, service_->base_url() + "/u/1111111111");
+    QCOMPARE(window->resolved_user().user_id, std::string("1111111111"));
+    QCOMPARE(window->resolved_user().user_title, std::string("Someone's page"));
+    QCOMPARE(window->resolved_user().home_page_address, service_->base_url() + "/u/1111111111");
 
     QTRY_VERIFY_WITH_TIMEOUT(finished(*window), kWait);
     QVERIFY(clock.elapsed() >= 1000 + 3 * 200);
@@ -282,12 +280,12 @@ class AlbumListWindowTest : public QObject {
   void empty_box_asks_for_an_address() {
     auto window = make_window();
     PresetDialogs* dialogs = af::test::install_preset_dialogs(*window);
-    window->user_id = "kept";
+    window->album_table()->albums()->set_user({{}, "kept", {}, {}});
     fetch_albums(*window, QString());
     QTRY_COMPARE_WITH_TIMEOUT(dialogs->messages().size(), std::size_t(1), kWait);
     QCOMPARE(dialogs->messages()[0].text, QStringLiteral("请输入网址"));
     QCOMPARE(dialogs->messages()[0].caption, QStringLiteral("信息："));
-    QCOMPARE(window->user_id, std::string("kept"));
+    QCOMPARE(window->resolved_user().user_id, std::string("kept"));
     QVERIFY(window->log_box()->toPlainText().isEmpty());
     QVERIFY(service_->requests().empty());
   }
@@ -302,8 +300,8 @@ class AlbumListWindowTest : public QObject {
     control<QLineEdit>(*window, QStringLiteral("编辑框_url"))->setText(home_of("/u/5555555555"));
     control<QPushButton>(*window, QStringLiteral("按钮_专辑页面"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
-    QCOMPARE(window->user_id, std::string("5555555555"));
-    QCOMPARE(window->user_title, std::string());
+    QCOMPARE(window->resolved_user().user_id, std::string("5555555555"));
+    QCOMPARE(window->resolved_user().user_title, std::string());
     QTRY_COMPARE_WITH_TIMEOUT(window->browser()->url(), QUrl(home_of("/5555555555/albums/")), kWait);
   }
 

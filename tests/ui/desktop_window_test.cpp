@@ -208,7 +208,7 @@ class DesktopWindowTest : public QObject {
     QCOMPARE(notice->windowModality(), Qt::NonModal);
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     // The window goes on answering while the notice is up: the next list comes in.
-    window->album_table()->setRowCount(0);
+    window->album_table()->remove_all_rows();
     button(*window, "按钮_获取相册封面")->click();
     QTRY_COMPARE_WITH_TIMEOUT(window->album_table()->rowCount(), 1, kWait);
     QVERIFY(shown_notice(*window) == notice);

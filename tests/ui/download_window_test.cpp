@@ -433,11 +433,11 @@ class DownloadWindowTest : public QObject {
     button(window, "按钮_获取相册封面")->click();
     QTRY_VERIFY_WITH_TIMEOUT(
         label_text(window, QStringLiteral("标签_动态")) == QStringLiteral("相册列表获取完毕,共计3个"), kWait);
-    QCOMPARE(window.album_table()->item(0, 2)->text(), QStringLiteral("旅行"));
-    QCOMPARE(window.album_table()->item(1, 2)->text(), QStringLiteral("微博配图"));
-    QCOMPARE(window.album_table()->item(2, 2)->text(), QStringLiteral("家人"));
+    QCOMPARE(window.album_table()->model()->index(0, 2).data().toString(), QStringLiteral("旅行"));
+    QCOMPARE(window.album_table()->model()->index(1, 2).data().toString(), QStringLiteral("微博配图"));
+    QCOMPARE(window.album_table()->model()->index(2, 2).data().toString(), QStringLiteral("家人"));
     for (int row = 0; row < 3; ++row) {
-      const QPixmap cover = window.album_table()->item(row, 3)->data(Qt::DecorationRole).value<QPixmap>();
+      const QPixmap cover = window.album_table()->model()->index(row, 3).data(Qt::DecorationRole).value<QPixmap>();
       QCOMPARE(cover.size(), QSize(100, 100));
     }
 

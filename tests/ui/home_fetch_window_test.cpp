@@ -168,8 +168,8 @@ class HomeFetchWindowTest : public QObject {
     QVERIFY2(longest_gap < fetch_time / 2,
              qPrintable(QStringLiteral("the window stood still for %1 of %2 ms").arg(longest_gap).arg(fetch_time)));
     // The trickled page gave the user, whose albums then came from the photo service.
-    QCOMPARE(window->user_id, std::string("7400000001"));
-    QCOMPARE(window->user_title, std::string("Trickle"));
+    QCOMPARE(window->resolved_user().user_id, std::string("7400000001"));
+    QCOMPARE(window->resolved_user().user_title, std::string("Trickle"));
     QTRY_COMPARE_WITH_TIMEOUT(window->album_table()->rowCount(), 1, kWait);
   }
 
@@ -196,8 +196,8 @@ class HomeFetchWindowTest : public QObject {
     button(*window, "按钮_专辑页面")->click();
     QVERIFY(window->fetching_home_page());
     QTRY_VERIFY_WITH_TIMEOUT(!window->fetching_home_page(), kWait);
-    QCOMPARE(window->user_id, std::string("7400000001"));
-    QCOMPARE(window->home_page_address, page.address("/u/trickle").toStdString());
+    QCOMPARE(window->resolved_user().user_id, std::string("7400000001"));
+    QCOMPARE(window->resolved_user().home_page_address, page.address("/u/trickle").toStdString());
     QTRY_COMPARE_WITH_TIMEOUT(window->browser()->url().toString(),
                               QString::fromStdString(service_->base_url() + "/7400000001/albums/"), kWait);
   }

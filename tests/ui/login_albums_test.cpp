@@ -30,7 +30,7 @@ constexpr int kWait = 30000;
 QStringList album_names(MainWindow& window) {
   QStringList names;
   for (int row = 0; row < window.album_table()->rowCount(); ++row)
-    names << window.album_table()->item(row, 2)->text();
+    names << window.album_table()->model()->index(row, 2).data().toString();
   return names;
 }
 

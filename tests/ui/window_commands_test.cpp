@@ -61,8 +61,8 @@ int checks_started(MainWindow& window) {
 
 void fill_rows(AlbumTable* table, const QList<bool>& ticks) {
   for (int i = 0; i < ticks.size(); ++i) {
-    table->add_album_row(
-        {QString::number(i + 1), QStringLiteral("相册%1").arg(i + 1), {}, QStringLiteral("3")}, ticks[i]);
+    table->add_album({.serial = i + 1, .caption = af::to_gbk(QStringLiteral("相册%1").arg(i + 1)), .photos = 3},
+                     ticks[i]);
   }
 }
 
@@ -255,17 +255,17 @@ class WindowCommandsTest : public QObject {
     MainWindow window;
     auto* table = window.album_table();
     QCOMPARE(
-        table->add_album_row(
-            {QStringLiteral("1"), QStringLiteral("旅行"), {}, QStringLiteral("12"), QStringLiteral("301@@3")},
-            true),
+        table->add_album({.serial = 1, .caption = af::to_gbk(QStringLiteral("旅行")), .photos = 12,
+                          .album = {"301", "3"}},
+                         true),
         0);
-    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("旅行"));
-    QCOMPARE(table->item(0, 5)->text(), QStringLiteral("301@@3"));
+    QCOMPARE(table->model()->index(0, 2).data().toString(), QStringLiteral("旅行"));
+    QCOMPARE(table->model()->index(0, 5).data().toString(), QStringLiteral("301@@3"));
     QVERIFY(table->row_ticked(0));
     QPixmap cover(80, 60);
     cover.fill(Qt::red);
     table->set_row_cover(0, cover);
-    QCOMPARE(table->item(0, 3)->data(Qt::DecorationRole).value<QPixmap>().size(), QSize(80, 60));
+    QCOMPARE(table->model()->index(0, 3).data(Qt::DecorationRole).value<QPixmap>().size(), QSize(80, 60));
     QVERIFY(table->rowHeight(0) >= 60);
     table->set_row_cover(5, cover);  // no such row: nothing happens
     QVERIFY(!table->row_ticked(5));
