@@ -18,7 +18,6 @@
 
 #include "download/index_scan.h"
 #include "download/photo_file.h"
-#include "download/photo_saver.h"
 #include "service/model.h"
 #include "util/codepage.h"
 #include "util/sha256.h"

@@ -13,7 +13,6 @@
 
 #include "download/archive.h"
 #include "download/photo_file.h"
-#include "download/photo_saver.h"
 #include "util/codepage.h"
 
 namespace af {

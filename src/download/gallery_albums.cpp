@@ -12,7 +12,6 @@
 #include "download/gallery.h"
 #include "download/index_scan.h"
 #include "download/photo_file.h"
-#include "download/photo_saver.h"
 #include "util/codepage.h"
 
 namespace af {

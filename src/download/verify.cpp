@@ -12,7 +12,7 @@
 
 #include "download/image_check.h"
 #include "download/index_scan.h"
-#include "download/photo_saver.h"
+#include "download/photo_file.h"
 #include "download/record_store.h"
 #include "util/sha256.h"
 
