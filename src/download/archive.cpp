@@ -58,18 +58,6 @@ void add_time(json_object* object, const char* number_key, const char* text_key,
                          seconds ? json_object_new_string(china_time_text(*seconds).c_str()) : nullptr);
 }
 
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // Days from 1970-01-01 to the civil date (proleptic Gregorian), and back.
 void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
   days += 719468;
@@ -281,7 +269,7 @@ bool AlbumIndex::add(const IndexedPhoto& photo, std::string& error) {
   }
   bytes += index_line(photo);
   bytes += '\n';
-  ok = ok && write_all(fd, bytes) && (!flush_each_ || ::fdatasync(fd) == 0);
+  ok = ok && write_index_lines(fd, bytes) && (!flush_each_ || ::fdatasync(fd) == 0);
   int saved_errno = errno;
   if (!ok && size >= 0 && ::ftruncate(fd, size) != 0) {
     // What part of the line went out is cut back before the next line.
@@ -409,7 +397,7 @@ int rewrite_album_index(const std::string& folder_path, const std::vector<std::s
   const std::string temporary = temporary_photo_path(folder_path, ~std::uint64_t{0});
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
-  bool ok = write_all(fd, bytes) && ::fdatasync(fd) == 0;
+  bool ok = write_index_lines(fd, bytes) && ::fdatasync(fd) == 0;
   int error = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;

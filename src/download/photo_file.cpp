@@ -39,14 +39,17 @@ std::shared_ptr<const DiskCalls> disk_calls() {
   return disk_calls_slot();
 }
 
-// 0, or the errno of the failed write.
-int write_all(int fd, const std::string& bytes) {
+using WriteCall = std::function<long(int fd, const char* data, std::size_t size)>;
+
+// 0, or the errno of the failed write; `call` is the seam's member for these bytes.
+int write_all(int fd, std::string_view bytes, WriteCall DiskCalls::*call = &DiskCalls::write) {
   const auto calls = disk_calls();
+  const WriteCall& write = (*calls).*call;
   const char* data = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
     errno = 0;
-    const long written = calls->write ? calls->write(fd, data, left) : ::write(fd, data, left);
+    const long written = write ? write(fd, data, left) : ::write(fd, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
       return errno != 0 ? errno : EIO;
@@ -99,6 +102,12 @@ void set_disk_calls(DiskCalls calls) {
   auto shared = std::make_shared<const DiskCalls>(std::move(calls));
   std::lock_guard lock(disk_calls_mutex());
   disk_calls_slot() = std::move(shared);
+}
+
+bool write_index_lines(int fd, std::string_view bytes) {
+  const int error = write_all(fd, bytes, &DiskCalls::write_index);
+  if (error != 0) errno = error;
+  return error == 0;
 }
 
 bool is_storage_error(int error) {

@@ -13,12 +13,18 @@ namespace af {
 // Calls to the disk that tests replace to make it slow, full or without folder flushes.
 // Every member left empty is the real call.
 struct DiskCalls {
-  std::function<long(int fd, const char* data, std::size_t size)> write;  // ::write
+  std::function<long(int fd, const char* data, std::size_t size)> write;  // ::write of a photo's bytes
   std::function<int(int fd)> flush_file;                                  // ::fdatasync
   std::function<int(int fd)> flush_folder;                                // ::fsync of an open folder
+  // ::write of the album index's lines, apart from `write`: a test that counts or holds
+  // photo writes sees the photos only.
+  std::function<long(int fd, const char* data, std::size_t size)> write_index = {};
 };
-// Replaces the disk calls of every photo written from now on, process-wide.
+// Replaces the disk calls of every photo and index line written from now on, process-wide.
 void set_disk_calls(DiskCalls calls);
+// Writes all of `bytes` (album index lines) to `fd` through `DiskCalls::write_index`. False,
+// with errno set, when a write failed.
+bool write_index_lines(int fd, std::string_view bytes);
 
 // Whether `error` (an errno value) comes from the save folder or the disk rather than from
 // one file name: not a folder, no permission, read-only, no space, quota, I/O error.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Albums on disk: folders for hostile and colliding album names, names that fit, the save
-// folder as given, storage failures that end the download, the record's problems, folder
-// flushes that a file system refuses, and disk work that pause and end never wait for.
+// folder as given, storage failures that end the download, an index line refused, the
+// record's problems, folder flushes that a file system refuses, and disk work that pause and
+// end never wait for.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -319,6 +320,44 @@ TEST_F(StorageTest, QuotaThroughTheSeamStopsAfterTheFirstFailure) {
   EXPECT_EQ(files_under(save_.path()).size(), 2u);
   EXPECT_EQ(recorded("7007", album).size(), 2u);
   expect_stopped_by(save_.file("T/A5"), EDQUOT);
+}
+
+// An index line the disk refuses through the seam is what a full disk makes of it: the
+// failure is logged once with its cause and costs no photo, the other lines stay whole, and
+// the photos' own writes alone pass the seam's `write`.
+TEST_F(StorageTest, AnIndexWriteRefusedThroughTheSeamIsLoggedOnceAndCostsNoPhoto) {
+  auto user = afsample::make_user("7013", "/u/7013", "T");
+  auto album = afsample::make_album("701300000001", "A", 4);
+  user.albums.push_back(album);
+  service().add_user(user);
+  set_switches(true, false);
+  view_.rows = {row_of(1, album)};
+  int photo_writes = 0, index_writes = 0;
+  const auto counted = [](int& count, int refused) {
+    return [&count, refused](int fd, const char* data, std::size_t size) -> long {
+      if (++count == refused) {
+        errno = ENOSPC;
+        return -1;
+      }
+      return ::write(fd, data, size);
+    };
+  };
+  set_disk_calls({counted(photo_writes, 0), {}, {}, counted(index_writes, 2)});
+  run("7013", "T");
+  EXPECT_EQ(photo_writes, 4);
+  EXPECT_EQ(index_writes, 4);
+  EXPECT_EQ(files_under(save_.path()).size(), 4u);
+  EXPECT_EQ(recorded("7013", album).size(), 4u);
+  const std::string told = G("相册索引写入失败：") + save_.file("T/A4/" + std::string(kAlbumIndexName)) +
+                           G("（") + disk_error_cause(ENOSPC) + G("）") + "\r\n";
+  const std::string log = view_.log();
+  ASSERT_NE(log.find(told), std::string::npos) << log;
+  EXPECT_EQ(log.find(told, log.find(told) + 1), std::string::npos);
+  std::set<std::string> indexed;
+  for (const IndexedPhoto& photo : read_indexed_photos(save_.file("T/A4"))) indexed.insert(photo.photo_id);
+  EXPECT_EQ(indexed, (std::set<std::string>{album.photos[0].photo_id, album.photos[2].photo_id,
+                                            album.photos[3].photo_id}));
+  EXPECT_EQ(view_.messages(), std::vector<std::string>{G("全部下载完毕")});
 }
 
 // A flush that the file system does not support counts as done; one that fails may have
