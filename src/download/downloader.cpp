@@ -14,6 +14,7 @@
 #include "core/settings.h"
 #include "download/album_places.h"
 #include "download/archive.h"
+#include "download/download_texts.h"
 #include "download/gallery.h"
 #include "download/naming.h"
 #include "download/parallel_photos.h"
@@ -76,7 +77,7 @@ struct Downloader::Worker {
   }
   // Ends the download: the save folder or the disk refused a write.
   void end_on_storage_failure(const std::string& folder, const std::string& cause) {
-    const std::string text = G("保存失败，下载已停止：") + utf8_to_gb18030(folder) + G("，原因：") + cause;
+    const std::string text = storage_failure_text(folder, cause);
     steps.run([&] {
       owner.state_ = DownloadState::Idle;
       view.state_changed(generation, DownloadState::Idle);
@@ -104,8 +105,7 @@ struct Downloader::Worker {
     if (page.result == GalleryOutcome::Written) gallery_path = page.path;
     if (page.result != GalleryOutcome::Failed || gallery_failure_told) return true;
     gallery_failure_told = true;
-    return log(G("相册浏览页写入失败：") + utf8_to_gb18030(page.path) + G("（") + page.cause + G("）") +
-               "\r\n");
+    return log(gallery_failure_line(page.path, page.cause));
   }
 
   void download_selected();
@@ -142,15 +142,13 @@ void Downloader::Worker::download_selected() {
   if (jobs.empty()) {
     // Nothing to download: said once, and no finish that would tell of one.
     steps.run([&] {
-      view.log(generation, (numbers.empty() ? G("当前未选择任何相册：请先在相册列表中勾选要下载的相册")
-                                            : G("选中的相册没有可下载的照片：") + numbers) +
-                               "\r\n\r\n");
+      view.log(generation, nothing_to_download_line(numbers));
       owner.state_ = DownloadState::Idle;
       view.state_changed(generation, DownloadState::Idle);
     });
     return;
   }
-  if (!log(G("当前被选择相册编号:") + numbers + "\r\n\r\n")) return;
+  if (!log(chosen_albums_line(numbers))) return;
   if (!report_record(record_notices)) return;
   // Every album's folder is fixed before the first one starts, so that albums whose
   // folders would coincide are told apart.
@@ -174,7 +172,7 @@ void Downloader::Worker::download_selected() {
         view.state_changed(generation, DownloadState::Idle);
       }))
     return;
-  if (!gallery_path.empty() && !log(G("相册浏览页：") + utf8_to_gb18030(gallery_path) + "\r\n\r\n")) return;
+  if (!gallery_path.empty() && !log(gallery_page_line(gallery_path))) return;
   finish();
 }
 
@@ -184,15 +182,14 @@ void Downloader::Worker::download_selected() {
 void Downloader::Worker::finish() {
   const bool complete = tally.complete() && unfinished.empty();
   if (complete) {
-    if (!log(G("-------全部下载完毕--------") + "\r\n\r\n")) return;
+    if (!log(all_downloaded_line())) return;
     if (!steps.run([&] { view.download_finished(generation, true); })) return;
     steps.run([&] { view.message(generation, G("全部下载完毕")); });
     return;
   }
   const std::string summary = finish_summary_text(tally, unfinished);
   const std::string advice = skipped_elsewhere_text(tally.skipped_elsewhere);
-  if (!log(G("-------") + summary + G("-------") + "\r\n" + (advice.empty() ? "" : advice + "\r\n") + "\r\n"))
-    return;
+  if (!log(finish_summary_line(summary, advice))) return;
   if (!steps.run([&] { view.download_finished(generation, false); })) return;
   steps.run([&] { view.warning(generation, advice.empty() ? summary : summary + "\r\n" + advice); });
 }
@@ -213,7 +210,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
 
   PhotoProgress progress{0, album.photos.number, album.photos.text};
   if (!steps.run([&] { view.progress(generation, progress); })) return false;
-  if (!log(G("准备下载相册《") + album.name + G("》") + "\r\n\r\n")) return false;
+  if (!log(album_preparing_line(album.name))) return false;
 
   const std::string& name = folder.name;
   // The folder is scanned between steps: pause and end never wait for the disk. It is made
@@ -263,8 +260,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   const auto tell_index_error = [&] {
     if (index_error.empty() || index_error_told) return true;
     index_error_told = true;
-    return log(G("相册索引写入失败：") + utf8_to_gb18030(index->path()) + G("（") + index_error + G("）") +
-               "\r\n");
+    return log(index_failure_line(index->path(), index_error));
   };
   if (!catch_up_record(saver, record, folder)) return false;
   WalkFailure failure;
@@ -336,7 +332,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
     return true;
   }
 
-  if (!log(G("---完成相册《") + name + G("》下载") + "\r\n\r\n")) return false;
+  if (!log(album_done_line(name))) return false;
   if (!steps.run([&] { view.album_finished(generation); })) return false;
   record.close_record_store();
   return true;
@@ -354,14 +350,12 @@ bool Downloader::Worker::settle_folder(const AlbumNaming& naming, AlbumFolder& f
   const AlbumPlace place = places->place(naming, path.filename().string());
   std::string current = place.current.empty() ? place.target : place.current;
   if (!place.current.empty() && place.current != place.target) {
-    const auto gbk = [&](const std::string& name) { return utf8_to_gb18030(user_folder + "/" + name); };
     if (const int error = rename_album_folder(user_folder, place.current, place.target); error == 0) {
       places->refresh(place.current);
       places->refresh(place.target);
       current = place.target;
-      if (!log(G("相册文件夹已改名：") + gbk(place.current) + " -> " + gbk(place.target) + "\r\n")) return false;
-    } else if (!log(G("相册文件夹无法改名，照片仍保存在：") + gbk(place.current) + G("（") +
-                    disk_error_cause(error) + G("）") + "\r\n")) {
+      if (!log(folder_renamed_line(user_folder, place.current, place.target))) return false;
+    } else if (!log(folder_not_renamed_line(user_folder, place.current, disk_error_cause(error)))) {
       return false;
     }
   }
@@ -369,15 +363,11 @@ bool Downloader::Worker::settle_folder(const AlbumNaming& naming, AlbumFolder& f
     const FoldOutcome outcome = fold_album(user_folder, naming.album_id, current, place.others);
     for (const std::string& other : place.others) places->refresh(other);
     places->refresh(current);
-    std::string sources;
-    for (const std::string& other : place.others) sources += (sources.empty() ? "" : G("、")) + utf8_to_gb18030(other);
     if (outcome.changed() &&
-        !log(G("同一相册的其他文件夹已并入《") + utf8_to_gb18030(current) + G("》：") + sources + G("（移入") +
-             std::to_string(outcome.moved) + G("张照片，去掉") + std::to_string(outcome.duplicates) +
-             G("张重复的照片）") + "\r\n"))
+        !log(album_folded_line(current, place.others, outcome.moved, outcome.duplicates)))
       return false;
     for (const std::string& failure : outcome.failures)
-      if (!log(G("合并相册文件夹时未能移动：") + utf8_to_gb18030(failure) + "\r\n")) return false;
+      if (!log(fold_failure_line(failure))) return false;
   }
   folder.path = user_folder + "/" + current;
   folder.name = utf8_to_gb18030(current);
