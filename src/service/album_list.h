@@ -28,14 +28,14 @@ class Gate;
 // One album of the list, as the album table shows it. The row is added with its check box
 // ticked.
 struct AlbumRow {
-  int serial = 0;       // 序号: the row's 1-based position in the list
-  std::string caption;  // 相册名称: escapes decoded
-  PhotoCount photos;    // 图片数量
-  AlbumRef album;       // 相册ID, shown as album_ref_text
+  int serial = 0;         // 序号: the row's 1-based position in the list
+  std::string caption{};  // 相册名称: escapes decoded
+  PhotoCount photos{};    // 图片数量
+  AlbumRef album{};       // 相册ID, shown as album_ref_text
   // 封面, present only while covers are on: the bytes of the cover picture
   // (JPEG/GIF/PNG/BMP as fetched, or placeholder_cover()). A front end that cannot decode
   // them shows placeholder_cover() instead.
-  std::optional<std::string> cover;
+  std::optional<std::string> cover{};
   bool cover_is_placeholder = false;  // the placeholder stands in (empty address, failed fetch)
 };
 

@@ -94,6 +94,31 @@ TEST(SwitchedRequest, EachOverrideWinsAndTheRestKeepTheSettings) {
   }
 }
 
+// The listed albums a download takes: the ticked ones, in list order, each with the count
+// as the list stated it; the user and the save folder as given.
+TEST(DownloadRequestOfList, TakesTheTickedAlbumsInListOrder) {
+  const ResolvedUser user{"http://weibo.com/u/7", "7", G("某人"), {}};
+  std::vector<ListedAlbum> listed;
+  for (int serial : {1, 2, 3, 4})
+    listed.push_back({{.serial = serial, .caption = "A" + std::to_string(serial), .photos = serial * 10,
+                       .album = {std::to_string(700 + serial), "18"}},
+                      serial % 2 == 0});
+  listed[3].row.photos = PhotoCount::of_text("null");
+  const DownloadRequest request = download_request({}, {.jobs = 3}, {}, user, listed, "/save/位置");
+  EXPECT_EQ(request.user_id, "7");
+  EXPECT_EQ(request.user_title, G("某人"));
+  EXPECT_EQ(request.save_folder, "/save/位置");
+  EXPECT_EQ(request.jobs, 3);
+  ASSERT_EQ(request.albums.size(), 2u);
+  EXPECT_EQ(request.albums[0].serial, 2);
+  EXPECT_EQ(request.albums[0].name, "A2");
+  EXPECT_EQ(request.albums[0].photos.number, 20);
+  EXPECT_EQ(request.albums[0].album, (AlbumRef{"702", "18"}));
+  EXPECT_EQ(request.albums[1].serial, 4);
+  EXPECT_EQ(request.albums[1].photos.text, "null");
+  EXPECT_EQ(request.albums[1].photos.number, 0);
+}
+
 TEST_F(DownloadTest, WholeDownloadOfSeveralAlbums) {
   auto user = afsample::make_user("1001", "/u/1001", "小明的微博");
   user.albums.push_back(afsample::make_album("100100000001", "旅行", 5, 2));

@@ -52,6 +52,25 @@ TEST(AlbumRefText, FormattedAsTheIdColumnShowsIt) {
   EXPECT_EQ(af::parse_album_ref(af::album_ref_text({"123", ""})), (af::AlbumRef{"123@@", ""}));
 }
 
+// A photo count is read once: the number its text starts with (held to 32 bits) for paging
+// and progress, the text itself for what is shown and named.
+TEST(PhotoCountText, ReadOnceIntoNumberAndText) {
+  struct Case {
+    const char* text;
+    std::int64_t number;
+    bool stated;
+  };
+  for (const Case& c : {Case{"12", 12, true}, Case{"0", 0, true}, Case{"null", 0, true}, Case{"", 0, false},
+                        Case{"99999999999", 2147483647, true}, Case{"-5", -5, true}, Case{"/../2", 0, true}}) {
+    const af::PhotoCount count = af::PhotoCount::of_text(c.text);
+    EXPECT_EQ(count.number, c.number) << c.text;
+    EXPECT_EQ(count.text, c.text);
+    EXPECT_EQ(count.stated(), c.stated) << c.text;
+  }
+  EXPECT_EQ(af::PhotoCount(40000).text, "40000");
+  EXPECT_EQ(af::PhotoCount(40000), af::PhotoCount::of_text("40000"));
+}
+
 TEST(PhotoListAddress, ByteForByte) {
   EXPECT_EQ(af::photo_list_address(af::ServiceEndpoints{}, "1642591402", {"3558936301234567", "18"}, 2,
                                    "0.123456789012345"),
