@@ -15,6 +15,7 @@
 
 #include "core/paths.h"
 #include "http/curl_handles.h"
+#include "http/transfer.h"
 #include "util/text.h"
 
 namespace af {
@@ -115,7 +116,7 @@ struct CookieStore::Impl {
 
   void command(const std::string& line) {
     std::lock_guard guard(control_mutex);
-    if (control.get()) curl_easy_setopt(control.get(), CURLOPT_COOKIELIST, line.c_str());
+    if (control.get()) wire::cookie_command(control.get(), line);
   }
 
   std::vector<Cookie> list() {
@@ -142,12 +143,7 @@ CookieStore& CookieStore::instance() {
 }
 
 CookieStore::CookieStore() : impl_(new Impl) {
-  if (CURLSH* share = impl_->share.get()) {
-    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Impl::lock);
-    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
-    curl_share_setopt(share, CURLSHOPT_USERDATA, impl_);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-  }
+  if (CURLSH* share = impl_->share.get()) wire::cookie_share_options(share, &Impl::lock, &Impl::unlock, impl_);
   attach(impl_->control.get());
 }
 
@@ -155,8 +151,7 @@ CookieStore::~CookieStore() { delete impl_; }
 
 void CookieStore::attach(CURL* easy) {
   if (!easy || !impl_->share.get()) return;
-  curl_easy_setopt(easy, CURLOPT_SHARE, impl_->share.get());
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the engine on, no file of its own
+  wire::share_options(easy, impl_->share.get());
 }
 
 void CookieStore::set_cookie(const Cookie& cookie) {

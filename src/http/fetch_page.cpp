@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "http/cookie_store.h"
-#include "http/curl_handles.h"
 #include "http/fetch.h"
 #include "http/transfer.h"
 #include "util/codepage.h"
@@ -72,63 +71,47 @@ std::string describe_outcome(const Response& outcome) {
 
 Response fetch_page(const std::string& address, const PageRequest& request) {
   CookieStore& store = CookieStore::instance();
-  const std::string method = method_text(request.method);
   const bool secure = is_secure_address(address);
-  const std::string agent = choose_user_agent(request.headers);
   if (url_host(address).empty()) return {FetchFailure::BadAddress, 0, {}, {}};  // no host to connect to
-  EasyHandle easy = new_easy_handle();
-  if (!easy.get()) return {FetchFailure::Other, 0, {}, {}};
-  CURL* h = easy.get();
-
-  common_options(h);
-  curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kPageConnectMs);
+  Call call;
+  call.address = address;
+  call.method = method_text(request.method);
+  call.flavour.agent = choose_user_agent(request.headers);
+  call.flavour.connect_ms = kPageConnectMs;
+  call.flavour.receive_idle_ms = kPageIdleMs;
+  call.flavour.send_idle_ms = kPageIdleMs;
+  call.flavour.follow = !request.no_redirect;
+  call.flavour.max_redirects = kMaxRedirects;
   // A plain http request names its proxy for the http scheme; a secure one takes the text
   // as it is (curl reads a bare "host:port" as an http proxy either way).
-  curl_easy_setopt(h, CURLOPT_PROXY, (secure ? request.proxy : proxy_option(request.proxy)).c_str());
+  call.proxy = secure ? request.proxy : proxy_option(request.proxy);
 
   std::string headers = request.headers;
   complete_headers(headers, address, request.cookie_jar.value_or(""), HeaderStyle::Inet);
-  Plan plan;
   for (const std::string& line : split_text(headers, "\r\n")) {
-    if (!line.empty()) plan.lines.push_back(wire_line(line));
+    if (!line.empty()) call.lines.push_back(wire_line(line));
   }
   // The request carries the completed block and nothing curl would add of its own (a
   // second Accept, a form Content-Type, "Expect: 100-continue").
-  suppress_own_headers(plan.lines);
+  suppress_own_headers(call.lines);
 
   // With a caller's jar the engine stays off: only the jar's Cookie line goes out.
-  if (!request.cookie_jar) store.attach(h);
-
-  Exchange ex;
-  ex.gate = request.gate;
-  ex.deadline_ms = request.deadline_ms;
-  ex.receive_idle_ms = kPageIdleMs;
-  ex.send_idle_ms = kPageIdleMs;
-  if (method != "GET") plan.body = request.body_bytes.empty() ? request.body_text : request.body_bytes;
-  plan.method = method;
-  plan.follow = !request.no_redirect;
-  plan.max_redirects = kMaxRedirects;
+  call.cookies = request.cookie_jar ? CookieEngine::Off : CookieEngine::Store;
+  call.gate = request.gate;
+  call.deadline_ms = request.deadline_ms;
+  if (call.method != "GET") call.body = request.body_bytes.empty() ? request.body_text : request.body_bytes;
 
   const bool report = !request.cookie_jar && store.has_listener();
   std::vector<Cookie> before;
   if (report) before = store.all_cookies();
 
   std::vector<CookieSet> set;
-  const TransferEnd end =
-      run_exchange(h, ex, first_hop(address, !request.proxy.empty()), std::move(plan), &set);
-  // An answer that broke off is returned as far as it arrived, as the platform's reads do;
-  // a redirect chain that ran out ends on a redirect: the answer is what it is.
-  const bool answered = end != TransferEnd::None;
-
-  // The whole header block of the final response is kept, however long it is.
-  Response response{ex.failure, answered ? ex.block_status : 0, answered ? std::move(ex.header_block) : "",
-                    ex.detail};
+  call.set = &set;
+  Response response = send_call(std::move(call));
   response.cookies = collect_cookies(response.headers);
   // Only what these answers set goes back to the browser; whatever else changed in the
   // store meanwhile was changed by someone else.
   if (report && !set.empty()) store.report_changes(before, [&](const Cookie& c) { return set_by(c, set); });
-  if (answered) response.body = std::move(ex.own_body);
   return response;
 }
 

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "http/curl_handles.h"
 #include "http/fetch.h"
 #include "http/transfer.h"
 #include "util/text.h"
@@ -22,7 +21,7 @@ constexpr std::string_view kObjectAgent = "Mozilla/4.0 (compatible; Win32; WinHt
 }  // namespace
 
 struct RequestObject::Impl {
-  EasyHandle easy = new_easy_handle();  // kept between sends: its connection and cookies live on
+  KeptHandle kept;  // kept between sends: its connection and cookies live on
 
   long resolve_ms = 0;
   long connect_ms = 60000;
@@ -36,7 +35,6 @@ struct RequestObject::Impl {
   bool proxy_credentials = false;
 
   bool opened = false;
-  bool cookie_engine = false;  // turned on once: the handle keeps it through every reset
   std::string method;
   std::string url;
   bool redirects = true;
@@ -55,7 +53,7 @@ RequestObject::RequestObject() : impl_(std::make_unique<Impl>()) {}
 
 RequestObject::~RequestObject() = default;
 
-bool RequestObject::created() const { return impl_->easy.get() != nullptr; }
+bool RequestObject::created() const { return impl_->kept.easy.get() != nullptr; }
 
 void RequestObject::set_timeouts(int resolve_ms, int connect_ms, int send_ms, int receive_ms) {
   if (resolve_ms < -1 || connect_ms < -1 || send_ms < -1 || receive_ms < -1) return;
@@ -127,97 +125,51 @@ void RequestObject::send(const std::string& body) {
   // The body buffer is kept between sends, so its capacity serves the next answer.
   std::string buffer = std::move(s.result.body);
   buffer.clear();
-  s.result = Response{s.opened ? FetchFailure::Other : FetchFailure::BadAddress, 0, {}, {}};
-  CURL* h = s.easy.get();
-  if (!s.opened || !h) {
-    s.result.body = std::move(buffer);
+  if (!s.opened) {
+    s.result = Response{FetchFailure::BadAddress, 0, {}, {}, std::move(buffer)};
     return;
   }
-
-  // Connections and cookies survive the reset; every option is set anew.
-  curl_easy_reset(h);
-  common_options(h);
-  // Naming the (empty) cookie file again after a reset would pile up libcurl's list of
-  // cookie files, one entry per send, for as long as the object lives.
-  if (!s.cookie_engine) s.cookie_engine = curl_easy_setopt(h, CURLOPT_COOKIEFILE, "") == CURLE_OK;
-  if (!s.cookie.empty()) curl_easy_setopt(h, CURLOPT_COOKIE, s.cookie.c_str());
+  Call call;
+  call.address = s.url;
+  call.method = s.method;
+  call.body = body;
+  call.buffer = std::move(buffer);
+  call.kept = &s.kept;
+  call.gate = s.gate;
+  call.group = s.group;
+  call.deadline_ms = s.deadline_ms;
+  call.cookies = CookieEngine::Own;
+  call.cookie = s.cookie;
+  Flavour& f = call.flavour;
   // Resolving and connecting share one bound; 0 leaves curl's own.
-  long connect_budget = s.connect_ms > 0 ? s.connect_ms + s.resolve_ms : 0;
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connect_budget);
-
+  f.connect_ms = s.connect_ms > 0 ? s.connect_ms + s.resolve_ms : 0;
+  f.send_idle_ms = s.send_ms;
+  f.receive_idle_ms = s.receive_ms;
   // Certificate problems the caller chose to ignore.
-  bool trust_any = (s.ignore_flags & (kUnknownAuthority | kWrongUsage | kInvalidDate)) != 0;
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, trust_any ? 0L : 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, (s.ignore_flags & kNameMismatch) ? 0L : 2L);
+  f.verify_peer = (s.ignore_flags & (kUnknownAuthority | kWrongUsage | kInvalidDate)) == 0;
+  f.verify_host = (s.ignore_flags & kNameMismatch) == 0;
+  f.follow = s.redirects;
+  f.max_redirects = kMaxObjectRedirects;
+  f.whole_answers = true;
 
-  const std::string proxy = proxy_option(s.proxy);
-  curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
-  if (!s.proxy.empty() && s.proxy_credentials) {
-    curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, s.proxy_user.c_str());
-    curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, s.proxy_password.c_str());
-    curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
-  }
-  Plan plan;
-  if (s.server_credentials) {
-    plan.user = &s.server_user;
-    plan.password = &s.server_password;
-    curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
-  }
+  call.proxy = proxy_option(s.proxy);
+  if (!s.proxy.empty() && s.proxy_credentials) call.proxy_login = Login{s.proxy_user, s.proxy_password};
+  if (s.server_credentials) call.server_login = Login{s.server_user, s.server_password};
 
   for (const auto& [name, value] : s.headers) {
     // "Name;" is curl's spelling of a header with an empty value.
-    plan.lines.push_back(value.empty() ? name + ";" : name + ": " + value);
+    call.lines.push_back(value.empty() ? name + ";" : name + ": " + value);
   }
-  if (!lines_name(plan.lines, "User-Agent"))
-    curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kObjectAgent).c_str());
-  suppress_own_headers(plan.lines);
+  if (!lines_name(call.lines, "User-Agent")) f.agent = std::string(kObjectAgent);
+  suppress_own_headers(call.lines);
 
   if (s.group) {
     // Among others at once: HTTP/2 where a secure host offers it, the transfers then
     // sharing one connection as streams (a new one waits for the handshake to tell).
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(h, CURLOPT_PIPEWAIT, is_secure_address(s.url) ? 1L : 0L);
+    f.http_version = CURL_HTTP_VERSION_2TLS;
+    f.pipe_wait = is_secure_address(s.url);
   }
-  Exchange ex;
-  ex.gate = s.gate;
-  ex.group = s.group;
-  ex.deadline_ms = s.deadline_ms;
-  ex.send_idle_ms = s.send_ms;
-  ex.receive_idle_ms = s.receive_ms;
-  ex.body = &buffer;
-  plan.method = s.method;
-  plan.body = body;
-  plan.follow = s.redirects;
-  plan.max_redirects = kMaxObjectRedirects;
-  const TransferEnd end = run_exchange(h, ex, first_hop(s.url, !s.proxy.empty()), std::move(plan), nullptr);
-
-  // Only a whole answer counts: one that broke off (a body shorter than announced, a
-  // connection closed mid-chunk) or a redirect chain that ran out is a failed send, with no
-  // body, no headers and status 0, so that a caller never takes a cut-off body for the
-  // real one.
-  Response& r = s.result;
-  r.failure =
-      end == TransferEnd::Partial && ex.failure == FetchFailure::None ? FetchFailure::CutOff : ex.failure;
-  r.detail = ex.detail;
-  if (end == TransferEnd::Complete) {
-    long code = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-    r.status = static_cast<int>(code);
-    // All header lines of the final answer, without its status line and closing blank line.
-    std::string block = std::move(ex.header_block);
-    std::size_t first_end = block.find("\r\n");
-    block = first_end == std::string::npos ? std::string() : block.substr(first_end + 2);
-    while (block.size() >= 4 && block.compare(block.size() - 4, 4, "\r\n\r\n") == 0)
-      block.resize(block.size() - 2);
-    if (block == "\r\n") block.clear();
-    r.headers = std::move(block);
-  } else {
-    buffer.clear();
-  }
-  r.body = std::move(buffer);
-  // The handle outlives this call; it keeps no pointer to the exchange, the header list or
-  // the texts of this send (its connections and cookies stay).
-  curl_easy_reset(h);
+  s.result = send_call(std::move(call));
 }
 
 std::string RequestObject::response_body() const { return impl_->result.body; }

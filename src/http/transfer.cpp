@@ -209,16 +209,7 @@ int on_progress(void* self, curl_off_t, curl_off_t down, curl_off_t up_total, cu
 
 void Exchange::prepare(CURL* handle) {
   easy = handle;
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &on_body);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &on_header);
-  curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &on_connected);
-  curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
-  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &on_progress);
-  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_buffer);
+  handler_options(handle, {&on_body, &on_header, &on_connected, &on_progress}, this, error_buffer);
 }
 
 bool Exchange::start() {
@@ -279,38 +270,9 @@ TransferEnd Exchange::perform() {
   return finish(group ? group->perform(easy) : curl_easy_perform(easy));
 }
 
-void common_options(CURL* easy) {
-  curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  // Redirects are followed request by request (see run_exchange).
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  // Only the proxy the caller names; none from the environment.
-  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
-}
-
 std::string proxy_option(const std::string& proxy) {
   if (proxy.empty() || contains_text(proxy, "://")) return proxy;
   return "http://" + proxy;
-}
-
-void body_options(CURL* easy, const std::string& method, const std::string& body, Exchange& ex) {
-  // What the previous request of a redirect chain set is undone first.
-  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
-  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  ex.stop_after_headers = false;
-  if (method == "GET" && body.empty()) return;
-  if (method == "HEAD" && body.empty()) {
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    return;
-  }
-  if (method == "POST" || !body.empty()) {
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
-  }
-  if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
-  if (method == "HEAD") ex.stop_after_headers = true;
 }
 
 bool starts_with_ignore_case(std::string_view text, std::string_view prefix) {
@@ -377,16 +339,10 @@ TransferEnd run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std
         continue;
       add_line(list, line);
     }
-    curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
-    curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, hop.target.empty() ? nullptr : hop.target.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
-    if (plan.user) {
-      curl_easy_setopt(h, CURLOPT_USERNAME, first_origin ? plan.user->c_str() : nullptr);
-      curl_easy_setopt(h, CURLOPT_PASSWORD, first_origin ? plan.password->c_str() : nullptr);
-    }
+    hop_options(h, hop, list.get(), plan, first_origin);
     body_options(h, plan.method, plan.body, ex);
     TransferEnd end = ex.perform();
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);  // the list ends with this request
+    header_options(h, nullptr);  // the list ends with this request
     if (set && end != TransferEnd::None) note_set_cookies(ex.header_block, hop.host, *set);
 
     if (end != TransferEnd::Complete || !plan.follow || !is_followed_status(ex.block_status)) return end;

@@ -7,10 +7,12 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "http/curl_handles.h"
 #include "http/fetch.h"
 
 namespace af {
@@ -81,8 +83,31 @@ struct Exchange {
 
 // The cause of a transfer that curl ended with `result`.
 FetchFailure failure_of(CURLcode result);
-// Options every exchange of the program starts from.
+
+// Every curl option of the program is set in transport.cpp, by these functions and send_call().
+// Options every exchange run request by request starts from.
 void common_options(CURL* easy);
+// Points the handle's callbacks at `data`; the error text goes to `error_buffer`.
+struct Handlers {
+  curl_write_callback body, header;
+  curl_prereq_callback connected;
+  curl_xferinfo_callback progress;
+};
+void handler_options(CURL* easy, const Handlers& handlers, void* data, char* error_buffer);
+// The header lines of the next request (null: none); they must live until it has gone.
+void header_options(CURL* easy, curl_slist* lines);
+struct Hop;
+struct Plan;
+// Where the next request of an exchange goes, with its header lines and, on the first
+// request's host, the plan's server credentials.
+void hop_options(CURL* easy, const Hop& hop, curl_slist* lines, const Plan& plan, bool first_origin);
+// The cookie store: an easy handle attached to its share, the share's locking, one line
+// of curl's cookie list syntax carried out.
+void share_options(CURL* easy, CURLSH* share);
+void cookie_share_options(CURLSH* share, curl_lock_function lock, curl_unlock_function unlock, void* data);
+void cookie_command(CURL* easy, const std::string& line);
+// A transfer group's multi handle: multiplexed, `per_host` connections to a host.
+void multi_options(CURLM* multi, long per_host);
 // The proxy text as curl takes it. A bare "host:port" is an http proxy; a text that
 // names its own scheme is used as it is.
 std::string proxy_option(const std::string& proxy);
@@ -147,5 +172,70 @@ struct CookieSet {
 // method but GET and HEAD answered by 303, goes on as a GET without body. Cookies that the
 // answers set are noted in `set` (with the host that set them) when it is given.
 TransferEnd run_exchange(CURL* h, Exchange& ex, const Hop& first, Plan plan, std::vector<CookieSet>* set);
+
+// The one door to the network: every transport (fetch_page, the request object, the cover
+// fetch) fills a Call and goes through send_call().
+
+// The flags in which the transports differ on the wire.
+struct Flavour {
+  // True: curl itself makes the request line, follows the redirects and keeps the time
+  // limits, and the answer is its body whatever the status (the cover fetch). False: the
+  // exchange runs request by request (run_exchange), its time limits those of Exchange.
+  bool curl_drives = false;
+  long http_version = CURL_HTTP_VERSION_1_1;
+  bool pipe_wait = false;            // a new transfer waits to share a multiplexed connection
+  std::optional<std::string> agent;  // curl's own User-Agent line; none: curl sends none
+  long connect_ms = 0;               // resolving and connecting together; 0: curl's own
+  long send_idle_ms = 0;             // time without progress allowed; 0: no limit
+  long receive_idle_ms = 0;
+  bool follow = true;
+  long max_redirects = 0;
+  bool verify_peer = true;
+  bool verify_host = true;
+  // True: only a whole answer counts, its header lines without the status line (the
+  // request object). False: an answer as far as it arrived, its status line first.
+  bool whole_answers = false;
+};
+
+enum class CookieEngine {
+  Off,    // no cookie goes out but the header lines' own
+  Store,  // the process-wide CookieStore, both ways
+  Own,    // the handle's own engine (kept with the handle)
+};
+
+struct Login {
+  std::string user, password;
+};
+
+// A handle kept between calls: its connections and cookies live on, every option is set
+// anew for each call.
+struct KeptHandle {
+  EasyHandle easy = new_easy_handle();
+  bool cookie_engine = false;  // turned on once: the handle keeps it through every reset
+};
+
+// Everything one call of the network sends and how.
+struct Call {
+  std::string address;
+  std::string method = "GET";
+  std::string body;
+  std::vector<std::string> lines;          // header lines as curl is given them
+  std::vector<std::string> refused_lines;  // curl_drives: an answer 403 is asked once more with these
+  long deadline_ms = 0;                    // the whole exchange; 0: no limit
+  Gate* gate = nullptr;
+  TransferGroup* group = nullptr;
+  CookieEngine cookies = CookieEngine::Off;
+  std::string cookie;  // Own: a Cookie line the engine completes with its own
+  std::string proxy;   // as curl takes it; empty: direct
+  std::optional<Login> proxy_login;
+  std::optional<Login> server_login;  // for the first request's host only
+  Flavour flavour;
+  KeptHandle* kept = nullptr;  // null: a handle of the call's own
+  std::string buffer;          // the body goes here, its capacity reused
+  std::vector<CookieSet>* set = nullptr;  // noted: the cookies the answers set
+};
+
+// One call, one Response. A handle that cannot be created gives failure Other.
+Response send_call(Call call);
 
 }  // namespace af::wire

@@ -3,15 +3,14 @@
 
 #include <vector>
 
+#include "http/transfer.h"
+
 namespace af {
 
 TransferGroup::TransferGroup(int connections_per_host) {
   if (!multi_) return;
   const long per_host = connections_per_host < 1 ? 1 : connections_per_host;
-  curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
-  curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, per_host);
-  // The image hosts of one album are few; the cache keeps a connection per transfer.
-  curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, per_host * 2);
+  wire::multi_options(multi_.get(), per_host);
   driver_ = std::thread([this] { drive(); });
 }
 
