@@ -143,7 +143,8 @@ CookieStore& CookieStore::instance() {
 }
 
 CookieStore::CookieStore() : impl_(new Impl) {
-  if (CURLSH* share = impl_->share.get()) wire::cookie_share_options(share, &Impl::lock, &Impl::unlock, impl_);
+  if (CURLSH* share = impl_->share.get())
+    wire::cookie_share_options(share, &Impl::lock, &Impl::unlock, impl_);
   attach(impl_->control.get());
 }
 

@@ -230,8 +230,8 @@ struct Call {
   std::optional<Login> proxy_login;
   std::optional<Login> server_login;  // for the first request's host only
   Flavour flavour;
-  KeptHandle* kept = nullptr;  // null: a handle of the call's own
-  std::string buffer;          // the body goes here, its capacity reused
+  KeptHandle* kept = nullptr;             // null: a handle of the call's own
+  std::string buffer;                     // the body goes here, its capacity reused
   std::vector<CookieSet>* set = nullptr;  // noted: the cookies the answers set
 };
 

@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CoverCase{"Given", {ok("jpeg")}, 200, "jpeg", false},
         CoverCase{"NotFoundBodyKept", {http_answer("404 Not Found", "", "gone")}, 404, "gone", false},
-        CoverCase{"RefusedThenGiven", {http_answer("403 Forbidden", "", "no"), ok("jpeg")}, 200, "jpeg", true},
+        CoverCase{
+            "RefusedThenGiven", {http_answer("403 Forbidden", "", "no"), ok("jpeg")}, 200, "jpeg", true},
         CoverCase{"RefusedTwice",
                   {http_answer("403 Forbidden", "", "no"), http_answer("403 Forbidden", "", "still")},
                   403,
