@@ -106,7 +106,7 @@ int run_user(const CliOptions& options, const std::string& address, Terminal& te
   DateRange dates{settings.range_start, settings.range_end};
   if (options.range.value_or(false)) dates = {options.range_from, options.range_to};
   // The albums named, or all of them, in list order.
-  std::vector<ListedAlbum> listed;
+  std::vector<AlbumChoice> listed;
   for (const AlbumRow& row : rows) {
     listed.push_back({row, options.albums.empty() || std::find(options.albums.begin(), options.albums.end(),
                                                                row.serial) != options.albums.end()});

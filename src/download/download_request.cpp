@@ -18,11 +18,11 @@ DownloadRequest switched_request(const Settings& settings, const SwitchOverrides
 
 DownloadRequest download_request(const Settings& settings, const SwitchOverrides& overrides,
                                  const DateRange& dates, const ResolvedUser& user,
-                                 const std::vector<ListedAlbum>& albums, std::string save_folder) {
+                                 const std::vector<AlbumChoice>& albums, std::string save_folder) {
   DownloadRequest request = switched_request(settings, overrides, dates);
   request.user_id = user.user_id;
   request.user_title = user.user_title;
-  for (const ListedAlbum& listed : albums) {
+  for (const AlbumChoice& listed : albums) {
     if (listed.ticked)
       request.albums.push_back({listed.row.serial, listed.row.caption, listed.row.photos, listed.row.album});
   }

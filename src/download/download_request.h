@@ -22,7 +22,7 @@ struct TickedAlbum {
 };
 
 // One album of the list as a front end holds it: the row the list job found and its tick.
-struct ListedAlbum {
+struct AlbumChoice {
   AlbumRow row;
   bool ticked = true;
 };
@@ -64,7 +64,7 @@ DownloadRequest switched_request(const Settings& settings, const SwitchOverrides
 // is on. `save_folder` is UTF-8, exactly as the operator gave it.
 DownloadRequest download_request(const Settings& settings, const SwitchOverrides& overrides,
                                  const DateRange& dates, const ResolvedUser& user,
-                                 const std::vector<ListedAlbum>& albums, std::string save_folder);
+                                 const std::vector<AlbumChoice>& albums, std::string save_folder);
 
 // The request's upload-time bounds as the photos are judged by them.
 UploadRange upload_range(const DownloadRequest& request);

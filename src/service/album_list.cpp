@@ -75,14 +75,14 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocu
 
 // One album of the list, read out of its answer before any cover is asked for (the lanes
 // never touch the answer's JSON).
-struct ListedAlbum {
+struct AlbumChoice {
   std::string caption;
   std::string cover;  // the cover's address
   std::string photos;
   AlbumRef album;
 };
 
-ListedAlbum listed_album(const JsonDocument& album) {
+AlbumChoice listed_album(const JsonDocument& album) {
   return {decode_escapes(without(album.member("caption").to_text(), "\"")),
           without(without(album.member("cover_pic").to_text(), "\""), "\\"),
           without(album.member("count").member("photos").to_text(), "\""),
@@ -99,7 +99,7 @@ struct PreparedAlbum {
 // The wait before the album, then its cover when covers are wanted. Nothing when the gate
 // ended the job meanwhile.
 std::optional<PreparedAlbum> prepare_album(const AlbumListJob& job, Gate& gate, AlbumListView& view,
-                                           const ListedAlbum& album) {
+                                           const AlbumChoice& album) {
   PreparedAlbum prepared;
   if (!gate.wait_for(job.pacing.per_album)) return std::nullopt;
   if (album.photos == "0") {
@@ -124,7 +124,7 @@ std::optional<PreparedAlbum> prepare_album(const AlbumListJob& job, Gate& gate, 
 // when this goes.
 class CoverLanes {
  public:
-  CoverLanes(const AlbumListJob& job, Gate& gate, AlbumListView& view, const std::vector<ListedAlbum>& albums,
+  CoverLanes(const AlbumListJob& job, Gate& gate, AlbumListView& view, const std::vector<AlbumChoice>& albums,
              int lanes)
       : job_(job), gate_(gate), view_(view), albums_(albums), prepared_(albums.size()) {
     try {
@@ -176,7 +176,7 @@ class CoverLanes {
   const AlbumListJob& job_;
   Gate& gate_;
   AlbumListView& view_;
-  const std::vector<ListedAlbum>& albums_;
+  const std::vector<AlbumChoice>& albums_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::vector<std::optional<PreparedAlbum>> prepared_;  // by list position
@@ -249,7 +249,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     return 0;
   }
 
-  std::vector<ListedAlbum> listed;
+  std::vector<AlbumChoice> listed;
   listed.reserve(albums.size());
   for (const JsonDocument& album : albums) listed.push_back(listed_album(album));
   albums.clear();
@@ -262,7 +262,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   for (int i = 1; i <= n; ++i) {
     if (!gate.pass()) return rows;
     view.list_progress(i, n);
-    const ListedAlbum& album = listed[static_cast<std::size_t>(i - 1)];
+    const AlbumChoice& album = listed[static_cast<std::size_t>(i - 1)];
     std::optional<PreparedAlbum> prepared =
         ahead ? ahead->take(static_cast<std::size_t>(i - 1)) : prepare_album(job, gate, view, album);
     if (!prepared) return rows;

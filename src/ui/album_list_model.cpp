@@ -15,7 +15,7 @@ int AlbumListModel::columnCount(const QModelIndex& parent) const { return parent
 
 QVariant AlbumListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const ListedAlbum& listed = albums_[static_cast<std::size_t>(index.row())];
+  const AlbumChoice& listed = albums_[static_cast<std::size_t>(index.row())];
   const AlbumRow& row = listed.row;
   if (role == Qt::CheckStateRole && index.column() == kCheck) return listed.ticked ? Qt::Checked : Qt::Unchecked;
   if (role == Qt::DecorationRole && index.column() == kCover) {

@@ -38,11 +38,11 @@ class AlbumListModel : public QAbstractTableModel {
   const ResolvedUser& user() const { return user_; }
   void set_user(ResolvedUser user) { user_ = std::move(user); }
   // The albums with their ticks, in list order, as a download request is made of them.
-  const std::vector<ListedAlbum>& albums() const { return albums_; }
+  const std::vector<AlbumChoice>& albums() const { return albums_; }
 
  private:
   ResolvedUser user_;
-  std::vector<ListedAlbum> albums_;
+  std::vector<AlbumChoice> albums_;
   std::vector<QPixmap> covers_;  // by row; a null picture: none shown
 };
 

@@ -98,7 +98,7 @@ TEST(SwitchedRequest, EachOverrideWinsAndTheRestKeepTheSettings) {
 // as the list stated it; the user and the save folder as given.
 TEST(DownloadRequestOfList, TakesTheTickedAlbumsInListOrder) {
   const ResolvedUser user{"http://weibo.com/u/7", "7", G("某人"), {}};
-  std::vector<ListedAlbum> listed;
+  std::vector<AlbumChoice> listed;
   for (int serial : {1, 2, 3, 4})
     listed.push_back({{.serial = serial, .caption = "A" + std::to_string(serial), .photos = serial * 10,
                        .album = {std::to_string(700 + serial), "18"}},

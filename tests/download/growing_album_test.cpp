@@ -44,13 +44,13 @@ const auto c4 = photo("3800000000000044", "3560000000000014", "猫四");
 const auto f1 = photo("3800000000000051", "3560000000000021", "面");
 const auto f2 = photo("3800000000000052", "3560000000000022", "饭");
 
-struct ListedAlbum {
+struct AlbumChoice {
   std::string id, caption;
   std::vector<afsample::SamplePhoto> photos;  // newest first, as the service lists them
   std::string folder;                         // the folder a fresh download names it that night
 };
 struct Night {
-  std::vector<ListedAlbum> albums;
+  std::vector<AlbumChoice> albums;
   std::set<std::string> new_photos;  // fetched this night with the record on
 };
 
@@ -83,7 +83,7 @@ class GrowingAlbumTest : public DownloadTest, public ::testing::WithParamInterfa
   void download(const Night& night) {
     auto user = afsample::make_user("5001", "/u/5001", "T");
     view_.rows.clear();
-    for (const ListedAlbum& listed : night.albums) {
+    for (const AlbumChoice& listed : night.albums) {
       afsample::SampleAlbum album;
       album.album_id = listed.id;
       album.caption = listed.caption;
@@ -106,7 +106,7 @@ TEST_P(GrowingAlbumTest, EachAlbumKeepsOneFolderAndEveryPhotoItsFile) {
     SCOPED_TRACE("night " + std::to_string(n + 1));
     const Night& night = kNights[n];
     std::set<std::string> listed;
-    for (const ListedAlbum& album : night.albums)
+    for (const AlbumChoice& album : night.albums)
       for (const auto& p : album.photos) {
         album_of[p.photo_id] = album.id;
         listed.insert(p.photo_id);
@@ -129,7 +129,7 @@ TEST_P(GrowingAlbumTest, EachAlbumKeepsOneFolderAndEveryPhotoItsFile) {
     std::set<std::string> folders, want_folders;
     for (const auto& entry : fs::directory_iterator(user_folder()))
       if (entry.is_directory()) folders.insert(entry.path().filename().string());
-    for (const ListedAlbum& album : night.albums) want_folders.insert(album.folder);
+    for (const AlbumChoice& album : night.albums) want_folders.insert(album.folder);
     EXPECT_EQ(folders, want_folders);
     EXPECT_TRUE(split_albums(user_folder()).empty());
 
@@ -138,7 +138,7 @@ TEST_P(GrowingAlbumTest, EachAlbumKeepsOneFolderAndEveryPhotoItsFile) {
     std::map<std::string, std::string> kept;
     std::map<std::string, int> copies;  // bytes -> files holding them
     std::size_t indexed = 0;
-    for (const ListedAlbum& album : night.albums) {
+    for (const AlbumChoice& album : night.albums) {
       const std::string folder = user_folder() + "/" + album.folder;
       const AlbumCheck check = check_album(folder);
       EXPECT_TRUE(check.not_indexed.empty() && check.bad_lines.empty()) << album.folder;
