@@ -15,6 +15,7 @@
 #include "http/fetch.h"
 #include "http/http_session.h"
 #include "service/list_answer.h"
+#include "service/list_page.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/json_document.h"
@@ -23,13 +24,11 @@
 namespace af {
 namespace {
 
-std::string without(std::string_view text, std::string_view piece) { return replace_text(text, piece, ""); }
-
 // Fetches the album list, and its further pages while data.total says more albums exist,
 // into `albums` (in answer order, repeats left out). `failure` tells a page that stayed
 // unusable, and `limit` a limit of the service that outlasted its tries. False when the
 // gate ended the job.
-bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocument>& albums,
+bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<ListedAlbum>& albums,
                        std::string& failure, std::optional<ServiceLimit>& limit) {
   constexpr int kLongestList = 10000;  // pages; a total that never comes true ends somewhere
   std::set<std::string> seen;
@@ -55,38 +54,19 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<JsonDocu
     }
     JsonDocument root;
     root.parse(answer.text);
-    const JsonDocument list = root.member("data").member("album_list");
-    const int n = list.array_size();
+    AlbumPage read = read_album_page(root);
     bool brought_new = false;
-    for (int i = 0; i < n; ++i) {
-      JsonDocument album = list.element(i);
-      const std::string id = without(album.member("album_id").to_text(), "\"");
+    for (ListedAlbum& album : read.albums) {
       // Within the first answer every album counts, as it always did; later pages add only
       // albums not seen before.
-      if (!seen.insert(id).second && page > 1) continue;
+      if (!seen.insert(album.album.id).second && page > 1) continue;
       brought_new = true;
       albums.push_back(std::move(album));
     }
-    if (page == 1) total = to_int32(without(root.member("data").member("total").to_text(), "\""));
+    if (page == 1) total = read.total;
     if (!brought_new || static_cast<std::int64_t>(albums.size()) >= total) return true;
   }
   return true;
-}
-
-// One album of the list, read out of its answer before any cover is asked for (the lanes
-// never touch the answer's JSON).
-struct AlbumChoice {
-  std::string caption;
-  std::string cover;  // the cover's address
-  std::string photos;
-  AlbumRef album;
-};
-
-AlbumChoice listed_album(const JsonDocument& album) {
-  return {decode_escapes(without(album.member("caption").to_text(), "\"")),
-          without(without(album.member("cover_pic").to_text(), "\""), "\\"),
-          without(album.member("count").member("photos").to_text(), "\""),
-          {without(album.member("album_id").to_text(), "\""), without(album.member("type").to_text(), "\"")}};
 }
 
 // What an album brings to its row once its wait is over and its cover is in.
@@ -99,7 +79,7 @@ struct PreparedAlbum {
 // The wait before the album, then its cover when covers are wanted. Nothing when the gate
 // ended the job meanwhile.
 std::optional<PreparedAlbum> prepare_album(const AlbumListJob& job, Gate& gate, AlbumListView& view,
-                                           const AlbumChoice& album) {
+                                           const ListedAlbum& album) {
   PreparedAlbum prepared;
   if (!gate.wait_for(job.pacing.per_album)) return std::nullopt;
   if (album.photos == "0") {
@@ -124,7 +104,7 @@ std::optional<PreparedAlbum> prepare_album(const AlbumListJob& job, Gate& gate, 
 // when this goes.
 class CoverLanes {
  public:
-  CoverLanes(const AlbumListJob& job, Gate& gate, AlbumListView& view, const std::vector<AlbumChoice>& albums,
+  CoverLanes(const AlbumListJob& job, Gate& gate, AlbumListView& view, const std::vector<ListedAlbum>& albums,
              int lanes)
       : job_(job), gate_(gate), view_(view), albums_(albums), prepared_(albums.size()) {
     try {
@@ -176,7 +156,7 @@ class CoverLanes {
   const AlbumListJob& job_;
   Gate& gate_;
   AlbumListView& view_;
-  const std::vector<AlbumChoice>& albums_;
+  const std::vector<ListedAlbum>& albums_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::vector<std::optional<PreparedAlbum>> prepared_;  // by list position
@@ -227,17 +207,17 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   view.list_started();
   view.status(G("相册获取中，耐心等待..."));
 
-  std::vector<JsonDocument> albums;
+  std::vector<ListedAlbum> listed;
   std::string failure;
   std::optional<ServiceLimit> limit;
-  if (!fetch_album_pages(job, gate, albums, failure, limit)) return 0;
+  if (!fetch_album_pages(job, gate, listed, failure, limit)) return 0;
   const auto tell = [&] {
     if (limit)
       view.tell_limit(failure, *limit);
     else
       view.tell_failure(failure);
   };
-  const int n = static_cast<int>(albums.size());
+  const int n = static_cast<int>(listed.size());
   if (n == 0) {
     if (!gate.pass()) return 0;
     if (failure.empty()) {
@@ -249,11 +229,6 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     return 0;
   }
 
-  std::vector<AlbumChoice> listed;
-  listed.reserve(albums.size());
-  for (const JsonDocument& album : albums) listed.push_back(listed_album(album));
-  albums.clear();
-
   if (!gate.pass()) return 0;
   const int lanes = std::min(clamp_jobs(job.jobs), n);
   std::optional<CoverLanes> ahead;
@@ -262,7 +237,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
   for (int i = 1; i <= n; ++i) {
     if (!gate.pass()) return rows;
     view.list_progress(i, n);
-    const AlbumChoice& album = listed[static_cast<std::size_t>(i - 1)];
+    const ListedAlbum& album = listed[static_cast<std::size_t>(i - 1)];
     std::optional<PreparedAlbum> prepared =
         ahead ? ahead->take(static_cast<std::size_t>(i - 1)) : prepare_album(job, gate, view, album);
     if (!prepared) return rows;

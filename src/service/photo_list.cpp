@@ -18,31 +18,7 @@ namespace {
 constexpr int kPageSize = 100;
 constexpr int kTries = 10;
 
-std::string without(std::string_view text, std::string_view piece) { return replace_text(text, piece, ""); }
-
-std::string member_text(const JsonDocument& item, std::string_view name) {
-  return without(item.member(name).to_text(), "\"");
-}
-
-std::string address_part(const JsonDocument& item, std::string_view name) {
-  return without(without(item.member(name).to_text(), "\\"), "\"");
-}
-
 }  // namespace
-
-PhotoEntry read_photo_entry(const JsonDocument& item) {
-  PhotoEntry entry;
-  entry.photo_id = member_text(item, "photo_id");
-  entry.timestamp = member_text(item, "timestamp");
-  entry.pic_host = address_part(item, "pic_host");
-  entry.pic_name = address_part(item, "pic_name");
-  entry.image_address = entry.pic_host + kImagePath + entry.pic_name;
-  entry.extension = contains_text(entry.pic_name, ".gif") ? ".gif" : ".jpg";
-  entry.feed_id = member_text(item, "feed_id");
-  entry.caption_render = member_text(item, "caption_render");
-  entry.caption_full = item.member("caption_render").string_value();
-  return entry;
-}
 
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
                                const AlbumRef& album, int page, const std::string& rnd) {

@@ -7,14 +7,12 @@
 
 #include "core/pacing.h"
 #include "service/list_answer.h"
+#include "service/list_page.h"
 #include "service/model.h"
 
 namespace af {
 
 class Gate;
-class JsonDocument;
-
-PhotoEntry read_photo_entry(const JsonDocument& item);
 
 // The photo list address, byte for byte, with the given __rnd value.
 std::string photo_list_address(const ServiceEndpoints& endpoints, const std::string& user_id,
