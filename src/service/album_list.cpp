@@ -17,8 +17,6 @@
 #include "service/list_answer.h"
 #include "service/list_page.h"
 #include "util/codepage.h"
-#include "util/escapes.h"
-#include "util/json_document.h"
 #include "util/text.h"
 
 namespace af {
@@ -43,7 +41,7 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<ListedAl
     if (!gate.pass()) return false;
     const std::string address = page == 1 ? album_list_address(job.endpoints, job.user_id)
                                           : album_list_page_address(job.endpoints, job.user_id, page);
-    const ListAnswer answer = fetch_list(address, fetch);
+    ListAnswer answer = fetch_list(address, fetch);
     if (gate.ended() || answer.problem == ListProblem::Ended) return false;
     if (!gate.wait_for(job.pacing.after_album_list)) return false;
     if (!answer.usable) {
@@ -52,18 +50,15 @@ bool fetch_album_pages(const AlbumListJob& job, Gate& gate, std::vector<ListedAl
       if (limits_this_machine(answer.problem)) limit = lasting_limit(answer.problem, answer.retry_after_ms);
       return true;
     }
-    JsonDocument root;
-    root.parse(answer.text);
-    AlbumPage read = read_album_page(root);
     bool brought_new = false;
-    for (ListedAlbum& album : read.albums) {
+    for (ListedAlbum& album : answer.album_page.albums) {
       // Within the first answer every album counts, as it always did; later pages add only
       // albums not seen before.
       if (!seen.insert(album.album.id).second && page > 1) continue;
       brought_new = true;
       albums.push_back(std::move(album));
     }
-    if (page == 1) total = read.total;
+    if (page == 1) total = answer.album_page.total;
     if (!brought_new || static_cast<std::int64_t>(albums.size()) >= total) return true;
   }
   return true;

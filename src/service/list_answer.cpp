@@ -13,8 +13,6 @@ namespace af {
 
 namespace {
 
-std::string unquoted(const JsonDocument& value) { return replace_text(value.to_text(), "\"", ""); }
-
 bool worth_waiting_longer(const ListAnswer& answer, int status) {
   return limits_this_machine(answer.problem) || (status >= 500 && status <= 599);
 }
@@ -70,7 +68,6 @@ std::string describe_page_failure(int status, const std::string& failure_cause) 
 ListAnswer judge_list_answer(int status, const std::string& text, const std::string& list_member,
                              const std::string& failure_cause) {
   ListAnswer answer;
-  answer.text = text;
   if (!failure_cause.empty()) {
     answer.problem = ListProblem::Transport;
     answer.cause = failure_cause;
@@ -121,9 +118,9 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
   }
   const JsonDocument code = root.member("code");
   const bool has_code = !code.is_null() && !code.failed();
-  const std::string code_text = has_code ? unquoted(code) : std::string();
+  const std::string code_text = has_code ? answer_text(code) : std::string();
   if (has_code && code_text != "0") {
-    std::string msg = decode_escapes(unquoted(root.member("msg")));
+    std::string msg = decode_escapes(answer_text(root.member("msg")));
     if (msg == "null") msg.clear();
     if (is_rate_limited(0, msg)) return rate_limited(msg);
     answer.problem = ListProblem::Code;
@@ -140,6 +137,8 @@ ListAnswer judge_list_answer(int status, const std::string& text, const std::str
   }
   answer.usable = true;
   answer.problem = ListProblem::None;
+  if (list_member == "album_list") answer.album_page = read_album_page(root);
+  if (list_member == "photo_list") answer.photos = read_photo_page(root);
   return answer;
 }
 

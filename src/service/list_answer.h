@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// One list request (album list or photo list page) with its retries: what came back, and
-// in words for a person why it could not be used.
+// One list request (album list or photo list page) with its retries: the page that came
+// back, or in words for a person why it could not be used.
 //
 //   ListFetch fetch{pacing, gate, "photo_list"};
 //   ListAnswer answer = fetch_list(address, fetch);
-//   if (answer.usable) root.parse(answer.text); else log(answer.cause);
+//   if (answer.usable) use(answer.photos); else log(answer.cause);
 //
 // An answer is usable when it is a JSON object whose "code" (when present) is 0 and whose
 // "data" holds the list array (or whose code says 0 explicitly). An empty body, a page
@@ -15,8 +15,10 @@
 // before the next try.
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "core/pacing.h"
+#include "service/list_page.h"
 
 namespace af {
 
@@ -37,7 +39,11 @@ enum class ListProblem {
 
 struct ListAnswer {
   bool usable = false;
-  std::string text;  // the body converted from UTF-8 to engine text (GBK/GB18030)
+  // When usable, the page the answer holds (its body converted from UTF-8 to engine text,
+  // GBK/GB18030, and read once): the albums of an "album_list" answer, the photos of a
+  // "photo_list" one.
+  AlbumPage album_page;
+  std::vector<PhotoEntry> photos;
   ListProblem problem = ListProblem::None;
   std::string cause;  // GBK words for a person; empty when usable
   int tries = 0;      // requests made

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What a usable list answer holds: an album page or a photo page, read out of its JSON.
+// What a usable list answer holds, read out of its JSON once (judge_list_answer): an album
+// page or the photos of a photo page.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,8 +27,16 @@ struct AlbumPage {
 
 // The page of an album list answer (its root).
 AlbumPage read_album_page(const JsonDocument& root);
-
+// The photos of a photo list answer (its root), in list order.
+std::vector<PhotoEntry> read_photo_page(const JsonDocument& root);
 // One item of a photo list page.
 PhotoEntry read_photo_entry(const JsonDocument& item);
+
+// A member of an answer of the service as the program has always read it: the value as
+// JSON writes it, without its quote marks. A string reads as itself unless it holds a
+// quote mark, a backslash, a slash or a control character, which keep the escapes JSON
+// writes for them (`a"b` reads `a\b`, `a/b` reads `a\/b`); a number reads as its digits (a
+// fraction with six decimals), a missing or null member as "null".
+std::string answer_text(const JsonDocument& value);
 
 }  // namespace af

@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "service/photo_list.h"
 
-#include <string_view>
-
 #include "core/gate.h"
 #include "http/fetch.h"
 #include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/hash_table.h"
-#include "util/json_document.h"
 #include "util/text.h"
 
 namespace af {
@@ -62,14 +59,8 @@ bool walk_album(const AlbumWalk& walk,
       if (walk.failure) *walk.failure = WalkFailure{page, answer.cause, answer.problem, answer.retry_after_ms};
       return true;
     }
-    const std::string& text = answer.text;
-
-    JsonDocument root;
-    root.parse(text);
-    const int n = root.member("data").member("photo_list").array_size();
     brought_new = false;
-    for (int index = 1; index <= n; ++index) {
-      const PhotoEntry entry = read_photo_entry(root.member("data").member("photo_list").element(index - 1));
+    for (const PhotoEntry& entry : answer.photos) {
       const bool is_new = seen.put(text_hash(entry.photo_id + '\n' + entry.pic_name));
       brought_new = brought_new || is_new;
       // Past the stated pages a repeat (the service giving its last page again) is not

@@ -7,6 +7,7 @@
 #include "http/fetch.h"
 #include "http/rate_limit.h"
 #include "service/list_answer.h"
+#include "service/list_page.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/json_document.h"
@@ -51,8 +52,6 @@ std::vector<std::string> path_segments(std::string_view address) {
   return segments;
 }
 
-std::string unquoted(const JsonDocument& value) { return replace_text(value.to_text(), "\"", ""); }
-
 // Paths of the service's own pages, which name no user.
 bool is_service_path(std::string_view segment) {
   static const char* const kOwn[] = {"u", "n", "p", "ajax", "login", "logout", "visitor", "albums", "signup"};
@@ -64,9 +63,9 @@ bool is_service_path(std::string_view segment) {
 bool asks_for_login(const std::string& text) {
   JsonDocument root;
   if (!root.parse(text)) return false;
-  const std::string ok = unquoted(root.member("ok"));
+  const std::string ok = answer_text(root.member("ok"));
   if (ok == "1" || ok == "null") return false;
-  const std::string url = unquoted(root.member("url"));
+  const std::string url = answer_text(root.member("url"));
   return contains_text(url, "login", true) || contains_text(url, "passport", true);
 }
 
@@ -122,11 +121,11 @@ ProfileInfo read_profile_info(const std::string& gbk_text) {
   ProfileInfo info;
   if (!root.parse(gbk_text)) return info;
   const JsonDocument user = root.member("data").member("user");
-  std::string id = unquoted(user.member("idstr"));
-  if (!all_digits(id)) id = unquoted(user.member("id"));
+  std::string id = answer_text(user.member("idstr"));
+  if (!all_digits(id)) id = answer_text(user.member("id"));
   if (!all_digits(id)) return info;
   info.user_id = id;
-  const std::string name = unquoted(user.member("screen_name"));
+  const std::string name = answer_text(user.member("screen_name"));
   if (name != "null") info.screen_name = decode_escapes(name);
   return info;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How a list answer's members read, odd ones too: ids as numbers or texts, missing
-// members, captions and addresses holding quote marks, backslashes, slashes or line
-// breaks, and the total as a number, a text or neither.
+// The page a usable list answer carries, and how its members read, odd ones too: ids as numbers or texts,
+// missing members, captions and addresses holding quote marks, backslashes, slashes or line breaks, and the
+// total as a number, a text or neither.
 #include "service/list_page.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "service/list_answer.h"
 #include "util/codepage.h"
 #include "util/json_document.h"
 
@@ -138,5 +139,33 @@ INSTANTIATE_TEST_SUITE_P(
                       PhotoCase{"address_odd", R"({"pic_host":"http:\/\/h\\\"","pic_name":"a\tb.jpg"})",
                                 "null", "null", "http://h/large/atb.jpg", "null", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The answer is judged and read from one parse: a usable one carries the page of its
+// kind, an unusable one none.
+TEST(ListAnswerPage, UsableAnswersCarryThePageOfTheirKind) {
+  const std::string albums =
+      R"({"code":0,"data":{"total":"3","album_list":[{"album_id":1},{"album_id":"2"}]}})";
+  const af::ListAnswer album_answer = af::judge_list_answer(200, albums, "album_list", "");
+  ASSERT_TRUE(album_answer.usable);
+  EXPECT_EQ(album_answer.album_page.total, 3);
+  ASSERT_EQ(album_answer.album_page.albums.size(), 2u);
+  EXPECT_EQ(album_answer.album_page.albums[1].album.id, "2");
+  EXPECT_TRUE(album_answer.photos.empty());
+
+  const std::string photos = R"({"code":"0","data":{"photo_list":[{"photo_id":"5"},{"photo_id":6}]}})";
+  const af::ListAnswer photo_answer = af::judge_list_answer(200, photos, "photo_list", "");
+  ASSERT_TRUE(photo_answer.usable);
+  ASSERT_EQ(photo_answer.photos.size(), 2u);
+  EXPECT_EQ(photo_answer.photos[0].photo_id, "5");
+  EXPECT_EQ(photo_answer.photos[1].photo_id, "6");
+  EXPECT_TRUE(photo_answer.album_page.albums.empty());
+
+  // Usable on its code alone: an empty page.
+  EXPECT_TRUE(af::judge_list_answer(200, R"({"code":0,"data":{}})", "photo_list", "").photos.empty());
+  const af::ListAnswer refused =
+      af::judge_list_answer(200, R"({"code":1,"data":{"photo_list":[{}]}})", "photo_list", "");
+  EXPECT_FALSE(refused.usable);
+  EXPECT_TRUE(refused.photos.empty());
+}
 
 }  // namespace
