@@ -15,7 +15,6 @@
 #include "http/fetch.h"
 #include "http/http_session.h"
 #include "service/list_answer.h"
-#include "service/list_page.h"
 #include "util/codepage.h"
 #include "util/text.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One list request (album list or photo list page) with its retries: the page that came
-// back, or in words for a person why it could not be used.
+// back, read once, or in words for a person why it could not be used.
 //
 //   ListFetch fetch{pacing, gate, "photo_list"};
 //   ListAnswer answer = fetch_list(address, fetch);
@@ -14,15 +14,42 @@
 // down (414, 418, 429, "too frequent"), refusals (432) and server errors wait longer
 // before the next try.
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "core/pacing.h"
-#include "service/list_page.h"
+#include "service/model.h"
 
 namespace af {
 
 class Gate;
+class JsonDocument;
+
+// One album of an album page.
+struct ListedAlbum {
+  std::string caption;  // escapes decoded
+  std::string cover;    // the cover's address
+  std::string photos;   // count.photos as the album table shows it
+  AlbumRef album;
+};
+
+struct AlbumPage {
+  std::int32_t total = 0;  // data.total, a number or a numeric text; 0 when missing
+  std::vector<ListedAlbum> albums;
+};
+
+// The page of an album list answer (its root).
+AlbumPage read_album_page(const JsonDocument& root);
+// One item of a photo list page.
+PhotoEntry read_photo_entry(const JsonDocument& item);
+
+// A member of an answer of the service as the program has always read it: the value as
+// JSON writes it, without its quote marks. A string reads as itself unless it holds a
+// quote mark, a backslash, a slash or a control character, which keep the escapes JSON
+// writes for them (`a"b` reads `a\b`, `a/b` reads `a\/b`); a number reads as its digits (a
+// fraction with six decimals), a missing or null member as "null".
+std::string answer_text(const JsonDocument& value);
 
 enum class ListProblem {
   None,

@@ -7,7 +7,6 @@
 
 #include "core/pacing.h"
 #include "service/list_answer.h"
-#include "service/list_page.h"
 #include "service/model.h"
 
 namespace af {

@@ -7,7 +7,6 @@
 #include "http/fetch.h"
 #include "http/rate_limit.h"
 #include "service/list_answer.h"
-#include "service/list_page.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/json_document.h"

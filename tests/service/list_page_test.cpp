@@ -2,7 +2,6 @@
 // The page a usable list answer carries, and how its members read, odd ones too: ids as numbers or texts,
 // missing members, captions and addresses holding quote marks, backslashes, slashes or line breaks, and the
 // total as a number, a text or neither.
-#include "service/list_page.h"
 
 #include <gtest/gtest.h>
 
