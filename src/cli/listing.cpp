@@ -38,7 +38,7 @@ int list_photos(const DownloadRequest& request, const ServiceEndpoints& endpoint
     terminal.note(gbk_to_utf8(G("相册") + std::to_string(album.serial) + " " + album.name));
     WalkFailure failure;
     const AlbumWalk walk{.endpoints = endpoints, .user_id = request.user_id,
-                         .photo_count_text = album.photos.text, .album = album.album,
+                         .photos = album.photos, .album = album.album,
                          .pacing = pacing, .gate = &gate, .failure = &failure};
     std::string lines;
     const bool walked = walk_album(walk, [&](const PhotoEntry& entry, std::int64_t position) {

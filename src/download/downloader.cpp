@@ -265,7 +265,7 @@ bool Downloader::Worker::download_album(const TickedAlbum& album, const AlbumFol
   if (!catch_up_record(saver, record, folder)) return false;
   WalkFailure failure;
   const AlbumWalk walk{.endpoints = options.endpoints, .user_id = request.user_id,
-                       .photo_count_text = album.photos.text, .album = album.album,
+                       .photos = album.photos, .album = album.album,
                        .pacing = options.pacing, .gate = control.get(), .failure = &failure,
                        .slowdown = &slowdown};
   bool gave_up = false;  // the album's images kept failing: the rest is left for a later run

@@ -76,7 +76,7 @@ std::optional<PreparedAlbum> prepare_album(const AlbumListJob& job, Gate& gate, 
                                            const ListedAlbum& album) {
   PreparedAlbum prepared;
   if (!gate.wait_for(job.pacing.per_album)) return std::nullopt;
-  if (album.photos == "0") {
+  if (album.photos.text == "0") {
     prepared.skipped = true;
     return prepared;
   }
@@ -240,7 +240,7 @@ int load_album_list(const AlbumListJob& job, AlbumListView& view) {
     AlbumRow row;
     row.serial = rows + 1;
     row.caption = album.caption;
-    row.photos = PhotoCount::of_text(album.photos);
+    row.photos = album.photos;
     row.album = album.album;
     row.cover = std::move(prepared->cover);
     row.cover_is_placeholder = prepared->cover_is_placeholder;

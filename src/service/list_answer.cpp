@@ -20,7 +20,7 @@ ListedAlbum read_album(const JsonDocument& album) {
   ListedAlbum listed;
   listed.caption = decode_escapes(answer_text(album.member("caption")));
   listed.cover = address_text(album.member("cover_pic"));
-  listed.photos = answer_text(album.member("count").member("photos"));
+  listed.photos = PhotoCount::of_text(answer_text(album.member("count").member("photos")));
   listed.album = {answer_text(album.member("album_id")), answer_text(album.member("type"))};
   return listed;
 }

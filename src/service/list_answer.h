@@ -30,7 +30,7 @@ class JsonDocument;
 struct ListedAlbum {
   std::string caption;  // escapes decoded
   std::string cover;    // the cover's address
-  std::string photos;   // count.photos as the album table shows it
+  PhotoCount photos;    // count.photos
   AlbumRef album;
 };
 

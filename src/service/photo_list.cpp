@@ -38,7 +38,7 @@ bool walk_album(const AlbumWalk& walk,
   // on, so that on full pages the running number stays (page - 1) x 100 + index. Past them
   // the walk goes on while a page brings photos not seen before (only those are handed on),
   // and stops after the first page (stated or not) that brings none.
-  const std::int64_t stated_pages = static_cast<std::int64_t>(to_int32(walk.photo_count_text)) / kPageSize + 1;
+  const std::int64_t stated_pages = walk.photos.number / kPageSize + 1;
   // The photos seen so far, as hashes of their id and picture: 16 bytes or so a photo.
   HashTable seen(false);
   std::int64_t position = 0;

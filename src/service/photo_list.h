@@ -31,7 +31,7 @@ std::string album_failure_line(const std::string& album_name, const WalkFailure&
 struct AlbumWalk {
   ServiceEndpoints endpoints;
   std::string user_id;
-  std::string photo_count_text;
+  PhotoCount photos;  // as the album list stated it
   AlbumRef album;
   Pacing pacing;
   Gate* gate = nullptr;  // passed before every request and wait; an end stops the walk

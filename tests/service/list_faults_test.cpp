@@ -138,7 +138,7 @@ TEST_P(ListFaults, PhotoListPage) {
   af::AlbumWalk walk;
   walk.endpoints = endpoints();
   walk.user_id = "1001";
-  walk.photo_count_text = "250";
+  walk.photos = 250;
   walk.album = {"55", "18"};
   walk.pacing = pacing();
   af::WalkFailure failure;

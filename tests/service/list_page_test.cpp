@@ -41,7 +41,7 @@ TEST_P(AlbumMemberText, AsTheListHasAlwaysReadIt) {
   EXPECT_EQ(a.album.type, c.type);
   EXPECT_EQ(a.caption, c.caption);
   EXPECT_EQ(a.cover, c.cover);
-  EXPECT_EQ(a.photos, c.photos);
+  EXPECT_EQ(a.photos.text, c.photos);
 }
 
 INSTANTIATE_TEST_SUITE_P(

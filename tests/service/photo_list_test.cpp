@@ -136,7 +136,7 @@ class PhotoListService : public aftest::SampleServiceTest {
     af::AlbumWalk w;
     w.endpoints = endpoints();
     w.user_id = uid;
-    w.photo_count_text = count;
+    w.photos = af::PhotoCount::of_text(count);
     w.album = af::parse_album_ref(id_text);
     w.pacing = af::Pacing::shortened(0);
     return w;

@@ -201,7 +201,7 @@ TEST_F(TodayService, TwoHundredFiftyPhotosInPagesOfThirtyAndARateLimitOnTheWay) 
   af::AlbumWalk walk;
   walk.endpoints = endpoints();
   walk.user_id = "1001";
-  walk.photo_count_text = "250";
+  walk.photos = 250;
   walk.album = {"55", "18"};
   walk.pacing = af::Pacing::shortened(0);
   af::WalkFailure failure;
