@@ -3,9 +3,7 @@
 // What the photo service describes, as the engine carries it: where the service lives, a
 // user, an album, a photo (and, from core, the date-time of the upload-time bounds). Texts
 // are GBK.
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,11 +56,11 @@ struct AlbumRef {
 // for an answer that stated none). An empty text: no count at all.
 struct PhotoCount {
   PhotoCount() = default;
-  PhotoCount(std::int64_t stated) : number(held(stated)), text(std::to_string(stated)) {}
-  // The count of a stated text: the digits it starts with, 0 for none.
+  PhotoCount(std::int64_t stated) : PhotoCount(of_text(std::to_string(stated))) {}
+  // The count of a stated text: the digits it starts with, 0 for none (to_int32).
   static PhotoCount of_text(std::string stated) {
     PhotoCount count;
-    count.number = held(to_integer(stated));
+    count.number = to_int32(stated);
     count.text = std::move(stated);
     return count;
   }
@@ -70,12 +68,6 @@ struct PhotoCount {
   std::string text;
   bool stated() const { return !text.empty(); }
   bool operator==(const PhotoCount&) const = default;
-
- private:
-  static std::int64_t held(std::int64_t n) {
-    return std::clamp<std::int64_t>(n, std::numeric_limits<std::int32_t>::min(),
-                                    std::numeric_limits<std::int32_t>::max());
-  }
 };
 
 // "<id>@@<type>", the text of the album table's hidden id column.
